@@ -1,0 +1,13 @@
+# Compiler settings every target of the project takes through `tamrik_settings`.
+add_library(tamrik_settings INTERFACE)
+target_compile_options(tamrik_settings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
+  -Wnull-dereference -Wimplicit-fallthrough)
+if(TAMRIK_WERROR)
+  target_compile_options(tamrik_settings INTERFACE -Werror)
+endif()
+if(TAMRIK_SANITIZE)
+  target_compile_options(tamrik_settings INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(tamrik_settings INTERFACE -fsanitize=address,undefined)
+endif()

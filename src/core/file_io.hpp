@@ -1,0 +1,71 @@
+#pragma once
+// File reads and writes on raw descriptors (open/read/write/fsync/rename),
+// never stdio or streams, so every system call can be intercepted in fault
+// tests. No descriptor is ever 0, 1 or 2: a file opened while a standard
+// stream is closed must not be written to by a stray print.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tamrik::core {
+
+// An owned descriptor, closed on destruction.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd();
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int release();
+  // Closes now; returns the errno of a failed close, else 0.
+  int close();
+
+ private:
+  int fd_ = -1;
+};
+
+// open(2) with O_CLOEXEC added, retried on EINTR, moved above fd 2. Throws
+// OSError naming the path.
+UniqueFd open_file(const std::filesystem::path& path, int flags, int mode = 0644);
+
+// Writes all of `bytes`, retrying short writes and EINTR. Throws OSError.
+void write_all(int fd, std::string_view bytes, const std::filesystem::path& path_for_errors);
+
+// The whole file. Throws OSError (FileNotFoundError when missing).
+std::string read_file(const std::filesystem::path& path);
+// The whole file, or nullopt on any error.
+std::optional<std::string> try_read_file(const std::filesystem::path& path);
+
+enum class Durability {
+  flush,    // fsync the file before the rename and its directory after it
+  no_flush  // for files that can be rebuilt; skips both fsyncs
+};
+
+// Replaces `target` whole and atomically: writes a temporary file with a
+// unique name ending ".tmp" in the target's own directory (created
+// exclusively, mode 600), flushes it, renames it over the target, flushes the
+// directory. On any failure the temporary file is removed and the first
+// error propagates as OSError; the target is then unchanged. The replaced
+// file keeps mode 600.
+void replace_file_atomically(const std::filesystem::path& target, std::string_view bytes,
+                             Durability durability = Durability::flush);
+
+// Appends `line` (which should end in "\n") with one write to the file,
+// creating it (mode 644) when missing. When the file's last byte is not a
+// line break (a torn earlier append), one is written first, so the new line
+// never fuses with a broken one. Callers serialise appends with locked().
+void append_line(const std::filesystem::path& path, std::string_view line);
+
+// Creates `dir` and its missing ancestors; an existing directory is fine.
+// Throws OSError.
+void make_dirs(const std::filesystem::path& dir);
+
+}  // namespace tamrik::core

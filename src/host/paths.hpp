@@ -1,0 +1,40 @@
+#pragma once
+// Workspace paths: every file and directory tamrik keeps in a repository.
+// None of these create anything.
+//
+// <repo>/.tamrik/
+//   log.jsonl                    the ledger, one line per recorded commit
+//   attestations/<sha>.yaml      archived attestation of a commit
+//   attestations/<sha>.ledger.jsonl   sealed ledger of the change it completed
+//   ledgers/<slug>.jsonl         live ledger of an in-flight change
+//   .commit-attestation.yaml     the pending attestation an agent wrote
+//   example-attestation.yaml     example of a complete attestation
+//   .platform/config.yaml        local configuration
+//   .platform/...                cached project context, logs/sync.log
+//   platform/                    the older layout (config.yaml or config.json)
+
+#include <filesystem>
+#include <string_view>
+
+namespace tamrik::paths {
+
+using std::filesystem::path;
+
+path tamrik_dir(const path& repo_root);
+path log_jsonl(const path& repo_root);
+path attestations_dir(const path& repo_root);
+path commit_attestation(const path& repo_root);
+path example_attestation(const path& repo_root);
+// `slug` must pass is_safe_slug(); callers check before building a path.
+path ledger_jsonl(const path& repo_root, std::string_view slug);
+// `commit` must be a valid commit hash; callers check.
+path archived_ledger(const path& repo_root, std::string_view commit);
+path legacy_dir(const path& repo_root);
+path platform_dir(const path& repo_root);
+path local_config_file(const path& repo_root);
+
+// A change slug that may name a file: 1 to 128 characters of [A-Za-z0-9._-],
+// not starting with '.', so never "..", never a path separator.
+bool is_safe_slug(std::string_view slug);
+
+}  // namespace tamrik::paths

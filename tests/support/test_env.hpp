@@ -1,0 +1,65 @@
+#pragma once
+// Test fixtures: temporary directories and throwaway git repositories.
+// Self-contained (no tamrik code), so any test binary can link it whatever
+// library it tests.
+
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace tamrik::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the test run's temporary root, removed on
+// destruction unless TAMRIK_KEEP_TEST_DIRS is set.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+struct CommandResult {
+  int exit_code = -1;
+  std::string out;  // stdout and stderr together
+};
+
+// Runs argv (no shell) in `cwd`, capturing output.
+CommandResult run_command(const std::vector<std::string>& argv, const fs::path& cwd = {});
+
+void write_text(const fs::path& file, const std::string& text);
+std::string read_text(const fs::path& file);
+
+// A git repository in a temporary directory with a fixed identity.
+class GitRepo {
+ public:
+  // object_format "sha256" makes a SHA-256 repository.
+  explicit GitRepo(const std::string& object_format = "sha1");
+  const fs::path& root() const { return dir_.path(); }
+
+  // Runs git in the repository; throws std::runtime_error when it fails.
+  // Returns stdout+stderr with trailing whitespace removed.
+  std::string git(std::initializer_list<std::string> args) const;
+  // Writes `file` (relative) with `content`, stages it and commits with
+  // `subject`; returns the full hash of the new commit.
+  std::string commit(const std::string& subject, const std::string& file = "file.txt",
+                     const std::string& content = "");
+  std::string head() const;
+
+ private:
+  TempDir dir_;
+  int counter_ = 0;
+};
+
+// The isolated HOME every test runs under (set by the test main).
+fs::path test_home();
+
+}  // namespace tamrik::testing

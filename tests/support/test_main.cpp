@@ -1,0 +1,45 @@
+// Every test binary runs with HOME, git's global configuration and the
+// agent harness variables pointed away from the user's real environment.
+
+#include "support/test_env.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+void isolate_environment() {
+  namespace fs = std::filesystem;
+  std::string templ = (fs::temp_directory_path() / "tamrik-home-XXXXXX").string();
+  if (mkdtemp(templ.data()) == nullptr) std::abort();
+  const fs::path home = templ;
+  setenv("HOME", home.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+  setenv("GIT_CONFIG_GLOBAL", (home / ".gitconfig").c_str(), 1);
+  setenv("GIT_CONFIG_NOSYSTEM", "1", 1);
+  setenv("GIT_AUTHOR_NAME", "Test Author", 1);
+  setenv("GIT_AUTHOR_EMAIL", "author@example.com", 1);
+  setenv("GIT_COMMITTER_NAME", "Test Author", 1);
+  setenv("GIT_COMMITTER_EMAIL", "author@example.com", 1);
+  setenv("GIT_TERMINAL_PROMPT", "0", 1);
+  for (const char* name : {"TAMRIK_DEBUG", "AGENT_SESSION_ID", "CLAUDECODE", "CLAUDE_CODE_SESSION_ID",
+                           "CLAUDE_CODE_CHILD_SESSION", "CLAUDE_CONFIG_DIR", "CODEX_HOME",
+                           "CODEX_SESSION_ID", "CODEX_THREAD_ID", "GEMINI_CLI", "CURSOR_AGENT",
+                           "CURSOR_TRACE_ID", "TAMRIK_NO_VERIFY", "TAMRIK_SKIP_PLATFORM_SKILLS"}) {
+    unsetenv(name);
+  }
+  // git identity for commits made through the repository fixtures
+  tamrik::testing::write_text(home / ".gitconfig",
+                              "[user]\n\tname = Test Author\n\temail = author@example.com\n"
+                              "[init]\n\tdefaultBranch = main\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  isolate_environment();
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
