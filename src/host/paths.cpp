@@ -1,1 +1,39 @@
-// in progress
+#include "host/paths.hpp"
+
+namespace tamrik::paths {
+
+path tamrik_dir(const path& repo_root) { return repo_root / ".tamrik"; }
+
+path log_jsonl(const path& repo_root) { return tamrik_dir(repo_root) / "log.jsonl"; }
+
+path attestations_dir(const path& repo_root) { return tamrik_dir(repo_root) / "attestations"; }
+
+path commit_attestation(const path& repo_root) { return tamrik_dir(repo_root) / ".commit-attestation.yaml"; }
+
+path example_attestation(const path& repo_root) { return tamrik_dir(repo_root) / "example-attestation.yaml"; }
+
+path ledger_jsonl(const path& repo_root, std::string_view slug) {
+  return tamrik_dir(repo_root) / "ledgers" / (std::string(slug) + ".jsonl");
+}
+
+path archived_ledger(const path& repo_root, std::string_view commit) {
+  return attestations_dir(repo_root) / (std::string(commit) + ".ledger.jsonl");
+}
+
+path legacy_dir(const path& repo_root) { return tamrik_dir(repo_root) / "platform"; }
+
+path platform_dir(const path& repo_root) { return tamrik_dir(repo_root) / ".platform"; }
+
+path local_config_file(const path& repo_root) { return platform_dir(repo_root) / "config.yaml"; }
+
+bool is_safe_slug(std::string_view slug) {
+  if (slug.empty() || slug.size() > 128 || slug == "." || slug == "..") return false;
+  for (char c : slug) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                    c == '_' || c == '-';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace tamrik::paths

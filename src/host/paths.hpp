@@ -34,7 +34,7 @@ path platform_dir(const path& repo_root);
 path local_config_file(const path& repo_root);
 
 // A change slug that may name a file: 1 to 128 characters of [A-Za-z0-9._-],
-// not starting with '.', so never "..", never a path separator.
+// and not "." or ".." alone, so it can never leave its directory.
 bool is_safe_slug(std::string_view slug);
 
 }  // namespace tamrik::paths

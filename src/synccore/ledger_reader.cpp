@@ -1,1 +1,114 @@
-// in progress
+// Reading the ledger: classification, lookups, attestation text parsing.
+
+#include "synccore/ledger.hpp"
+
+#include "core/errors.hpp"
+#include "core/file_io.hpp"
+#include "core/yaml.hpp"
+#include "host/paths.hpp"
+#include "host/services/shared.hpp"
+#include "synccore/ledger_text.hpp"
+
+#include <sys/stat.h>
+
+
+namespace tamrik::synccore {
+
+namespace {
+
+// The ledger's text followed by any spooled lines, or nullopt when the
+// ledger cannot be read. Spooled lines belong to the ledger already; they
+// only wait for a writer that holds the lock to move them in.
+std::optional<std::string> read_ledger_with_spools(const path& log_path) {
+  std::optional<std::string> text = core::try_read_file(log_path);
+  for (const path& spool : detail::spool_files(log_path)) {
+    std::optional<std::string> spooled = core::try_read_file(spool);
+    if (!spooled) continue;
+    if (!text) text.emplace();
+    if (!text->empty() && text->back() != '\n') text->push_back('\n');
+    text->append(*spooled);
+  }
+  return text;
+}
+
+void classify(const Json& entry, AttestationLog& log) {
+  const std::string event = core::get_text(entry, "event");
+  if (event == "attestation_skipped") {
+    ++log.skipped;
+  } else if (event == "commit_unattested") {
+    ++log.unattested;
+  } else {
+    ++log.attested;
+  }
+  if (core::is_set(entry, "synced") || core::is_set(entry, "uploaded")) {
+    ++log.uploaded;
+    return;
+  }
+  const auto commit = entry.find("commit");
+  // A non-text commit can never address a record, like a malformed hash.
+  if (commit == entry.end() || !commit->is_string() || !_is_valid_commit_hash(commit->get_ref<const std::string&>())) {
+    ++log.unaddressable;
+    return;
+  }
+  log.pending.push_back(entry);
+}
+
+// A name that stays inside its directory: no separator, not "." or "..".
+bool is_plain_file_name(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+         name.find('\0') == std::string_view::npos;
+}
+
+}  // namespace
+
+AttestationLog read_attestation_log(const path& log_path) {
+  AttestationLog log;
+  const std::optional<std::string> text = read_ledger_with_spools(log_path);
+  if (!text) return log;
+  for (std::string_view line : detail::split_lines(*text)) {
+    line = detail::trim(line);
+    if (line.empty()) continue;
+    std::optional<Json> entry = core::parse_json(line);
+    if (!entry || !entry->is_object()) {
+      ++log.corrupt;
+      continue;
+    }
+    classify(*entry, log);
+  }
+  return log;
+}
+
+bool _is_valid_commit_hash(std::string_view value) {
+  if (value.size() != 40 && value.size() != 64) return false;
+  for (char c : value) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+bool _commit_already_logged(const path& log_path, std::string_view commit) {
+  const std::optional<std::string> text = read_ledger_with_spools(log_path);
+  return text && detail::text_holds_commit(*text, commit);
+}
+
+bool _already_recorded(const path& repo_root, std::string_view full) {
+  if (is_plain_file_name(full)) {
+    struct stat st {};
+    const path archived = paths::attestations_dir(repo_root) / (std::string(full) + ".yaml");
+    if (::stat(archived.c_str(), &st) == 0) return true;
+  }
+  return _commit_already_logged(paths::log_jsonl(repo_root), full);
+}
+
+Json _parse_attestation_yaml(std::string_view content) {
+  Json loaded;
+  try {
+    loaded = core::load_yaml(services::shared::strip_yaml_delimiters(content));
+  } catch (const core::YAMLError&) {
+    return Json::object();
+  }
+  if (loaded.is_null() || (loaded.is_object() && loaded.empty())) return Json::object();
+  return loaded;
+}
+
+}  // namespace tamrik::synccore

@@ -1,0 +1,88 @@
+#pragma once
+// The ledger: .tamrik/log.jsonl, one JSON line per recorded commit, its one
+// classification of records, and the three locked writers.
+//
+// Readers take no lock: rewrites replace the file atomically. Writers take
+// core::locked(log_path). An append that cannot take the lock in time goes
+// to a uniquely named spool file beside the ledger instead, because a slow
+// rewrite holding the lock would rename over anything appended to the
+// ledger meanwhile. Spooled lines are merged into the ledger by the next
+// writer that holds the lock, and every reader sees them before that.
+
+#include "core/json.hpp"
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tamrik::synccore {
+
+using core::Json;
+using std::filesystem::path;
+
+// Exactly 40 (SHA-1) or 64 (SHA-256) lowercase hexadecimal digits.
+inline constexpr std::string_view _GIT_HASH_RE = "^[0-9a-f]{40}([0-9a-f]{24})?$";
+
+// Recording reason -> ledger `event` of a commit that carried no attestation.
+inline constexpr std::array<std::pair<std::string_view, std::string_view>, 2> RECORD_REASON_EVENTS{{
+    {"skipped", "attestation_skipped"},
+    {"unattested", "commit_unattested"},
+}};
+
+// One read of the ledger. The only "has this reached the platform"
+// predicate: reached means `synced` or `uploaded` set; unsent with a valid
+// hash means pending; unsent without one means unaddressable.
+struct AttestationLog {
+  std::vector<Json> pending;  // unsent, addressable entries in file order
+  int uploaded = 0;
+  int skipped = 0;
+  int unaddressable = 0;
+  int corrupt = 0;  // lines that are not JSON objects
+  int attested = 0;
+  int unattested = 0;
+
+  size_t size() const { return pending.size(); }
+};
+
+// Never fails: an unreadable ledger reads as empty, bad lines count as corrupt.
+AttestationLog read_attestation_log(const path& log_path);
+
+bool _is_valid_commit_hash(std::string_view value);
+
+// Whether any ledger line (or spooled line) is for `commit`. False when the
+// ledger cannot be read: a duplicate beats a lost record.
+bool _commit_already_logged(const path& log_path, std::string_view commit);
+
+// Whether `full` has been recorded in any form: archived as <full>.yaml in
+// the attestations directory, or in the ledger.
+bool _already_recorded(const path& repo_root, std::string_view full);
+
+// An attestation text, with or without "---" delimiters, as a map. Malformed
+// or empty text gives an empty map; a non-map document is returned as is.
+Json _parse_attestation_yaml(std::string_view content);
+
+// Adds one entry under the ledger lock (or spools it, see above). Creates
+// the ledger's directory. Throws OSError when nothing could be written.
+void _append_log_entry(const path& log_path, const Json& entry);
+
+// Rewrites the first line whose `commit` equals entry["commit"]. False when
+// there is none or the ledger is missing (the caller then appends), and also
+// when the lock could not be taken: a rewrite without the lock could drop a
+// line another writer is appending.
+bool _replace_log_entry(const path& log_path, const Json& entry);
+
+// Marks the entries of `batch` (an array of entry maps) synced. Lines of
+// other commits keep their bytes. Without the lock nothing is marked: the
+// batch is simply sent again by the next sync, which the platform accepts.
+void _mark_synced(const path& log_path, const Json& batch);
+
+// Appends raw ledger text (whole lines) under the ledger lock or to a spool
+// file: the one way text other than an entry enters the ledger (the merge
+// of an older ledger file).
+void _append_log_text(const path& log_path, std::string_view text);
+
+}  // namespace tamrik::synccore
