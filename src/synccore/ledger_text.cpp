@@ -13,6 +13,8 @@
 
 namespace tamrik::synccore::detail {
 
+std::chrono::milliseconds ledger_lock_timeout{10'000};
+
 namespace {
 
 // Length of the line separator starting at text[i], or 0.

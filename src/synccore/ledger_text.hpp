@@ -1,6 +1,7 @@
 #pragma once
 // Text-level helpers shared by the ledger's reader and writers.
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -30,5 +31,9 @@ bool text_holds_commit(std::string_view text, std::string_view commit);
 // ledger lock too long. Named <ledger name>.spool-<unique>; sorted by name.
 std::vector<std::filesystem::path> spool_files(const std::filesystem::path& log_path);
 std::filesystem::path new_spool_name(const std::filesystem::path& log_path);
+
+// How long a ledger writer waits for the lock before it spools (appends) or
+// gives up (rewrites). Tests shorten it; the product never changes it.
+extern std::chrono::milliseconds ledger_lock_timeout;
 
 }  // namespace tamrik::synccore::detail

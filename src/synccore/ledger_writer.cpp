@@ -71,7 +71,7 @@ void merge_spools(const path& log_path) {
 // Appends whole lines under the lock, or spools them when it cannot be had.
 void append_locked(const path& log_path, std::string_view text) {
   core::make_dirs(log_path.parent_path().empty() ? path(".") : log_path.parent_path());
-  const core::LockGuard guard = core::locked(log_path);
+  const core::LockGuard guard = core::locked(log_path, detail::ledger_lock_timeout);
   if (!guard.acquired()) {
     spool(log_path, text);
     return;
@@ -106,7 +106,7 @@ void _append_log_text(const path& log_path, std::string_view text) {
 
 bool _replace_log_entry(const path& log_path, const Json& entry) {
   if (!file_exists(log_path)) return false;
-  const core::LockGuard guard = core::locked(log_path);
+  const core::LockGuard guard = core::locked(log_path, detail::ledger_lock_timeout);
   if (!guard.acquired()) {
     logger.debug("Ledger lock busy; not rewriting the line in place");
     return false;
@@ -143,7 +143,7 @@ void _mark_synced(const path& log_path, const Json& batch) {
   }
   if (commits.empty()) return;
 
-  const core::LockGuard guard = core::locked(log_path);
+  const core::LockGuard guard = core::locked(log_path, detail::ledger_lock_timeout);
   if (!guard.acquired()) {
     logger.debug("Ledger lock busy; batch stays unmarked and is sent again next sync");
     return;
