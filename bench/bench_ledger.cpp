@@ -36,9 +36,10 @@ std::string realistic_line(long n) {
   return tamrik::core::to_json_line(entry) + "\n";
 }
 
+std::map<long, fs::path> made;  // ledgers built so far, by line count
+
 // Builds (once per size) a ledger in a scratch directory; returns its path.
 fs::path ledger_of(long lines) {
-  static std::map<long, fs::path> made;
   if (auto it = made.find(lines); it != made.end()) return it->second;
   const fs::path dir = fs::temp_directory_path() / ("tamrik-bench-" + std::to_string(::getpid()) + "-" +
                                                     std::to_string(lines));
@@ -89,9 +90,9 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  for (const long lines : {100'000L, 1'000'000L}) {
+  for (const auto& [lines, log] : made) {
     std::error_code ec;
-    fs::remove_all(ledger_of(lines).parent_path(), ec);
+    fs::remove_all(log.parent_path(), ec);
   }
   return 0;
 }
