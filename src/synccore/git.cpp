@@ -1,0 +1,96 @@
+#include "synccore/git.hpp"
+
+#include "synccore/ledger.hpp"
+
+#include <regex>
+
+namespace tamrik::synccore {
+
+namespace detail {
+
+std::chrono::milliseconds git_time_limit{10'000};
+
+core::ProcessResult run_git(const std::vector<std::string>& args, const std::optional<path>& cwd) {
+  std::vector<std::string> argv{"git"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  core::ProcessOptions options;
+  options.cwd = cwd.value_or(path());
+  options.timeout = git_time_limit;
+  options.stdin_mode = core::StdinMode::inherit;
+  options.capture_stderr = false;
+  // A read-only question must never take index.lock from under the user's
+  // own git, and must never wait on a credential prompt.
+  options.env = {{"GIT_OPTIONAL_LOCKS", "0"}, {"GIT_TERMINAL_PROMPT", "0"}};
+  return core::run_process(argv, options);
+}
+
+}  // namespace detail
+
+namespace {
+
+std::string trim_whitespace(std::string text) {
+  const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
+  size_t end = text.size();
+  while (end > 0 && is_space(text[end - 1])) --end;
+  size_t start = 0;
+  while (start < end && is_space(text[start])) ++start;
+  return text.substr(start, end - start);
+}
+
+std::optional<std::string> task_type_of(const std::string& word) {
+  std::string lower = word;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const auto& [prefix, type] : _TASK_TYPE_PREFIXES) {
+    if (prefix == lower) return std::string(type);
+  }
+  return std::nullopt;
+}
+
+// The first group of an anchored match of `re` at the start of `text`.
+std::optional<std::string> prefix_word(const std::regex& re, std::string_view text) {
+  std::match_results<std::string_view::const_iterator> match;
+  if (!std::regex_search(text.begin(), text.end(), match, re, std::regex_constants::match_continuous)) {
+    return std::nullopt;
+  }
+  return match[1].str();
+}
+
+}  // namespace
+
+std::string _git(const std::vector<std::string>& args, const std::optional<path>& cwd) {
+  try {
+    const core::ProcessResult result = detail::run_git(args, cwd);
+    if (!result.ok()) return "";
+    return trim_whitespace(result.out_text());
+  } catch (const std::exception&) {
+    return "";
+  }
+}
+
+std::string _git_rev_parse(const std::vector<std::string>& args, const std::optional<path>& cwd) {
+  std::vector<std::string> full{"rev-parse"};
+  full.insert(full.end(), args.begin(), args.end());
+  std::string out = _git(full, cwd);
+  return out.empty() ? "unknown" : out;
+}
+
+std::optional<std::string> _resolve_full_sha(const path& repo_root, std::string_view commit) {
+  std::string out = _git_rev_parse({"--verify", std::string(commit) + "^{commit}"}, repo_root);
+  if (!_is_valid_commit_hash(out)) return std::nullopt;
+  return out;
+}
+
+std::optional<std::string> infer_task_type(std::optional<std::string_view> subject,
+                                           std::optional<std::string_view> branch) {
+  static const std::regex subject_re{std::string(_SUBJECT_PREFIX_RE)};
+  static const std::regex branch_re{std::string(_BRANCH_PREFIX_RE)};
+  if (const auto word = prefix_word(subject_re, subject.value_or(""))) {
+    if (auto type = task_type_of(*word)) return type;
+  }
+  if (const auto word = prefix_word(branch_re, branch.value_or(""))) {
+    if (auto type = task_type_of(*word)) return type;
+  }
+  return std::nullopt;
+}
+
+}  // namespace tamrik::synccore

@@ -1,0 +1,73 @@
+#pragma once
+// Git access: every question synccore asks of a repository runs one git
+// child here, in an explicit directory, within a time limit. No answer is
+// always an ordinary value ("", "unknown" or nullopt), never an exception.
+
+#include "core/process.hpp"
+
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tamrik::synccore {
+
+using std::filesystem::path;
+
+// Conventional-commit prefix of a subject: "feat(scope)!:" and the like.
+inline constexpr std::string_view _SUBJECT_PREFIX_RE = R"(^\s*([A-Za-z]+)(?:\([^)]*\))?!?:)";
+// A branch whose first path component is a word: "fix/login".
+inline constexpr std::string_view _BRANCH_PREFIX_RE = R"(^([A-Za-z]+)/)";
+
+// Lower-cased prefix word -> task type. "perf" is a chore on purpose.
+inline constexpr std::array<std::pair<std::string_view, std::string_view>, 14> _TASK_TYPE_PREFIXES{{
+    {"feat", "feature"},
+    {"feature", "feature"},
+    {"fix", "bug-fix"},
+    {"bugfix", "bug-fix"},
+    {"hotfix", "bug-fix"},
+    {"refactor", "refactor"},
+    {"docs", "docs"},
+    {"doc", "docs"},
+    {"test", "test"},
+    {"tests", "test"},
+    {"chore", "chore"},
+    {"perf", "chore"},
+    {"build", "chore"},
+    {"ci", "chore"},
+}};
+
+// Runs `git <args>` in `cwd` (ours when absent). Trimmed stdout decoded as
+// UTF-8 with U+FFFD for bad bytes, or "" when git could not start, timed
+// out or exited non-zero.
+std::string _git(const std::vector<std::string>& args, const std::optional<path>& cwd = std::nullopt);
+
+// _git("rev-parse", args...), or "unknown" when that is empty.
+std::string _git_rev_parse(const std::vector<std::string>& args, const std::optional<path>& cwd = std::nullopt);
+
+// The full hash of the commit `commit` names (hash, abbreviation, branch,
+// tag, "HEAD"), or nullopt. Tags peel to their commit; trees and blobs fail.
+std::optional<std::string> _resolve_full_sha(const path& repo_root, std::string_view commit);
+
+// Task type from a conventional subject prefix, else from the branch's
+// first path component, else nullopt. Pure.
+std::optional<std::string> infer_task_type(std::optional<std::string_view> subject,
+                                           std::optional<std::string_view> branch);
+
+namespace detail {
+
+// The time limit of every git child. Tests shorten it to prove a hung git
+// is killed; the product never changes it.
+extern std::chrono::milliseconds git_time_limit;
+
+// One git child with our environment (no optional locks, no prompts):
+// the raw result, for callers that need bytes rather than text.
+core::ProcessResult run_git(const std::vector<std::string>& args, const std::optional<path>& cwd);
+
+}  // namespace detail
+
+}  // namespace tamrik::synccore

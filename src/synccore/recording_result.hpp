@@ -1,0 +1,29 @@
+#pragma once
+// The result of every commit-recording operation, and the one place an
+// agent adapter's telemetry becomes the map that rides on a record.
+
+#include "core/json.hpp"
+#include "host/agents/registry.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tamrik::synccore {
+
+struct BackfillResult {
+  std::string commit;   // the full hash when resolved, else the caller's text
+  bool written = false;  // this call wrote or filed a record
+  std::string reason;    // why nothing was written; "" when written
+  bool tokens = false;   // the written record's telemetry carries token counts
+  bool attested = false;  // a pending attestation was filed for the commit
+};
+
+// The adapter's telemetry for `session_id` as a map, with "source" and
+// "agent_runtime" (the adapter's name) set; nullopt when the adapter does
+// not know the session or fails (logged at debug level).
+std::optional<core::Json> _adapter_telemetry(const agents::Adapter& adapter, const std::filesystem::path& repo_root,
+                                             std::string_view session_id, std::string_view source);
+
+}  // namespace tamrik::synccore

@@ -1,0 +1,171 @@
+#include "synccore/records.hpp"
+
+#include "core/errors.hpp"
+#include "core/file_io.hpp"
+#include "core/log.hpp"
+#include "core/yaml.hpp"
+#include "host/paths.hpp"
+#include "host/services/ledger_service.hpp"
+#include "host/services/shared.hpp"
+#include "synccore/git.hpp"
+#include "synccore/ledger.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
+
+namespace tamrik::synccore {
+
+namespace {
+
+const core::Logger logger("synccore");
+
+// The archive names files after commits; a name that could leave the
+// directory is refused before it becomes a path.
+path archive_file(const path& attestations_dir, const std::string& commit, std::string_view suffix) {
+  if (commit.empty() || commit == "." || commit == ".." || commit.find('/') != std::string::npos ||
+      commit.find('\0') != std::string::npos) {
+    throw core::OSError("archive " + commit, EINVAL);
+  }
+  return attestations_dir / (commit + std::string(suffix));
+}
+
+Json ledger_entry_for(const Json& parsed, const std::string& commit, const std::string& branch,
+                      const std::optional<std::string>& event) {
+  Json entry = Json::object();
+  entry["commit"] = commit;
+  entry["branch"] = branch;
+  for (const char* key : {"timestamp", "agent", "summary"}) {
+    const auto value = parsed.find(key);
+    entry[key] = value == parsed.end() ? Json("") : *value;
+  }
+  entry["synced"] = false;
+  if (event && !event->empty()) entry["event"] = *event;
+  for (const char* key : {"agent_provider", "agent_id", "agent_session_id", "developer", "telemetry"}) {
+    if (core::is_set(parsed, key)) entry[key] = parsed[key];
+  }
+  return entry;
+}
+
+// The slug of the change an attestation completes, if any.
+std::optional<std::string> sealed_slug_of(const Json& parsed) {
+  const auto process = parsed.find("process");
+  if (process != parsed.end() && process->is_object() && core::is_set(*process, "slug")) {
+    return core::get_text(*process, "slug");
+  }
+  const std::vector<std::string> slugs = services::shared::extract_change_spec_slugs(parsed);
+  if (!slugs.empty()) return slugs.front();
+  return std::nullopt;
+}
+
+}  // namespace
+
+void _log_attestation(const path& log_path, const path& attestations_dir, const Json& parsed,
+                      const LogAttestationOptions& options) {
+  const std::string commit = options.commit_override.value_or(_git_rev_parse({"HEAD"}, options.repo_root));
+  const std::string branch = options.branch.value_or(_git_rev_parse({"--abbrev-ref", "HEAD"}, options.repo_root));
+
+  core::make_dirs(attestations_dir);
+  core::replace_file_atomically(archive_file(attestations_dir, commit, ".yaml"), core::emit_yaml(parsed));
+  if (options.archive_ledger) {
+    _archive_ledger_segment(options.repo_root.value_or(path(".")), attestations_dir, parsed, commit);
+  }
+
+  const Json entry = ledger_entry_for(parsed, commit, branch, options.event);
+  if (options.replace_existing && _replace_log_entry(log_path, entry)) return;
+  _append_log_entry(log_path, entry);
+}
+
+BackfillResult _write_commit_record(const path& repo_root, const std::string& commit, CommitRecordOptions options) {
+  // Author date, author name, author email, subject: one git child.
+  const std::string shown = _git({"show", "-s", "--format=%aI%n%an%n%ae%n%s", commit}, repo_root);
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (parts.size() < 3) {
+    const size_t end = shown.find('\n', start);
+    if (end == std::string::npos) break;
+    parts.push_back(shown.substr(start, end - start));
+    start = end + 1;
+  }
+  parts.push_back(start <= shown.size() ? shown.substr(start) : "");
+  parts.resize(4);
+  const std::string& author_date = parts[0];
+  const std::string& author_name = parts[1];
+  const std::string& author_email = parts[2];
+  const std::string& subject = parts[3];
+
+  if (options.developer_from_commit) {
+    Json developer = Json::object();
+    if (!author_name.empty()) developer["git_author_name"] = author_name;
+    if (!author_email.empty()) developer["git_author_email"] = author_email;
+    options.developer = developer.empty() ? std::nullopt : std::optional<Json>(developer);
+  }
+  const bool has_telemetry = options.telemetry && core::is_set(*options.telemetry);
+  const bool has_session = options.session_id && !options.session_id->empty();
+  if (has_telemetry && has_session && options.telemetry->is_object() && !options.telemetry->contains("session_id")) {
+    (*options.telemetry)["session_id"] = *options.session_id;
+  }
+
+  Json document = Json::object();
+  document["source"] = options.source;
+  document["timestamp"] = author_date;
+  document["agent"] = options.agent_name;
+  if (options.agent_provider && !options.agent_provider->empty()) document["agent_provider"] = *options.agent_provider;
+  if (has_telemetry && core::is_set(*options.telemetry, "model")) document["agent_model"] = (*options.telemetry)["model"];
+  if (has_session) document["agent_session_id"] = *options.session_id;
+  if (options.developer && core::is_set(*options.developer)) document["developer"] = *options.developer;
+  if (options.source == "backfill") document["provenance"] = {{"type", "ad-hoc"}, {"ref", "backfill"}};
+  if (options.task_type && !options.task_type->empty()) {
+    document["task_type"] = *options.task_type;
+    document["task_type_source"] = "declared";
+  } else if (const auto inferred = infer_task_type(subject, options.branch)) {
+    document["task_type"] = *inferred;
+    document["task_type_source"] = "inferred";
+  }
+  document["summary"] = subject;
+  if (has_telemetry) document["telemetry"] = *options.telemetry;
+
+  _log_attestation(paths::log_jsonl(repo_root), paths::attestations_dir(repo_root), document,
+                   {.commit_override = commit,
+                    .repo_root = repo_root,
+                    .archive_ledger = options.archive_ledger,
+                    .event = options.event,
+                    .replace_existing = false,
+                    .branch = options.branch});
+  return BackfillResult{.commit = commit,
+                        .written = true,
+                        .reason = "",
+                        .tokens = has_telemetry && core::is_set(*options.telemetry, "tokens"),
+                        .attested = false};
+}
+
+void _archive_ledger_segment(const path& repo_root, const path& attestations_dir, const Json& parsed,
+                             const std::string& commit) {
+  try {
+    const std::optional<std::string> slug = sealed_slug_of(parsed);
+    if (!slug) return;
+    if (!paths::is_safe_slug(*slug)) {
+      logger.debug("Ledger segment archival skipped: unsafe change slug %r", {*slug});
+      return;
+    }
+    const path live = paths::ledger_jsonl(repo_root, *slug);
+    core::make_dirs(attestations_dir);
+    std::error_code missing;
+    if (!std::filesystem::exists(live, missing)) return;
+    try {
+      if (!services::ledger_service::is_sealed(repo_root, *slug)) {
+        services::ledger_service::mark_milestone(repo_root, *slug, "sealed", Json{{"commit", commit}});
+      }
+    } catch (const std::exception&) {
+      // The milestone is a courtesy; archiving the ledger is what matters.
+    }
+    const path archived = archive_file(attestations_dir, commit, ".ledger.jsonl");
+    if (std::rename(live.c_str(), archived.c_str()) != 0) throw core::OSError("rename " + live.string(), errno);
+    ::unlink((live.string() + ".lock").c_str());
+    services::ledger_service::clear_pointers_for_slug(repo_root, *slug);
+  } catch (const std::exception& e) {
+    logger.debug("Ledger segment archival skipped (best-effort)", {}, e);
+  }
+}
+
+}  // namespace tamrik::synccore
