@@ -50,8 +50,10 @@ class JSONDecodeError : public Error {
 };
 
 // The class name of any exception: ours report their own; standard library
-// exceptions map to a fixed name ("MemoryError" for bad_alloc, "ValueError"
-// for invalid_argument/out_of_range/domain_error, "RuntimeError" otherwise).
+// exceptions map to a fixed name ("MemoryError" for bad_alloc, the OSError
+// names above for a std::system_error carrying an errno value, such as
+// std::filesystem_error, "ValueError" for invalid_argument/out_of_range/
+// domain_error, "RuntimeError" otherwise).
 std::string class_name_of(const std::exception& e);
 
 }  // namespace tamrik::core

@@ -24,12 +24,15 @@ std::string format_message(std::string_view templ, std::initializer_list<std::st
 
 enum class LogLevel { debug, warning };
 
+// One per deliverable, named after it ("synccore"). On stderr a line reads
+// "tamrik.synccore: warning: <message>".
 class Logger {
  public:
   explicit Logger(std::string name) : name_(std::move(name)) {}
 
   void debug(std::string_view templ, std::initializer_list<std::string_view> args = {}) const;
-  // A debug line followed by the error's class name and message.
+  // A debug line followed by the error's class name and message:
+  // "<message>: FileNotFoundError: open x: No such file or directory".
   void debug(std::string_view templ, std::initializer_list<std::string_view> args,
              const std::exception& error) const;
   void warning(std::string_view templ, std::initializer_list<std::string_view> args = {}) const;

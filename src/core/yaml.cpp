@@ -1,1 +1,301 @@
-// in progress
+#include "core/yaml.hpp"
+
+#include <yaml-cpp/eventhandler.h>
+#include <yaml-cpp/yaml.h>
+
+#include <istream>
+#include <optional>
+#include <streambuf>
+#include <vector>
+
+#include "core/errors.hpp"
+#include "core/quoted_text.hpp"
+#include "core/yaml_scalar.hpp"
+
+namespace tamrik::core {
+
+namespace {
+
+const std::string kTagPrefix = "tag:yaml.org,2002:";
+
+// An input stream over the caller's text, without copying it.
+class ViewStreambuf : public std::streambuf {
+ public:
+  explicit ViewStreambuf(std::string_view text) {
+    char* begin = const_cast<char*>(text.data());  // read only: no put area, no putback writes
+    setg(begin, begin, begin + text.size());
+  }
+};
+
+std::string at(const YAML::Mark& mark, const std::string& message) {
+  if (mark.is_null()) return message;
+  return "line " + std::to_string(mark.line + 1) + ", column " + std::to_string(mark.column + 1) + ": " + message;
+}
+
+// The tag as written in the text, for messages: "!!int", "!custom".
+std::string written_tag(const std::string& tag) {
+  return tag.starts_with(kTagPrefix) ? "!!" + tag.substr(kTagPrefix.size()) : tag;
+}
+
+// Whether `value` is of the YAML core type `type` ("null", "bool", "int",
+// "float"); an int is a float too.
+bool has_core_type(const Json& value, std::string_view type) {
+  if (type == "null") return value.is_null();
+  if (type == "bool") return value.is_boolean();
+  if (type == "int") return value.is_number_integer();
+  return value.is_number();
+}
+
+// The value of a scalar event. yaml-cpp tags plain scalars "?" and quoted,
+// literal and folded ones "!"; explicit standard tags (!!str, !!int...)
+// arrive resolved to their full names. Any other tag is refused, as a safe
+// loader refuses to construct unknown types.
+Json scalar_value(const YAML::Mark& mark, const std::string& tag, const std::string& text) {
+  if (tag == "?") return resolve_plain_scalar(text);
+  if (tag == "!" || tag == kTagPrefix + "str") return text;
+  const std::string_view type = tag.starts_with(kTagPrefix) ? std::string_view(tag).substr(kTagPrefix.size()) : "";
+  if (type != "null" && type != "bool" && type != "int" && type != "float") {
+    throw YAMLError(at(mark, "unsupported tag " + written_tag(tag)));
+  }
+  Json value = resolve_plain_scalar(text);
+  if (!has_core_type(value, type)) throw YAMLError(at(mark, "'" + text + "' is not a valid " + written_tag(tag)));
+  return type == "float" ? Json(value.get<double>()) : value;
+}
+
+void check_collection_tag(const YAML::Mark& mark, const std::string& tag, const std::string& expected) {
+  if (tag != "?" && tag != "!" && tag != kTagPrefix + expected) {
+    throw YAMLError(at(mark, "unsupported tag " + written_tag(tag)));
+  }
+}
+
+// Builds the JSON value of one document straight from parser events, so no
+// node graph is ever built and aliased nodes can never be walked: an alias
+// is refused when it is met. Depth is bounded by the explicit stack.
+class JsonBuilder : public YAML::EventHandler {
+ public:
+  Json take_result() { return std::move(result_); }
+  const YAML::Mark& start() const { return start_; }
+
+  void OnDocumentStart(const YAML::Mark& mark) override { start_ = mark; }
+  void OnDocumentEnd() override {}
+
+  void OnNull(const YAML::Mark& /*mark*/, YAML::anchor_t /*anchor*/) override { add_scalar(nullptr, "null"); }
+
+  void OnAlias(const YAML::Mark& mark, YAML::anchor_t /*anchor*/) override {
+    throw YAMLError(at(mark, "aliases (*name) are not supported"));
+  }
+
+  void OnScalar(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t /*anchor*/,
+                const std::string& value) override {
+    add_scalar(scalar_value(mark, tag, value), value);
+  }
+
+  void OnSequenceStart(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t /*anchor*/,
+                       YAML::EmitterStyle::value /*style*/) override {
+    check_collection_tag(mark, tag, "seq");
+    open(mark, Json::array());
+  }
+  void OnSequenceEnd() override { close(); }
+
+  void OnMapStart(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t /*anchor*/,
+                  YAML::EmitterStyle::value /*style*/) override {
+    check_collection_tag(mark, tag, "map");
+    open(mark, Json::object());
+  }
+  void OnMapEnd() override { close(); }
+
+ private:
+  struct Frame {
+    Json value;
+    std::optional<std::string> key;  // in a mapping, the key awaiting its value
+  };
+
+  bool awaiting_key() const {
+    return !stack_.empty() && stack_.back().value.is_object() && !stack_.back().key.has_value();
+  }
+
+  // A scalar is a key when a mapping waits for one; keys are taken as their
+  // text ("1: a" has the key "1"), a null key as "null".
+  void add_scalar(Json value, const std::string& text) {
+    if (awaiting_key()) {
+      stack_.back().key = text;
+    } else {
+      attach(std::move(value));
+    }
+  }
+
+  void attach(Json value) {
+    if (stack_.empty()) {
+      result_ = std::move(value);
+      return;
+    }
+    Frame& top = stack_.back();
+    if (top.value.is_array()) {
+      top.value.push_back(std::move(value));
+      return;
+    }
+    top.value.emplace(std::move(*top.key), std::move(value));  // a duplicate key keeps its first value
+    top.key.reset();
+  }
+
+  void open(const YAML::Mark& mark, Json empty) {
+    if (awaiting_key()) throw YAMLError(at(mark, "mapping keys must be scalars, not lists or mappings"));
+    if (stack_.size() >= static_cast<std::size_t>(kMaxJsonDepth)) {
+      throw YAMLError(at(mark, "YAML nested deeper than " + std::to_string(kMaxJsonDepth) + " levels"));
+    }
+    stack_.push_back({std::move(empty), std::nullopt});
+  }
+
+  void close() {
+    Json finished = std::move(stack_.back().value);
+    stack_.pop_back();
+    attach(std::move(finished));
+  }
+
+  std::vector<Frame> stack_;
+  Json result_;
+  YAML::Mark start_;
+};
+
+// Notices that another document starts, and ignores its content.
+class DocumentDetector : public YAML::EventHandler {
+ public:
+  const YAML::Mark& start() const { return start_; }
+
+  void OnDocumentStart(const YAML::Mark& mark) override { start_ = mark; }
+  void OnDocumentEnd() override {}
+  void OnNull(const YAML::Mark&, YAML::anchor_t) override {}
+  void OnAlias(const YAML::Mark&, YAML::anchor_t) override {}
+  void OnScalar(const YAML::Mark&, const std::string&, YAML::anchor_t, const std::string&) override {}
+  void OnSequenceStart(const YAML::Mark&, const std::string&, YAML::anchor_t, YAML::EmitterStyle::value) override {}
+  void OnSequenceEnd() override {}
+  void OnMapStart(const YAML::Mark&, const std::string&, YAML::anchor_t, YAML::EmitterStyle::value) override {}
+  void OnMapEnd() override {}
+
+ private:
+  YAML::Mark start_;
+};
+
+// Parses at most two documents: the one we load, and the start of another,
+// which is an error. Never more: on some malformed text yaml-cpp reports
+// empty documents forever without moving on (",\n" does).
+Json load_document(std::istream& in) {
+  YAML::Parser parser(in);
+  JsonBuilder builder;
+  if (!parser.HandleNextDocument(builder)) return nullptr;
+  DocumentDetector next;
+  if (parser.HandleNextDocument(next)) {
+    if (next.start().pos <= builder.start().pos) throw YAMLError(at(next.start(), "cannot parse this YAML"));
+    throw YAMLError(at(next.start(), "more than one YAML document (a second one starts here)"));
+  }
+  return builder.take_result();
+}
+
+// ---- emitting ----
+
+void append_text(std::string& out, const std::string& text) {
+  if (needs_quotes(text)) {
+    append_quoted(out, text, QuoteStyle::yaml);
+  } else {
+    out += text;
+  }
+}
+
+void append_scalar(std::string& out, const Json& value) {
+  switch (value.type()) {
+    case Json::value_t::string:
+      append_text(out, value.get_ref<const std::string&>());
+      break;
+    case Json::value_t::number_float:
+      out += yaml_float_text(value.get<double>());
+      break;
+    case Json::value_t::number_integer:
+    case Json::value_t::number_unsigned:
+    case Json::value_t::boolean:
+      out += value.dump();
+      break;
+    case Json::value_t::array:
+      out += "[]";
+      break;
+    case Json::value_t::object:
+      out += "{}";
+      break;
+    case Json::value_t::null:
+    case Json::value_t::binary:     // never built by this system
+    case Json::value_t::discarded:  // only seen inside parser callbacks
+      out += "null";
+      break;
+  }
+}
+
+bool is_block(const Json& value) { return value.is_structured() && !value.empty(); }
+
+}  // namespace
+
+Json load_yaml(std::string_view text) {
+  ViewStreambuf buffer(text);
+  std::istream in(&buffer);
+  try {
+    return load_document(in);
+  } catch (const YAML::Exception& e) {
+    throw YAMLError("invalid YAML at " + at(e.mark, e.msg));
+  }
+}
+
+// Block style, written with an explicit stack (no recursion, whatever the
+// depth). Mappings are "key: value", a nested block goes on the next lines
+// two spaces deeper ("key:\n  sub: 1", "key:\n  - a"); a list item that is
+// itself a block starts on the item's own line ("- a: 1\n  b: 2",
+// "- - x\n  - y").
+std::string emit_yaml(const Json& value) {
+  std::string out;
+  if (!is_block(value)) {
+    append_scalar(out, value);
+    out += '\n';
+    return out;
+  }
+
+  struct Frame {
+    const Json* container;
+    Json::const_iterator next;
+    std::size_t indent;
+  };
+  std::vector<Frame> stack{{&value, value.begin(), 0}};
+  bool continue_line = false;  // the next entry goes right after "- "
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next == frame.container->end()) {
+      stack.pop_back();
+      continue;
+    }
+    if (!continue_line) out.append(frame.indent, ' ');
+    continue_line = false;
+
+    const bool in_mapping = frame.container->is_object();
+    if (in_mapping) {
+      append_text(out, frame.next.key());
+      out += ':';
+    } else {
+      out += '-';
+    }
+    const Json& child = frame.next.value();
+    ++frame.next;
+    if (!is_block(child)) {
+      out += ' ';
+      append_scalar(out, child);
+      out += '\n';
+      continue;
+    }
+    if (in_mapping) {
+      out += '\n';
+    } else {
+      out += ' ';
+      continue_line = true;
+    }
+    const std::size_t indent = frame.indent + 2;
+    stack.push_back({&child, child.begin(), indent});  // `frame` is not used after this
+  }
+  return out;
+}
+
+}  // namespace tamrik::core

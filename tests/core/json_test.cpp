@@ -1,1 +1,241 @@
+#include "core/json.hpp"
+
 #include <gtest/gtest.h>
+
+#include <limits>
+#include <random>
+#include <string>
+
+#include "core/errors.hpp"
+
+namespace tamrik::core {
+namespace {
+
+std::string nested_arrays(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+// A value nested `depth` levels deep, built without recursion.
+Json deep_value(int depth) {
+  Json value = Json::array();
+  for (int i = 1; i < depth; ++i) {
+    Json outer = Json::array();
+    outer.push_back(std::move(value));
+    value = std::move(outer);
+  }
+  return value;
+}
+
+TEST(IsSet, FalseForEveryEmptyOrFalseValue) {
+  for (const Json& unset : {Json(nullptr), Json(false), Json(0), Json(0u), Json(0.0), Json(""), Json::array(),
+                            Json::object()}) {
+    EXPECT_FALSE(is_set(unset)) << unset.dump();
+  }
+  for (const Json& set : {Json(true), Json(-1), Json(1u), Json(0.5), Json(" "), Json::array({0}),
+                          Json::object({{"a", nullptr}})}) {
+    EXPECT_TRUE(is_set(set)) << set.dump();
+  }
+}
+
+TEST(IsSet, MemberOfAnObject) {
+  const Json obj = {{"model", "m"}, {"empty", ""}, {"zero", 0}};
+  EXPECT_TRUE(is_set(obj, "model"));
+  EXPECT_FALSE(is_set(obj, "empty"));
+  EXPECT_FALSE(is_set(obj, "zero"));
+  EXPECT_FALSE(is_set(obj, "missing"));
+  EXPECT_FALSE(is_set(Json::array({"model"}), "model"));
+  EXPECT_FALSE(is_set(Json("model"), "model"));
+}
+
+TEST(GetText, TextMembersOnlyElseFallback) {
+  const Json obj = {{"agent", "claude"}, {"count", 3}, {"none", nullptr}};
+  EXPECT_EQ(get_text(obj, "agent"), "claude");
+  EXPECT_EQ(get_text(obj, "count", "fb"), "fb");
+  EXPECT_EQ(get_text(obj, "none", "fb"), "fb");
+  EXPECT_EQ(get_text(obj, "missing"), "");
+  EXPECT_EQ(get_text(Json::array(), "agent", "fb"), "fb");
+}
+
+TEST(ParseJson, ValidTextKeepsMemberOrder) {
+  const auto value = parse_json(R"({"z": 1, "a": [true, null, "x"], "m": {"k": 1.5}})");
+  ASSERT_TRUE(value);
+  ASSERT_TRUE(value->is_object());
+  EXPECT_EQ(value->begin().key(), "z");
+  EXPECT_EQ((*value)["a"][2], "x");
+  EXPECT_EQ((*value)["m"]["k"], 1.5);
+}
+
+TEST(ParseJson, InvalidTextGivesNulloptNeverThrows) {
+  for (const std::string& bad : std::initializer_list<std::string>{
+           "", "   ", "{", "[1,]", "{\"a\" 1}", "{\"a\":1} trailing", "nul", "'single'", "[1e400]", "-1e999",
+           "\"\xff\"", "\"caf\xc3\"", std::string("{\"a\":\"x\0y\"}", 12), std::string("\0", 1), "[\"\x01\"]",
+           "[\"\\ud800\"]", "{\"a\":1,}", "01", "NaN"}) {
+    EXPECT_FALSE(parse_json(bad)) << '[' << bad << ']';
+  }
+}
+
+TEST(ParseJson, NumbersAtTheEdges) {
+  EXPECT_EQ(*parse_json("18446744073709551615"), std::numeric_limits<std::uint64_t>::max());
+  EXPECT_EQ(*parse_json("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
+  EXPECT_TRUE(parse_json("18446744073709551616")->is_number_float());  // beyond 64 bits: a double
+  EXPECT_EQ(*parse_json("1e308"), 1e308);
+}
+
+TEST(ParseJson, RefusesNestingBeyondTheLimitBeforeBuildingAnything) {
+  EXPECT_TRUE(parse_json(nested_arrays(kMaxJsonDepth)));
+  EXPECT_FALSE(parse_json(nested_arrays(kMaxJsonDepth + 1)));
+  EXPECT_FALSE(parse_json(nested_arrays(10'000)));
+  EXPECT_FALSE(parse_json(std::string(1'000'000, '[')));
+  EXPECT_FALSE(parse_json(std::string(100'000, '{')));
+
+  // Objects count like arrays; brackets inside strings do not count.
+  std::string objects;
+  for (int i = 0; i < kMaxJsonDepth; ++i) objects += "{\"k\":";
+  objects += "\"[[[[{{{{\\\"[[[\"" + std::string(kMaxJsonDepth, '}');
+  EXPECT_TRUE(parse_json(objects));
+}
+
+TEST(ParseJson, HugeLineParses) {
+  const std::string big(4'000'000, 'x');
+  const auto value = parse_json("{\"summary\": \"" + big + "\"}");
+  ASSERT_TRUE(value);
+  EXPECT_EQ((*value)["summary"].get_ref<const std::string&>().size(), big.size());
+}
+
+TEST(ParseJsonOrThrow, ThrowsJSONDecodeErrorWithTheDecodersDescription) {
+  try {
+    parse_json_or_throw("{\"a\": }");
+    FAIL() << "no exception";
+  } catch (const JSONDecodeError& e) {
+    EXPECT_EQ(e.class_name(), "JSONDecodeError");
+    const std::string message = e.what();
+    EXPECT_TRUE(message.starts_with("parse error at line 1, column 7")) << message;
+    EXPECT_EQ(message.find("[json.exception"), std::string::npos) << message;
+  }
+  EXPECT_THROW(parse_json_or_throw("[1e400]"), JSONDecodeError);
+  EXPECT_THROW(parse_json_or_throw(nested_arrays(kMaxJsonDepth + 1)), JSONDecodeError);
+  EXPECT_EQ(parse_json_or_throw("[1]"), Json::array({1}));
+}
+
+TEST(ToJsonLine, LedgerSpacingAndAsciiEscapes) {
+  const Json entry = {{"commit", "abc"}, {"synced", false}, {"summary", "caf\u00e9 \U0001F600"}};
+  EXPECT_EQ(to_json_line(entry), R"({"commit": "abc", "synced": false, "summary": "caf\u00e9 \ud83d\ude00"})");
+}
+
+TEST(ToJsonLine, NestedValuesUseTheSameSpacing) {
+  const Json value = {{"list", {1, 2}},
+                      {"map", {{"a", 1}, {"b", {{"c", nullptr}}}}},
+                      {"empty_list", Json::array()},
+                      {"empty_map", Json::object()},
+                      {"mixed", {Json::array(), Json::object(), "x"}}};
+  EXPECT_EQ(to_json_line(value),
+            R"({"list": [1, 2], "map": {"a": 1, "b": {"c": null}}, "empty_list": [], "empty_map": {}, )"
+            R"("mixed": [[], {}, "x"]})");
+  EXPECT_EQ(to_json_line(Json::object()), "{}");
+  EXPECT_EQ(to_json_line(Json::array()), "[]");
+  EXPECT_EQ(to_json_line("top"), "\"top\"");
+}
+
+TEST(ToJsonLine, KeepsInsertionOrder) {
+  Json value = Json::object();
+  value["zeta"] = 1;
+  value["alpha"] = 2;
+  value["mid"] = 3;
+  EXPECT_EQ(to_json_line(value), R"({"zeta": 1, "alpha": 2, "mid": 3})");
+}
+
+TEST(ToJsonLine, EscapesControlCharactersAndDelete) {
+  EXPECT_EQ(to_json_line(std::string("q\" b\\ \b\f\n\r\t \x01\x1f\x7f \0", 17)),
+            R"("q\" b\\ \b\f\n\r\t \u0001\u001f\u007f \u0000")");
+  EXPECT_EQ(to_json_line(Json{{"k\ney", 1}}), R"({"k\ney": 1})");
+  EXPECT_EQ(to_json_line(Json{{"\u00e9", "/"}}), R"({"\u00e9": "/"})");
+}
+
+TEST(ToJsonLine, NonAsciiAsLowercaseEscapesWithSurrogatePairs) {
+  EXPECT_EQ(to_json_line("\u00ff\u0100\u07ff\u0800\uabcd\uffff"), R"("\u00ff\u0100\u07ff\u0800\uabcd\uffff")");
+  EXPECT_EQ(to_json_line("\U00010000\U0010FFFF"), R"("\ud800\udc00\udbff\udfff")");
+}
+
+TEST(ToJsonLine, InvalidUtf8BecomesOneReplacementPerBrokenSequence) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\xff" "b", R"("a\ufffdb")"},                  // byte that never starts a character
+      {"\x80", R"("\ufffd")"},                         // lone continuation byte
+      {"\xc3", R"("\ufffd")"},                         // truncated at the end
+      {"\xc3(", R"("\ufffd(")"},                       // truncated before ASCII: the ASCII survives
+      {"\xe2\x82", R"("\ufffd")"},                     // truncated three-byte sequence
+      {"\xe2\x82\xac", R"("\u20ac")"},                 // the same, complete
+      {"\xc0\xaf", R"("\ufffd\ufffd")"},               // overlong '/'
+      {"\xed\xa0\x80", R"("\ufffd\ufffd\ufffd")"},     // encoded surrogate
+      {"\xf4\x90\x80\x80", R"("\ufffd\ufffd\ufffd\ufffd")"},  // beyond U+10FFFF
+      {"\xf0\x9f\x98", R"("\ufffd")"},                 // truncated emoji
+  };
+  for (const auto& [bytes, expected] : cases) {
+    EXPECT_EQ(to_json_line(bytes), expected);
+  }
+  // Keys are cleaned the same way, and the line always parses back.
+  const Json value = {{"k\xff", "v\xfe"}};
+  EXPECT_EQ(to_json_line(value), R"({"k\ufffd": "v\ufffd"})");
+  EXPECT_TRUE(parse_json(to_json_line(value)));
+}
+
+TEST(ToJsonLine, NumbersAsTheJsonLibraryWritesThem) {
+  const Json numbers = {1.0, 0.1, 1e16, 1.5e-7, -0.0, 123456789.125, -5, std::numeric_limits<std::uint64_t>::max(),
+                        std::numeric_limits<std::int64_t>::min(), std::numeric_limits<double>::quiet_NaN()};
+  EXPECT_EQ(to_json_line(numbers),
+            "[1.0, 0.1, 1e+16, 1.5e-07, -0.0, 123456789.125, -5, 18446744073709551615, -9223372036854775808, null]");
+}
+
+TEST(ToJsonLine, WritesValuesDeeperThanTheParserAcceptsWithoutRecursion) {
+  const std::string text = to_json_line(deep_value(100'000));
+  EXPECT_EQ(text, nested_arrays(100'000));
+}
+
+TEST(ToJsonCompact, NoSpacesAndUtf8Kept) {
+  const Json value = {{"summary", "caf\u00e9 \U0001F600"}, {"n", {1, 2.5}}, {"ctl", "\t\x7f"}};
+  EXPECT_EQ(to_json_compact(value), "{\"summary\":\"caf\u00e9 \U0001F600\",\"n\":[1,2.5],\"ctl\":\"\\t\x7f\"}");
+  EXPECT_EQ(to_json_compact(Json{{"bad", "x\xff"}}), "{\"bad\":\"x\ufffd\"}");
+}
+
+// Random documents: both encodings must read back to the same value, and the
+// compact one must equal the JSON library's own dump.
+Json random_value(std::mt19937& rng, int depth) {
+  static const std::string kPieces[] = {"a", "\u00e9", "\U0001F600", "\"", "\\", "\n", "\x01", "\x7f", " ", "/", "0"};
+  const int kind = std::uniform_int_distribution<>(0, depth > 4 ? 4 : 6)(rng);
+  switch (kind) {
+    case 0: return nullptr;
+    case 1: return std::uniform_int_distribution<>(0, 1)(rng) == 1;
+    case 2: return std::uniform_int_distribution<std::int64_t>(std::numeric_limits<std::int64_t>::min())(rng);
+    case 3: return std::uniform_real_distribution<double>(-1e20, 1e20)(rng);
+    case 4: {
+      std::string text;
+      for (int i = std::uniform_int_distribution<>(0, 6)(rng); i > 0; --i) {
+        text += kPieces[std::uniform_int_distribution<std::size_t>(0, std::size(kPieces) - 1)(rng)];
+      }
+      return text;
+    }
+    case 5: {
+      Json array = Json::array();
+      for (int i = std::uniform_int_distribution<>(0, 4)(rng); i > 0; --i) array.push_back(random_value(rng, depth + 1));
+      return array;
+    }
+    default: {
+      Json object = Json::object();
+      for (int i = std::uniform_int_distribution<>(0, 4)(rng); i > 0; --i) {
+        object[random_value(rng, 5).dump()] = random_value(rng, depth + 1);
+      }
+      return object;
+    }
+  }
+}
+
+TEST(JsonEncodings, RoundTripRandomDocuments) {
+  std::mt19937 rng(20240501);
+  for (int i = 0; i < 2000; ++i) {
+    const Json value = random_value(rng, 0);
+    const std::string line = to_json_line(value);
+    ASSERT_EQ(parse_json(line), value) << line;
+    for (char c : line) ASSERT_LT(static_cast<unsigned char>(c), 0x80) << line;
+    ASSERT_EQ(to_json_compact(value), value.dump()) << line;
+  }
+}
+
+}  // namespace
+}  // namespace tamrik::core

@@ -1,1 +1,22 @@
+#include "core/sha256.hpp"
+
 #include <gtest/gtest.h>
+
+#include <string>
+
+namespace tamrik::core {
+namespace {
+
+TEST(Sha256Hex, KnownDigests) {
+  EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(sha256_hex(std::string(1'000'000, 'a')),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(Sha256Hex, HashesEveryByteIncludingNul) {
+  EXPECT_EQ(sha256_hex(std::string("a\0b", 3)), "59b271ae1bbcb1d31d41929817f4b16fb439eb4f31520b5ad1d5ce98920a7138");
+}
+
+}  // namespace
+}  // namespace tamrik::core

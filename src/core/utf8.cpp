@@ -1,0 +1,67 @@
+#include "core/utf8.hpp"
+
+namespace tamrik::core {
+
+namespace {
+
+bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+}  // namespace
+
+Utf8Char decode_utf8_char(std::string_view bytes, std::size_t pos) {
+  const auto lead = static_cast<unsigned char>(bytes[pos]);
+  if (lead < 0x80) return {lead, 1, true};
+
+  // The lead byte fixes the length, the payload bits it carries and the
+  // allowed range of the second byte (which rules out overlong forms,
+  // surrogates and values above U+10FFFF).
+  std::size_t length = 0;
+  char32_t code_point = 0;
+  unsigned char second_min = 0x80;
+  unsigned char second_max = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code_point = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code_point = lead & 0x0F;
+    if (lead == 0xE0) second_min = 0xA0;
+    if (lead == 0xED) second_max = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code_point = lead & 0x07;
+    if (lead == 0xF0) second_min = 0x90;
+    if (lead == 0xF4) second_max = 0x8F;
+  } else {
+    return {};
+  }
+
+  for (std::size_t i = 1; i < length; ++i) {
+    if (pos + i >= bytes.size()) return {kReplacementCharacter, i, false};
+    const auto byte = static_cast<unsigned char>(bytes[pos + i]);
+    const bool in_range = i == 1 ? (byte >= second_min && byte <= second_max) : is_continuation(byte);
+    if (!in_range) return {kReplacementCharacter, i, false};
+    code_point = (code_point << 6) | (byte & 0x3F);
+  }
+  return {code_point, length, true};
+}
+
+void append_utf8(std::string& out, char32_t code_point) {
+  if (code_point < 0x80) {
+    out += static_cast<char>(code_point);
+  } else if (code_point < 0x800) {
+    out += static_cast<char>(0xC0 | (code_point >> 6));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else if (code_point < 0x10000) {
+    out += static_cast<char>(0xE0 | (code_point >> 12));
+    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code_point >> 18));
+    out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  }
+}
+
+}  // namespace tamrik::core
