@@ -2,7 +2,10 @@
 add_library(tamrik_settings INTERFACE)
 target_compile_options(tamrik_settings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
-  -Wnull-dereference -Wimplicit-fallthrough)
+  -Wnull-dereference -Wimplicit-fallthrough
+  # Options structs are filled with designated initializers that name only
+  # what differs from the defaults.
+  -Wno-missing-field-initializers)
 if(TAMRIK_WERROR)
   target_compile_options(tamrik_settings INTERFACE -Werror)
 endif()

@@ -1,0 +1,106 @@
+#include "synccore/git.hpp"
+
+#include "support/test_env.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tamrik::synccore {
+namespace {
+
+using testing::GitRepo;
+using testing::TempDir;
+using testing::write_text;
+
+TEST(Git, AnswersOrGivesAnOrdinaryEmptyValue) {
+  GitRepo repo;
+  EXPECT_EQ(_git_rev_parse({"HEAD"}, repo.root()), "unknown");  // no commits yet
+  EXPECT_EQ(_resolve_full_sha(repo.root(), "HEAD"), std::nullopt);
+  EXPECT_EQ(_resolve_full_sha(repo.root(), "unknown"), std::nullopt);
+
+  const std::string sha = repo.commit("feat: first");
+  EXPECT_EQ(_git({"rev-parse", "HEAD"}, repo.root()), sha);
+  EXPECT_EQ(_git_rev_parse({"--abbrev-ref", "HEAD"}, repo.root()), "main");
+  EXPECT_EQ(_resolve_full_sha(repo.root(), sha.substr(0, 8)), sha);
+  EXPECT_EQ(_resolve_full_sha(repo.root(), "main"), sha);
+
+  TempDir elsewhere;
+  EXPECT_EQ(_git_rev_parse({"--abbrev-ref", "HEAD"}, elsewhere.path()), "unknown");
+  EXPECT_EQ(_git({"status"}, elsewhere.path() / "missing"), "");
+  // A non-zero exit gives "" even when git printed something.
+  EXPECT_EQ(_git({"log", "--format=%H", "no-such-branch", "--"}, repo.root()), "");
+  EXPECT_EQ(_git({"cat-file", "-t", sha, "--bogus-flag"}, repo.root()), "");
+
+  repo.git({"checkout", "-q", "--detach"});
+  EXPECT_EQ(_git_rev_parse({"--abbrev-ref", "HEAD"}, repo.root()), "HEAD");
+}
+
+TEST(Git, PeelsTagsAndRefusesTrees) {
+  GitRepo repo;
+  const std::string sha = repo.commit("first");
+  repo.git({"tag", "-a", "v1", "-m", "release"});
+  EXPECT_NE(repo.git({"rev-parse", "v1"}), sha);  // the tag object itself
+  EXPECT_EQ(_resolve_full_sha(repo.root(), "v1"), sha);
+  const std::string tree = repo.git({"rev-parse", "HEAD^{tree}"});
+  EXPECT_EQ(_resolve_full_sha(repo.root(), tree), std::nullopt);
+}
+
+TEST(Git, WorksInSha256Repositories) {
+  GitRepo repo("sha256");
+  const std::string sha = repo.commit("first");
+  ASSERT_EQ(sha.size(), 64u);
+  EXPECT_EQ(_resolve_full_sha(repo.root(), "HEAD"), sha);
+}
+
+TEST(Git, DecodesBadBytesWithReplacement) {
+  GitRepo repo;
+  repo.git({"-c", "i18n.commitEncoding=latin1", "commit", "-q", "--allow-empty", "-m", "caf\xe9"});
+  EXPECT_EQ(_git({"log", "-1", "--format=%B", "--encoding=none"}, repo.root()), "caf\xef\xbf\xbd");
+}
+
+TEST(Git, AHungGitIsKilledAtTheLimit) {
+  GitRepo repo;
+  repo.commit("first");
+  // An alias that never returns stands in for git waiting on a lock.
+  repo.git({"config", "alias.hang", "!sleep 30"});
+  const auto saved = detail::git_time_limit;
+  detail::git_time_limit = std::chrono::milliseconds(300);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(_git({"hang"}, repo.root()), "");
+  detail::git_time_limit = saved;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+TEST(InferTaskType, ReadsSubjectPrefixesThenBranches) {
+  struct Case {
+    std::optional<std::string_view> subject, branch;
+    std::optional<std::string> type;
+  };
+  const Case cases[] = {
+      {"feat(auth): add login", std::nullopt, "feature"},
+      {"feat!: drop the old api", std::nullopt, "feature"},
+      {"  Fix: typo", std::nullopt, "bug-fix"},
+      {"perf: faster", std::nullopt, "chore"},
+      {"feat: x", "chore/y", "feature"},
+      {"Merge branch 'main'", "hotfix/urgent", "bug-fix"},
+      {"wip: tidy", "fix/login", "bug-fix"},
+      {"fix(a)(b): x", "docs/readme", "docs"},
+      {"fix(a)(b): x", std::nullopt, std::nullopt},
+      {"style: spaces", std::nullopt, std::nullopt},
+      {"no prefix", "user/fix/x", std::nullopt},
+      {"", "release/1.2", std::nullopt},
+      {std::nullopt, "HEAD", std::nullopt},
+      {std::nullopt, "main", std::nullopt},
+      {std::nullopt, "unknown", std::nullopt},
+      {std::nullopt, std::nullopt, std::nullopt},
+      {"TEST: more", std::nullopt, "test"},
+      {"ci:pipeline", std::nullopt, "chore"},
+      {"feat : spaced", std::nullopt, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(infer_task_type(c.subject, c.branch), c.type)
+        << c.subject.value_or("<none>") << " on " << c.branch.value_or("<none>");
+  }
+}
+
+}  // namespace
+}  // namespace tamrik::synccore
