@@ -30,11 +30,15 @@ std::optional<Json> parse_json(std::string_view text);
 Json parse_json_or_throw(std::string_view text);
 
 // The ledger line encoding: ", " between members, ": " after keys, members in
-// insertion order, non-ASCII as \uXXXX escapes (surrogate pairs above
-// U+FFFF), no trailing line break. Invalid UTF-8 in text is replaced by U+FFFD.
+// insertion order, non-ASCII as lowercase \uXXXX escapes (surrogate pairs
+// above U+FFFF), control characters and DEL escaped, numbers as nlohmann
+// writes them, no trailing line break. Each invalid UTF-8 sequence in text
+// becomes U+FFFD. Written without recursion, so a value of any depth is safe
+// (values built in code are not bounded by kMaxJsonDepth).
 std::string to_json_line(const Json& value);
 
-// Compact JSON for the wire (no spaces), UTF-8 kept, invalid bytes replaced.
+// Compact JSON for the wire (no spaces), UTF-8 kept, invalid bytes replaced;
+// otherwise byte for byte nlohmann's dump(), and likewise without recursion.
 std::string to_json_compact(const Json& value);
 
 }  // namespace tamrik::core

@@ -13,16 +13,25 @@ namespace tamrik::core {
 // - scalars follow the YAML core schema: null (~, null, empty), bool
 //   (true/false/True/TRUE...), int (decimal, 0x, 0o), float (decimal and
 //   exponent forms; .inf and .nan stay text, JSON has no such numbers);
-//   everything else, dates and times included, stays text; quoted scalars
-//   are always text;
-// - aliases, nesting deeper than kMaxJsonDepth, and more than one document
+//   everything else, dates and times included, stays text, as do integers
+//   beyond 64 bits; quoted scalars are always text;
+// - mapping keys are taken as their text ("1: a" has the key "1", a null key
+//   is "null"); a list or mapping as a key throws YAMLError;
+// - the standard tags !!str, !!int, !!float, !!bool, !!null are honoured;
+//   any other tag throws YAMLError, as a safe loader constructs no types;
+// - aliases, nesting deeper than kMaxJsonDepth, and text after the first
+//   document (a second document, or trailing text the parser cannot place)
 //   throw YAMLError (a walk of aliased nodes can grow exponentially);
 // - an empty document loads as null.
-// Throws YAMLError for any text it cannot load.
+// Throws YAMLError for any text it cannot load, with its line and column.
 Json load_yaml(std::string_view text);
 
 // Emits `value` as block-style YAML (flow only for empty collections), keys in
-// insertion order, ending with a line break. Text that a YAML 1.1 or 1.2
+// insertion order, ending with a line break; lists under a key are indented
+// two spaces, a top-level scalar is a one-line document. Quoted text uses
+// JSON-style escapes and keeps non-ASCII characters as UTF-8; invalid UTF-8
+// becomes U+FFFD. Floats always carry a decimal point (1.0, 1.0e+16) so
+// every reader reads them as floats. Text that a YAML 1.1 or 1.2
 // reader would take for anything but text (numbers, booleans incl. yes/no/on/
 // off, null, dates, times) is quoted, as is text with leading or trailing
 // blanks, special first characters or line breaks. load_yaml(emit_yaml(v))
