@@ -32,6 +32,10 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// Returns `fd` itself when it is above 2, else a close-on-exec duplicate
+// above 2 (the low one is closed). Throws OSError naming `path_for_errors`.
+UniqueFd lift_above_stdio(UniqueFd fd, const std::filesystem::path& path_for_errors);
+
 // open(2) with O_CLOEXEC added, retried on EINTR, moved above fd 2. Throws
 // OSError naming the path.
 UniqueFd open_file(const std::filesystem::path& path, int flags, int mode = 0644);

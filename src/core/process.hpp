@@ -21,7 +21,9 @@ struct ProcessOptions {
   // Working directory of the child; empty means ours.
   std::filesystem::path cwd;
   // Zero means no limit. When it passes the child is killed with SIGKILL
-  // (its whole process group when new_process_group is set).
+  // (its whole process group when new_process_group is set). A child that
+  // has already exited, while something it started still holds its output
+  // open, is reported as exited (and that group is killed too).
   std::chrono::milliseconds timeout{10'000};
   StdinMode stdin_mode = StdinMode::devnull;
   // Captured into ProcessResult::err when true, else sent to /dev/null.
