@@ -1,0 +1,56 @@
+#include "platform/api_keys.hpp"
+
+namespace tamrik::platform {
+
+namespace {
+
+std::string_view trim(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+bool same_secret(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  unsigned char difference = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+  }
+  return difference == 0;
+}
+
+bool starts_with_bearer(std::string_view header) {
+  constexpr std::string_view kScheme = "bearer ";
+  if (header.size() < kScheme.size()) return false;
+  for (size_t i = 0; i < kScheme.size(); ++i) {
+    const char c = header[i];
+    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+    if (lower != kScheme[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ApiKeys::ApiKeys(const std::vector<std::string>& given, std::string_view env_list) {
+  for (const std::string& key : given) {
+    if (!trim(key).empty()) keys_.emplace_back(trim(key));
+  }
+  while (!env_list.empty()) {
+    const auto comma = env_list.find(',');
+    const std::string_view key = trim(env_list.substr(0, comma));
+    if (!key.empty()) keys_.emplace_back(key);
+    env_list = comma == std::string_view::npos ? std::string_view{} : env_list.substr(comma + 1);
+  }
+}
+
+bool ApiKeys::accepts(std::string_view authorization) const {
+  if (!starts_with_bearer(authorization)) return false;
+  const std::string_view offered = trim(authorization.substr(7));
+  bool accepted = false;
+  // Every key is compared, so the time taken does not tell which one matched.
+  for (const std::string& key : keys_) accepted |= same_secret(offered, key);
+  return accepted && !offered.empty();
+}
+
+}  // namespace tamrik::platform

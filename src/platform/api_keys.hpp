@@ -1,0 +1,27 @@
+#pragma once
+// The API keys the platform accepts.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tamrik::platform {
+
+class ApiKeys {
+ public:
+  // Keys given on the command line plus those in `env_list` (the value of
+  // TAMRIK_PLATFORM_API_KEYS: comma-separated, blanks around keys ignored).
+  ApiKeys(const std::vector<std::string>& given, std::string_view env_list);
+
+  bool empty() const { return keys_.empty(); }
+  size_t size() const { return keys_.size(); }
+
+  // Whether an Authorization header value ("Bearer <key>") carries one of
+  // the keys. Compares in time independent of where a guess goes wrong.
+  bool accepts(std::string_view authorization) const;
+
+ private:
+  std::vector<std::string> keys_;
+};
+
+}  // namespace tamrik::platform

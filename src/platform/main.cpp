@@ -1,0 +1,182 @@
+// tamrik-platform: a small self-hosted platform server for tamrik.
+//
+//   tamrik-platform serve --db FILE [--listen HOST:PORT] [--api-key KEY]...
+//                         [--context-dir DIR]
+//
+// Prints "listening on HOST:PORT" on stdout once it accepts connections, one
+// line per request on stderr, and stops cleanly on SIGINT or SIGTERM.
+
+#include "platform/api_keys.hpp"
+#include "platform/context_files.hpp"
+#include "platform/routes.hpp"
+#include "platform/storage.hpp"
+
+#include <CLI/CLI.hpp>
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <thread>
+
+namespace tamrik::platform {
+
+namespace {
+
+struct ServeOptions {
+  std::string db;
+  std::string listen = "127.0.0.1:8787";
+  std::vector<std::string> api_keys;
+  std::optional<std::string> context_dir;
+};
+
+struct ListenAddress {
+  std::string host;
+  int port = 0;
+};
+
+// "host:port" or "[v6]:port".
+std::optional<ListenAddress> parse_listen(std::string_view text) {
+  const auto colon = text.rfind(':');
+  if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+  std::string_view host = text.substr(0, colon);
+  if (host.starts_with('[') && host.ends_with(']')) host = host.substr(1, host.size() - 2);
+  const std::string_view digits = text.substr(colon + 1);
+  int port = -1;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+  if (host.empty() || error != std::errc() || end != digits.data() + digits.size() || port < 0 || port > 65535) {
+    return std::nullopt;
+  }
+  return ListenAddress{std::string(host), port};
+}
+
+bool is_loopback(const std::string& host) {
+  return host == "localhost" || host == "::1" || host.starts_with("127.");
+}
+
+std::string shown_address(const ListenAddress& address) {
+  const bool v6 = address.host.find(':') != std::string::npos;
+  return (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
+}
+
+// Waits for SIGINT or SIGTERM (blocked in every thread, so only sigwait sees
+// them) and stops the server, again until it has really stopped: a signal
+// that lands between bind and listen must not be lost.
+class StopOnSignal {
+ public:
+  StopOnSignal(httplib::Server& server, const sigset_t& signals)
+      : thread_([this, &server, signals] {
+          int received = 0;
+          sigwait(&signals, &received);
+          while (!listen_returned_) {
+            server.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          }
+        }) {}
+
+  // Called once listen has returned, for whatever reason.
+  ~StopOnSignal() {
+    listen_returned_ = true;
+    pthread_kill(thread_.native_handle(), SIGTERM);
+    thread_.join();
+  }
+  StopOnSignal(const StopOnSignal&) = delete;
+  StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+ private:
+  std::atomic<bool> listen_returned_{false};
+  std::thread thread_;
+};
+
+int serve(const ServeOptions& options) {
+  const char* env_keys = std::getenv("TAMRIK_PLATFORM_API_KEYS");
+  const ApiKeys keys(options.api_keys, env_keys != nullptr ? env_keys : "");
+  if (keys.empty()) {
+    std::fputs("tamrik-platform: no API key: pass --api-key KEY or set TAMRIK_PLATFORM_API_KEYS\n", stderr);
+    return 2;
+  }
+  const std::optional<ListenAddress> address = parse_listen(options.listen);
+  if (!address) {
+    std::fprintf(stderr, "tamrik-platform: --listen wants HOST:PORT, e.g. 127.0.0.1:8787 (got %s)\n",
+                 options.listen.c_str());
+    return 2;
+  }
+  if (!is_loopback(address->host)) {
+    std::fprintf(stderr,
+                 "tamrik-platform: warning: listening on %s: API keys cross the network in clear text "
+                 "unless a TLS proxy fronts this server\n",
+                 address->host.c_str());
+  }
+
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  // Before any thread starts, so all of them inherit the mask.
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  std::optional<Storage> storage;
+  try {
+    storage.emplace(options.db);
+  } catch (const StorageError& e) {
+    std::fprintf(stderr, "tamrik-platform: %s\n", e.what());
+    return 1;
+  }
+  const ContextFiles context(options.context_dir);
+  httplib::Server server;
+  install_routes(server, *storage, context, keys);
+
+  ListenAddress bound = *address;
+  if (address->port == 0) {
+    bound.port = server.bind_to_any_port(address->host);
+  } else if (!server.bind_to_port(address->host, address->port)) {
+    bound.port = -1;
+  }
+  if (bound.port <= 0) {
+    std::fprintf(stderr, "tamrik-platform: cannot listen on %s: the address is in use or not available here\n",
+                 options.listen.c_str());
+    return 1;
+  }
+  {
+    const StopOnSignal stop_on_signal(server, stop_signals);
+    std::printf("listening on %s\n", shown_address(bound).c_str());
+    std::fflush(stdout);
+    server.listen_after_bind();
+  }
+  std::fputs("tamrik-platform: stopped\n", stderr);
+  return 0;
+}
+
+}  // namespace
+
+}  // namespace tamrik::platform
+
+int main(int argc, char** argv) {
+  CLI::App app{"tamrik-platform: a small self-hosted platform server for tamrik"};
+  app.require_subcommand(1);
+  tamrik::platform::ServeOptions options;
+  CLI::App* serve = app.add_subcommand("serve", "Serve the platform API");
+  serve->add_option("--db", options.db, "SQLite database file, created when missing")->required();
+  serve->add_option("--listen", options.listen, "HOST:PORT to listen on; port 0 picks a free port")
+      ->capture_default_str();
+  serve->add_option("--api-key", options.api_keys,
+                    "an API key to accept; repeat for more (or set TAMRIK_PLATFORM_API_KEYS, comma-separated)");
+  serve->add_option("--context-dir", options.context_dir, "directory of the context documents to serve")
+      ->check(CLI::ExistingDirectory);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+  try {
+    return tamrik::platform::serve(options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tamrik-platform: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,24 @@
+#pragma once
+// The HTTP endpoints of the platform API, version 1.
+
+#include <cstddef>
+
+namespace httplib {
+class Server;
+}
+
+namespace tamrik::platform {
+
+class ApiKeys;
+class ContextFiles;
+class Storage;
+
+// The largest request body accepted; larger ones get 413 too_large.
+inline constexpr size_t kMaxRequestBytes = 8u << 20;
+
+// Installs every endpoint, JSON error pages for unknown paths, and one log
+// line per request on stderr. The arguments must outlive the server.
+void install_routes(httplib::Server& server, Storage& storage, const ContextFiles& context,
+                    const ApiKeys& keys);
+
+}  // namespace tamrik::platform
