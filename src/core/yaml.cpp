@@ -16,7 +16,7 @@ namespace tamrik::core {
 
 namespace {
 
-const std::string kTagPrefix = "tag:yaml.org,2002:";
+constexpr std::string_view kStandardTagPrefix = "tag:yaml.org,2002:";
 
 // An input stream over the caller's text, without copying it.
 class ViewStreambuf : public std::streambuf {
@@ -32,9 +32,16 @@ std::string at(const YAML::Mark& mark, const std::string& message) {
   return "line " + std::to_string(mark.line + 1) + ", column " + std::to_string(mark.column + 1) + ": " + message;
 }
 
+// "int" for the standard tag !!int (which yaml-cpp reports by its full
+// name), "" for any other tag.
+std::string_view standard_type(std::string_view tag) {
+  return tag.starts_with(kStandardTagPrefix) ? tag.substr(kStandardTagPrefix.size()) : "";
+}
+
 // The tag as written in the text, for messages: "!!int", "!custom".
-std::string written_tag(const std::string& tag) {
-  return tag.starts_with(kTagPrefix) ? "!!" + tag.substr(kTagPrefix.size()) : tag;
+std::string written_tag(std::string_view tag) {
+  const std::string_view type = standard_type(tag);
+  return type.empty() ? std::string(tag) : "!!" + std::string(type);
 }
 
 // Whether `value` is of the YAML core type `type` ("null", "bool", "int",
@@ -47,23 +54,23 @@ bool has_core_type(const Json& value, std::string_view type) {
 }
 
 // The value of a scalar event. yaml-cpp tags plain scalars "?" and quoted,
-// literal and folded ones "!"; explicit standard tags (!!str, !!int...)
-// arrive resolved to their full names. Any other tag is refused, as a safe
-// loader refuses to construct unknown types.
+// literal and folded ones "!". Of the explicit tags only the standard scalar
+// ones are honoured; any other is refused, as a safe loader refuses to
+// construct unknown types.
 Json scalar_value(const YAML::Mark& mark, const std::string& tag, const std::string& text) {
   if (tag == "?") return resolve_plain_scalar(text);
-  if (tag == "!" || tag == kTagPrefix + "str") return text;
-  const std::string_view type = tag.starts_with(kTagPrefix) ? std::string_view(tag).substr(kTagPrefix.size()) : "";
+  const std::string_view type = standard_type(tag);
+  if (tag == "!" || type == "str") return text;
   if (type != "null" && type != "bool" && type != "int" && type != "float") {
     throw YAMLError(at(mark, "unsupported tag " + written_tag(tag)));
   }
   Json value = resolve_plain_scalar(text);
-  if (!has_core_type(value, type)) throw YAMLError(at(mark, "'" + text + "' is not a valid " + written_tag(tag)));
+  if (!has_core_type(value, type)) throw YAMLError(at(mark, "not a valid " + written_tag(tag) + " value"));
   return type == "float" ? Json(value.get<double>()) : value;
 }
 
-void check_collection_tag(const YAML::Mark& mark, const std::string& tag, const std::string& expected) {
-  if (tag != "?" && tag != "!" && tag != kTagPrefix + expected) {
+void check_collection_tag(const YAML::Mark& mark, std::string_view tag, std::string_view expected) {
+  if (tag != "?" && tag != "!" && standard_type(tag) != expected) {
     throw YAMLError(at(mark, "unsupported tag " + written_tag(tag)));
   }
 }
@@ -238,7 +245,7 @@ Json load_yaml(std::string_view text) {
   try {
     return load_document(in);
   } catch (const YAML::Exception& e) {
-    throw YAMLError("invalid YAML at " + at(e.mark, e.msg));
+    throw YAMLError("invalid YAML: " + at(e.mark, e.msg));
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "core/quoted_text.hpp"
 #include "core/utf8.hpp"
