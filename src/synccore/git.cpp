@@ -1,30 +1,11 @@
 #include "synccore/git.hpp"
 
+#include "core/git_runner.hpp"
 #include "synccore/ledger.hpp"
 
 #include <regex>
 
 namespace tamrik::synccore {
-
-namespace detail {
-
-std::chrono::milliseconds git_time_limit{10'000};
-
-core::ProcessResult run_git(const std::vector<std::string>& args, const std::optional<path>& cwd) {
-  std::vector<std::string> argv{"git"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  core::ProcessOptions options;
-  options.cwd = cwd.value_or(path());
-  options.timeout = git_time_limit;
-  options.stdin_mode = core::StdinMode::inherit;
-  options.capture_stderr = false;
-  // A read-only question must never take index.lock from under the user's
-  // own git, and must never wait on a credential prompt.
-  options.env = {{"GIT_OPTIONAL_LOCKS", "0"}, {"GIT_TERMINAL_PROMPT", "0"}};
-  return core::run_process(argv, options);
-}
-
-}  // namespace detail
 
 namespace {
 
@@ -59,7 +40,7 @@ std::optional<std::string> prefix_word(const std::regex& re, std::string_view te
 
 std::string _git(const std::vector<std::string>& args, const std::optional<path>& cwd) {
   try {
-    const core::ProcessResult result = detail::run_git(args, cwd);
+    const core::ProcessResult result = core::run_git(args, cwd.value_or(path()));
     if (!result.ok()) return "";
     return trim_whitespace(result.out_text());
   } catch (const std::exception&) {

@@ -3,10 +3,7 @@
 // child here, in an explicit directory, within a time limit. No answer is
 // always an ordinary value ("", "unknown" or nullopt), never an exception.
 
-#include "core/process.hpp"
-
 #include <array>
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -57,17 +54,5 @@ std::optional<std::string> _resolve_full_sha(const path& repo_root, std::string_
 // first path component, else nullopt. Pure.
 std::optional<std::string> infer_task_type(std::optional<std::string_view> subject,
                                            std::optional<std::string_view> branch);
-
-namespace detail {
-
-// The time limit of every git child. Tests shorten it to prove a hung git
-// is killed; the product never changes it.
-extern std::chrono::milliseconds git_time_limit;
-
-// One git child with our environment (no optional locks, no prompts):
-// the raw result, for callers that need bytes rather than text.
-core::ProcessResult run_git(const std::vector<std::string>& args, const std::optional<path>& cwd);
-
-}  // namespace detail
 
 }  // namespace tamrik::synccore

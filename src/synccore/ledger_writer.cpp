@@ -87,8 +87,8 @@ struct TextHash {
 };
 
 bool file_exists(const path& file) {
-  struct stat st {};
-  return ::stat(file.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(file, ec);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "synccore/git.hpp"
 
+#include "core/git_runner.hpp"
 #include "support/test_env.hpp"
 
 #include <gtest/gtest.h>
@@ -53,8 +54,8 @@ TEST(Git, WorksInSha256Repositories) {
 
 TEST(Git, DecodesBadBytesWithReplacement) {
   GitRepo repo;
-  repo.git({"-c", "i18n.commitEncoding=latin1", "commit", "-q", "--allow-empty", "-m", "caf\xe9"});
-  EXPECT_EQ(_git({"log", "-1", "--format=%B", "--encoding=none"}, repo.root()), "caf\xef\xbf\xbd");
+  repo.commit("latin-1 file", "menu.txt", "caf\xe9\n");
+  EXPECT_EQ(_git({"show", "HEAD:menu.txt"}, repo.root()), "caf\xef\xbf\xbd");
 }
 
 TEST(Git, AHungGitIsKilledAtTheLimit) {
@@ -62,11 +63,11 @@ TEST(Git, AHungGitIsKilledAtTheLimit) {
   repo.commit("first");
   // An alias that never returns stands in for git waiting on a lock.
   repo.git({"config", "alias.hang", "!sleep 30"});
-  const auto saved = detail::git_time_limit;
-  detail::git_time_limit = std::chrono::milliseconds(300);
+  const auto saved = core::git_time_limit;
+  core::git_time_limit = std::chrono::milliseconds(300);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(_git({"hang"}, repo.root()), "");
-  detail::git_time_limit = saved;
+  core::git_time_limit = saved;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 

@@ -172,7 +172,7 @@ TEST(CommitAlreadyLogged, FindsAnyLineForTheCommit) {
 TEST(AlreadyRecorded, SeesTheArchiveAndTheLedger) {
   TempDir repo;
   const std::string archived = fake_sha(1), logged = fake_sha(2);
-  write_text(repo / ".tamrik/attestations/" + archived + ".yaml", "summary: x\n");
+  write_text(repo / (".tamrik/attestations/" + archived + ".yaml"), "summary: x\n");
   write_text(repo / ".tamrik/log.jsonl", core::to_json_line(ledger_entry(logged)) + "\n");
   EXPECT_TRUE(_already_recorded(repo.path(), archived));
   EXPECT_TRUE(_already_recorded(repo.path(), logged));

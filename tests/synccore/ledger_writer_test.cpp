@@ -242,7 +242,9 @@ TEST(Concurrency, AppendersAndAMarkerLoseNothing) {
   EXPECT_FALSE(marked.empty());
   for (std::string_view line : detail::split_lines(read_text(log_path))) {
     const Json entry = *core::parse_json(line);
-    if (marked.count(entry["commit"].get<std::string>())) EXPECT_EQ(entry["synced"], true);
+    if (marked.count(entry["commit"].get<std::string>())) {
+      EXPECT_EQ(entry["synced"], true);
+    }
   }
 }
 

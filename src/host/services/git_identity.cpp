@@ -1,0 +1,50 @@
+#include "host/services/git_identity.hpp"
+
+#include "core/git_runner.hpp"
+#include "core/sha256.hpp"
+
+namespace tamrik::services::shared {
+
+std::optional<core::Json> detect_git_author(const std::filesystem::path& repo_root) {
+  // One child for both keys.
+  const core::ProcessResult result = core::run_git({"config", "--get-regexp", R"(^user\.(name|email)$)"}, repo_root);
+  if (!result.ok()) return std::nullopt;
+  core::Json developer = core::Json::object();
+  const std::string text = result.out_text();
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    const size_t space = line.find(' ');
+    const std::string key = line.substr(0, space);
+    const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+    if (!value.empty() && key == "user.name") developer["git_author_name"] = value;
+    if (!value.empty() && key == "user.email") developer["git_author_email"] = value;
+    start = end + 1;
+  }
+  if (developer.empty()) return std::nullopt;
+  return developer;
+}
+
+std::string patch_hash(std::string_view patch) {
+  std::string normalised;
+  normalised.reserve(patch.size());
+  for (size_t i = 0; i < patch.size(); ++i) {
+    if (patch[i] == '\r' && i + 1 < patch.size() && patch[i + 1] == '\n') continue;
+    normalised.push_back(patch[i]);
+  }
+  return core::sha256_hex(normalised);
+}
+
+std::optional<std::string> get_staged_diff_hash(const std::filesystem::path& repo_root) {
+  core::ProcessResult result = core::run_git({"diff-index", "--cached", "-p", "-M", "HEAD"}, repo_root);
+  if (!result.ok()) {
+    // No HEAD yet: the first commit will be matched against the empty tree.
+    result = core::run_git({"diff", "--cached", std::string(EMPTY_TREE_HASH)}, repo_root);
+  }
+  if (!result.ok()) return std::nullopt;
+  return patch_hash(result.out);
+}
+
+}  // namespace tamrik::services::shared
