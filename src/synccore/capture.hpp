@@ -1,0 +1,46 @@
+#pragma once
+// Commit capture: the one operation behind every trigger that notices a
+// commit (post-commit hook, agent post-tool hook, session-start catch-up),
+// so each commit gets exactly one record whoever sees it first; and
+// backfill of a past agent-session commit.
+
+#include "synccore/recording_result.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace tamrik::synccore {
+
+using std::filesystem::path;
+
+struct CaptureOptions {
+  std::optional<std::string> session_id;  // the session that made the commit, when known
+  std::optional<std::string> agent;       // the adapter to ask first
+  std::string source = "harness";         // trigger label, stored on the record
+  std::string event = "commit_unattested";
+  bool consume_pending = true;  // may file a waiting pending attestation
+  // Whether the harness and person around this process made the commit
+  // (true at commit time; false for commits walked from history).
+  bool attribute_ambient = true;
+};
+
+// Records `sha` (any revision git accepts) once. Never throws: failures come
+// back as a reason.
+BackfillResult capture_commit(const path& repo_root, const std::string& sha, const CaptureOptions& options = {});
+
+// The post-commit entry: captures HEAD; the full hash when it is recorded
+// (now or before), else nullopt. Never throws.
+std::optional<std::string> record_commit(const path& repo_root, const std::string& event = "commit_unattested");
+
+struct BackfillRequest {
+  std::string commit;
+  std::string session_id;
+  std::string task_type;  // the caller's classification
+};
+
+// Records a past commit of a known agent session, refusing sessions no
+// adapter knows and transcripts that name no model.
+BackfillResult record_backfill(const path& repo_root, const BackfillRequest& request);
+
+}  // namespace tamrik::synccore

@@ -1,0 +1,27 @@
+#pragma once
+// The catch-up walk at session start: records every commit since the last
+// recorded one that no hook saw, newest first, attributing each to an agent
+// session only when exactly one session on this machine matches it.
+
+#include "synccore/recording_result.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace tamrik::synccore {
+
+using std::filesystem::path;
+
+// Does nothing in a repository never set up. Never throws.
+std::vector<BackfillResult> catch_up_commits(const path& repo_root, int limit = 50);
+
+// The walk itself; the caller holds the ledger lock.
+std::vector<BackfillResult> _walk_and_record(const path& repo_root, int limit);
+
+bool _nothing_recorded_yet(const path& repo_root);
+// When tamrik was set up here (seconds since the epoch, whole), or nullopt.
+std::optional<double> _config_anchor(const path& repo_root);
+std::optional<double> _installed_at(const path& repo_root);
+
+}  // namespace tamrik::synccore

@@ -1,0 +1,51 @@
+#pragma once
+// The pending attestation: .tamrik/.commit-attestation.yaml, written by an
+// agent before it commits. Processing files it for its commit — enriched
+// with the fields an agent must not write itself (developer, session,
+// telemetry), matched to the commit whose patch hashes to its
+// staged_diff_hash — and removes it. Every failure leaves it in place.
+
+#include "core/json.hpp"
+#include "synccore/recording_result.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tamrik::synccore {
+
+using core::Json;
+using std::filesystem::path;
+
+struct AttestationResult {
+  bool found = false;                           // a pending file existed
+  std::optional<std::string> matched_commit;    // the commit it was filed under
+  std::optional<std::string> error;             // why it could not be read or archived
+  std::vector<std::string> change_spec_slugs;  // change specs the attestation names
+};
+
+struct PendingOptions {
+  std::optional<std::string> commit_override;
+  // Upgrade the line already held for the commit instead of appending.
+  bool replace_existing = false;
+};
+
+// Files the pending attestation, if any. Errors other than file-system
+// errors of the archive write propagate.
+AttestationResult process_pending_attestation(const path& repo_root, const PendingOptions& options = {});
+
+// The newest of the last `max_commits` commits of `repo_root` whose patch
+// hashes to `diff_hash`, or nullopt.
+std::optional<std::string> _find_commit_by_diff_hash(const path& repo_root, const std::string& diff_hash,
+                                                     int max_commits = 20);
+
+// Fills developer, agent, agent_provider, agent_session_id, telemetry and
+// rules.available where the agent left them out. Never throws.
+void _enrich_attestation(Json& parsed, const path& repo_root);
+
+// Files the pending attestation against `commit`, which is already
+// recorded, upgrading its ledger line in place (it goes out again).
+BackfillResult attach_pending_attestation(const path& repo_root, const std::string& commit);
+
+}  // namespace tamrik::synccore
