@@ -1,0 +1,160 @@
+#include "synccore/capture.hpp"
+
+#include "core/errors.hpp"
+#include "core/log.hpp"
+#include "host/agents/registry.hpp"
+#include "host/paths.hpp"
+#include "host/services/git_identity.hpp"
+#include "synccore/git.hpp"
+#include "synccore/ledger.hpp"
+#include "synccore/pending.hpp"
+#include "synccore/records.hpp"
+
+namespace tamrik::synccore {
+
+namespace {
+
+const core::Logger logger("synccore");
+
+struct Attribution {
+  const agents::Adapter* adapter = nullptr;
+  std::optional<std::string> session_id;
+  std::optional<core::Json> telemetry;
+};
+
+// Who made the commit, as far as that can be proven: the adapter that
+// recognises the given session (the named one asked first), or, at commit
+// time, the harness this process runs under.
+Attribution attribute(const path& repo_root, const CaptureOptions& options) {
+  Attribution who;
+  const agents::Adapter* named =
+      options.agent && !options.agent->empty() ? agents::get_adapter_by_name(*options.agent) : nullptr;
+  who.adapter = named;
+  if (options.session_id && !options.session_id->empty()) {
+    who.session_id = options.session_id;
+    std::vector<const agents::Adapter*> candidates;
+    if (named != nullptr) candidates.push_back(named);
+    for (const agents::Adapter* adapter : agents::iter_adapters()) {
+      if (named == nullptr || adapter->name() != named->name()) candidates.push_back(adapter);
+    }
+    for (const agents::Adapter* candidate : candidates) {
+      std::optional<core::Json> telemetry = _adapter_telemetry(*candidate, repo_root, *options.session_id, options.source);
+      if (telemetry && core::is_set(*telemetry)) {
+        who.adapter = candidate;
+        who.telemetry = std::move(telemetry);
+        break;
+      }
+    }
+    return who;
+  }
+  if (!options.attribute_ambient) return {};
+  try {
+    who.adapter = agents::detect_active_agent();
+  } catch (const std::exception&) {
+    who.adapter = nullptr;
+  }
+  if (who.adapter == nullptr) return who;
+  try {
+    who.session_id = who.adapter->get_session_id(repo_root);
+  } catch (const std::exception&) {
+    who.session_id = std::nullopt;
+  }
+  who.telemetry = _adapter_telemetry(*who.adapter, repo_root, who.session_id.value_or(""), options.source);
+  return who;
+}
+
+BackfillResult capture(const path& repo_root, const std::string& sha, const CaptureOptions& options) {
+  const std::optional<std::string> full = _resolve_full_sha(repo_root, sha);
+  if (!full) return {.commit = sha, .written = false, .reason = "no such commit in this repo"};
+  if (_already_recorded(repo_root, *full)) return {.commit = *full, .written = false, .reason = "already recorded"};
+
+  if (options.consume_pending && std::filesystem::exists(paths::commit_attestation(repo_root))) {
+    const AttestationResult result = process_pending_attestation(repo_root, {.commit_override = *full});
+    if (result.error && !result.error->empty()) return {.commit = *full, .written = false, .reason = *result.error};
+    if (_already_recorded(repo_root, *full)) return {.commit = *full, .written = true, .attested = true};
+  }
+
+  const Attribution who = attribute(repo_root, options);
+  std::optional<core::Json> developer;
+  std::optional<std::string> branch;
+  if (options.attribute_ambient) {
+    try {
+      developer = services::shared::detect_git_author(repo_root);
+    } catch (const std::exception& e) {
+      logger.debug("Developer identity detection failed", {}, e);
+    }
+    branch = _git_rev_parse({"--abbrev-ref", "HEAD"}, repo_root);
+  }
+
+  CommitRecordOptions record{.source = options.source,
+                             .telemetry = who.telemetry,
+                             .archive_ledger = true,
+                             .branch = branch,
+                             .developer = developer,
+                             .developer_from_commit = !options.attribute_ambient,
+                             .event = options.event};
+  if (who.adapter != nullptr) {
+    record.agent_name = who.adapter->name();
+    record.agent_provider = who.adapter->provider();
+    record.session_id = who.session_id;
+  }
+  return _write_commit_record(repo_root, *full, std::move(record));
+}
+
+}  // namespace
+
+BackfillResult capture_commit(const path& repo_root, const std::string& sha, const CaptureOptions& options) {
+  try {
+    return capture(repo_root, sha, options);
+  } catch (const std::exception& e) {
+    logger.debug("capture_commit failed for %s (best-effort)", {sha}, e);
+    return {.commit = sha, .written = false, .reason = core::class_name_of(e) + ": " + e.what()};
+  } catch (...) {
+    logger.debug("capture_commit failed for %s (best-effort)", {sha});
+    return {.commit = sha, .written = false, .reason = "Exception: unknown error"};
+  }
+}
+
+std::optional<std::string> record_commit(const path& repo_root, const std::string& event) {
+  try {
+    const BackfillResult result = capture_commit(repo_root, "HEAD", {.source = "post_commit", .event = event});
+    if (result.written || result.reason == "already recorded") return result.commit;
+  } catch (...) {
+    // The post-commit hook must never fail a commit.
+  }
+  return std::nullopt;
+}
+
+BackfillResult record_backfill(const path& repo_root, const BackfillRequest& request) {
+  const std::optional<std::string> full = _resolve_full_sha(repo_root, request.commit);
+  if (!full) return {.commit = request.commit, .written = false, .reason = "no such commit in this repo"};
+  if (_already_recorded(repo_root, *full)) return {.commit = *full, .written = false, .reason = "already recorded"};
+
+  const agents::Adapter* recogniser = nullptr;
+  std::optional<core::Json> telemetry;
+  for (const agents::Adapter* adapter : agents::iter_adapters()) {
+    telemetry = _adapter_telemetry(*adapter, repo_root, request.session_id, "backfill");
+    if (telemetry && core::is_set(*telemetry)) {
+      recogniser = adapter;
+      break;
+    }
+  }
+  if (recogniser == nullptr) {
+    return {.commit = *full, .written = false, .reason = "no agent transcript found for session " + request.session_id};
+  }
+  if (core::get_text(*telemetry, "model").empty()) {
+    return {.commit = *full,
+            .written = false,
+            .reason = "transcript for session " + request.session_id + " names no model"};
+  }
+  return _write_commit_record(repo_root, *full,
+                              {.source = "backfill",
+                               .agent_name = recogniser->name(),
+                               .agent_provider = recogniser->provider(),
+                               .session_id = request.session_id,
+                               .telemetry = telemetry,
+                               .task_type = request.task_type,
+                               .archive_ledger = false});
+}
+
+}  // namespace tamrik::synccore

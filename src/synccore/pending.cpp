@@ -1,0 +1,207 @@
+#include "synccore/pending.hpp"
+
+#include "core/errors.hpp"
+#include "core/file_io.hpp"
+#include "core/file_lock.hpp"
+#include "core/git_runner.hpp"
+#include "core/log.hpp"
+#include "host/agents/registry.hpp"
+#include "host/paths.hpp"
+#include "host/services/git_identity.hpp"
+#include "host/services/ledger_service.hpp"
+#include "host/services/shared.hpp"
+#include "synccore/git.hpp"
+#include "synccore/ledger.hpp"
+#include "synccore/ledger_text.hpp"
+#include "synccore/records.hpp"
+#include "synccore/rules_cache.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tamrik::synccore {
+
+namespace {
+
+const core::Logger logger("synccore");
+
+bool file_exists(const path& file) {
+  std::error_code ec;
+  return std::filesystem::exists(file, ec);
+}
+
+// A text member that is present and not empty.
+bool has_text(const Json& map, const char* key) { return !core::get_text(map, key).empty(); }
+
+// An older layout kept the ledger in <repo>/.tamriklog; its lines move into
+// the ledger once, then the old file goes.
+void merge_legacy_ledger(const path& repo_root, const path& log_path) {
+  const path legacy = repo_root / ".tamriklog";
+  if (!file_exists(legacy)) return;
+  _append_log_text(log_path, core::read_file(legacy));
+  if (::unlink(legacy.c_str()) != 0 && errno != ENOENT) throw core::OSError("unlink " + legacy.string(), errno);
+}
+
+// Replaces the attestation's `process` section with the one derived from
+// the live ledger of the change it names.
+void refresh_process_section(Json& parsed, const path& repo_root, const std::optional<std::string>& target) {
+  try {
+    const std::vector<std::string> slugs = services::shared::extract_change_spec_slugs(parsed);
+    std::string slug = slugs.empty() ? "" : slugs.front();
+    if (slug.empty() && parsed.contains("process") && parsed["process"].is_object()) {
+      slug = core::get_text(parsed["process"], "slug");
+    }
+    if (slug.empty()) return;
+    if (std::optional<Json> section = services::ledger_service::derive_process_section(repo_root, slug)) {
+      parsed["process"] = std::move(*section);
+    } else if (!file_exists(paths::archived_ledger(repo_root, target.value_or("HEAD")))) {
+      parsed.erase("process");
+    }
+  } catch (const std::exception& e) {
+    logger.debug("Process section derivation skipped (best-effort)", {}, e);
+  }
+}
+
+}  // namespace
+
+AttestationResult process_pending_attestation(const path& repo_root, const PendingOptions& options) {
+  const path pending = paths::commit_attestation(repo_root);
+  if (!file_exists(pending)) return {};
+  const path log_path = paths::log_jsonl(repo_root);
+  const path attestations_dir = paths::attestations_dir(repo_root);
+
+  // Two triggers can see one commit at once (the post-commit hook and the
+  // agent's hook); under the ledger lock only the first files the pending
+  // attestation, and the second finds it gone.
+  core::make_dirs(log_path.parent_path());
+  const core::LockGuard guard = core::locked(log_path, detail::ledger_lock_timeout);
+  if (!file_exists(pending)) return {};
+  merge_legacy_ledger(repo_root, log_path);
+
+  std::string text;
+  try {
+    text = core::read_file(pending);
+  } catch (const core::OSError& e) {
+    logger.warning("Could not read attestation file: %s", {e.what()});
+    return {.found = true, .error = e.what()};
+  }
+  Json parsed = _parse_attestation_yaml(text);
+  if (!parsed.is_object()) parsed = Json::object();
+  _enrich_attestation(parsed, repo_root);
+
+  const std::string diff_hash =
+      core::is_set(parsed, "staged_diff_hash") ? core::get_text(parsed, "staged_diff_hash") : core::get_text(parsed, "diff_hash");
+  std::optional<std::string> target = _find_commit_by_diff_hash(repo_root, diff_hash);
+  if (!target) target = options.commit_override;
+
+  refresh_process_section(parsed, repo_root, target);
+  std::vector<std::string> slugs = services::shared::extract_change_spec_slugs(parsed);
+
+  try {
+    _log_attestation(log_path, attestations_dir, parsed,
+                     {.commit_override = target, .repo_root = repo_root, .replace_existing = options.replace_existing});
+  } catch (const core::OSError& e) {
+    logger.warning("Could not archive attestation: %s", {e.what()});
+    return {.found = true, .error = e.what(), .change_spec_slugs = std::move(slugs)};
+  }
+  if (::unlink(pending.c_str()) != 0 && errno != ENOENT) {
+    logger.warning("Could not remove the filed attestation %s", {pending.string()});
+  }
+  return {.found = true, .matched_commit = target, .change_spec_slugs = std::move(slugs)};
+}
+
+std::optional<std::string> _find_commit_by_diff_hash(const path& repo_root, const std::string& diff_hash,
+                                                     int max_commits) {
+  if (diff_hash.empty()) return std::nullopt;
+  const core::ProcessResult log = core::run_git({"log", "-" + std::to_string(max_commits), "--format=%H"}, repo_root);
+  if (!log.ok()) return std::nullopt;
+  const std::string hashes = log.out_text();
+  size_t start = 0;
+  while (start < hashes.size()) {
+    size_t end = hashes.find('\n', start);
+    if (end == std::string::npos) end = hashes.size();
+    const std::string commit(detail::trim(std::string_view(hashes).substr(start, end - start)));
+    start = end + 1;
+    if (commit.empty()) continue;
+    core::ProcessResult patch = core::run_git({"diff-tree", "-p", "-M", "--no-commit-id", commit}, repo_root);
+    if (!patch.ok()) continue;
+    if (detail::trim(patch.out).empty()) {
+      // A root commit: diff-tree shows nothing, so diff against the empty tree.
+      patch = core::run_git({"diff", std::string(services::shared::EMPTY_TREE_HASH), commit}, repo_root);
+      if (!patch.ok()) continue;
+    }
+    if (services::shared::patch_hash(patch.out) == diff_hash) return commit;
+  }
+  return std::nullopt;
+}
+
+void _enrich_attestation(Json& parsed, const path& repo_root) {
+  try {
+    const RulesCacheState state = read_rules_cache_state(paths::platform_dir(repo_root));
+    if (!parsed.contains("rules") || !parsed["rules"].is_object()) parsed["rules"] = Json::object();
+    parsed["rules"]["available"] = state.trustworthy() ? Json(*state.count) : Json(nullptr);
+  } catch (const std::exception& e) {
+    logger.debug("rules.available enrichment skipped", {}, e);
+  }
+
+  try {
+    if (!core::is_set(parsed, "developer")) {
+      if (std::optional<Json> developer = services::shared::detect_git_author(repo_root)) parsed["developer"] = *developer;
+    }
+  } catch (const std::exception& e) {
+    logger.debug("Developer identity detection failed", {}, e);
+  }
+
+  const agents::Adapter* adapter = nullptr;
+  try {
+    adapter = agents::detect_active_agent();
+  } catch (const std::exception& e) {
+    logger.debug("Agent detection failed", {}, e);
+    return;
+  }
+  if (adapter == nullptr) return;
+
+  if (has_text(parsed, "agent")) {
+    try {
+      parsed["agent"] = agents::normalize_agent_name(core::get_text(parsed, "agent"));
+    } catch (const std::exception& e) {
+      logger.debug("Agent name normalization failed", {}, e);
+    }
+  } else if (!adapter->name().empty()) {
+    parsed["agent"] = adapter->name();
+    if (!adapter->provider().empty() && !has_text(parsed, "agent_provider")) parsed["agent_provider"] = adapter->provider();
+  }
+
+  if (core::is_set(parsed, "telemetry") && core::is_set(parsed, "agent_session_id")) return;
+
+  try {
+    if (!core::is_set(parsed, "agent_session_id")) {
+      const std::optional<std::string> session = adapter->get_session_id(repo_root);
+      if (session && !session->empty()) parsed["agent_session_id"] = *session;
+    }
+  } catch (const std::exception& e) {
+    logger.debug("Per-adapter session id lookup failed", {}, e);
+  }
+
+  if (!core::is_set(parsed, "telemetry")) {
+    const std::optional<Json> telemetry =
+        _adapter_telemetry(*adapter, repo_root, core::get_text(parsed, "agent_session_id"), "adapter_direct");
+    if (telemetry && core::is_set(*telemetry)) parsed["telemetry"] = *telemetry;
+  }
+  if (!core::is_set(parsed, "telemetry")) logger.warning("No telemetry source for %s", {adapter->name()});
+}
+
+BackfillResult attach_pending_attestation(const path& repo_root, const std::string& commit) {
+  const std::optional<std::string> full = _resolve_full_sha(repo_root, commit);
+  if (!full) return {.commit = commit, .written = false, .reason = "no such commit in this repo"};
+  if (!file_exists(paths::commit_attestation(repo_root))) {
+    return {.commit = *full, .written = false, .reason = "no pending attestation file"};
+  }
+  const AttestationResult result =
+      process_pending_attestation(repo_root, {.commit_override = *full, .replace_existing = true});
+  if (result.error) return {.commit = *full, .written = false, .reason = *result.error};
+  return {.commit = *full, .written = true, .attested = true};
+}
+
+}  // namespace tamrik::synccore
