@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <vector>
 
 namespace tamrik::protocol::http_client::detail {
 
@@ -30,22 +31,28 @@ struct LoadedTransport {
   std::string error;  // why perform is null
 };
 
-// Beside the object that holds this client first, so an installed tamrik
-// uses its own transport; then the plain name through the usual search path.
+// Beside the object that holds this client first (a library in lib/), then
+// in ../lib from it (an executable in bin/), so an installed tamrik uses its
+// own transport; then the plain name through the usual search path. The
+// search path alone is not enough: under a dlopen interceptor (sanitizers)
+// the caller's RUNPATH is not consulted.
 LoadedTransport load_transport() {
   std::filesystem::path home;
   Dl_info info{};
   if (dladdr(&library_anchor, &info) != 0 && info.dli_fname != nullptr) {
     home = std::filesystem::path(info.dli_fname).parent_path();
   }
-  void* handle = nullptr;
-  std::string tried;
+  std::vector<std::string> candidates;
   if (!home.empty()) {
-    const std::filesystem::path beside = home / kLibraryName;
-    handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) tried = dlerror();
+    candidates.push_back((home / kLibraryName).string());
+    candidates.push_back((home / ".." / "lib" / kLibraryName).string());
   }
-  if (handle == nullptr) handle = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+  candidates.emplace_back(kLibraryName);
+  void* handle = nullptr;
+  for (const std::string& candidate : candidates) {
+    handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle != nullptr) break;
+  }
   if (handle == nullptr) {
     const std::string where = home.empty() ? "this program" : home.string();
     return {nullptr, "HTTP support is missing: " + std::string(kLibraryName) + " not found next to " +

@@ -1,0 +1,53 @@
+#pragma once
+// A tamrik-platform server started by a test on a free loopback port.
+
+#include "support/test_env.hpp"
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tamrik::testing {
+
+// The built server binary (set by the build).
+std::string platform_binary();
+
+struct PlatformOptions {
+  std::vector<std::string> api_keys = {"test-key-0123456789"};
+  std::optional<fs::path> context_dir;
+  std::optional<fs::path> db;  // a fresh file in the process's directory when unset
+  std::vector<std::pair<std::string, std::string>> env;  // added to the server's environment
+};
+
+class PlatformProcess {
+ public:
+  // Starts the server and waits for its "listening on" line. Throws
+  // std::runtime_error with the server's log when it does not come up.
+  explicit PlatformProcess(PlatformOptions options = {});
+  ~PlatformProcess();
+  PlatformProcess(const PlatformProcess&) = delete;
+  PlatformProcess& operator=(const PlatformProcess&) = delete;
+
+  int port() const { return port_; }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  const fs::path& db() const { return db_; }
+  const std::string& key() const { return options_.api_keys.at(0); }
+
+  // Sends SIGTERM and waits; returns the exit code (128 + signal if killed).
+  int stop();
+  // What the server wrote to stderr so far.
+  std::string log() const;
+
+ private:
+  PlatformOptions options_;
+  TempDir dir_;
+  fs::path db_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+  int stdout_fd_ = -1;
+};
+
+}  // namespace tamrik::testing
