@@ -95,9 +95,13 @@ bool in_commit_context(std::string_view text, const HashMatch& match) {
   const std::size_t after = match.offset + match.length;
   const bool summary = after < text.size() && text[after] == ']' && match.offset > 0 && text[match.offset - 1] == ' ';
   if (summary) return true;
-  if (match.offset < 7) return false;
-  const std::string_view before = text.substr(match.offset - 7, 7);
-  return before == "commit " || before == "Commit ";
+  constexpr std::size_t kWord = 7;  // "commit "
+  if (match.offset < kWord) return false;
+  const std::string_view before = text.substr(match.offset - kWord, kWord);
+  if (before != "commit " && before != "Commit ") return false;
+  if (match.offset == kWord) return true;
+  const char c = text[match.offset - kWord - 1];  // "commit", not "recommit"
+  return !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
 }
 
 }  // namespace tamrik::agents

@@ -60,6 +60,14 @@ bool segment_runs_git_commit(std::string_view segment) {
   return false;
 }
 
+// Blanks, or a word and a colon: what may stand before git's summary.
+bool is_label(std::string_view text) {
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  if (text.empty()) return true;
+  if (text.back() != ':') return false;
+  return std::none_of(text.begin(), text.end(), [](char c) { return c == '[' || c == ']'; });
+}
+
 bool is_hex_text(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
@@ -84,8 +92,10 @@ std::vector<std::string> commit_summary_hashes(std::string_view output) {
     std::string_view line = output.substr(0, newline);
     output.remove_prefix(newline == std::string_view::npos ? output.size() : newline + 1);
 
-    while (!line.empty() && is_blank(line.front())) line.remove_prefix(1);
-    if (line.empty() || line.front() != '[') continue;
+    // The summary starts the line, or follows a tool's label ("Output: [main ...").
+    const std::size_t open = line.find('[');
+    if (open == std::string_view::npos || !is_label(line.substr(0, open))) continue;
+    line.remove_prefix(open);
     const std::size_t close = line.find(']');
     if (close == std::string_view::npos) continue;
     const std::string_view inside = line.substr(1, close - 1);

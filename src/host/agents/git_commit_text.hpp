@@ -15,7 +15,8 @@ namespace tamrik::agents {
 bool runs_git_commit(std::string_view command);
 
 // The abbreviated hashes of git's commit summary lines in `output`
-// ("[main abc1234] subject", "[main (root-commit) abc1234] subject"), in order.
+// ("[main abc1234] subject", "[main (root-commit) abc1234] subject"), in
+// order. A tool's label may precede one ("Output: [main abc1234] subject").
 std::vector<std::string> commit_summary_hashes(std::string_view output);
 
 // The exit status a tool printed after `label` ("Process exited with code ",
