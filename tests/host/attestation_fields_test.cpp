@@ -68,19 +68,9 @@ TEST(PrintedForms, MatchTheMessagesTheyAppearIn) {
 
   EXPECT_EQ(printed_value(Json()), "None");
   EXPECT_EQ(printed_value(Json(true)), "True");
-  EXPECT_EQ(printed_value(Json(false)), "False");
-  EXPECT_EQ(printed_value(Json(3)), "3");
   EXPECT_EQ(printed_value(Json(1.5)), "1.5");
-  EXPECT_EQ(printed_value(Json("epic")), "'epic'");
   EXPECT_EQ(printed_value(Json("it's a\\b\nc")), R"('it\'s a\\b\nc')");
   EXPECT_EQ(printed_value(Json::array({"a", 1})), R"(["a",1])");
-}
-
-TEST(PrintedForms, MembershipNeedsTextOfExactCase) {
-  EXPECT_TRUE(is_one_of(VALID_TASK_TYPES, Json("bug-fix")));
-  EXPECT_FALSE(is_one_of(VALID_TASK_TYPES, Json("Bug-Fix")));
-  EXPECT_FALSE(is_one_of(VALID_TASK_TYPES, Json()));
-  EXPECT_FALSE(is_one_of(VALID_TASK_TYPES, Json::array({"bug-fix"})));
 }
 
 TEST(ValidateAttestationFields, AcceptsTheFourAlwaysWrittenFieldsAlone) {
@@ -116,13 +106,11 @@ TEST(ValidateAttestationFields, ReportsEachBrokenFieldOnceWithWhatToDo) {
   const std::vector<BrokenField> cases = {
       {"no hash", [](Json& d) { d.erase("staged_diff_hash"); },
        "staged_diff_hash is missing; pass --staged-diff-hash with the SHA-256 of the staged diff"},
-      {"null hash", [](Json& d) { d["staged_diff_hash"] = nullptr; }, "staged_diff_hash is missing"},
       {"upper-case hash", [](Json& d) { d["staged_diff_hash"] = std::string(64, 'A'); },
        "staged_diff_hash must be 64 lowercase hexadecimal digits (the SHA-256 of the staged diff), got: "
        "'AAAA"},
       {"short hash", [](Json& d) { d["staged_diff_hash"] = std::string(63, 'a'); },
        "staged_diff_hash must be 64"},
-      {"numeric hash", [](Json& d) { d["staged_diff_hash"] = 1234; }, "staged_diff_hash must be 64"},
       {"bad diff_hash",
        [](Json& d) {
          d.erase("staged_diff_hash");
@@ -134,9 +122,6 @@ TEST(ValidateAttestationFields, ReportsEachBrokenFieldOnceWithWhatToDo) {
       {"numeric timestamp", [](Json& d) { d["timestamp"] = 20250115; },
        "timestamp must be text such as '2025-01-15T14:30:00Z', got: 20250115"},
       {"no model", [](Json& d) { d.erase("agent_model"); }, "agent_model is missing; pass --model"},
-      {"blank model", [](Json& d) { d["agent_model"] = " "; }, "agent_model is missing"},
-      {"list model", [](Json& d) { d["agent_model"] = Json::array({"a"}); },
-       R"(agent_model must be text, got: ["a"])"},
       {"no summary", [](Json& d) { d.erase("summary"); },
        "summary is missing; pass --summary with a one-line impact summary"},
       {"blank summary", [](Json& d) { d["summary"] = "  \t"; }, "summary is missing"},
@@ -144,7 +129,6 @@ TEST(ValidateAttestationFields, ReportsEachBrokenFieldOnceWithWhatToDo) {
        "summary must be one line; put further detail in the commit message"},
       {"numeric summary", [](Json& d) { d["summary"] = 42; }, "summary must be text, got: 42"},
       {"numeric agent", [](Json& d) { d["agent"] = 7; }, "agent must be text, got: 7"},
-      {"boolean agent_id", [](Json& d) { d["agent_id"] = true; }, "agent_id must be text, got: True"},
       {"unknown task type", [](Json& d) { d["task_type"] = "Feature"; },
        "task_type must be one of ['feature', 'bug-fix', 'refactor', 'docs', 'test', 'chore'], got: "
        "'Feature'"},
@@ -160,11 +144,6 @@ TEST(ValidateAttestationFields, ReportsEachBrokenFieldOnceWithWhatToDo) {
          d["provenance"] = {{"type", "epic"}, {"ref", "E-1"}};
        },
        "provenance.type must be one of ['spec', 'ticket', 'bug-fix', 'ad-hoc'], got: 'epic'"},
-      {"numeric provenance ref",
-       [](Json& d) {
-         d["provenance"] = {{"type", "ticket"}, {"ref", 142}};
-       },
-       "provenance.ref must be text, got: 142"},
       {"rules list", [](Json& d) { d["rules"] = Json::array({"r1"}); }, "rules must be a mapping like"},
       {"rules.checked text",
        [](Json& d) {
@@ -197,24 +176,12 @@ TEST(ValidateAttestationFields, ReportsEachBrokenFieldOnceWithWhatToDo) {
        },
        "changes.architecture.elements[1].change must be one of ['added', 'modified', 'removed'], got: "
        "'renamed'"},
-      {"numeric description",
-       [](Json& d) {
-         d["changes"]["architecture"]["elements"] =
-             Json::array({{{"name", "A"}, {"change", "added"}, {"description", 3}}});
-       },
-       "changes.architecture.elements[0].description must be text, got: 3"},
       {"fact list as text",
        [](Json& d) {
          d["changes"]["architecture"]["elements"] =
              Json::array({{{"name", "A"}, {"change", "removed"}, {"fact_changes", {{"add", "fact"}}}}});
        },
        "changes.architecture.elements[0].fact_changes.add must be a list, got: 'fact'"},
-      {"fact_changes as list",
-       [](Json& d) {
-         d["changes"]["architecture"]["elements"] =
-             Json::array({{{"name", "A"}, {"change", "removed"}, {"fact_changes", Json::array()}}});
-       },
-       "changes.architecture.elements[0].fact_changes must be a mapping"},
   };
   for (const auto& c : cases) {
     const auto [errors, warnings] = validate_attestation_fields(with(c.change));
@@ -257,13 +224,6 @@ TEST(ValidateAttestationFields, WarnsAboutTheMerelyUnusualWithoutFailing) {
        "rules.available is filled in after the commit; leave it out"},
       {"developer", [](Json& d) { d["developer"] = "dev@example.com"; },
        "developer is filled in after the commit; leave it out"},
-      {"session id", [](Json& d) { d["agent_session_id"] = "abc"; },
-       "agent_session_id is filled in after the commit; leave it out"},
-      {"telemetry",
-       [](Json& d) {
-         d["telemetry"] = {{"tokens", 10}};
-       },
-       "telemetry is filled in after the commit; leave it out"},
       {"unknown primitive",
        [](Json& d) {
          d["changes"] = {{"security", "none"}};

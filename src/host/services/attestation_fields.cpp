@@ -1,7 +1,6 @@
 #include "host/services/attestation_fields.hpp"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "core/time_text.hpp"
 
