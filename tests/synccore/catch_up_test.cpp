@@ -1,0 +1,185 @@
+#include "synccore/catch_up.hpp"
+
+#include "core/file_io.hpp"
+#include "core/yaml.hpp"
+#include "host/paths.hpp"
+#include "host/services/shared.hpp"
+#include "support/test_env.hpp"
+#include "synccore/capture.hpp"
+#include "synccore/ledger.hpp"
+#include "synccore/ledger_text.hpp"
+#include "synccore/test_adapter.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+
+namespace tamrik::synccore {
+namespace {
+
+using testing::FixtureRegistry;
+using testing::GitRepo;
+using testing::read_text;
+using testing::write_text;
+
+// Commits with a fixed committer time (seconds since the epoch).
+std::string commit_at(GitRepo& repo, const std::string& subject, long when) {
+  const std::string date = std::to_string(when) + " +0000";
+  setenv("GIT_COMMITTER_DATE", date.c_str(), 1);
+  setenv("GIT_AUTHOR_DATE", date.c_str(), 1);
+  const std::string sha = repo.commit(subject);
+  unsetenv("GIT_COMMITTER_DATE");
+  unsetenv("GIT_AUTHOR_DATE");
+  return sha;
+}
+
+void set_up(const GitRepo& repo, const std::string& installed_at = "") {
+  Json config = {{"project_id", 1}};
+  if (!installed_at.empty()) config["installed_at"] = installed_at;
+  services::shared::save_local_config(repo.root(), config);
+}
+
+std::vector<std::string> commits_of(const std::vector<BackfillResult>& results) {
+  std::vector<std::string> commits;
+  for (const BackfillResult& r : results) commits.push_back(r.commit);
+  return commits;
+}
+
+Json archived(const GitRepo& repo, const std::string& sha) {
+  return core::load_yaml(read_text(paths::attestations_dir(repo.root()) / (sha + ".yaml")));
+}
+
+TEST(CatchUp, DoesNothingInARepositoryNeverSetUp) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  repo.commit("one");
+  EXPECT_TRUE(catch_up_commits(repo.root()).empty());
+  EXPECT_FALSE(std::filesystem::exists(paths::tamrik_dir(repo.root())));
+}
+
+TEST(CatchUp, RecordsTheBacklogNewestFirstAndStopsAtTheFirstRecorded) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  set_up(repo);
+  const std::string base = repo.commit("base");
+  ASSERT_TRUE(capture_commit(repo.root(), base).written);
+  const std::string a = repo.commit("feat: a"), b = repo.commit("b"), c = repo.commit("c");
+
+  const std::vector<BackfillResult> results = catch_up_commits(repo.root());
+  EXPECT_EQ(commits_of(results), (std::vector<std::string>{c, b, a}));
+  EXPECT_EQ(archived(repo, a)["source"], "catch_up");
+  EXPECT_EQ(archived(repo, a)["task_type"], "feature");
+
+  const int scans = registry.alpha->scan_calls;
+  EXPECT_TRUE(catch_up_commits(repo.root()).empty());
+  EXPECT_EQ(registry.alpha->scan_calls, scans);  // nothing unrecorded: no adapter asked
+}
+
+TEST(CatchUp, FirstRunSkipsHistoryBeforeSetup) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  const long setup_time = 1714557600;  // 2024-05-01T10:00:00Z
+  const std::string older = commit_at(repo, "older", setup_time - 1);
+  const std::string same = commit_at(repo, "same second", setup_time);
+  set_up(repo, "2024-05-01T10:00:00Z");
+  EXPECT_EQ(commits_of(catch_up_commits(repo.root())), (std::vector<std::string>{same}));
+  EXPECT_FALSE(_already_recorded(repo.root(), older));
+}
+
+TEST(CatchUp, AnchorsOnlyTheFirstRun) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  set_up(repo, "2030-01-01T00:00:00");  // no zone: UTC
+  EXPECT_EQ(_installed_at(repo.root()), 1893456000.0);
+  const std::string sha = repo.commit("before the stamp");
+  EXPECT_TRUE(catch_up_commits(repo.root()).empty());  // predates the (future) setup
+  // Once anything is recorded the anchor no longer applies.
+  const std::string later = repo.commit("later");
+  capture_commit(repo.root(), later);
+  repo.commit("after");
+  EXPECT_EQ(catch_up_commits(repo.root()).size(), 1u);
+}
+
+TEST(CatchUp, ConfigFileTimeIsTheFloorWithoutAStamp) {
+  GitRepo repo;
+  EXPECT_EQ(_config_anchor(repo.root()), std::nullopt);
+  write_text(paths::legacy_dir(repo.root()) / "config.json", "{}");
+  const std::optional<double> anchor = _config_anchor(repo.root());
+  ASSERT_TRUE(anchor);
+  EXPECT_EQ(*anchor, static_cast<double>(static_cast<long>(*anchor)));
+  EXPECT_TRUE(_nothing_recorded_yet(repo.root()));
+  write_text(paths::attestations_dir(repo.root()) / "x.yaml", "a: 1\n");
+  EXPECT_FALSE(_nothing_recorded_yet(repo.root()));
+}
+
+TEST(CatchUp, AttributesOnlyASingleMatchingSession) {
+  FixtureRegistry registry;
+  registry.session("alpha", "s1");
+  registry.session("beta", "s2");
+  GitRepo repo;
+  set_up(repo);
+  const std::string one = repo.commit("one"), two = repo.commit("two");
+  registry.claims("alpha", "s1", one);
+  registry.claims("alpha", "s1", two + "\n" + one);
+  registry.claims("beta", "s2", two);
+  write_text(paths::commit_attestation(repo.root()), "---\nsummary: waiting\n---\n");
+
+  catch_up_commits(repo.root());
+  EXPECT_EQ(archived(repo, one)["agent"], "alpha");
+  EXPECT_EQ(archived(repo, one)["agent_session_id"], "s1");
+  EXPECT_EQ(archived(repo, two)["agent"], "unknown");  // claimed by two sessions
+  EXPECT_FALSE(archived(repo, two).contains("agent_session_id"));
+  EXPECT_TRUE(std::filesystem::exists(paths::commit_attestation(repo.root())));  // never eaten
+}
+
+TEST(CatchUp, AFailingScanLeavesOtherAdaptersAnswering) {
+  FixtureRegistry registry;
+  registry.alpha->throws = true;
+  registry.session("beta", "s2");
+  GitRepo repo;
+  set_up(repo);
+  const std::string sha = repo.commit("one");
+  registry.claims("beta", "s2", sha);
+  EXPECT_EQ(catch_up_commits(repo.root()).size(), 1u);
+  EXPECT_EQ(archived(repo, sha)["agent"], "beta");
+}
+
+TEST(CatchUp, NestedAppendsRunUnderTheWalksLock) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  set_up(repo);
+  repo.commit("one");
+  repo.commit("two");
+  detail::ledger_lock_timeout = std::chrono::milliseconds(100);
+  EXPECT_EQ(catch_up_commits(repo.root(), 1).size(), 1u);  // limit 1: only the newest
+  detail::ledger_lock_timeout = std::chrono::milliseconds(10'000);
+  EXPECT_TRUE(detail::spool_files(paths::log_jsonl(repo.root())).empty());
+}
+
+TEST(CatchUp, TwoWalksAtOnceRecordEachCommitOnce) {
+  GitRepo repo;
+  set_up(repo);
+  for (int i = 0; i < 15; ++i) repo.commit("commit " + std::to_string(i));
+  std::vector<pid_t> walkers;
+  for (int w = 0; w < 2; ++w) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      catch_up_commits(repo.root());
+      ::_exit(0);
+    }
+    walkers.push_back(pid);
+  }
+  for (pid_t pid : walkers) ::waitpid(pid, nullptr, 0);
+  std::map<std::string, int> counts;
+  for (std::string_view line : detail::split_lines(read_text(paths::log_jsonl(repo.root())))) {
+    ++counts[core::get_text(*core::parse_json(line), "commit")];
+  }
+  EXPECT_EQ(counts.size(), 15u);
+  for (const auto& [commit, n] : counts) EXPECT_EQ(n, 1) << commit;
+}
+
+}  // namespace
+}  // namespace tamrik::synccore

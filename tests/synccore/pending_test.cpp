@@ -1,0 +1,192 @@
+#include "synccore/pending.hpp"
+
+#include "core/file_io.hpp"
+#include "core/yaml.hpp"
+#include "host/paths.hpp"
+#include "host/services/git_identity.hpp"
+#include "host/services/ledger_service.hpp"
+#include "support/test_env.hpp"
+#include "synccore/ledger.hpp"
+#include "synccore/test_adapter.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tamrik::synccore {
+namespace {
+
+using testing::FixtureRegistry;
+using testing::GitRepo;
+using testing::read_text;
+using testing::write_text;
+
+Json archived(const GitRepo& repo, const std::string& sha) {
+  return core::load_yaml(read_text(paths::attestations_dir(repo.root()) / (sha + ".yaml")));
+}
+
+void write_pending(const GitRepo& repo, const std::string& diff_hash, const std::string& extra = "") {
+  write_text(paths::commit_attestation(repo.root()), "---\nstaged_diff_hash: \"" + diff_hash +
+                                                         "\"\nagent_model: m\nsummary: filed\n" + extra + "---\n");
+}
+
+// Stages `file` with `content`, hashes the staged change, commits it, and
+// checks that the commit is found by that hash.
+void expect_staged_hash_finds_commit(GitRepo& repo, const std::string& file, const std::string& content,
+                                     const std::string& what) {
+  write_text(repo.root() / file, content);
+  repo.git({"add", "-A"});
+  const std::optional<std::string> staged = services::shared::get_staged_diff_hash(repo.root());
+  ASSERT_TRUE(staged) << what;
+  repo.git({"commit", "-q", "-m", what});
+  EXPECT_EQ(_find_commit_by_diff_hash(repo.root(), *staged), repo.head()) << what;
+}
+
+TEST(StagedDiffHash, AgreesWithTheCommitItBecomes) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  expect_staged_hash_finds_commit(repo, "a.txt", "root\n", "root commit");
+  expect_staged_hash_finds_commit(repo, "a.txt", "root\nmore\n", "normal commit");
+  expect_staged_hash_finds_commit(repo, "dos.txt", "one\r\ntwo\r\n", "CR LF file");
+  expect_staged_hash_finds_commit(repo, "bin.dat", std::string("\0\1\2\3binary\0", 11), "binary file");
+  repo.git({"mv", "a.txt", "b.txt"});
+  expect_staged_hash_finds_commit(repo, "b.txt", "root\nmore\n", "rename");
+  // User settings that change what porcelain diff prints.
+  repo.git({"config", "diff.noprefix", "true"});
+  repo.git({"config", "diff.mnemonicPrefix", "true"});
+  repo.git({"config", "color.ui", "always"});
+  expect_staged_hash_finds_commit(repo, "b.txt", "changed under odd settings\n", "odd settings");
+  repo.git({"config", "diff.external", "/bin/false"});
+  expect_staged_hash_finds_commit(repo, "c.txt", "external diff driver\n", "external diff");
+}
+
+TEST(PatchHash, CrLfHashesLikeLf) {
+  EXPECT_EQ(services::shared::patch_hash("a\r\nb\r\n"), services::shared::patch_hash("a\nb\n"));
+  EXPECT_NE(services::shared::patch_hash("a\rb"), services::shared::patch_hash("ab"));
+}
+
+TEST(ProcessPendingAttestation, NothingPendingDoesNothing) {
+  GitRepo repo;
+  repo.commit("first");
+  write_text(repo.root() / ".tamriklog", "{\"commit\": \"x\"}\n");
+  const AttestationResult result = process_pending_attestation(repo.root());
+  EXPECT_FALSE(result.found);
+  EXPECT_TRUE(std::filesystem::exists(repo.root() / ".tamriklog"));
+}
+
+TEST(ProcessPendingAttestation, DiffHashMatchWinsOverTheOverride) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  const std::string root = repo.commit("root", "a.txt", "one\n");
+  write_text(repo.root() / "a.txt", "two\n");
+  repo.git({"add", "a.txt"});
+  const std::string staged = *services::shared::get_staged_diff_hash(repo.root());
+  repo.git({"commit", "-q", "-m", "second"});
+  const std::string second = repo.head();
+
+  write_pending(repo, staged);
+  const AttestationResult result = process_pending_attestation(repo.root(), {.commit_override = root});
+  EXPECT_TRUE(result.found);
+  EXPECT_EQ(result.matched_commit, second);
+  EXPECT_EQ(archived(repo, second)["summary"], "filed");
+  EXPECT_FALSE(std::filesystem::exists(paths::commit_attestation(repo.root())));
+}
+
+TEST(ProcessPendingAttestation, WithoutAHashTheOverrideOrHeadDecides) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  const std::string first = repo.commit("first");
+  const std::string second = repo.commit("second");
+  write_pending(repo, "");
+  EXPECT_EQ(process_pending_attestation(repo.root(), {.commit_override = first}).matched_commit, first);
+  write_pending(repo, "");
+  const AttestationResult head = process_pending_attestation(repo.root());
+  EXPECT_EQ(head.matched_commit, std::nullopt);
+  EXPECT_EQ(archived(repo, second)["summary"], "filed");  // filed under HEAD
+}
+
+TEST(ProcessPendingAttestation, MergesTheLegacyLedgerWithALineBreak) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  const std::string sha = repo.commit("first");
+  const std::string old_line = R"({"commit": ")" + std::string(40, 'a') + R"(", "synced": true})";
+  write_text(repo.root() / ".tamriklog", old_line);  // no final line break
+  write_pending(repo, "");
+  process_pending_attestation(repo.root(), {.commit_override = sha});
+  EXPECT_FALSE(std::filesystem::exists(repo.root() / ".tamriklog"));
+  const AttestationLog log = read_attestation_log(paths::log_jsonl(repo.root()));
+  EXPECT_EQ(log.corrupt, 0);
+  EXPECT_EQ(log.uploaded, 1);
+  EXPECT_EQ(log.size(), 1u);
+}
+
+TEST(ProcessPendingAttestation, RefreshesOrDropsTheProcessSection) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  const std::string sha = repo.commit("first");
+  const std::string process = "process:\n  slug: login-flow\n  stale: true\n";
+
+  write_pending(repo, "", process);  // no live ledger, nothing archived: dropped
+  process_pending_attestation(repo.root(), {.commit_override = sha});
+  EXPECT_FALSE(archived(repo, sha).contains("process"));
+
+  write_text(paths::archived_ledger(repo.root(), sha), "{}\n");  // archived: kept as written
+  write_pending(repo, "", process);
+  process_pending_attestation(repo.root(), {.commit_override = sha});
+  EXPECT_EQ(archived(repo, sha)["process"]["stale"], true);
+
+  services::ledger_service::mark_milestone(repo.root(), "login-flow", "planned", Json::object());
+  write_pending(repo, "", process);  // derivable: replaced
+  process_pending_attestation(repo.root(), {.commit_override = sha});
+  const Json section = archived(repo, sha)["process"];
+  EXPECT_EQ(section["slug"], "login-flow");
+  EXPECT_FALSE(section.contains("stale"));
+}
+
+TEST(EnrichAttestation, FillsTheEnvironmentalFields) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  Json bare = {{"summary", "x"}};
+  _enrich_attestation(bare, repo.root());
+  EXPECT_TRUE(bare["rules"]["available"].is_null());  // no rules cached
+  EXPECT_EQ(bare["developer"]["git_author_name"], "Test Author");
+  EXPECT_FALSE(bare.contains("agent"));  // no harness detected
+
+  registry.alpha->active = true;
+  registry.alpha->current_session = "live";
+  registry.session("alpha", "live");
+  Json doc = {{"summary", "x"}, {"agent", "ALPHA"}, {"rules", {{"checked", true}}}};
+  _enrich_attestation(doc, repo.root());
+  EXPECT_EQ(doc["agent"], "alpha");
+  EXPECT_EQ(doc["agent_session_id"], "live");
+  EXPECT_EQ(doc["telemetry"]["source"], "adapter_direct");
+  EXPECT_EQ(doc["rules"]["checked"], true);
+
+  write_text(paths::platform_dir(repo.root()) / "tamrikrules.yaml", "principles:\n  a: 1\n  b: 2\n");
+  Json with_provider = {{"summary", "x"}};
+  _enrich_attestation(with_provider, repo.root());
+  EXPECT_EQ(with_provider["rules"]["available"], 2);
+  EXPECT_EQ(with_provider["agent"], "alpha");
+  EXPECT_EQ(with_provider["agent_provider"], "alpha-provider");
+}
+
+TEST(AttachPendingAttestation, UpgradesTheRecordedLineInPlace) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  const std::string sha = repo.commit("first");
+  EXPECT_EQ(attach_pending_attestation(repo.root(), "nope").reason, "no such commit in this repo");
+  EXPECT_EQ(attach_pending_attestation(repo.root(), sha).reason, "no pending attestation file");
+
+  write_pending(repo, "");
+  process_pending_attestation(repo.root(), {.commit_override = sha});
+  _mark_synced(paths::log_jsonl(repo.root()), Json::array({Json{{"commit", sha}}}));
+  write_pending(repo, "", "agent_id: upgraded\n");
+  const BackfillResult result = attach_pending_attestation(repo.root(), sha.substr(0, 9));
+  EXPECT_TRUE(result.written);
+  EXPECT_TRUE(result.attested);
+  const AttestationLog log = read_attestation_log(paths::log_jsonl(repo.root()));
+  ASSERT_EQ(log.size(), 1u);  // one line, back to unsent
+  EXPECT_EQ(log.uploaded, 0);
+  EXPECT_EQ(log.pending[0]["agent_id"], "upgraded");
+}
+
+}  // namespace
+}  // namespace tamrik::synccore
