@@ -206,7 +206,7 @@ TEST(ValidateAttestationFields, WarnsAboutTheMerelyUnusualWithoutFailing) {
        [](Json& d) {
          d["provenance"] = {{"type", "spec"}};
        },
-       "provenance.ref is missing; name the spec the request came from"},
+       "provenance.ref is missing: which spec did the request come from?"},
       {"rules without checked",
        [](Json& d) {
          d["rules"] = {{"applicable", {"r1"}}};

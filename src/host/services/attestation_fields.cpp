@@ -149,8 +149,8 @@ void check_provenance(const Json& doc, FieldReport& report) {
   if (ref && !ref->is_string()) {
     report.errors.push_back("provenance.ref must be text, got: " + shown(*ref));
   } else if (!ref && type && (*type == "spec" || *type == "ticket")) {
-    report.warnings.push_back("provenance.ref is missing; name the " + type->get<std::string>() +
-                              " the request came from");
+    report.warnings.push_back("provenance.ref is missing: which " + type->get<std::string>() +
+                              " did the request come from?");
   }
 }
 
