@@ -129,8 +129,6 @@ int serve(const ServeOptions& options) {
   }
   const ContextFiles context(options.context_dir);
   httplib::Server server;
-  // A stop waits for idle keep-alive connections to time out; keep that short.
-  server.set_keep_alive_timeout(1);
   install_routes(server, *storage, context, keys);
 
   ListenAddress bound = *address;

@@ -351,6 +351,11 @@ void install_routes(httplib::Server& server, Storage& storage, const ContextFile
   get(project + "/memories", &Api::memories);
   get(project + "/guardrails", &Api::guardrails);
   server.set_payload_max_length(kMaxRequestBytes);
+  // Headers and body go out in separate writes; without this, Nagle's
+  // algorithm and delayed ACKs hold each answer back some 40 ms.
+  server.set_tcp_nodelay(true);
+  // A stop waits for idle keep-alive connections to time out; keep that short.
+  server.set_keep_alive_timeout(1);
   install_logging(server);
 }
 

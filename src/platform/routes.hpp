@@ -16,8 +16,9 @@ class Storage;
 // The largest request body accepted; larger ones get 413 too_large.
 inline constexpr size_t kMaxRequestBytes = 8u << 20;
 
-// Installs every endpoint, JSON error pages for unknown paths, and one log
-// line per request on stderr. The arguments must outlive the server.
+// Installs every endpoint, JSON error pages for unknown paths, one log line
+// per request on stderr, and the body limit and connection settings. The
+// arguments must outlive the server.
 void install_routes(httplib::Server& server, Storage& storage, const ContextFiles& context,
                     const ApiKeys& keys);
 
