@@ -174,7 +174,8 @@ TEST(CatchUp, TwoWalksAtOnceRecordEachCommitOnce) {
   }
   for (pid_t pid : walkers) ::waitpid(pid, nullptr, 0);
   std::map<std::string, int> counts;
-  for (std::string_view line : detail::split_lines(read_text(paths::log_jsonl(repo.root())))) {
+  const std::string ledger = read_text(paths::log_jsonl(repo.root()));
+  for (std::string_view line : detail::split_lines(ledger)) {
     ++counts[core::get_text(*core::parse_json(line), "commit")];
   }
   EXPECT_EQ(counts.size(), 15u);

@@ -69,7 +69,8 @@ int in_child(F body) {
 
 std::map<std::string, int> commit_counts(const path& log_path) {
   std::map<std::string, int> counts;
-  for (std::string_view line : detail::split_lines(read_text(log_path))) {
+  const std::string text = read_text(log_path);
+  for (std::string_view line : detail::split_lines(text)) {
     const std::optional<Json> entry = core::parse_json(line);
     if (entry && entry->is_object()) ++counts[core::get_text(*entry, "commit")];
   }
@@ -236,11 +237,13 @@ TEST(Concurrency, AppendersAndAMarkerLoseNothing) {
   for (const auto& [commit, n] : counts) EXPECT_EQ(n, 1) << commit;
 
   std::set<std::string> marked;
-  for (std::string_view name : detail::split_lines(read_text(marked_list))) {
+  const std::string names = read_text(marked_list);
+  for (std::string_view name : detail::split_lines(names)) {
     if (!name.empty()) marked.insert(std::string(name));
   }
   EXPECT_FALSE(marked.empty());
-  for (std::string_view line : detail::split_lines(read_text(log_path))) {
+  const std::string text = read_text(log_path);
+  for (std::string_view line : detail::split_lines(text)) {
     const Json entry = *core::parse_json(line);
     if (marked.count(entry["commit"].get<std::string>())) {
       EXPECT_EQ(entry["synced"], true);

@@ -1,0 +1,468 @@
+// Attestation upload against a real tamrik-platform and against fault
+// servers on 127.0.0.1: batching, marking batch by batch, archives attached,
+// and what each kind of failure leaves in the ledger.
+
+#include "synccore/upload.hpp"
+
+#include "core/json.hpp"
+#include "core/log.hpp"
+#include "host/fault_server.hpp"
+#include "host/paths.hpp"
+#include "host/protocol/http_client.hpp"
+#include "host/services/shared.hpp"
+#include "platform/platform_process.hpp"
+#include "support/test_env.hpp"
+#include "synccore/ledger.hpp"
+#include "synccore/ledger_test_util.hpp"
+#include "synccore/test_adapter.hpp"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+
+namespace tamrik::synccore {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FaultConnection;
+using testing::FaultServer;
+using testing::answer_with;
+using testing::fake_sha;
+using testing::ledger_entry;
+using testing::TempDir;
+using testing::write_text;
+
+constexpr const char* kKey = "sk-upload-SECRET-0123456789abcdef";
+
+// A repository set up for tamrik (a local configuration naming a project),
+// with a ledger the tests fill.
+class Workspace {
+ public:
+  Workspace() { services::shared::save_local_config(root(), {{"project_id", 1}}); }
+
+  const fs::path& root() const { return dir_.path(); }
+  fs::path log() const { return paths::log_jsonl(root()); }
+  fs::path archive() const { return paths::attestations_dir(root()); }
+
+  // Appends `count` pending records for fake_sha(first) onwards.
+  std::vector<std::string> add_pending(int count, int first = 0) const {
+    std::vector<std::string> commits;
+    std::string text;
+    for (int i = first; i < first + count; ++i) {
+      commits.push_back(fake_sha(i));
+      text += core::to_json_line(ledger_entry(commits.back())) + "\n";
+    }
+    _append_log_text(log(), text);
+    return commits;
+  }
+  void add_line(const Json& entry) const { _append_log_entry(log(), entry); }
+
+  int synced() const { return read_attestation_log(log()).uploaded; }
+  size_t pending() const { return read_attestation_log(log()).pending.size(); }
+
+  UploadResult upload(const std::string& url, const Json& project = 1, std::string_view key = kKey) const {
+    return upload_attestations(key, url, root(), archive(), project);
+  }
+
+ private:
+  TempDir dir_;
+};
+
+void expect_no_key(const UploadResult& result) {
+  EXPECT_EQ(result.error.value_or("").find(kKey), std::string::npos) << *result.error;
+}
+
+// An upload endpoint that notes, for each request, the records it carried,
+// how many ledger records were already synced when it arrived, and its
+// session header. Request number `fail_at` (from 1) answers 500.
+class ObservingPlatform {
+ public:
+  struct Arrival {
+    size_t records = 0;
+    int synced_before = 0;
+    std::string session;
+  };
+
+  explicit ObservingPlatform(fs::path log, size_t fail_at = 0) : log_(std::move(log)), fail_at_(fail_at) {}
+
+  std::string url() const { return server_.url(); }
+  std::vector<Arrival> arrivals() const {
+    std::lock_guard lock(mutex_);
+    return arrivals_;
+  }
+
+ private:
+  void serve(FaultConnection& connection) {
+    const testing::ReceivedRequest request = connection.read_request();
+    const std::optional<Json> body = core::parse_json(request.body);
+    const size_t records = body && body->contains("attestations") ? (*body)["attestations"].size() : 0;
+    std::lock_guard lock(mutex_);
+    arrivals_.push_back({records, read_attestation_log(log_).uploaded, request.header("X-Agent-Session-Id")});
+    if (arrivals_.size() == fail_at_) {
+      connection.respond(500, R"({"error": {"code": "internal", "message": "database is down"}})");
+    } else {
+      connection.respond(200, R"({"inserted": )" + std::to_string(records) + "}");
+    }
+  }
+
+  fs::path log_;
+  size_t fail_at_;
+  mutable std::mutex mutex_;
+  std::vector<Arrival> arrivals_;
+  FaultServer server_{[this](FaultConnection& connection) { serve(connection); }};  // last: serves at once
+};
+
+std::vector<size_t> batch_sizes(const std::vector<ObservingPlatform::Arrival>& arrivals) {
+  std::vector<size_t> sizes;
+  for (const auto& arrival : arrivals) sizes.push_back(arrival.records);
+  return sizes;
+}
+
+// Log lines of one level while alive.
+class CapturedLog {
+ public:
+  explicit CapturedLog(core::LogLevel level) {
+    previous_ = core::set_log_sink([this, level](core::LogLevel at, std::string_view, std::string_view message) {
+      if (at == level) lines.emplace_back(message);
+    });
+  }
+  ~CapturedLog() { core::set_log_sink(previous_); }
+  std::vector<std::string> lines;
+
+ private:
+  core::LogSink previous_;
+};
+
+// ---------------------------------------------------------------------------
+// Against tamrik-platform
+
+class UploadToPlatform : public ::testing::Test {
+ protected:
+  UploadToPlatform() : platform_(testing::PlatformOptions{.api_keys = {kKey}}) {
+    project_ = protocol::http_client::resolve_project(kKey, platform_.url(), "git@example.com:acme/upload.git",
+                                                      std::nullopt)["projectId"];
+  }
+
+  // What the platform holds for the project, by commit.
+  std::map<std::string, Json> stored() const {
+    httplib::Client client("127.0.0.1", platform_.port());
+    const auto answer = client.Get("/v1/projects/" + project_.dump() + "/attestations?limit=1000",
+                                   {{"Authorization", std::string("Bearer ") + kKey}});
+    if (!answer || answer->status != 200) throw std::runtime_error("read-back failed");
+    std::map<std::string, Json> by_commit;
+    for (const Json& record : core::parse_json_or_throw(answer->body)["attestations"]) {
+      by_commit[record["commit"].get<std::string>()] = record;
+    }
+    return by_commit;
+  }
+
+  testing::PlatformProcess platform_;
+  Json project_;
+};
+
+TEST_F(UploadToPlatform, EveryPendingRecordArrivesOnceAndIsMarkedSynced) {
+  Workspace ws;
+  ws.add_pending(250);
+  const UploadResult result = ws.upload(platform_.url(), project_);
+  EXPECT_TRUE(result.ok) << result.error.value_or("");
+  EXPECT_EQ(result.uploaded, 250);
+  EXPECT_FALSE(result.already_synced);
+  EXPECT_EQ(ws.synced(), 250);
+  EXPECT_EQ(ws.pending(), 0u);
+  EXPECT_EQ(stored().size(), 250u);
+
+  const UploadResult again = ws.upload(platform_.url(), project_);
+  EXPECT_TRUE(again.ok);
+  EXPECT_TRUE(again.already_synced);
+  EXPECT_EQ(again.uploaded, 0);
+}
+
+TEST_F(UploadToPlatform, ArchivesRideAlongAndCorruptOnesHoldTheirRecordBack) {
+  Workspace ws;
+  const std::vector<std::string> c = ws.add_pending(6);
+  ws.add_line(ledger_entry("not-a-commit-hash"));  // unaddressable: counted, never sent
+  const fs::path dir = ws.archive();
+  write_text(dir / (c[0] + ".yaml"), "summary: Add the login form\nrules:\n  checked: [small-commits]\n");
+  write_text(dir / (c[0] + ".ledger.jsonl"), "{\"step\": 1}\n   \n{\"step\": 2}\n");
+  // c[1]: no archive at all.
+  write_text(dir / (c[2] + ".yaml"), "summary: [unclosed\n");
+  write_text(dir / (c[3] + ".yaml"), "summary: one\n---\nsummary: two\n");
+  write_text(dir / (c[4] + ".ledger.jsonl"), "{\"step\": 1}\nnot json\n");
+  write_text(dir / (c[5] + ".yaml"), "");
+
+  CapturedLog warnings(core::LogLevel::warning);
+  const UploadResult result = ws.upload(platform_.url(), project_);
+  EXPECT_TRUE(result.ok) << result.error.value_or("");
+  EXPECT_EQ(result.uploaded, 4);
+  EXPECT_EQ(result.skipped_invalid, 3);
+  ASSERT_EQ(warnings.lines.size(), 2u);
+  EXPECT_TRUE(warnings.lines[0].starts_with("Corrupt attestation file " + (dir / (c[2] + ".yaml")).string() + ": "))
+      << warnings.lines[0];
+  EXPECT_TRUE(warnings.lines[1].starts_with("Corrupt attestation file " + (dir / (c[3] + ".yaml")).string() + ": "))
+      << warnings.lines[1];
+
+  const std::map<std::string, Json> held = stored();
+  ASSERT_EQ(held.size(), 4u);
+  EXPECT_EQ(held.at(c[0])["attestation"],
+            Json({{"summary", "Add the login form"}, {"rules", {{"checked", {"small-commits"}}}}}));
+  EXPECT_EQ(held.at(c[0])["ledger"], Json::array({{{"step", 1}}, {{"step", 2}}}));
+  EXPECT_FALSE(held.at(c[1]).contains("attestation"));
+  EXPECT_FALSE(held.at(c[1]).contains("ledger"));
+  EXPECT_FALSE(held.at(c[4]).contains("ledger"));
+  EXPECT_EQ(held.at(c[5])["attestation"], Json::object());
+
+  // The corrupt ones stay pending, and are counted again on every run.
+  const AttestationLog after = read_attestation_log(ws.log());
+  ASSERT_EQ(after.pending.size(), 2u);
+  EXPECT_EQ(after.pending[0]["commit"], c[2]);
+  EXPECT_EQ(after.pending[1]["commit"], c[3]);
+  const UploadResult again = ws.upload(platform_.url(), project_);
+  EXPECT_TRUE(again.already_synced);
+  EXPECT_EQ(again.skipped_invalid, 3);
+}
+
+// ---------------------------------------------------------------------------
+// Batches and marking, observed from the server side
+
+TEST(UploadBatches, EachBatchIsMarkedSyncedBeforeTheNextRequest) {
+  Workspace ws;
+  ws.add_pending(250);
+  ObservingPlatform platform(ws.log());
+  const UploadResult result = ws.upload(platform.url());
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(result.uploaded, 250);
+  const auto arrivals = platform.arrivals();
+  EXPECT_EQ(batch_sizes(arrivals), (std::vector<size_t>{100, 100, 50}));
+  ASSERT_EQ(arrivals.size(), 3u);
+  EXPECT_EQ(arrivals[0].synced_before, 0);
+  EXPECT_EQ(arrivals[1].synced_before, 100);
+  EXPECT_EQ(arrivals[2].synced_before, 200);
+  EXPECT_EQ(ws.synced(), 250);
+}
+
+TEST(UploadBatches, AFailedSecondBatchKeepsItAndTheRestPendingForTheNextRun) {
+  Workspace ws;
+  const std::vector<std::string> commits = ws.add_pending(250);
+  ObservingPlatform failing(ws.log(), 2);
+  const UploadResult result = ws.upload(failing.url());
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.uploaded, 100);
+  ASSERT_TRUE(result.error.has_value());
+  EXPECT_FALSE(result.error->empty());
+  expect_no_key(result);
+  EXPECT_EQ(batch_sizes(failing.arrivals()), (std::vector<size_t>{100, 100}));  // the third never went
+
+  const AttestationLog after = read_attestation_log(ws.log());
+  EXPECT_EQ(after.uploaded, 100);
+  ASSERT_EQ(after.pending.size(), 150u);
+  EXPECT_EQ(after.pending.front()["commit"], commits[100]);
+
+  ObservingPlatform healthy(ws.log());
+  const UploadResult next = ws.upload(healthy.url());
+  EXPECT_TRUE(next.ok);
+  EXPECT_EQ(next.uploaded, 150);
+  EXPECT_EQ(batch_sizes(healthy.arrivals()), (std::vector<size_t>{100, 50}));
+  EXPECT_EQ(ws.synced(), 250);
+}
+
+TEST(UploadBatches, NoUsableAnswerMarksNothing) {
+  struct Case {
+    const char* what;
+    FaultServer::Handler handler;
+    const char* error_holds;
+  };
+  const std::vector<Case> cases = {
+      {"connection reset",
+       [](FaultConnection& connection) {
+         connection.read_request();
+         connection.reset();
+       },
+       ""},
+      {"request too large",
+       answer_with(413, R"({"error": {"code": "too_large", "message": "Body over 8 MiB"}})"), "Body over 8 MiB"},
+      {"answer not JSON", answer_with(200, "<html>captive portal</html>"), ""},
+      {"answer echoes the key", answer_with(401, std::string(R"({"error": {"code": "key_rejected", "message": ")") +
+                                                     kKey + R"( is unknown"}})"),
+       "is unknown"},
+  };
+  for (const Case& c : cases) {
+    Workspace ws;
+    ws.add_pending(3);
+    FaultServer server(c.handler);
+    const UploadResult result = ws.upload(server.url());
+    EXPECT_FALSE(result.ok) << c.what;
+    EXPECT_EQ(result.uploaded, 0) << c.what;
+    ASSERT_TRUE(result.error.has_value()) << c.what;
+    EXPECT_NE(result.error->find(c.error_holds), std::string::npos) << c.what << ": " << *result.error;
+    expect_no_key(result);
+    EXPECT_EQ(ws.synced(), 0) << c.what;
+    EXPECT_EQ(ws.pending(), 3u) << c.what;
+  }
+}
+
+TEST(UploadBatches, AStalledServerEndsWithTheNetworkBudget) {
+  Workspace ws;
+  ws.add_pending(3);
+  FaultServer server([](FaultConnection& connection) {
+    connection.read_request();
+    connection.stall();
+  });
+  const auto started = std::chrono::steady_clock::now();
+  UploadResult result;
+  {
+    const auto budget = protocol::http_client::network_budget(0.5);
+    result = ws.upload(server.url());
+  }
+  // The budget, not the client's minute-long transfer limit, ended it.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+  EXPECT_FALSE(result.ok);
+  expect_no_key(result);
+  EXPECT_EQ(ws.pending(), 3u);
+}
+
+// A harness adapter whose session lookup fails.
+class BrokenSessionAdapter : public testing::FixtureAdapter {
+ public:
+  using FixtureAdapter::FixtureAdapter;
+  std::optional<std::string> get_session_id(const fs::path&) const override {
+    throw std::runtime_error("session store unreadable");
+  }
+};
+
+TEST(UploadBatches, TheSessionHeaderComesFromTheActiveAgentElseTheEnvironment) {
+  const auto session_sent = [](const std::function<void()>& arrange) {
+    Workspace ws;
+    ws.add_pending(1);
+    arrange();
+    ObservingPlatform platform(ws.log());
+    EXPECT_TRUE(ws.upload(platform.url()).ok);
+    unsetenv("AGENT_SESSION_ID");
+    return platform.arrivals().at(0).session;
+  };
+  testing::FixtureRegistry registry;
+  EXPECT_EQ(session_sent([] {}), "");
+  EXPECT_EQ(session_sent([] { setenv("AGENT_SESSION_ID", "env-session", 1); }), "env-session");
+  registry.alpha->active = true;
+  registry.alpha->current_session = "agent-session";
+  EXPECT_EQ(session_sent([] { setenv("AGENT_SESSION_ID", "env-session", 1); }), "agent-session");
+  registry.alpha->current_session.reset();  // an agent that knows no session: the environment's
+  EXPECT_EQ(session_sent([] { setenv("AGENT_SESSION_ID", "env-session", 1); }), "env-session");
+
+  std::vector<std::unique_ptr<agents::Adapter>> broken;
+  auto adapter = std::make_unique<BrokenSessionAdapter>("broken", registry.dir / "broken");
+  adapter->active = true;
+  broken.push_back(std::move(adapter));
+  agents::ScopedRegistry scope(std::move(broken));
+  setenv("TAMRIK_DEBUG", "1", 1);
+  CapturedLog debug(core::LogLevel::debug);
+  EXPECT_EQ(session_sent([] { setenv("AGENT_SESSION_ID", "env-session", 1); }), "env-session");
+  unsetenv("TAMRIK_DEBUG");
+  EXPECT_TRUE(std::any_of(debug.lines.begin(), debug.lines.end(), [](const std::string& line) {
+    return line.starts_with("Agent detection for session header failed: RuntimeError: session store unreadable");
+  }));
+}
+
+// ---------------------------------------------------------------------------
+// Refusals before any request
+
+TEST(UploadPreconditions, NothingIsSentWithoutSetupProjectKeyOrPendingRecords) {
+  FaultServer server(answer_with(200, R"({"inserted": 1})"));
+  {
+    TempDir bare;  // never set up
+    EXPECT_TRUE(upload_attestations(kKey, server.url(), bare.path(), bare / "a", 1).already_synced);
+  }
+  {
+    Workspace ws;
+    services::shared::save_local_config(ws.root(), Json::object());
+    ws.add_pending(1);
+    EXPECT_TRUE(ws.upload(server.url()).already_synced);
+  }
+  {
+    Workspace ws;
+    ws.add_pending(1);
+    for (const Json& none : {Json(nullptr), Json(""), Json(0)}) {
+      const UploadResult result = ws.upload(server.url(), none);
+      EXPECT_FALSE(result.ok);
+      EXPECT_EQ(result.error, "no project id to address the upload to");
+    }
+    const UploadResult no_key = ws.upload(server.url(), 1, "");
+    EXPECT_FALSE(no_key.ok);
+    EXPECT_EQ(no_key.error, "No API key configured");
+  }
+  {
+    Workspace ws;  // no ledger yet
+    const UploadResult result = ws.upload(server.url(), 1, "");
+    EXPECT_TRUE(result.ok);
+    EXPECT_TRUE(result.already_synced);
+  }
+  {
+    Workspace ws;
+    ws.add_line(ledger_entry(fake_sha(1), true));
+    ws.add_line(ledger_entry("abc"));
+    ws.add_line(ledger_entry(""));
+    const UploadResult result = ws.upload(server.url());
+    EXPECT_TRUE(result.ok);
+    EXPECT_TRUE(result.already_synced);
+    EXPECT_EQ(result.skipped_invalid, 2);
+  }
+  EXPECT_EQ(server.connections(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Splitting into batches
+
+// A record whose serialised size is exactly `bytes`.
+Json record_of_size(size_t bytes, int n = 0) {
+  Json record = {{"commit", fake_sha(n)}, {"pad", ""}};
+  const size_t base = core::to_json_compact(record).size();
+  record["pad"] = std::string(bytes - base, 'x');
+  return record;
+}
+
+std::vector<std::vector<std::string>> commits_of(const std::vector<Json>& batches) {
+  std::vector<std::vector<std::string>> out;
+  for (const Json& batch : batches) {
+    auto& commits = out.emplace_back();
+    for (const Json& record : batch) commits.push_back(record["commit"].get<std::string>());
+  }
+  return out;
+}
+
+TEST(ChunkAttestations, CountBudgetKeepsOrder) {
+  std::vector<Json> entries;
+  for (int i = 0; i < 250; ++i) entries.push_back(ledger_entry(fake_sha(i)));
+  const std::vector<Json> batches = _chunk_attestations(entries);
+  ASSERT_EQ(batches.size(), 3u);
+  EXPECT_EQ(batches[0].size(), 100u);
+  EXPECT_EQ(batches[1].size(), 100u);
+  EXPECT_EQ(batches[2].size(), 50u);
+  EXPECT_EQ(batches[1][0]["commit"], fake_sha(100));
+  EXPECT_EQ(batches[2][49]["commit"], fake_sha(249));
+  EXPECT_TRUE(_chunk_attestations({}).empty());
+}
+
+TEST(ChunkAttestations, TheByteBudgetMayBeReachedButNotExceeded) {
+  const size_t half = ATTESTATION_BATCH_BYTES / 2;
+  const std::vector<Json> exact = _chunk_attestations({record_of_size(half, 1), record_of_size(half, 2)});
+  EXPECT_EQ(commits_of(exact), (std::vector<std::vector<std::string>>{{fake_sha(1), fake_sha(2)}}));
+
+  const std::vector<Json> over = _chunk_attestations({record_of_size(half, 1), record_of_size(half + 1, 2)});
+  EXPECT_EQ(commits_of(over), (std::vector<std::vector<std::string>>{{fake_sha(1)}, {fake_sha(2)}}));
+}
+
+TEST(ChunkAttestations, ARecordOverTheByteBudgetGoesAloneBetweenItsNeighbours) {
+  const std::vector<Json> batches =
+      _chunk_attestations({record_of_size(200, 1), record_of_size(200, 2), record_of_size(ATTESTATION_BATCH_BYTES + 1, 3),
+                           record_of_size(200, 4)});
+  EXPECT_EQ(commits_of(batches),
+            (std::vector<std::vector<std::string>>{{fake_sha(1), fake_sha(2)}, {fake_sha(3)}, {fake_sha(4)}}));
+  EXPECT_EQ(commits_of(_chunk_attestations({record_of_size(500, 1), record_of_size(400, 2)}, 10, 300)),
+            (std::vector<std::vector<std::string>>{{fake_sha(1)}, {fake_sha(2)}}));
+}
+
+}  // namespace
+}  // namespace tamrik::synccore
