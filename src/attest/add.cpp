@@ -1,0 +1,81 @@
+#include "attest/add.hpp"
+
+#include "attest/command_line.hpp"
+#include "attest/hook.hpp"
+#include "host/display/output.hpp"
+#include "host/paths.hpp"
+#include "host/services/repo_root.hpp"
+#include "synccore/capture.hpp"
+#include "synccore/pending.hpp"
+
+#include <filesystem>
+#include <vector>
+
+namespace tamrik::attest {
+
+namespace {
+
+using display::output::console;
+
+constexpr std::size_t kShownHashLength = 12;
+
+std::string shown(const std::string& commit) { return commit.substr(0, kShownHashLength); }
+
+bool attach_mode(const AddOptions& options, const std::filesystem::path& repo_root) {
+  return options.commit && !options.commit->empty() && !options.session_id && !options.task_type &&
+         std::filesystem::exists(paths::commit_attestation(repo_root));
+}
+
+int attach(const std::filesystem::path& repo_root, const std::string& commit) {
+  const synccore::BackfillResult result = synccore::attach_pending_attestation(repo_root, commit);
+  if (!result.written) {
+    console().error(commit + ": " + result.reason);
+    return 1;
+  }
+  console().success("Attached attestation to " + shown(result.commit));
+  return 0;
+}
+
+void require_backfill_options(const AddOptions& options) {
+  std::vector<std::string> missing;
+  if (!options.commit) missing.emplace_back("--commit");
+  if (!options.session_id) missing.emplace_back("--session");
+  if (!options.task_type) missing.emplace_back("--task-type");
+  if (missing.empty()) return;
+  std::string names;
+  for (const std::string& name : missing) names += (names.empty() ? "" : ", ") + name;
+  throw UsageError("Missing required options: " + names);
+}
+
+int backfill(const std::filesystem::path& repo_root, const AddOptions& options) {
+  require_backfill_options(options);
+  const synccore::BackfillResult result = synccore::record_backfill(
+      repo_root, {.commit = *options.commit, .session_id = *options.session_id, .task_type = *options.task_type});
+  if (result.written) {
+    std::string message = "Recorded " + shown(result.commit) + " (" + *options.task_type + ")";
+    if (!result.tokens) message += " — no token counts in that transcript";
+    console().success(message);
+    return 0;
+  }
+  if (result.reason == "already recorded") {
+    console().info(shown(result.commit) + " already recorded");
+    return 0;
+  }
+  console().error(*options.commit + ": " + result.reason);
+  return 1;
+}
+
+}  // namespace
+
+int run_attest_add(const AddOptions& options) {
+  if (options.from_hook) {
+    _add_from_hook(options.agent);
+    return 0;
+  }
+  if (options.agent) throw UsageError("--agent is only for hook rows (with --from-hook)");
+  const std::filesystem::path repo_root = services::shared::get_repo_root();
+  if (attach_mode(options, repo_root)) return attach(repo_root, *options.commit);
+  return backfill(repo_root, options);
+}
+
+}  // namespace tamrik::attest

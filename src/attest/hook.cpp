@@ -1,0 +1,175 @@
+#include "attest/hook.hpp"
+
+#include "attest/nudge.hpp"
+#include "host/paths.hpp"
+#include "host/protocol/http_client.hpp"
+#include "host/services/hook_payload.hpp"
+#include "host/services/session_context.hpp"
+#include "host/services/shared.hpp"
+#include "host/utils/best_effort.hpp"
+#include "synccore/capture.hpp"
+#include "synccore/git.hpp"
+#include "synccore/upload.hpp"
+
+#include <sys/stat.h>
+
+#include <charconv>
+#include <chrono>
+
+namespace tamrik::attest {
+
+namespace {
+
+bool is_word_byte(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+         byte == '_' || byte >= 0x80;
+}
+
+// The first occurrence of `word` at or after `from` in `line` with a word
+// boundary on both sides (\bword\b); npos when there is none.
+size_t find_word(std::string_view line, std::string_view word, size_t from) {
+  for (size_t at = line.find(word, from); at != std::string_view::npos; at = line.find(word, at + 1)) {
+    const size_t end = at + word.size();
+    const bool starts = at == 0 || !is_word_byte(line[at - 1]);
+    const bool ends = end == line.size() || !is_word_byte(line[end]);
+    if (starts && ends) return at;
+  }
+  return std::string_view::npos;
+}
+
+const Json* member(const Json& object, std::string_view key) {
+  if (!object.is_object()) return nullptr;
+  const auto it = object.find(key);
+  return it == object.end() ? nullptr : &*it;
+}
+
+std::optional<std::string> text_member(const Json& object, std::string_view key) {
+  const Json* value = member(object, key);
+  if (value == nullptr || !value->is_string()) return std::nullopt;
+  return value->get<std::string>();
+}
+
+std::optional<long long> parse_seconds(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  if (text.starts_with('+')) text.remove_prefix(1);
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+double seconds_now() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// Where the hook's tool call ran.
+std::optional<path> repository_of(const Json& payload) {
+  const std::optional<std::string> cwd = text_member(payload, "cwd");
+  const path start = cwd && !cwd->empty() ? path(*cwd) : std::filesystem::current_path();
+  std::optional<path> root = _repo_root_for(start);
+  if (!root || !services::shared::local_config_exists(*root)) return std::nullopt;
+  return root;
+}
+
+// Steps 1 to 5: the repository when this payload reports a `git commit`
+// that finished cleanly and moved HEAD just now, else nullopt.
+std::optional<path> committed_repository(const Json& payload) {
+  if (!payload.is_object() || text_member(payload, "tool_name") != "Bash") return std::nullopt;
+  const Json* input = member(payload, "tool_input");
+  const std::optional<std::string> command = input != nullptr ? text_member(*input, "command") : std::nullopt;
+  if (!command || !_is_git_commit(*command) || _tool_failed(payload)) return std::nullopt;
+  std::optional<path> root = repository_of(payload);
+  if (!root || !_head_is_fresh(*root)) return std::nullopt;
+  return root;
+}
+
+void record_head(const path& repo_root, const Json& payload, const std::optional<std::string>& agent) {
+  const synccore::BackfillResult result = synccore::capture_commit(
+      repo_root, "HEAD", {.session_id = text_member(payload, "session_id"), .agent = agent});
+  if (result.written) {
+    try {
+      _upload_best_effort(repo_root);
+    } catch (...) {
+      // The nudge below matters more than an upload the next sync repeats.
+    }
+    if (!result.attested) _nudge(result.commit);
+  } else if (result.reason == "already recorded" && claim_unattested_head(repo_root, result.commit)) {
+    // The post-commit hook recorded it a moment ago, unattested, and
+    // already started the upload.
+    _nudge(result.commit);
+  }
+}
+
+}  // namespace
+
+bool _is_git_commit(std::string_view command) {
+  size_t start = 0;
+  while (start <= command.size()) {
+    size_t stop = command.find('\n', start);
+    if (stop == std::string_view::npos) stop = command.size();
+    const std::string_view line = command.substr(start, stop - start);
+    const size_t git = find_word(line, "git", 0);
+    if (git != std::string_view::npos && find_word(line, "commit", git + 3) != std::string_view::npos) return true;
+    start = stop + 1;
+  }
+  return false;
+}
+
+bool _tool_failed(const Json& payload) {
+  const Json* response = member(payload, "tool_response");
+  if (response == nullptr || !response->is_object()) return false;
+  const Json* interrupted = member(*response, "interrupted");
+  if (interrupted != nullptr && interrupted->is_boolean() && interrupted->get<bool>()) return true;
+  for (std::string_view key : {"exit_code", "exitCode"}) {
+    const Json* code = member(*response, key);
+    if (code != nullptr && code->is_number_integer() && *code != 0) return true;
+  }
+  return false;
+}
+
+std::optional<path> _repo_root_for(const path& start) {
+  for (path dir = start; !dir.empty(); dir = dir.parent_path()) {
+    struct stat entry {};
+    if (::lstat((dir / ".git").c_str(), &entry) == 0) return dir;
+    if (dir == dir.parent_path()) break;
+  }
+  return std::nullopt;
+}
+
+bool _head_is_fresh(const path& repo_root) { return _head_is_fresh(repo_root, seconds_now()); }
+
+bool _head_is_fresh(const path& repo_root, double now) {
+  const std::optional<long long> committed =
+      parse_seconds(synccore::_git({"log", "-1", "--format=%ct", "HEAD"}, repo_root));
+  if (!committed) return false;
+  const double age = now - static_cast<double>(*committed);
+  return age >= 0 && age <= static_cast<double>(_FRESH_HEAD_SECONDS);
+}
+
+void _upload_best_effort(const path& repo_root) {
+  utils::best_effort::best_effort(
+      "attestation upload from the commit hook",
+      [&] {
+        const auto budget = protocol::http_client::network_budget(_HOOK_UPLOAD_BUDGET);
+        const services::session_context::Session session =
+            services::session_context::resolve_session(repo_root);
+        if (!session.connected) return;
+        synccore::upload_attestations(session.api_key, session.api_url, repo_root, paths::attestations_dir(repo_root),
+                                      session.project_id);
+      },
+      {.audible = false});
+}
+
+void _add_from_hook(const std::optional<std::string>& agent) {
+  try {
+    const std::optional<Json> payload = services::shared::read_hook_payload();
+    if (!payload) return;
+    if (const std::optional<path> root = committed_repository(*payload)) record_head(*root, *payload, agent);
+  } catch (...) {
+    // A hook never fails the agent's tool call.
+  }
+}
+
+}  // namespace tamrik::attest

@@ -1,0 +1,58 @@
+#pragma once
+// The agent hook path: `tamrik attest add --from-hook`, which an agent
+// harness runs after every tool call with the call's payload on stdin.
+//
+// It acts only on a finished `git commit` run through the Bash tool, in a
+// repository where tamrik is set up, right after HEAD moved: it records
+// HEAD for the payload's session, uploads unsent records within a hard time
+// budget, and tells the agent once when that commit carried no attestation.
+// Whatever happens it returns normally, and the only thing it ever writes
+// to stdout is that nudge, which the harness parses.
+
+#include "core/json.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tamrik::attest {
+
+using core::Json;
+using std::filesystem::path;
+
+// A shell command that runs `git commit`: searched anywhere in the command,
+// case-sensitive, not across a line break.
+inline constexpr std::string_view _GIT_COMMIT_RE = R"(\bgit\b.*\bcommit\b)";
+// HEAD counts as just made when its committer time is at most this old.
+inline constexpr long _FRESH_HEAD_SECONDS = 1800;
+// Network time budget of the hook's upload, in seconds.
+inline constexpr double _HOOK_UPLOAD_BUDGET = 5.0;
+
+// The hook path; `agent` is the --agent of the harness's row. Never throws.
+void _add_from_hook(const std::optional<std::string>& agent);
+
+// Whether `command` matches _GIT_COMMIT_RE. Matched by a linear scan with
+// the pattern's meaning (a word character is a letter, digit, underscore or
+// any non-ASCII byte): std::regex recurses per character and would overflow
+// the stack on the long commands agents run (heredocs of whole files).
+bool _is_git_commit(std::string_view command);
+
+// The Bash call did not complete cleanly: `tool_response.interrupted` is
+// true, or its `exit_code` (else `exitCode`) is a non-zero integer.
+bool _tool_failed(const Json& payload);
+
+// The nearest directory at or above `start` holding a ".git" entry (a
+// directory, or a file in a worktree), or nullopt. `start` is not resolved.
+std::optional<path> _repo_root_for(const path& start);
+
+// HEAD's committer time is at most _FRESH_HEAD_SECONDS before now, and not
+// in the future. `now` is seconds since the epoch.
+bool _head_is_fresh(const path& repo_root);
+bool _head_is_fresh(const path& repo_root, double now);
+
+// Uploads unsent records when the repository resolves from disk (signed in
+// and linked), within _HOOK_UPLOAD_BUDGET; failures are swallowed.
+void _upload_best_effort(const path& repo_root);
+
+}  // namespace tamrik::attest

@@ -1,0 +1,47 @@
+#include "attest/nudge.hpp"
+
+#include "core/file_io.hpp"
+#include "core/json.hpp"
+#include "host/commands/hook_output.hpp"
+#include "host/paths.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace tamrik::attest {
+
+std::string _nudge_message(std::string_view commit) {
+  const std::string short_hash(commit.substr(0, kNudgeHashLength));
+  return "tamrik recorded commit " + short_hash +
+         " without an attestation. Write .tamrik/.commit-attestation.yaml for it (format: `tamrik attest "
+         "--example`), then run `tamrik attest add --commit " +
+         short_hash + "` to attach it. Skip if this commit was intentionally unattested.";
+}
+
+void _nudge(std::string_view commit) {
+  const std::optional<core::Json> output =
+      commands::render_hook_context("claude-code", "PostToolUse", _nudge_message(commit));
+  if (!output) return;
+  const std::string line = core::to_json_compact(*output) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
+
+path unattested_head_marker(const path& repo_root) { return paths::tamrik_dir(repo_root) / ".unattested-head"; }
+
+void mark_unattested_head(const path& repo_root, std::string_view commit) {
+  core::replace_file_atomically(unattested_head_marker(repo_root), std::string(commit) + "\n",
+                                core::Durability::no_flush);
+}
+
+void clear_unattested_head(const path& repo_root) { ::unlink(unattested_head_marker(repo_root).c_str()); }
+
+bool claim_unattested_head(const path& repo_root, std::string_view commit) {
+  const path marker = unattested_head_marker(repo_root);
+  const std::optional<std::string> text = core::try_read_file(marker);
+  if (!text || commit.empty() || *text != std::string(commit) + "\n") return false;
+  return ::unlink(marker.c_str()) == 0;
+}
+
+}  // namespace tamrik::attest

@@ -1,0 +1,44 @@
+#pragma once
+// The nudge: what the agent is told, once, when a commit it made went into
+// the ledger without an attestation.
+//
+// Two triggers see an agent's commit: the git post-commit hook, inside
+// `git commit`, and the harness's post-tool hook, after the Bash call
+// returns. The post-commit hook always comes first and writes the record,
+// so it leaves the hash of an unattested commit in a marker file; the
+// post-tool hook claims the marker for HEAD (removing it, so one run wins)
+// and nudges. Without the marker the nudge could only follow a record the
+// post-tool hook wrote itself, which never happens where setup installed
+// the post-commit hook.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tamrik::attest {
+
+using std::filesystem::path;
+
+// Characters of the commit hash the nudge shows.
+inline constexpr std::size_t kNudgeHashLength = 7;
+
+// The message for `commit` (a full hash).
+std::string _nudge_message(std::string_view commit);
+
+// Prints the nudge for `commit` as the harness's PostToolUse output: one
+// JSON document on one line on stdout.
+void _nudge(std::string_view commit);
+
+// .tamrik/.unattested-head: the hash of the last commit recorded without an
+// attestation at commit time, until a hook nudges about it.
+path unattested_head_marker(const path& repo_root);
+
+// Records that `commit` was just recorded unattested. Throws OSError.
+void mark_unattested_head(const path& repo_root, std::string_view commit);
+// Removes the marker (the commit went in attested). Never throws.
+void clear_unattested_head(const path& repo_root);
+// Removes the marker when it names `commit`; true for the one caller that
+// removed it. Never throws.
+bool claim_unattested_head(const path& repo_root, std::string_view commit);
+
+}  // namespace tamrik::attest

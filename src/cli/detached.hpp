@@ -1,0 +1,15 @@
+#pragma once
+// Work a git hook must not wait for (an upload over the network).
+
+#include <functional>
+
+namespace tamrik::cli {
+
+// Runs `work` in a grandchild process, detached from this one: in its own
+// session, with stdin, stdout and stderr on /dev/null (so nothing that
+// reads this process's output waits for it), reparented to init (so no
+// zombie is left). Returns as soon as it is started. Never throws; when it
+// cannot start, the work is left for the next sync.
+void run_detached(const std::function<void()>& work);
+
+}  // namespace tamrik::cli

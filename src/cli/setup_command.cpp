@@ -1,0 +1,167 @@
+#include "cli/setup_command.hpp"
+
+#include "host/agents/registry.hpp"
+#include "host/display/output.hpp"
+#include "host/hooks/installer.hpp"
+#include "host/services/repo_root.hpp"
+#include "host/services/shared.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <memory>
+
+namespace tamrik::cli {
+
+namespace {
+
+using display::output::console;
+namespace installer = hooks::installer;
+using std::filesystem::path;
+
+constexpr const char* kSetupDescription = "Set tamrik up in this repository, so that every commit is recorded.";
+
+constexpr const char* kSetupFooter = R"(Installs the git post-commit hook (`tamrik sync --record-commit`), the agent hook rows of
+the configured harnesses (Claude Code's PostToolUse and SessionStart rows, per user), the
+ignore entries that keep .tamrik out of commits, and .tamrik/.platform/config.yaml with the
+time of setup. Running it again changes nothing; existing hooks and settings are kept.
+
+Agents default to the harnesses installed on this machine; choose them with --agents:
+  tamrik setup --agents claude-code,codex)";
+
+struct SetupValues {
+  std::string agents;
+  CLI::Option* agents_option = nullptr;
+  bool uninstall = false;
+  std::string project;
+};
+
+std::string agent_list() {
+  std::string names;
+  for (const agents::Adapter* adapter : agents::iter_adapters()) {
+    names += (names.empty() ? "" : ", ") + adapter->name();
+  }
+  return names;
+}
+
+// "--agents claude-code,codex": known names, in their canonical spelling.
+std::optional<std::vector<std::string>> chosen_agents(const SetupValues& values) {
+  if (values.agents_option->count() == 0) return std::nullopt;
+  std::vector<std::string> chosen;
+  size_t start = 0;
+  while (start <= values.agents.size()) {
+    size_t stop = values.agents.find(',', start);
+    if (stop == std::string::npos) stop = values.agents.size();
+    const std::string name = agents::normalize_agent_name(values.agents.substr(start, stop - start));
+    start = stop + 1;
+    if (name.empty()) continue;
+    if (agents::get_adapter_by_name(name) == nullptr) {
+      throw attest::UsageError("unknown agent '" + name + "' in --agents; known agents: " + agent_list());
+    }
+    if (std::find(chosen.begin(), chosen.end(), name) == chosen.end()) chosen.push_back(name);
+  }
+  return chosen;
+}
+
+long long project_id_of(const std::string& text) {
+  long long id = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || id <= 0) {
+    throw attest::UsageError("a project id is a positive whole number, got '" + text + "'");
+  }
+  return id;
+}
+
+// A path as the user reads it: relative to the repository when inside it.
+std::string shown(const std::string& where, const path& repo_root) {
+  const path relative = path(where).lexically_relative(repo_root);
+  return !relative.empty() && *relative.begin() != ".." ? relative.string() : where;
+}
+
+void print_steps(const installer::SetupReport& report, const path& repo_root, bool uninstalling) {
+  for (const installer::StepReport& step : report.steps) {
+    const std::string where = shown(step.detail, repo_root);
+    switch (step.outcome) {
+      case installer::Outcome::changed:
+        console().info("  " + step.name + ": " + (uninstalling ? "removed from " : "written to ") + where);
+        break;
+      case installer::Outcome::unchanged:
+        console().info("  " + step.name + ": " + (uninstalling ? "nothing to remove" : "already in place (" + where + ")"));
+        break;
+      case installer::Outcome::skipped:
+        console().info("  " + step.name + ": skipped — " + step.detail);
+        break;
+      case installer::Outcome::failed:
+        console().error(step.name + ": " + step.detail);
+        break;
+    }
+  }
+}
+
+int uninstall(const path& repo_root) {
+  const installer::SetupReport report = installer::uninstall_repository(repo_root);
+  print_steps(report, repo_root, true);
+  if (!report.ok()) {
+    console().error("Some of tamrik's setup could not be removed; fix the problems above and run it again.");
+    return 1;
+  }
+  console().success("Removed tamrik's setup from " + repo_root.string() +
+                    " (the ledger and archived attestations in .tamrik are kept)");
+  return 0;
+}
+
+int set_up(const path& repo_root, const SetupValues& values) {
+  const installer::SetupReport report = installer::setup_repository(repo_root, {.agents = chosen_agents(values)});
+  print_steps(report, repo_root, false);
+  if (!report.ok()) {
+    console().error("tamrik setup did not finish; fix the problems above and run `tamrik setup` again.");
+    return 1;
+  }
+  console().success("tamrik is set up in " + repo_root.string());
+  if (report.agents.empty()) {
+    console().info("  No agent harness found on this machine; commits are recorded by the post-commit hook. "
+                   "Hook one with `tamrik setup --agents claude-code`.");
+  }
+  return 0;
+}
+
+int link_project(const path& repo_root, const SetupValues& values) {
+  if (values.uninstall) throw attest::UsageError("--uninstall does not go with `project`");
+  const long long id = project_id_of(values.project);
+  if (const int status = set_up(repo_root, values); status != 0) return status;
+  core::Json config = services::shared::load_local_config(repo_root);
+  config["project_id"] = id;
+  services::shared::save_local_config(repo_root, config);
+  console().success("Linked to project " + std::to_string(id) + "; `tamrik sync` uploads its records there.");
+  return 0;
+}
+
+}  // namespace
+
+void add_setup_command(CLI::App& parent, attest::SelectedCommand& selected) {
+  CLI::App* setup = parent.add_subcommand("setup", kSetupDescription);
+  setup->footer(kSetupFooter);
+  setup->require_subcommand(0, 1);
+  auto values = std::make_shared<SetupValues>();
+  values->agents_option = setup->add_option(
+      "--agents", values->agents, "Comma-separated agent harnesses to hook (" + agent_list() + ").");
+  setup->add_flag("--uninstall", values->uninstall, "Remove what setup added; the ledger is kept.")
+      ->excludes(values->agents_option);
+
+  CLI::App* project = setup->add_subcommand("project", "Set tamrik up and link this repository to an existing project.");
+  project->add_option("id", values->project, "The project's id on the platform.")->required();
+
+  setup->callback([setup, values, &selected] {
+    if (!setup->get_subcommands().empty()) return;
+    selected = {setup, [values] {
+                  const path repo_root = services::shared::get_repo_root();
+                  return values->uninstall ? uninstall(repo_root) : set_up(repo_root, *values);
+                }};
+  });
+  project->callback([project, values, &selected] {
+    selected = {project, [values] { return link_project(services::shared::get_repo_root(), *values); }};
+  });
+}
+
+}  // namespace tamrik::cli

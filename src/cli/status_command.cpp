@@ -1,0 +1,147 @@
+#include "cli/status_command.hpp"
+
+#include "core/json.hpp"
+#include "host/display/output.hpp"
+#include "host/hooks/git_hook.hpp"
+#include "host/hooks/installer.hpp"
+#include "host/paths.hpp"
+#include "host/services/repo_root.hpp"
+#include "host/services/session_context.hpp"
+#include "host/services/shared.hpp"
+#include "synccore/ledger.hpp"
+#include "synccore/rules_cache.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <memory>
+
+namespace tamrik::cli {
+
+namespace {
+
+using core::Json;
+using display::output::console;
+using std::filesystem::path;
+
+struct Status {
+  path repo_root;
+  bool set_up = false;
+  services::session_context::Session session;
+  synccore::AttestationLog log;
+  synccore::RulesCacheState rules;
+  bool pending_attestation = false;
+  bool post_commit_hook = false;
+  Json agent_hooks = Json::object();  // agent -> true, false or null
+};
+
+std::vector<std::string> configured_agents(const path& repo_root) {
+  std::vector<std::string> agents;
+  try {
+    const Json config = services::shared::load_local_config(repo_root);
+    if (config.contains("agents") && config["agents"].is_array()) {
+      for (const Json& agent : config["agents"]) {
+        if (agent.is_string()) agents.push_back(agent.get<std::string>());
+      }
+    }
+  } catch (const std::exception&) {
+    // An unreadable configuration lists no agents; `set_up` still says it exists.
+  }
+  return agents;
+}
+
+Status gather(const path& repo_root) {
+  Status status;
+  status.repo_root = repo_root;
+  status.set_up = services::shared::local_config_exists(repo_root);
+  status.session = services::session_context::resolve_session(repo_root);
+  status.log = synccore::read_attestation_log(paths::log_jsonl(repo_root));
+  status.rules = synccore::read_rules_cache_state(paths::platform_dir(repo_root));
+  status.pending_attestation = std::filesystem::exists(paths::commit_attestation(repo_root));
+  status.post_commit_hook = hooks::installer::post_commit_hook_installed(repo_root);
+  for (const std::string& agent : configured_agents(repo_root)) {
+    const std::optional<bool> installed = hooks::installer::agent_hooks_installed(agent);
+    status.agent_hooks[agent] = installed ? Json(*installed) : Json();
+  }
+  return status;
+}
+
+Json ledger_counts(const synccore::AttestationLog& log) {
+  return {{"pending", log.size()},       {"uploaded", log.uploaded},     {"skipped", log.skipped},
+          {"unaddressable", log.unaddressable}, {"corrupt", log.corrupt}, {"attested", log.attested},
+          {"unattested", log.unattested}};
+}
+
+Json to_json(const Status& status) {
+  const auto& session = status.session;
+  return {{"repo_root", status.repo_root.string()},
+          {"set_up", status.set_up},
+          {"linked", session.linked()},
+          {"project_id", session.project_id},
+          {"signed_in", session.signed_in()},
+          {"api_url", session.api_url.empty() ? Json() : Json(session.api_url)},
+          {"ledger", ledger_counts(status.log)},
+          {"rules",
+           {{"count", status.rules.count ? Json(*status.rules.count) : Json()},
+            {"trustworthy", status.rules.trustworthy()},
+            {"description", status.rules.describe()}}},
+          {"pending_attestation", status.pending_attestation},
+          {"hooks", {{"post_commit", status.post_commit_hook}, {"agents", status.agent_hooks}}}};
+}
+
+std::string project_text(const Json& project_id) {
+  return project_id.is_string() ? project_id.get<std::string>() : project_id.dump();
+}
+
+std::string hook_text(const Json& installed) {
+  if (installed.is_null()) return "no hook rows for this harness (the post-commit hook records its commits)";
+  return installed.get<bool>() ? "installed" : "missing — run `tamrik setup`";
+}
+
+void print_text(const Status& status) {
+  const auto& session = status.session;
+  const auto& log = status.log;
+  console().print("tamrik status of " + status.repo_root.string());
+  if (!status.set_up) console().warning("tamrik is not set up here; run `tamrik setup`");
+  console().print("  project:     " + (session.linked() ? project_text(session.project_id)
+                                                       : "not linked — `tamrik sync` links it, or `tamrik setup project <id>`"));
+  console().print("  signed in:   " + (session.signed_in() ? "yes (" + session.api_url + ")" : "no — run `tamrik auth login`"));
+  console().print("  ledger:      " + std::to_string(log.size()) + " pending upload, " + std::to_string(log.uploaded) +
+                  " uploaded, " + std::to_string(log.skipped) + " skipped, " + std::to_string(log.unaddressable) +
+                  " unaddressable, " + std::to_string(log.corrupt) + " corrupt");
+  console().print("               " + std::to_string(log.attested) + " attested, " + std::to_string(log.unattested) +
+                  " unattested");
+  console().print("  rules:       " + status.rules.describe());
+  console().print(std::string("  attestation: ") +
+                  (status.pending_attestation ? "waiting in .tamrik/.commit-attestation.yaml (filed at the next commit)"
+                                              : "none waiting"));
+  console().print(std::string("  hooks:       post-commit ") +
+                  (status.post_commit_hook ? "installed" : "missing — run `tamrik setup`"));
+  for (const auto& [agent, installed] : status.agent_hooks.items()) {
+    console().print("               " + agent + " " + hook_text(installed));
+  }
+}
+
+}  // namespace
+
+void add_status_command(CLI::App& parent, attest::SelectedCommand& selected) {
+  CLI::App* status = parent.add_subcommand("status", "Show the ledger, the link to the platform and the hooks.");
+  status->footer("The --json form is one object with stable keys: repo_root, set_up, linked, project_id, signed_in,\n"
+                 "api_url, ledger (pending, uploaded, skipped, unaddressable, corrupt, attested, unattested),\n"
+                 "rules (count, trustworthy, description), pending_attestation, hooks (post_commit, agents).");
+  auto as_json = std::make_shared<bool>(false);
+  status->add_flag("--json", *as_json, "Print one JSON object instead of text.");
+  status->callback([status, as_json, &selected] {
+    selected = {status, [as_json] {
+                  const Status report = gather(services::shared::get_repo_root());
+                  if (*as_json) {
+                    console().print(to_json(report).dump(2, ' ', false, Json::error_handler_t::replace));
+                  } else {
+                    print_text(report);
+                  }
+                  return 0;
+                }};
+  });
+}
+
+}  // namespace tamrik::cli

@@ -1,0 +1,23 @@
+#pragma once
+// `tamrik status [--json]`: what tamrik knows about the current repository.
+//
+// The JSON form (one object, keys in this order) is stable:
+//   repo_root            text
+//   set_up               bool: the local configuration exists
+//   linked               bool; project_id: integer, text or null
+//   signed_in            bool; api_url: text or null (the key is never shown)
+//   ledger               {pending, uploaded, skipped, unaddressable, corrupt,
+//                         attested, unattested}: counts
+//   rules                {count: integer or null, trustworthy: bool,
+//                         description: text}
+//   pending_attestation  bool: .tamrik/.commit-attestation.yaml waits
+//   hooks                {post_commit: bool, agents: {<agent>: bool, or null
+//                         when tamrik has no hook rows for that harness}}
+
+#include "attest/command_line.hpp"
+
+namespace tamrik::cli {
+
+void add_status_command(CLI::App& parent, attest::SelectedCommand& selected);
+
+}  // namespace tamrik::cli

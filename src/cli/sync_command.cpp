@@ -1,0 +1,60 @@
+#include "cli/sync_command.hpp"
+
+#include "attest/hook.hpp"
+#include "attest/nudge.hpp"
+#include "cli/detached.hpp"
+#include "host/services/session_context.hpp"
+#include "host/services/shared.hpp"
+#include "synccore/capture.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+
+namespace tamrik::cli {
+
+namespace {
+
+using std::filesystem::path;
+
+constexpr const char* kSyncDescription = "Record commits in the ledger.";
+constexpr const char* kRecordCommitHelp =
+    "Post-commit hook: record HEAD, start the upload in the background, print nothing, always exit 0.";
+
+// Records HEAD as the post-commit entry does, keeping the result: whether
+// it went in unattested decides the nudge the agent's own hook shows next.
+void record_head(const path& repo_root) {
+  const synccore::BackfillResult result = synccore::capture_commit(repo_root, "HEAD", {.source = "post_commit"});
+  if (!result.written) return;
+  if (result.attested) {
+    attest::clear_unattested_head(repo_root);
+  } else {
+    attest::mark_unattested_head(repo_root, result.commit);
+  }
+  // The commit must not wait on the network.
+  if (services::session_context::resolve_session(repo_root).connected) {
+    run_detached([repo_root] { attest::_upload_best_effort(repo_root); });
+  }
+}
+
+// Git runs the hook at the top of the working tree. A repository that is
+// not set up records nothing, as with every other trigger.
+int record_commit_from_hook() {
+  try {
+    const std::optional<path> repo_root = attest::_repo_root_for(std::filesystem::current_path());
+    if (repo_root && services::shared::local_config_exists(*repo_root)) record_head(*repo_root);
+  } catch (...) {
+    // Never fail the commit; the catch-up walk records what was missed.
+  }
+  return 0;
+}
+
+}  // namespace
+
+void add_sync_command(CLI::App& parent, attest::SelectedCommand& selected) {
+  CLI::App* sync = parent.add_subcommand("sync", kSyncDescription);
+  sync->add_flag("--record-commit", kRecordCommitHelp)->required();
+  sync->callback([sync, &selected] { selected = {sync, record_commit_from_hook}; });
+}
+
+}  // namespace tamrik::cli

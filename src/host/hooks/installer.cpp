@@ -1,0 +1,229 @@
+#include "host/hooks/installer.hpp"
+
+#include "core/errors.hpp"
+#include "core/json.hpp"
+#include "core/time_text.hpp"
+#include "host/hooks/claude_code_hooks.hpp"
+#include "host/hooks/git_hook.hpp"
+#include "host/hooks/scripts.hpp"
+#include "host/paths.hpp"
+#include "host/services/gitignore.hpp"
+#include "host/services/shared.hpp"
+#include "host/utils/user_file.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <functional>
+
+namespace tamrik::hooks::installer {
+
+namespace {
+
+using core::Json;
+namespace shared = services::shared;
+namespace user_file = utils::user_file;
+
+// Where each harness keeps its per-user files, and its program: either one
+// present means the harness is installed here. A variable that relocates
+// the directory wins over the home directory.
+struct Harness {
+  std::string_view agent;
+  const char* relocating_variable;  // nullptr when there is none
+  std::string_view in_home;
+  std::string_view program;
+};
+
+constexpr std::array<Harness, 5> kHarnesses = {{
+    {"claude-code", "CLAUDE_CONFIG_DIR", ".claude", "claude"},
+    {"codex", "CODEX_HOME", ".codex", "codex"},
+    {"gemini-cli", nullptr, ".gemini", "gemini"},
+    {"cursor", nullptr, ".cursor", "cursor-agent"},
+    {"windsurf", nullptr, ".codeium/windsurf", "windsurf"},
+}};
+
+std::string environment(const char* name) {
+  const char* value = name != nullptr ? std::getenv(name) : nullptr;
+  return value != nullptr ? value : "";
+}
+
+bool is_existing_directory(const path& dir) {
+  std::error_code ec;
+  return std::filesystem::is_directory(dir, ec);
+}
+
+bool on_path(std::string_view program) {
+  const std::string search = environment("PATH");
+  size_t start = 0;
+  while (start <= search.size()) {
+    size_t stop = search.find(':', start);
+    if (stop == std::string::npos) stop = search.size();
+    const std::string dir = search.substr(start, stop - start);
+    if (!dir.empty() && ::access((path(dir) / program).c_str(), X_OK) == 0) return true;
+    start = stop + 1;
+  }
+  return false;
+}
+
+bool harness_installed(const Harness& harness) {
+  const std::string relocated = environment(harness.relocating_variable);
+  const std::string home = environment("HOME");
+  if (!relocated.empty() && is_existing_directory(relocated)) return true;
+  if (relocated.empty() && !home.empty() && is_existing_directory(path(home) / harness.in_home)) return true;
+  return on_path(harness.program);
+}
+
+StepReport run_step(std::string name, const std::function<StepReport()>& step) {
+  try {
+    StepReport report = step();
+    report.name = std::move(name);
+    return report;
+  } catch (const std::exception& e) {
+    return {std::move(name), Outcome::failed, e.what()};
+  }
+}
+
+StepReport changed_or_not(bool changed, const path& where) {
+  return {"", changed ? Outcome::changed : Outcome::unchanged, where.string()};
+}
+
+std::vector<std::string> configured_agents(const Json& config) {
+  std::vector<std::string> agents;
+  const auto it = config.find("agents");
+  if (it == config.end() || !it->is_array()) return agents;
+  for (const Json& agent : *it) {
+    if (agent.is_string()) agents.push_back(agent.get<std::string>());
+  }
+  return agents;
+}
+
+// Stamps `installed_at` once and records the agents; returns them.
+StepReport write_configuration(const path& repo_root, const SetupOptions& options,
+                               std::vector<std::string>& agents) {
+  const Json before = shared::load_local_config(repo_root);
+  Json config = before;
+  if (!config.contains("installed_at")) config["installed_at"] = core::utc_now_text();
+  if (options.agents) {
+    agents = *options.agents;
+  } else if (config.contains("agents")) {
+    agents = configured_agents(config);
+  } else {
+    agents = installed_harnesses();
+  }
+  config["agents"] = agents;
+  const bool changed = config != before || !std::filesystem::exists(paths::local_config_file(repo_root));
+  if (changed) shared::save_local_config(repo_root, config);
+  return changed_or_not(changed, paths::local_config_file(repo_root));
+}
+
+StepReport write_example(const path& repo_root) {
+  const path file = paths::example_attestation(repo_root);
+  const std::string_view text = hooks::scripts::example_attestation();
+  const bool changed = user_file::read_if_exists(file) != std::string(text);
+  if (changed) user_file::replace(file, text, 0644);
+  return changed_or_not(changed, file);
+}
+
+StepReport remove_configuration(const path& repo_root) {
+  const path file = paths::local_config_file(repo_root);
+  // Setup writes the current layout only; an older one is not ours to edit.
+  if (!user_file::read_if_exists(file)) return changed_or_not(false, file);
+  Json config = shared::load_local_config(repo_root);
+  const bool changed = config.erase("installed_at") + config.erase("agents") > 0;
+  if (changed && config.empty()) {
+    user_file::remove(file);
+  } else if (changed) {
+    shared::save_local_config(repo_root, config);
+  }
+  // Directories setup created go too, when nothing else lives in them.
+  for (const path& dir : {paths::platform_dir(repo_root), paths::tamrik_dir(repo_root)}) ::rmdir(dir.c_str());
+  return changed_or_not(changed, file);
+}
+
+StepReport claude_code_rows(bool install, const path& program) {
+  const std::optional<path> settings = claude_code_settings_file();
+  if (!settings) return {"", Outcome::skipped, "neither CLAUDE_CONFIG_DIR nor HOME is set"};
+  const bool changed = install ? install_claude_code_hooks(*settings, program) : uninstall_claude_code_hooks(*settings);
+  return changed_or_not(changed, *settings);
+}
+
+}  // namespace
+
+bool SetupReport::ok() const {
+  return std::none_of(steps.begin(), steps.end(), [](const StepReport& s) { return s.outcome == Outcome::failed; });
+}
+
+path current_program() {
+  std::error_code ec;
+  const path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? path("tamrik") : self;
+}
+
+std::vector<std::string> installed_harnesses() {
+  std::vector<std::string> agents;
+  for (const Harness& harness : kHarnesses) {
+    if (harness_installed(harness)) agents.emplace_back(harness.agent);
+  }
+  return agents;
+}
+
+std::vector<StepReport> _install_session_start_hook(const path& /*repo_root*/,
+                                                    const std::optional<std::vector<std::string>>& agents,
+                                                    const path& program) {
+  std::vector<StepReport> reports;
+  for (const std::string& agent : agents ? *agents : installed_harnesses()) {
+    const std::string name = agent + " hooks";
+    if (agent == "claude-code") {
+      reports.push_back(run_step(name, [&] { return claude_code_rows(true, program); }));
+    } else {
+      reports.push_back({name, Outcome::skipped,
+                         "no hook rows for this harness yet; the post-commit hook records its commits"});
+    }
+  }
+  return reports;
+}
+
+std::optional<bool> agent_hooks_installed(const std::string& agent) {
+  if (agent != "claude-code") return std::nullopt;
+  const std::optional<path> settings = claude_code_settings_file();
+  return settings && claude_code_hooks_installed(*settings);
+}
+
+SetupReport setup_repository(const path& repo_root, const SetupOptions& options) {
+  SetupReport report;
+  report.steps.push_back(
+      run_step("configuration", [&] { return write_configuration(repo_root, options, report.agents); }));
+  report.steps.push_back(
+      run_step("ignore entries", [&] { return changed_or_not(shared::ensure_gitignore(repo_root), repo_root / ".gitignore"); }));
+  report.steps.push_back(run_step("example attestation", [&] { return write_example(repo_root); }));
+  report.steps.push_back(run_step("post-commit hook", [&] {
+    return changed_or_not(install_post_commit_hook(repo_root, options.program), post_commit_hook_path(repo_root));
+  }));
+  for (StepReport& step : _install_session_start_hook(repo_root, report.agents, options.program)) {
+    report.steps.push_back(std::move(step));
+  }
+  return report;
+}
+
+SetupReport uninstall_repository(const path& repo_root) {
+  SetupReport report;
+  report.steps.push_back(run_step("post-commit hook", [&] {
+    return changed_or_not(uninstall_post_commit_hook(repo_root), post_commit_hook_path(repo_root));
+  }));
+  report.steps.push_back(run_step("claude-code hooks", [&] { return claude_code_rows(false, path()); }));
+  report.steps.push_back(run_step("ignore entries", [&] {
+    return changed_or_not(shared::remove_gitignore_entries(repo_root), repo_root / ".gitignore");
+  }));
+  report.steps.push_back(run_step("example attestation", [&] {
+    const path file = paths::example_attestation(repo_root);
+    const bool existed = user_file::read_if_exists(file).has_value();
+    user_file::remove(file);
+    return changed_or_not(existed, file);
+  }));
+  report.steps.push_back(run_step("configuration", [&] { return remove_configuration(repo_root); }));
+  return report;
+}
+
+}  // namespace tamrik::hooks::installer

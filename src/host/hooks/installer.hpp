@@ -1,0 +1,73 @@
+#pragma once
+// What `tamrik setup` puts in place so that every trigger records commits,
+// and takes away again with `tamrik setup --uninstall`:
+//
+//   .tamrik/.platform/config.yaml   `installed_at` (UTC, when first set up)
+//                                   and `agents` (the harnesses to hook)
+//   .gitignore                      tamrik's block: .tamrik stays local
+//   .tamrik/example-attestation.yaml
+//   post-commit hook                `tamrik sync --record-commit`
+//   agent hook rows                 per user; Claude Code's for now
+//
+// Every step is idempotent (a second run changes nothing) and leaves the
+// user's own content alone. The ledger and the attestation archive are
+// records, not setup: uninstall never removes them.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tamrik::hooks::installer {
+
+using std::filesystem::path;
+
+// The tamrik executable of this process: what the hooks will run.
+path current_program();
+
+// The agents whose harness is installed on this machine (its directory in
+// the home directory, or its program on PATH), in the registry's order.
+std::vector<std::string> installed_harnesses();
+
+enum class Outcome { changed, unchanged, skipped, failed };
+
+struct StepReport {
+  std::string name;     // "post-commit hook"
+  Outcome outcome = Outcome::unchanged;
+  std::string detail;   // where it went, or why it was skipped or failed
+};
+
+struct SetupReport {
+  std::vector<std::string> agents;  // the configured agents
+  std::vector<StepReport> steps;
+  bool ok() const;
+};
+
+struct SetupOptions {
+  // Harnesses to hook; nullopt keeps the configured ones, or on a first
+  // setup takes installed_harnesses().
+  std::optional<std::vector<std::string>> agents;
+  path program = current_program();
+};
+
+// Sets tamrik up in the repository. A step that fails is reported and the
+// others still run. Never throws for a failing step.
+SetupReport setup_repository(const path& repo_root, const SetupOptions& options = {});
+
+// Removes what setup_repository() adds: the configuration keys it wrote
+// (the file too when nothing else is in it), the ignore block, the example
+// attestation, the post-commit block and the agent rows of every harness.
+SetupReport uninstall_repository(const path& repo_root);
+
+// Installs the agent hook rows of `agents` (nullopt: installed_harnesses())
+// running `program`. Rows are per user; `repo_root` names the repository
+// the call is made for. One report per agent; throws nothing.
+std::vector<StepReport> _install_session_start_hook(const path& repo_root,
+                                                    const std::optional<std::vector<std::string>>& agents,
+                                                    const path& program = current_program());
+
+// Whether the agent's hook rows are in place; nullopt for a harness tamrik
+// has no rows for.
+std::optional<bool> agent_hooks_installed(const std::string& agent);
+
+}  // namespace tamrik::hooks::installer

@@ -1,0 +1,19 @@
+#pragma once
+// Shell words in the commands tamrik writes into hooks and reads back.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tamrik::hooks::installer {
+
+// `word` as one shell word: unchanged when it has only characters no shell
+// treats specially, else in single quotes ('it'\''s').
+std::string shell_quote(std::string_view word);
+
+// The words of a command line as a POSIX shell splits them: blanks separate
+// words; single quotes, double quotes (with \" \\ \$ \` escapes) and
+// backslashes quote. Unterminated quotes run to the end. No expansions.
+std::vector<std::string> split_words(std::string_view line);
+
+}  // namespace tamrik::hooks::installer
