@@ -153,8 +153,9 @@ class UploadToPlatform : public ::testing::Test {
     const auto answer = client.Get("/v1/projects/" + project_.dump() + "/attestations?limit=1000",
                                    {{"Authorization", std::string("Bearer ") + kKey}});
     if (!answer || answer->status != 200) throw std::runtime_error("read-back failed");
+    const Json listed = core::parse_json_or_throw(answer->body);
     std::map<std::string, Json> by_commit;
-    for (const Json& record : core::parse_json_or_throw(answer->body)["attestations"]) {
+    for (const Json& record : listed["attestations"]) {
       by_commit[record["commit"].get<std::string>()] = record;
     }
     return by_commit;

@@ -1,0 +1,125 @@
+#include "synccore/project.hpp"
+
+#include "core/errors.hpp"
+#include "core/json.hpp"
+#include "host/services/repo_identity.hpp"
+#include "host/services/shared.hpp"
+
+#include <charconv>
+#include <cmath>
+
+namespace tamrik::synccore {
+
+namespace {
+
+namespace client = protocol::http_client;
+namespace shared = services::shared;
+using core::Json;
+
+// The local configuration, or an empty map when it is missing or cannot be
+// read: a broken configuration must not turn resolution into a failure that
+// loses the caller's records. Saving reads it again and reports it then.
+Json config_or_empty(const path& repo_root) {
+  try {
+    return shared::load_local_config(repo_root);
+  } catch (const core::Error&) {
+    return Json::object();
+  }
+}
+
+// `value` as an integer: an integer, a float without a fraction, or text
+// holding one (surrounding blanks allowed). Booleans are not numbers here.
+std::optional<long long> as_integer(const Json& value) {
+  if (value.is_number_integer()) return value.get<long long>();
+  if (value.is_number_float()) {
+    const double number = value.get<double>();
+    if (std::trunc(number) != number || std::fabs(number) > 9.0e18) return std::nullopt;
+    return static_cast<long long>(number);
+  }
+  if (!value.is_string()) return std::nullopt;
+  const std::string& text = value.get_ref<const std::string&>();
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  const size_t last = text.find_last_not_of(" \t\r\n");
+  if (first == std::string::npos) return std::nullopt;
+  const char* begin = text.data() + first;
+  const char* end = text.data() + last + 1;
+  if (*begin == '+') ++begin;
+  long long number = 0;
+  const auto [stop, error] = std::from_chars(begin, end, number);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return number;
+}
+
+// The configured team, when the configuration names a usable one.
+std::optional<long long> configured_team_id(const path& repo_root) {
+  const Json config = config_or_empty(repo_root);
+  const auto team = config.find("team_id");
+  return team == config.end() ? std::nullopt : as_integer(*team);
+}
+
+std::optional<std::string> text_member(const Json& answer, const char* key) {
+  const auto it = answer.find(key);
+  if (it == answer.end() || !it->is_string()) return std::nullopt;
+  return it->get<std::string>();
+}
+
+}  // namespace
+
+ProjectResolution resolve_project_id(const path& repo_root, std::string_view api_key, std::string_view api_url,
+                                     std::optional<long long> team_id) {
+  if (api_key.empty() || api_url.empty()) return {.reason = "not signed in", .code = std::string(NOT_SIGNED_IN)};
+  if (!team_id) team_id = configured_team_id(repo_root);
+  const std::optional<std::string> remote = services::repo_identity::origin_remote(repo_root);
+  if (!remote) return {.reason = "this repo has no origin remote", .code = std::string(NO_ORIGIN)};
+
+  Json answer;
+  try {
+    answer = client::resolve_project(api_key, api_url, *remote, team_id);
+  } catch (const client::AgentApiError& e) {
+    // A refusal: its message is written for users and never holds the key.
+    return {.reason = e.what(), .code = e.code};
+  } catch (const std::exception& e) {
+    // Only the class name: the message may hold the URL or a response body.
+    return {.reason = "could not reach tamrik (" + core::class_name_of(e) + ")", .code = "unreachable"};
+  }
+
+  // Zero or a negative id would be saved and then read as "no project" by
+  // every later sync, which would resolve again each time.
+  const auto id = answer.find("projectId");
+  const std::optional<long long> project_id = id == answer.end() ? std::nullopt : as_integer(*id);
+  if (!project_id || *project_id <= 0) {
+    return {.reason = "the server returned no usable project id", .code = "bad_response"};
+  }
+
+  try {
+    Json config = shared::load_local_config(repo_root);
+    config["project_id"] = *project_id;
+    if (team_id) config["team_id"] = *team_id;
+    shared::save_local_config(repo_root, config);
+  } catch (const std::exception& e) {
+    // Not ok: without the saved id the next sync must resolve again.
+    return {.reason = "could not save the project id locally (" + core::class_name_of(e) + ")",
+            .code = std::string(CONFIG_UNWRITABLE)};
+  }
+
+  return {.project_id = project_id, .title = text_member(answer, "title"), .created = core::is_set(answer, "created")};
+}
+
+std::pair<AttestationResult, std::optional<ProjectResolution>> resolve_if_unlinked(const path& repo_root,
+                                                                                   std::string_view api_key,
+                                                                                   std::string_view api_url,
+                                                                                   std::optional<long long> team_id) {
+  AttestationResult archived = process_pending_attestation(repo_root);
+  if (core::is_set(config_or_empty(repo_root), "project_id")) return {std::move(archived), std::nullopt};
+  return {std::move(archived), resolve_project_id(repo_root, api_key, api_url, team_id)};
+}
+
+std::string remedy(std::optional<std::string_view> code) {
+  const std::string_view key = code.value_or("");
+  for (const auto& [known, text] : _REMEDIES) {
+    if (known == key) return std::string(text);
+  }
+  return std::string(_REMEDY_UNREACHABLE);
+}
+
+}  // namespace tamrik::synccore

@@ -1,0 +1,180 @@
+#include "synccore/upload.hpp"
+
+#include "core/errors.hpp"
+#include "core/file_io.hpp"
+#include "core/log.hpp"
+#include "core/yaml.hpp"
+#include "host/agents/registry.hpp"
+#include "host/paths.hpp"
+#include "host/protocol/http_client.hpp"
+#include "host/services/shared.hpp"
+#include "synccore/ledger.hpp"
+#include "synccore/ledger_text.hpp"
+
+#include <cstdlib>
+#include <system_error>
+
+namespace tamrik::synccore {
+
+namespace {
+
+namespace client = protocol::http_client;
+namespace shared = services::shared;
+
+const core::Logger logger("synccore");
+
+// The client's upload of one batch; this module's own operation has its name.
+constexpr auto _send_batch = &client::upload_attestations;
+
+bool path_exists(const path& file) {
+  std::error_code ec;
+  return std::filesystem::exists(file, ec);
+}
+
+bool is_plain_file(const path& file) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(file, ec);
+}
+
+// The archived attestation in `file`, or nullopt when there is none. An
+// empty archive is an empty map. Throws OSError when it cannot be read and
+// YAMLError when it does not load (our emitter writes a single document, so
+// a second one is as corrupt as broken syntax).
+std::optional<Json> archived_attestation(const path& file) {
+  if (!path_exists(file)) return std::nullopt;
+  Json document = core::load_yaml(core::read_file(file));
+  if (document.is_null()) return Json::object();
+  return document;
+}
+
+// The values of the non-blank lines of a sealed change ledger, or nullopt
+// when there is none or any line is not JSON: a partial segment would
+// misstate the change.
+std::optional<Json> archived_ledger_segment(const path& file) {
+  const std::optional<std::string> text = core::try_read_file(file);
+  if (!text) return std::nullopt;
+  Json values = Json::array();
+  for (std::string_view line : detail::split_lines(*text)) {
+    if (detail::trim(line).empty()) continue;
+    std::optional<Json> value = core::parse_json(line);
+    if (!value) return std::nullopt;
+    values.push_back(std::move(*value));
+  }
+  return values;
+}
+
+// The pending entries ready to send, with their archives attached. Entries
+// whose attestation archive is corrupt are left out and counted: they stay
+// pending, and sending them without it would store a record that claims no
+// attestation.
+std::vector<Json> records_to_send(std::vector<Json> pending, const path& attestations_dir, int& skipped_invalid) {
+  std::vector<Json> records;
+  records.reserve(pending.size());
+  for (Json& entry : pending) {
+    const std::string commit = core::get_text(entry, "commit");
+    if (!entry.contains("attestation") && !entry.contains("raw_attestation")) {
+      const path file = attestations_dir / (commit + ".yaml");
+      try {
+        if (std::optional<Json> attestation = archived_attestation(file)) entry["attestation"] = std::move(*attestation);
+      } catch (const core::Error& e) {  // OSError or YAMLError
+        logger.warning("Corrupt attestation file %s: %s", {file.string(), e.what()});
+        ++skipped_invalid;
+        continue;
+      }
+    }
+    if (!entry.contains("ledger")) {
+      if (std::optional<Json> segment = archived_ledger_segment(attestations_dir / (commit + ".ledger.jsonl"))) {
+        entry["ledger"] = std::move(*segment);
+      }
+    }
+    records.push_back(std::move(entry));
+  }
+  return records;
+}
+
+// The X-Agent-Session-Id header: the active agent's session, else
+// AGENT_SESSION_ID; no headers when neither is known.
+std::optional<client::ExtraHeaders> session_headers(const path& repo_root) {
+  std::string session_id;
+  try {
+    if (const agents::Adapter* adapter = agents::detect_active_agent()) {
+      session_id = adapter->get_session_id(repo_root).value_or("");
+    }
+  } catch (const std::exception& e) {
+    logger.debug("Agent detection for session header failed", {}, e);
+  }
+  if (session_id.empty()) {
+    const char* from_env = std::getenv("AGENT_SESSION_ID");
+    if (from_env != nullptr) session_id = from_env;
+  }
+  if (session_id.empty()) return std::nullopt;
+  return client::ExtraHeaders{{"X-Agent-Session-Id", session_id}};
+}
+
+// What the server reports as stored, or the batch length when it does not say.
+int inserted_count(const Json& answer, const Json& batch) {
+  const auto inserted = answer.find("inserted");
+  if (inserted != answer.end() && inserted->is_number_integer()) return inserted->get<int>();
+  return static_cast<int>(batch.size());
+}
+
+}  // namespace
+
+UploadResult upload_attestations(std::string_view api_key, std::string_view api_url, const path& repo_root,
+                                 const path& attestations_dir, const Json& project_id) {
+  if (!shared::local_config_exists(repo_root) && !is_plain_file(paths::legacy_dir(repo_root))) {
+    return {.already_synced = true};
+  }
+  if (!core::is_set(shared::load_local_config(repo_root))) return {.already_synced = true};
+  if (!core::is_set(project_id)) return {.ok = false, .error = "no project id to address the upload to"};
+  const path log_path = paths::log_jsonl(repo_root);
+  if (!path_exists(log_path)) return {.already_synced = true};
+  if (api_key.empty()) return {.ok = false, .error = "No API key configured"};
+
+  AttestationLog log = read_attestation_log(log_path);
+  UploadResult result{.skipped_invalid = log.unaddressable};
+  std::vector<Json> records = records_to_send(std::move(log.pending), attestations_dir, result.skipped_invalid);
+  if (records.empty()) {
+    result.already_synced = true;
+    return result;
+  }
+
+  const std::optional<client::ExtraHeaders> headers = session_headers(repo_root);
+  for (const Json& batch : _chunk_attestations(std::move(records))) {
+    try {
+      result.uploaded += inserted_count(_send_batch(api_key, api_url, project_id, batch, headers), batch);
+    } catch (const client::PlatformError& e) {
+      // This batch and the later ones stay pending for the next run.
+      result.ok = false;
+      result.error = e.what();
+      return result;
+    }
+    // Before the next request: a run cut short must not send this batch again.
+    _mark_synced(log_path, batch);
+  }
+  return result;
+}
+
+std::vector<Json> _chunk_attestations(std::vector<Json> entries, size_t max_count, size_t max_bytes) {
+  std::vector<Json> batches;
+  Json current = Json::array();
+  size_t current_bytes = 0;
+  for (Json& entry : entries) {
+    const size_t size = core::to_json_compact(entry).size();
+    if (!current.empty() && (current.size() >= max_count || current_bytes + size > max_bytes)) {
+      batches.push_back(std::move(current));
+      current = Json::array();
+      current_bytes = 0;
+    }
+    if (size > max_bytes) {
+      logger.debug("Record %s is larger than one upload batch may be; it is sent alone",
+                   {core::get_text(entry, "commit")});
+    }
+    current.push_back(std::move(entry));
+    current_bytes += size;
+  }
+  if (!current.empty()) batches.push_back(std::move(current));
+  return batches;
+}
+
+}  // namespace tamrik::synccore
