@@ -1,9 +1,13 @@
-// Backfill through the real adapters: a past session's commit is recorded
-// with the model and tokens its own transcript shows, and refused when no
-// transcript knows the session or names a model.
+// Recording through the real adapters. Backfill: a past session's commit is
+// recorded with the model and tokens its own transcript shows, and refused
+// when no transcript knows the session or names a model. Catch-up: a commit
+// no hook saw goes to the one session whose transcript made it, and to
+// nobody when two sessions could have.
 
 #include "host/paths.hpp"
+#include "host/services/shared.hpp"
 #include "synccore/capture.hpp"
+#include "synccore/catch_up.hpp"
 
 #include "host/agent_fixtures.hpp"
 
@@ -17,9 +21,12 @@ using testing::GitRepo;
 using testing::TempDir;
 using testing::write_text;
 
-class Backfill : public ::testing::Test {
+class Recording : public ::testing::Test {
  protected:
-  Backfill() { sha_ = repo_.commit("fix: parser"); }
+  Recording() {
+    ScopedEnv date{{"GIT_COMMITTER_DATE", std::to_string(static_cast<long long>(kDay)) + " +0000"}};
+    sha_ = repo_.commit("fix: parser");
+  }
 
   synccore::BackfillResult backfill(const std::string& session_id) {
     return synccore::record_backfill(repo_.root(), {.commit = sha_, .session_id = session_id, .task_type = "bug-fix"});
@@ -43,7 +50,7 @@ class Backfill : public ::testing::Test {
                  {"CODEX_HOME", (stores_.path() / "codex").string()}};
 };
 
-TEST_F(Backfill, RecordsModelAndTokensFromAClaudeCodeSession) {
+TEST_F(Recording, RecordsModelAndTokensFromAClaudeCodeSession) {
   ClaudeSession session{"2e4c6a8b-claude", repo_.root().string()};
   write_claude(session.id, {session.prompt("fix the parser", kDay),
                             session.text_reply("msg_1", "Fixed.", ClaudeSession::usage(12, 340, 800, 5000), kDay + 30)});
@@ -60,7 +67,7 @@ TEST_F(Backfill, RecordsModelAndTokensFromAClaudeCodeSession) {
   EXPECT_EQ(line["telemetry"]["agent_runtime"], "claude-code");
 }
 
-TEST_F(Backfill, RecordsACodexThreadAsCodex) {
+TEST_F(Recording, RecordsACodexThreadAsCodex) {
   const std::string thread = "0199d000-aaaa-7000-8000-backfill0001";
   write_text(codex_rollout(stores_.path() / "codex", thread),
              jsonl({codex_meta(thread, repo_.root().string(), kDay),
@@ -75,12 +82,43 @@ TEST_F(Backfill, RecordsACodexThreadAsCodex) {
   EXPECT_EQ(line["telemetry"]["tokens"]["input"], 1000);
 }
 
-TEST_F(Backfill, RefusesSessionsWithoutTranscriptOrModel) {
+TEST_F(Recording, RefusesSessionsWithoutTranscriptOrModel) {
   EXPECT_EQ(backfill("9a9a9a9a-unknown").reason, "no agent transcript found for session 9a9a9a9a-unknown");
   ClaudeSession session{"3f3f3f3f-no-model", repo_.root().string()};
   write_claude(session.id, {session.prompt("hello", kDay)});
   EXPECT_EQ(backfill(session.id).reason, "transcript for session 3f3f3f3f-no-model names no model");
   EXPECT_FALSE(std::filesystem::exists(paths::log_jsonl(repo_.root())));
+}
+
+TEST_F(Recording, CatchUpGivesACommitToTheSessionThatMadeIt) {
+  services::shared::save_local_config(repo_.root(), Json{{"installed_at", "2020-01-01T00:00:00Z"}});
+  ClaudeSession maker{"5e5e5e5e-maker", repo_.root().string()};
+  write_claude(maker.id, {maker.bash_call("toolu_1", "git commit -m 'fix: parser'", kDay - 1),
+                          maker.bash_result("toolu_1", "[main " + sha_.substr(0, 7) + "] fix: parser\n", kDay + 1)});
+  ClaudeSession reader{"6f6f6f6f-reader", repo_.root().string()};
+  write_claude(reader.id, {reader.text_reply("m1", "Saw " + sha_, ClaudeSession::usage(1, 1, 0, 0), kDay + 50)});
+
+  const auto results = synccore::catch_up_commits(repo_.root());
+  ASSERT_EQ(results.size(), 1u);
+  ASSERT_TRUE(results[0].written) << results[0].reason;
+  const Json line = ledger_line();
+  EXPECT_EQ(line["agent"], "claude-code");
+  EXPECT_EQ(line["agent_session_id"], maker.id);
+  EXPECT_EQ(line["telemetry"]["model"], "claude-opus-4-6");
+}
+
+TEST_F(Recording, CatchUpNamesNobodyWhenTwoSessionsCouldHaveMadeIt) {
+  services::shared::save_local_config(repo_.root(), Json{{"installed_at", "2020-01-01T00:00:00Z"}});
+  for (const std::string id : {"7a7a7a7a-one", "8b8b8b8b-two"}) {
+    ClaudeSession session{id, repo_.root().string()};
+    write_claude(id, {session.text_reply("m1", "Committed " + sha_, ClaudeSession::usage(1, 1, 0, 0), kDay + 5)});
+  }
+  const auto results = synccore::catch_up_commits(repo_.root());
+  ASSERT_EQ(results.size(), 1u);
+  ASSERT_TRUE(results[0].written) << results[0].reason;
+  const Json line = ledger_line();
+  EXPECT_EQ(line["agent"], "unknown");
+  EXPECT_FALSE(line.contains("agent_session_id"));
 }
 
 }  // namespace
