@@ -79,10 +79,22 @@ void BM_AppendOne(benchmark::State& state) {
   fs::remove_all(dir);
 }
 
+// What flushing the temporary file and the directory adds to a rewrite of
+// a 100,000-line ledger.
+void BM_ReplaceFile(benchmark::State& state) {
+  const std::string text = tamrik::core::read_file(ledger_of(100'000));
+  const fs::path target = ledger_of(100'000).parent_path() / "copy.jsonl";
+  const auto durability = state.range(0) != 0 ? tamrik::core::Durability::flush : tamrik::core::Durability::no_flush;
+  for (auto _ : state) tamrik::core::replace_file_atomically(target, text, durability);
+  state.SetLabel(state.range(0) != 0 ? "flush" : "no_flush");
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+
 BENCHMARK(BM_ReadAttestationLog)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AlreadyLoggedAbsent)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MarkSynced100)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AppendOne)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReplaceFile)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
