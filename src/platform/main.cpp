@@ -113,6 +113,9 @@ int serve(const ServeOptions& options) {
                  address->host.c_str());
   }
 
+  // A client that hangs up mid-answer must not end the server.
+  signal(SIGPIPE, SIG_IGN);
+
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);

@@ -118,9 +118,9 @@ PlatformProcess::PlatformProcess(PlatformOptions options) : options_(std::move(o
 
 PlatformProcess::~PlatformProcess() { stop(); }
 
-int PlatformProcess::stop() {
+int PlatformProcess::stop(int signal) {
   if (pid_ <= 0) return -1;
-  kill(pid_, SIGTERM);
+  kill(pid_, signal);
   const int code = wait_exit(pid_, kStopLimit);
   pid_ = -1;
   close(stdout_fd_);

@@ -3,6 +3,7 @@
 
 #include "support/test_env.hpp"
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <optional>
@@ -36,8 +37,8 @@ class PlatformProcess {
   const fs::path& db() const { return db_; }
   const std::string& key() const { return options_.api_keys.at(0); }
 
-  // Sends SIGTERM and waits; returns the exit code (128 + signal if killed).
-  int stop();
+  // Sends `signal` and waits; returns the exit code (128 + signal if killed).
+  int stop(int signal = SIGTERM);
   // What the server wrote to stderr so far.
   std::string log() const;
 

@@ -223,7 +223,7 @@ TEST(PlatformServerLifecycle, RecordsSurviveARestartAndTheServerStopsCleanly) {
                                     R"({"attestations": [{"commit": "kept"}]})", "application/json");
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->status, 200);
-    EXPECT_EQ(platform.stop(), 0);
+    EXPECT_EQ(platform.stop(SIGINT), 0);
     const std::string log = platform.log();
     EXPECT_NE(log.find("POST /v1/projects/resolve 200"), std::string::npos) << log;
     EXPECT_NE(log.find("tamrik-platform: stopped"), std::string::npos) << log;
