@@ -7,10 +7,12 @@
 #include "core/log.hpp"
 #include "host/fault_server.hpp"
 #include "host/protocol/endpoint.hpp"
+#include "support/test_env.hpp"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -338,6 +340,30 @@ TEST(HttpClientFetch, PlainFetchesUseTheirPaths) {
   EXPECT_EQ(requests[3].target, "/v1/projects/4/skills");
   EXPECT_EQ(requests[4].target, "/v1/projects/4/memories");
   for (const auto& request : requests) EXPECT_EQ(request.method, "GET");
+}
+
+// Run only inside a copy of this program that has no transport library
+// near it (see the next test): prints what a request raises.
+TEST(HttpClientTransport, DISABLED_ReportWhatARequestRaises) {
+  try {
+    upload_to("http://127.0.0.1:9");
+  } catch (const PlatformError& e) {
+    std::printf("raised %s: %s\n", e.class_name().c_str(), e.what());
+  }
+}
+
+TEST(HttpClientTransport, AMissingTransportLibraryIsAClearError) {
+  const testing::TempDir dir;
+  const testing::fs::path copy = dir / "client_without_transport";
+  testing::fs::copy_file("/proc/self/exe", copy);
+  testing::fs::permissions(copy, testing::fs::perms::owner_all);
+  const testing::CommandResult result =
+      testing::run_command({copy.string(), "--gtest_also_run_disabled_tests",
+                            "--gtest_filter=HttpClientTransport.DISABLED_ReportWhatARequestRaises"});
+  EXPECT_NE(result.out.find("raised HttpSupportMissingError: HTTP support is missing: libtamrik_http.so not found "
+                            "next to " + dir.path().string()),
+            std::string::npos)
+      << result.out;
 }
 
 TEST(HttpClientLog, TheDebugLogNeverHoldsTheKey) {

@@ -42,6 +42,12 @@ LoadedTransport load_transport() {
   if (dladdr(&library_anchor, &info) != 0 && info.dli_fname != nullptr) {
     home = std::filesystem::path(info.dli_fname).parent_path();
   }
+  // The main program is named as it was started ("tamrik", "./bin/tamrik"),
+  // which says little about where it lives; the kernel knows.
+  if (home.is_relative()) {
+    std::error_code error;
+    home = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+  }
   std::vector<std::string> candidates;
   if (!home.empty()) {
     candidates.push_back((home / kLibraryName).string());
