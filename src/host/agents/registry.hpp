@@ -74,7 +74,8 @@ class Adapter {
                                                          const std::map<std::string, double>& commit_times) const = 0;
 };
 
-// Every known adapter, in the registry's order.
+// Every known adapter, in the registry's order. Built in: claude-code,
+// codex, gemini-cli, cursor, windsurf (richest transcripts first).
 std::vector<const Adapter*> iter_adapters();
 // The adapter with that name (after normalize_agent_name), or nullptr.
 const Adapter* get_adapter_by_name(std::string_view name);

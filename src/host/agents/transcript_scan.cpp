@@ -132,6 +132,7 @@ class FileScan {
 
 SessionHits scan_transcripts(const std::vector<TranscriptFile>& files, const TranscriptDialect& dialect,
                              const ScanRequest& request) {
+  if (request.shas.empty()) return {};
   std::map<std::string, SessionEvidence> sessions;
   std::vector<char> buffer;
   FileScan scan(dialect, request, sessions);
