@@ -87,8 +87,11 @@ bool _is_valid_commit_hash(std::string_view value) {
 }
 
 bool _commit_already_logged(const path& log_path, std::string_view commit) {
-  const std::optional<std::string> text = read_ledger_with_spools(log_path);
-  return text && detail::text_holds_commit(*text, commit);
+  if (detail::file_holds_commit(log_path, commit)) return true;
+  for (const path& spool : detail::spool_files(log_path)) {
+    if (detail::file_holds_commit(spool, commit)) return true;
+  }
+  return false;
 }
 
 bool _already_recorded(const path& repo_root, std::string_view full) {

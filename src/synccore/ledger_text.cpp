@@ -1,6 +1,10 @@
 #include "synccore/ledger_text.hpp"
 
+#include "core/file_io.hpp"
 #include "core/json.hpp"
+
+#include <fcntl.h>
+#include <cerrno>
 
 #include <dirent.h>
 #include <unistd.h>
@@ -101,6 +105,37 @@ bool text_holds_commit(std::string_view text, std::string_view commit) {
     from = line_end + 1;
   }
   return false;
+}
+
+bool file_holds_commit(const std::filesystem::path& file, std::string_view commit) {
+  if (commit.empty()) return false;
+  core::UniqueFd fd;
+  try {
+    fd = core::open_file(file, O_RDONLY);
+  } catch (const std::exception&) {
+    return false;
+  }
+  constexpr size_t kBlock = 256 * 1024;
+  std::string buffer(kBlock, '\0');
+  size_t filled = 0;  // bytes of buffer holding file data; a partial last line stays at the front
+  for (;;) {
+    if (buffer.size() - filled < kBlock / 2) buffer.resize(buffer.size() * 2);  // a very long line
+    const ssize_t n = ::read(fd.get(), buffer.data() + filled, buffer.size() - filled);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return text_holds_commit(std::string_view(buffer.data(), filled), commit);
+    filled += static_cast<size_t>(n);
+    // Search whole lines only, so a candidate line is never cut in two.
+    const std::string_view data(buffer.data(), filled);
+    const size_t last_newline = data.rfind('\n');
+    if (last_newline == std::string_view::npos) continue;
+    if (text_holds_commit(data.substr(0, last_newline + 1), commit)) return true;
+    const size_t rest = filled - (last_newline + 1);
+    std::memmove(buffer.data(), buffer.data() + last_newline + 1, rest);
+    filled = rest;
+  }
 }
 
 std::vector<std::filesystem::path> spool_files(const std::filesystem::path& log_path) {

@@ -27,6 +27,11 @@ std::string_view leading_commit(std::string_view line);
 // verbatim: candidate lines are found by bytes and only those are parsed.
 bool text_holds_commit(std::string_view text, std::string_view commit);
 
+// text_holds_commit over a whole file, read in blocks through one reused
+// buffer: a lookup in a large ledger costs a pass over its bytes, not a copy
+// of it. False when the file cannot be read.
+bool file_holds_commit(const std::filesystem::path& file, std::string_view commit);
+
 // Spool files of a ledger: appends made while another process held the
 // ledger lock too long. Named <ledger name>.spool-<unique>; sorted by name.
 std::vector<std::filesystem::path> spool_files(const std::filesystem::path& log_path);
