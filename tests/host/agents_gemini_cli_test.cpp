@@ -100,14 +100,6 @@ TEST_F(GeminiTest, ShellCallsShowWhichSessionCommitted) {
   EXPECT_EQ(hits->at(sha), Sessions{made});
 }
 
-TEST(GeminiStore, DetectsByItsMarkersAndNamesItsSessionFromTheHook) {
-  EXPECT_FALSE(gemini().detect(false));
-  ScopedEnv env{{"GEMINI_SESSION_ID", "8c2d4e6f"}};
-  EXPECT_TRUE(gemini().detect(true));
-  EXPECT_EQ(gemini().get_session_id({}), "8c2d4e6f");
-  EXPECT_EQ(gemini().provider(), "google");
-}
-
 TEST(DetectionOnlyHarnesses, AnswerNothingAboutSessions) {
   TempDir dir;
   for (const char* name : {"cursor", "windsurf"}) {

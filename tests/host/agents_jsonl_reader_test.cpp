@@ -61,18 +61,6 @@ TEST(JsonlReader, SkipsLinesAboveTheLimitWithoutHoldingThem) {
   EXPECT_LE(buffer.size(), 1024u);
 }
 
-TEST(JsonlReader, ABufferServesFileAfterFile) {
-  TempDir dir;
-  write_text(dir / "one.jsonl", "1\n2\ntorn");
-  write_text(dir / "two.jsonl", "3\n");
-  std::vector<char> buffer;
-  std::vector<std::string> lines;
-  for (const char* name : {"one.jsonl", "two.jsonl"}) {
-    for_each_jsonl_line(dir / name, buffer, [&](std::string_view line) { lines.emplace_back(line); });
-  }
-  EXPECT_EQ(lines, (std::vector<std::string>{"1", "2", "3"}));
-}
-
 TEST(JsonlReader, AnythingButARegularFileIsNotOpened) {
   TempDir dir;
   bool opened = true;

@@ -68,6 +68,7 @@ TEST(Detection, EachHarnessByItsStrongMarkers) {
       {"codex", {"CODEX_SANDBOX", "seatbelt"}},
       {"codex", {"CODEX_SANDBOX_NETWORK_DISABLED", "1"}},
       {"gemini-cli", {"GEMINI_CLI", "1"}},
+      {"gemini-cli", {"GEMINI_SESSION_ID", "8c2d4e6f"}},
       {"cursor", {"CURSOR_AGENT", "1"}},
       {"cursor", {"CURSOR_EXTENSION_HOST_ROLE", "agent-exec"}},
   };
@@ -118,9 +119,10 @@ TEST(SessionIds, ComeOnlyFromTheHarnessVariable) {
   EXPECT_EQ(claude.get_session_id(repo.path()), std::nullopt);
   EXPECT_EQ(codex.get_session_id(repo.path()), std::nullopt);
 
-  ScopedEnv env{{"CLAUDE_CODE_SESSION_ID", "3f0c2a9e"}, {"CODEX_THREAD_ID", " t-42\n"}};
+  ScopedEnv env{{"CLAUDE_CODE_SESSION_ID", "3f0c2a9e"}, {"CODEX_THREAD_ID", " t-42\n"}, {"GEMINI_SESSION_ID", "g-7"}};
   EXPECT_EQ(claude.get_session_id(repo.path()), "3f0c2a9e");
   EXPECT_EQ(codex.get_session_id(repo.path()), "t-42");
+  EXPECT_EQ(get_adapter_by_name("gemini-cli")->get_session_id(repo.path()), "g-7");
   EXPECT_EQ(get_adapter_by_name("cursor")->get_session_id(repo.path()), std::nullopt);
 }
 
