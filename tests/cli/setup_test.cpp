@@ -1,0 +1,182 @@
+// `tamrik setup` in real repositories: what it installs, that a second run
+// changes nothing, that it keeps the user's own hooks and settings, that the
+// post-commit hook records real commits and never fails one, and that
+// `--uninstall` gives back the files as they were.
+
+#include "cli_fixture.hpp"
+
+#include <sys/stat.h>
+
+#include <map>
+
+namespace tamrik::testing {
+namespace {
+
+class Setup : public CliTest {
+ protected:
+  fs::path hook_file() const { return repo_.root() / ".git" / "hooks" / "post-commit"; }
+  fs::path settings_file() const { return home_.path() / ".claude" / "settings.json"; }
+
+  // Every file setup may touch, with its content (absent files left out).
+  std::map<fs::path, std::string> snapshot() const {
+    std::map<fs::path, std::string> files;
+    for (const fs::path& file : {hook_file(), settings_file(), repo_.root() / ".gitignore",
+                                 tamrik_dir() / ".platform" / "config.yaml", tamrik_dir() / "example-attestation.yaml"}) {
+      if (fs::exists(file)) files[file] = read_text(file);
+    }
+    return files;
+  }
+};
+
+TEST_F(Setup, InstallsEverythingAndASecondRunChangesNothing) {
+  set_up_repository();
+  const auto first = snapshot();
+  EXPECT_EQ(first.size(), 5u);
+  const std::string config = first.at(tamrik_dir() / ".platform" / "config.yaml");
+  EXPECT_NE(config.find("installed_at: "), std::string::npos);
+  EXPECT_NE(config.find("agents:\n  - claude-code\n"), std::string::npos);
+
+  const TamrikResult again = tamrik({"setup"});
+  EXPECT_EQ(again.exit_code, 0);
+  EXPECT_EQ(again.out.find("written to"), std::string::npos) << again.out;
+  EXPECT_EQ(snapshot(), first);
+}
+
+TEST_F(Setup, ACommitIsRecordedThroughTheRealPostCommitHook) {
+  set_up_repository();
+  const std::string head = repo_.commit("feat: recorded by git");
+  EXPECT_EQ(records_of(head), 1u);
+  EXPECT_EQ(repo_.git({"status", "--porcelain", "--untracked-files=all"}), "?? .gitignore");
+}
+
+TEST_F(Setup, KeepsAnExistingShellHookAndUninstallRestoresIt) {
+  const std::string user_hook = "#!/usr/bin/env bash\necho ran >> \"$(git rev-parse --git-dir)/user-hook.log\"\nexit 0\n";
+  write_text(hook_file(), user_hook);
+  fs::permissions(hook_file(), fs::perms::owner_all);
+  write_text(repo_.root() / ".gitignore", "/build\n");
+  const auto before = snapshot();
+
+  set_up_repository();
+  const std::string head = repo_.commit("feat: both hooks run");
+  EXPECT_EQ(records_of(head), 1u);
+  EXPECT_EQ(read_text(repo_.root() / ".git" / "user-hook.log"), "ran\n");
+  EXPECT_TRUE(read_text(hook_file()).ends_with("\nexit 0\n"));
+
+  const TamrikResult removed = tamrik({"setup", "--uninstall"});
+  EXPECT_EQ(removed.exit_code, 0) << removed.err;
+  EXPECT_EQ(snapshot(), before);
+  EXPECT_TRUE(fs::exists(tamrik_dir() / "log.jsonl"));  // records are kept
+  struct stat st {};
+  ASSERT_EQ(::stat(hook_file().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST_F(Setup, UninstallOnAFreshRepositoryLeavesNoTrace) {
+  set_up_repository();
+  ASSERT_EQ(tamrik({"setup", "--uninstall"}).exit_code, 0);
+  EXPECT_TRUE(snapshot().empty());
+  EXPECT_FALSE(fs::exists(tamrik_dir()));
+  EXPECT_EQ(repo_.git({"status", "--porcelain", "--untracked-files=all"}), "");
+}
+
+TEST_F(Setup, AHookInAnotherLanguageIsLeftAloneWithAnExplanation) {
+  const std::string python_hook = "#!/usr/bin/env python3\nprint('hi')\n";
+  write_text(hook_file(), python_hook);
+  fs::permissions(hook_file(), fs::perms::owner_all);
+
+  const TamrikResult result = tamrik({"setup", "--agents", "claude-code"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find("is not a shell script"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("sync --record-commit"), std::string::npos);
+  EXPECT_EQ(read_text(hook_file()), python_hook);
+  EXPECT_TRUE(fs::exists(settings_file()));  // the other steps still ran
+}
+
+TEST_F(Setup, HonoursCoreHooksPath) {
+  repo_.git({"config", "core.hooksPath", "team-hooks"});
+  set_up_repository();
+  EXPECT_TRUE(fs::exists(repo_.root() / "team-hooks" / "post-commit"));
+  EXPECT_FALSE(fs::exists(hook_file()));
+  EXPECT_EQ(records_of(repo_.commit("feat: via hooksPath")), 1u);
+}
+
+TEST_F(Setup, WorksInALinkedWorktree) {
+  const TempDir outside;
+  const fs::path worktree = outside.path() / "wt";
+  repo_.git({"worktree", "add", "-q", worktree.string()});
+  const TamrikResult result = run_tamrik({.args = {"setup", "--agents", "claude-code"}, .cwd = worktree});
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_TRUE(fs::exists(hook_file()));  // hooks are shared by all worktrees
+
+  write_text(worktree / "w.txt", "w\n");
+  ASSERT_EQ(run_command({"git", "add", "w.txt"}, worktree).exit_code, 0);
+  ASSERT_EQ(run_command({"git", "commit", "-q", "-m", "feat: in worktree"}, worktree).exit_code, 0);
+  EXPECT_NE(read_text(worktree / ".tamrik" / "log.jsonl").find("feat: in worktree"), std::string::npos);
+}
+
+TEST_F(Setup, KeepsOtherSettingsAndRestoresThemOnUninstall) {
+  const ordered_json settings = {
+      {"model", "opus"},
+      {"hooks",
+       {{"PostToolUse", {{{"matcher", "Bash"}, {"hooks", {{{"type", "command"}, {"command", "lint-on-save"}}}}}}}}}};
+  write_text(settings_file(), settings.dump(2) + "\n");
+
+  set_up_repository();
+  const ordered_json installed = ordered_json::parse(read_text(settings_file()));
+  EXPECT_EQ(installed["model"], "opus");
+  EXPECT_EQ(installed["hooks"]["PostToolUse"][0]["hooks"][0]["command"], "lint-on-save");
+  EXPECT_EQ(installed["hooks"]["PostToolUse"].size(), 2u);
+  EXPECT_EQ(installed["hooks"]["SessionStart"].size(), 1u);
+
+  ASSERT_EQ(tamrik({"setup", "--uninstall"}).exit_code, 0);
+  EXPECT_EQ(read_text(settings_file()), settings.dump(2) + "\n");
+}
+
+TEST_F(Setup, SettingsThatAreNotJsonAreNeverOverwritten) {
+  write_text(settings_file(), "{ \"model\": \"opus\", // a comment\n}\n");
+  const TamrikResult result = tamrik({"setup", "--agents", "claude-code"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find("settings.json is not a JSON object"), std::string::npos) << result.err;
+  EXPECT_EQ(read_text(settings_file()), "{ \"model\": \"opus\", // a comment\n}\n");
+  EXPECT_TRUE(fs::exists(hook_file()));
+}
+
+TEST_F(Setup, ACommitNeverFailsWhenTamrikCannotRunAndIsCaughtUpLater) {
+  set_up_repository();
+  std::string hook = read_text(hook_file());
+  const std::string program = tamrik_binary().string();
+  for (size_t at = hook.find(program); at != std::string::npos; at = hook.find(program)) {
+    hook.replace(at, program.size(), "/nonexistent/tamrik");
+  }
+  write_text(hook_file(), hook);
+
+  write_text(repo_.root() / "x.txt", "x\n");
+  repo_.git({"add", "x.txt"});
+  const CommandResult commit = run_command({"git", "commit", "-q", "-m", "feat: missed"}, repo_.root());
+  EXPECT_EQ(commit.exit_code, 0);
+  EXPECT_EQ(commit.out, "");
+  EXPECT_EQ(records_of(repo_.head()), 0u);
+
+  const TamrikResult start = tamrik({"hook", "session-start"});
+  EXPECT_EQ(start.exit_code, 0);
+  EXPECT_EQ(records_of(repo_.head()), 1u);
+}
+
+TEST_F(Setup, AgentsAndProjectIdsAreChecked) {
+  TamrikResult result = tamrik({"setup", "--agents", "claude-code,bogus"});
+  EXPECT_EQ(result.exit_code, 2);
+  EXPECT_NE(result.err.find("unknown agent 'bogus'"), std::string::npos) << result.err;
+  EXPECT_FALSE(fs::exists(tamrik_dir()));
+
+  EXPECT_EQ(tamrik({"setup", "project", "abc"}).exit_code, 2);
+  EXPECT_EQ(tamrik({"setup", "--uninstall", "--agents", "codex"}).exit_code, 2);
+
+  result = tamrik({"setup", "--agents", "Claude Code", "project", "42"});
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  const std::string config = read_text(tamrik_dir() / ".platform" / "config.yaml");
+  EXPECT_NE(config.find("project_id: 42\n"), std::string::npos) << config;
+  EXPECT_NE(config.find("  - claude-code\n"), std::string::npos) << config;
+}
+
+}  // namespace
+}  // namespace tamrik::testing

@@ -1,0 +1,177 @@
+// What setup writes into files it shares with the user: the marked blocks,
+// the shell words of hook commands, Claude Code's settings rows and the
+// post-commit hook. Each must come out again leaving the user's content as
+// it was, and must refuse files it cannot safely edit.
+
+#include "core/errors.hpp"
+#include "core/json.hpp"
+#include "host/hooks/claude_code_hooks.hpp"
+#include "host/hooks/git_hook.hpp"
+#include "host/hooks/installer.hpp"
+#include "host/hooks/shell_words.hpp"
+#include "host/services/gitignore.hpp"
+#include "host/utils/marked_block.hpp"
+
+#include "support/test_env.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace tamrik::hooks::installer {
+namespace {
+
+using core::Json;
+namespace fs = std::filesystem;
+using testing::GitRepo;
+using testing::read_text;
+using testing::TempDir;
+using testing::write_text;
+namespace block = utils::marked_block;
+
+constexpr block::Markers kMarkers{"# >>> t >>>", "# <<< t <<<"};
+
+TEST(MarkedBlock, AddedThenRemovedGivesTheTextBack) {
+  for (const std::string text : {"", "#!/bin/sh\n", "#!/bin/sh\necho hi\nexit 0\n", "no shebang\n", "a\r\nb\r\n"}) {
+    for (const auto placement : {block::Placement::end, block::Placement::after_shebang}) {
+      const std::string with = block::with_block(text, kMarkers, "line\n", placement);
+      EXPECT_TRUE(block::find_block(with, kMarkers).has_value());
+      EXPECT_EQ(block::without_block(with, kMarkers), text);
+    }
+  }
+  EXPECT_EQ(block::with_block("#!/bin/sh\nexit 0\n", kMarkers, "x\n", block::Placement::after_shebang),
+            "#!/bin/sh\n# >>> t >>>\nx\n# <<< t <<<\nexit 0\n");
+  EXPECT_EQ(block::with_block("last", kMarkers, "x\n", block::Placement::end), "last\n# >>> t >>>\nx\n# <<< t <<<\n");
+}
+
+TEST(MarkedBlock, AnExistingBlockIsReplacedWhereItStands) {
+  const std::string text = "top\n# >>> t >>>\nold\n# <<< t <<<\nbottom\n";
+  EXPECT_EQ(block::with_block(text, kMarkers, "new\n", block::Placement::end),
+            "top\n# >>> t >>>\nnew\n# <<< t <<<\nbottom\n");
+  // A begin marker without its end is not a block: nothing is taken out.
+  EXPECT_EQ(block::without_block("# >>> t >>>\nuser line\n", kMarkers), "# >>> t >>>\nuser line\n");
+}
+
+TEST(ShellWords, QuotedWordsSplitBackToThemselves) {
+  for (const std::string word : {"/usr/bin/tamrik", "/home/a b/tamrik", "it's", "$HOME/x", "", "a\"b"}) {
+    EXPECT_EQ(split_words(shell_quote(word) + " sync --record-commit"),
+              (std::vector<std::string>{word, "sync", "--record-commit"}))
+        << word;
+  }
+  EXPECT_EQ(shell_quote("/opt/tamrik/bin/tamrik"), "/opt/tamrik/bin/tamrik");
+  EXPECT_EQ(split_words(R"("a \"q\"" b\ c)"), (std::vector<std::string>{"a \"q\"", "b c"}));
+}
+
+class ClaudeSettings : public ::testing::Test {
+ protected:
+  fs::path file() const { return dir_ / "settings.json"; }
+  Json settings() const { return Json::parse(read_text(file())); }
+  TempDir dir_;
+};
+
+TEST_F(ClaudeSettings, AMovedProgramIsUpdatedInPlaceNotAddedTwice) {
+  const Json user_row = {{"matcher", "Bash"}, {"hooks", {{{"type", "command"}, {"command", "audit-log"}}}}};
+  write_text(file(), Json{{"hooks", {{"PostToolUse", {user_row}}}}}.dump(2));
+  EXPECT_TRUE(install_claude_code_hooks(file(), "/old place/tamrik"));
+  EXPECT_FALSE(install_claude_code_hooks(file(), "/old place/tamrik"));
+  EXPECT_TRUE(install_claude_code_hooks(file(), "/usr/local/bin/tamrik"));
+
+  const Json rows = settings()["hooks"]["PostToolUse"];
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], user_row);
+  EXPECT_EQ(rows[1]["hooks"][0]["command"], "/usr/local/bin/tamrik attest add --from-hook --agent claude-code");
+  EXPECT_EQ(rows[1]["hooks"][0]["if"], "Bash(git *)");
+  EXPECT_EQ(settings()["hooks"]["SessionStart"].size(), 1u);
+  EXPECT_TRUE(claude_code_hooks_installed(file()));
+
+  EXPECT_TRUE(uninstall_claude_code_hooks(file()));
+  EXPECT_EQ(settings(), (Json{{"hooks", {{"PostToolUse", {user_row}}}}}));
+  EXPECT_FALSE(claude_code_hooks_installed(file()));
+  EXPECT_FALSE(uninstall_claude_code_hooks(file()));
+}
+
+TEST_F(ClaudeSettings, AFileItCannotReadAsSettingsIsLeftAlone) {
+  for (const std::string text : {"[]", "{\"hooks\": []}", "{\"hooks\": {\"PostToolUse\": {}}}", "{oops"}) {
+    write_text(file(), text);
+    EXPECT_THROW(install_claude_code_hooks(file(), "/bin/tamrik"), SettingsFormatError) << text;
+    EXPECT_EQ(read_text(file()), text);
+  }
+}
+
+TEST_F(ClaudeSettings, KeepsTheFilesPermissions) {
+  write_text(file(), "{}");
+  ::chmod(file().c_str(), 0640);
+  install_claude_code_hooks(file(), "/bin/tamrik");
+  struct stat st {};
+  ASSERT_EQ(::stat(file().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+class PostCommitHook : public ::testing::Test {
+ protected:
+  fs::path hook() const { return repo_.root() / ".git/hooks/post-commit"; }
+  void write_hook(const std::string& text, fs::perms perms = fs::perms::owner_all) {
+    write_text(hook(), text);
+    fs::permissions(hook(), perms);
+  }
+  GitRepo repo_;
+};
+
+TEST_F(PostCommitHook, ANewHookIsAnExecutableShellScriptRemovedWhole) {
+  EXPECT_TRUE(install_post_commit_hook(repo_.root(), "/opt/it's/tamrik"));
+  const std::string text = read_text(hook());
+  EXPECT_TRUE(text.starts_with("#!/bin/sh\n# >>> tamrik: record commits >>>\n"));
+  EXPECT_NE(text.find("'/opt/it'\\''s/tamrik' sync --record-commit"), std::string::npos) << text;
+  EXPECT_TRUE(post_commit_hook_installed(repo_.root()));
+  EXPECT_EQ(testing::run_command({"sh", "-n", hook().string()}).exit_code, 0);
+
+  EXPECT_TRUE(uninstall_post_commit_hook(repo_.root()));
+  EXPECT_FALSE(fs::exists(hook()));
+}
+
+TEST_F(PostCommitHook, ShellsByAnyNameTakeTheBlockOtherLanguagesDoNot) {
+  for (const std::string shebang : {"#!/bin/bash -e", "#!/usr/bin/env zsh", "#!/usr/bin/env -S bash -e"}) {
+    write_hook(shebang + "\necho user\n");
+    EXPECT_TRUE(install_post_commit_hook(repo_.root(), "/bin/tamrik")) << shebang;
+    EXPECT_TRUE(uninstall_post_commit_hook(repo_.root()));
+    EXPECT_EQ(read_text(hook()), shebang + "\necho user\n");
+  }
+  write_hook("#!/usr/bin/env node\nconsole.log(1)\n");
+  EXPECT_THROW(install_post_commit_hook(repo_.root(), "/bin/tamrik"), UnusableHookError);
+  write_hook("#!/bin/sh\necho switched off\n", fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_THROW(install_post_commit_hook(repo_.root(), "/bin/tamrik"), UnusableHookError);
+  EXPECT_EQ(read_text(hook()), "#!/bin/sh\necho switched off\n");
+}
+
+TEST(Gitignore, TheBlockIsAddedOnceAndRemovedExactly) {
+  const TempDir repo;
+  EXPECT_TRUE(services::shared::ensure_gitignore(repo.path()));
+  EXPECT_FALSE(services::shared::ensure_gitignore(repo.path()));
+  EXPECT_TRUE(services::shared::has_gitignore_entries(repo.path()));
+  EXPECT_TRUE(services::shared::remove_gitignore_entries(repo.path()));
+  EXPECT_FALSE(fs::exists(repo / ".gitignore"));
+
+  write_text(repo / ".gitignore", "/build\n");
+  services::shared::ensure_gitignore(repo.path());
+  std::string entries;
+  for (std::string_view entry : services::shared::TAMRIK_GITIGNORE_ENTRIES) entries.append(entry).append("\n");
+  EXPECT_EQ(read_text(repo / ".gitignore"),
+            "/build\n# >>> tamrik: local ledger and cache >>>\n" + entries + "# <<< tamrik <<<\n");
+  services::shared::remove_gitignore_entries(repo.path());
+  EXPECT_EQ(read_text(repo / ".gitignore"), "/build\n");
+}
+
+TEST(Harnesses, AreFoundByTheirDirectoryInHome) {
+  const TempDir home;
+  const std::string saved_home = std::getenv("HOME");
+  const std::string saved_path = std::getenv("PATH");
+  ::setenv("HOME", home.path().c_str(), 1);
+  ::setenv("PATH", (home / "bin").c_str(), 1);
+  fs::create_directories(home / ".codex");
+  fs::create_directories(home / ".codeium/windsurf");
+  EXPECT_EQ(installed_harnesses(), (std::vector<std::string>{"codex", "windsurf"}));
+  ::setenv("HOME", saved_home.c_str(), 1);
+  ::setenv("PATH", saved_path.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace tamrik::hooks::installer
