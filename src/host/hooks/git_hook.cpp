@@ -8,8 +8,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
 #include <string>
 
@@ -23,9 +21,6 @@ namespace user_file = utils::user_file;
 constexpr block::Markers kMarkers{"# >>> tamrik: record commits >>>", "# <<< tamrik <<<"};
 constexpr std::string_view kShebang = "#!/bin/sh\n";
 
-// Interpreters that run shell lines as we write them.
-constexpr std::array<std::string_view, 6> kShells = {"sh", "bash", "dash", "zsh", "ksh", "ash"};
-
 std::string block_body(const path& program) {
   const std::string quoted = shell_quote(program.string());
   return "# Records each commit in tamrik's ledger. It never fails the commit: when\n"
@@ -35,33 +30,7 @@ std::string block_body(const path& program) {
          "fi </dev/null >/dev/null 2>&1 || :\n";
 }
 
-// The interpreter's name from a "#!" line: "bash" for "#!/usr/bin/env bash"
-// and for "#!/bin/bash -e".
-std::string interpreter_of(std::string_view first_line) {
-  std::vector<std::string> words = split_words(first_line.substr(2));
-  if (words.empty()) return "";
-  std::string name = path(words[0]).filename().string();
-  if (name == "env") {
-    const auto program = std::find_if(words.begin() + 1, words.end(), [](const std::string& w) { return w[0] != '-'; });
-    name = program == words.end() ? "" : path(*program).filename().string();
-  }
-  return name;
-}
-
-// Hooks without a "#!" line are run by /bin/sh, so they take shell lines too.
-bool takes_shell_lines(std::string_view text) {
-  if (!text.starts_with("#!")) return true;
-  const std::string name = interpreter_of(text.substr(0, text.find('\n')));
-  return std::find(kShells.begin(), kShells.end(), name) != kShells.end();
-}
-
 bool is_executable(const path& file) { return ::access(file.c_str(), X_OK) == 0; }
-
-bool only_shebang_left(std::string_view text) {
-  const size_t first_end = text.find('\n');
-  const std::string_view rest = first_end == std::string_view::npos ? "" : text.substr(first_end + 1);
-  return text.starts_with("#!") && rest.find_first_not_of(" \t\r\n") == std::string_view::npos;
-}
 
 }  // namespace
 

@@ -1,5 +1,9 @@
 #include "host/hooks/shell_words.hpp"
 
+#include <algorithm>
+#include <array>
+#include <filesystem>
+
 namespace tamrik::hooks::installer {
 
 namespace {
@@ -10,6 +14,24 @@ bool is_plain(char c) {
 }
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+
+// Interpreters that run shell lines as we write them.
+constexpr std::array<std::string_view, 6> kShells = {"sh", "bash", "dash", "zsh", "ksh", "ash"};
+
+std::string file_name(const std::string& word) { return std::filesystem::path(word).filename().string(); }
+
+// The interpreter's name from a "#!" line: "bash" for "#!/usr/bin/env bash"
+// and for "#!/bin/bash -e".
+std::string interpreter_of(std::string_view first_line) {
+  std::vector<std::string> words = split_words(first_line.substr(2));
+  if (words.empty()) return "";
+  std::string name = file_name(words[0]);
+  if (name == "env") {
+    const auto program = std::find_if(words.begin() + 1, words.end(), [](const std::string& w) { return w[0] != '-'; });
+    name = program == words.end() ? "" : file_name(*program);
+  }
+  return name;
+}
 
 }  // namespace
 
@@ -56,6 +78,18 @@ std::vector<std::string> split_words(std::string_view line) {
   }
   if (in_word) words.push_back(std::move(word));
   return words;
+}
+
+bool takes_shell_lines(std::string_view script) {
+  if (!script.starts_with("#!")) return true;
+  const std::string name = interpreter_of(script.substr(0, script.find('\n')));
+  return std::find(kShells.begin(), kShells.end(), name) != kShells.end();
+}
+
+bool only_shebang_left(std::string_view script) {
+  const size_t first_end = script.find('\n');
+  const std::string_view rest = first_end == std::string_view::npos ? "" : script.substr(first_end + 1);
+  return script.starts_with("#!") && rest.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
 }  // namespace tamrik::hooks::installer

@@ -14,7 +14,10 @@ namespace tamrik::services::shared {
 
 // Everything under .tamrik is local state: the ledger, the attestation
 // archive, the pending attestation, configuration and cached context.
-inline constexpr std::array<std::string_view, 1> TAMRIK_GITIGNORE_ENTRIES = {"/.tamrik/"};
+// agent/skills is a stray copy of the platform skills that the public skills
+// installer writes beside the real one (.agents/skills); tamrik leaves it in
+// place but keeps it out of commits.
+inline constexpr std::array<std::string_view, 2> TAMRIK_GITIGNORE_ENTRIES = {"/.tamrik/", "/agent/skills/"};
 
 // Makes the repository's .gitignore hold `entries` in tamrik's block,
 // creating the file when needed. Returns whether the file changed (false on

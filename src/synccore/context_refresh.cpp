@@ -1,0 +1,100 @@
+#include "synccore/context_refresh.hpp"
+
+#include "core/log.hpp"
+#include "host/hooks/agent_guidance.hpp"
+#include "host/services/context_cache.hpp"
+#include "synccore/configured_agents.hpp"
+#include "synccore/context_fetch.hpp"
+#include "synccore/diagnostics.hpp"
+#include "synccore/platform_skills.hpp"
+
+namespace tamrik::synccore {
+
+namespace {
+
+namespace cache = services::context_cache;
+
+const core::Logger logger("synccore");
+
+RefreshResult failed(const path& repo_root, std::string_view stage, const std::exception_ptr& failure) {
+  RefreshResult result{.ok = false, .stage = std::string(stage)};
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    result.error = _short_exc(e);
+    logger.debug("Context cache refresh failed at stage %s", {stage}, e);
+    if (tamrik_debug_enabled()) result.log_path = _write_sync_debug_log(repo_root, stage, e);
+  } catch (...) {
+    result.error = "UnknownError";
+  }
+  return result;
+}
+
+// After a needed fetch failed: the statuses of the failed fetches only, so
+// the readers know the cached copies were not confirmed. What did arrive
+// is not kept; a half-new cache would mix two versions of the project.
+void record_failures(const path& repo_root, const cache::Documents& documents) {
+  cache::Documents failures;
+  for (const auto& [name, document] : documents) {
+    if (document.status != 200 && document.status != 304) failures[name] = document;
+  }
+  try {
+    cache::record_fetches(repo_root, failures);
+  } catch (const std::exception& e) {
+    logger.debug("Recording the failed fetches failed", {}, e);
+  }
+}
+
+void place_fetched_skills(const path& repo_root, const cache::Documents& documents) {
+  const auto skills = documents.find(cache::SKILLS);
+  if (skills == documents.end() || skills->second.status != 200) return;
+  const std::optional<std::vector<std::string>> agents = configured_agents(repo_root);
+  if (!agents) return;
+  for (const cache::Skill& skill : cache::skills_of(skills->second.content)) {
+    for (const std::string& agent : *agents) hooks::agent_guidance::place_skill(repo_root, agent, skill);
+  }
+}
+
+// Outside .tamrik: only on an interactive sync.
+void update_workspace_skills(const path& repo_root, const cache::Documents& documents) {
+  try {
+    ensure_platform_skills(repo_root);
+    place_fetched_skills(repo_root, documents);
+  } catch (const std::exception& e) {
+    logger.debug("Platform skill placement skipped (best-effort)", {}, e);
+  }
+}
+
+}  // namespace
+
+RefreshResult refresh_context_cache_detailed(std::string_view api_key, std::string_view api_url, const path& repo_root,
+                                             const Json& project_id, bool mutate_workspace) {
+  if (!core::is_set(project_id)) return {.ok = false, .stage = "project"};
+  if (api_key.empty()) return {.ok = false, .stage = "credentials"};
+  std::string_view stage = "config";
+  try {
+    const std::map<std::string, std::string> etags = cache::stored_etags(repo_root);
+    stage = "fetch";
+    const detail::FetchedContext fetched =
+        detail::fetch_context_documents(api_key, api_url, project_id, etags, CONTEXT_FETCH_WORKERS);
+    if (fetched.needed_failure) {
+      record_failures(repo_root, fetched.documents);
+      return failed(repo_root, stage, fetched.needed_failure);
+    }
+    stage = "write";
+    cache::write_documents(repo_root, fetched.documents);
+    stage = "record";
+    cache::record_fetches(repo_root, fetched.documents);
+    if (mutate_workspace) update_workspace_skills(repo_root, fetched.documents);
+    return {.ok = true};
+  } catch (...) {
+    return failed(repo_root, stage, std::current_exception());
+  }
+}
+
+bool refresh_context_cache(std::string_view api_key, std::string_view api_url, const path& repo_root,
+                           const Json& project_id, bool mutate_workspace) {
+  return refresh_context_cache_detailed(api_key, api_url, repo_root, project_id, mutate_workspace).ok;
+}
+
+}  // namespace tamrik::synccore

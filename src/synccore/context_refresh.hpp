@@ -1,0 +1,57 @@
+#pragma once
+// The context-cache refresh: the project's rules, state, specs, guardrails,
+// skills, documents and memories fetched from the platform into the local
+// cache agents read (see host/services/context_cache.hpp for its files),
+// with the outcome of each fetch recorded so that the cached rule count
+// says whether it can be trusted.
+
+#include "core/json.hpp"
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tamrik::synccore {
+
+using core::Json;
+using std::filesystem::path;
+
+// Fetches run at once, each on its own worker.
+inline constexpr std::size_t CONTEXT_FETCH_WORKERS = 6;
+
+struct RefreshResult {
+  bool ok = false;
+  std::optional<std::string> stage;  // which stage failed: "project", "credentials", "config", "fetch", "write", "record"
+  std::optional<std::string> error;  // the failing error's class name; none when nothing was raised
+  std::optional<path> log_path;      // the debug log holding the failure, when one was written
+
+  explicit operator bool() const { return ok; }
+};
+
+// Refreshes repo_root's cache from project `project_id` (an integer or
+// text). The rules and state are asked for in one conditional request with
+// the tags of the cached copies; the project context, memories, specs,
+// guardrails, skills and custom documents alongside, on
+// CONTEXT_FETCH_WORKERS workers. The rules, state, project context and
+// memories are needed; a failure of any other fetch is logged and leaves
+// its cached copy as it was. When a needed fetch fails nothing is written
+// but the failed fetches' statuses, so the cache stays one consistent
+// snapshot and its readers know it was not confirmed.
+//
+// With `mutate_workspace` false (a hook) every write stays inside .tamrik.
+// With it true (an interactive sync) the platform skills are installed when
+// missing and the fetched skills are placed where each configured agent
+// reads skills; a failure there is logged and does not fail the refresh.
+//
+// Never throws. A debug log entry is written for a failure only while
+// TAMRIK_DEBUG is on.
+RefreshResult refresh_context_cache_detailed(std::string_view api_key, std::string_view api_url, const path& repo_root,
+                                             const Json& project_id, bool mutate_workspace);
+
+// The same, as a bool: whether the refresh succeeded.
+bool refresh_context_cache(std::string_view api_key, std::string_view api_url, const path& repo_root,
+                           const Json& project_id, bool mutate_workspace = true);
+
+}  // namespace tamrik::synccore

@@ -1,0 +1,87 @@
+#include "synccore/platform_skills.hpp"
+
+#include "core/errors.hpp"
+#include "core/log.hpp"
+#include "core/process.hpp"
+#include "core/program_search.hpp"
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace tamrik::synccore {
+
+std::chrono::milliseconds skills_install_time_limit{120'000};
+
+namespace {
+
+const core::Logger logger("synccore");
+
+bool skip_switch_set() {
+  const char* value = std::getenv("TAMRIK_SKIP_PLATFORM_SKILLS");
+  return value != nullptr && *value != '\0';
+}
+
+bool is_existing_directory(const path& dir) {
+  std::error_code ec;
+  return std::filesystem::is_directory(dir, ec);
+}
+
+core::ProcessResult run_installer(const path& repo_root) {
+  const std::vector<std::string> argv(_SKILLS_INSTALL_CMD.begin(), _SKILLS_INSTALL_CMD.end());
+  // Its own session, so a time-out kills whatever npx started too.
+  return core::run_process(argv, {.cwd = repo_root,
+                                  .timeout = skills_install_time_limit,
+                                  .stdin_mode = core::StdinMode::devnull,
+                                  .capture_stderr = true,
+                                  .new_process_group = true});
+}
+
+}  // namespace
+
+bool install_platform_skills(const path& repo_root) {
+  if (skip_switch_set()) {
+    logger.debug("TAMRIK_SKIP_PLATFORM_SKILLS set — skipping npx install");
+    return false;
+  }
+  if (!core::find_on_path("npx")) {
+    logger.debug("npx not found — skipping platform-skill install");
+    return false;
+  }
+  core::ProcessResult result;
+  try {
+    result = run_installer(repo_root);
+  } catch (const std::exception& e) {
+    logger.debug("Platform-skill install failed", {}, e);
+    return false;
+  }
+  switch (result.status) {
+    case core::ProcessStatus::could_not_start:
+      logger.debug("Platform-skill install failed to start", {}, core::OSError("spawn npx", result.start_error));
+      return false;
+    case core::ProcessStatus::timed_out:
+      logger.debug("Platform-skill install timed out; process group killed");
+      return false;
+    case core::ProcessStatus::signaled:
+      // A negative status names the signal that ended it.
+      logger.debug("Platform-skill install exited %s", {std::to_string(-result.signal)});
+      return false;
+    case core::ProcessStatus::exited:
+      break;
+  }
+  if (result.exit_code != 0) {
+    logger.debug("Platform-skill install exited %s", {std::to_string(result.exit_code)});
+    return false;
+  }
+  if (is_existing_directory(repo_root / "agent" / "skills")) {
+    logger.debug("npx skills wrote a stray `agent/` dir (upstream issue); gitignored, not removed");
+  }
+  return true;
+}
+
+void ensure_platform_skills(const path& repo_root) {
+  if (!hooks::agent_guidance::installed_platform_slugs(repo_root).empty()) return;
+  install_platform_skills(repo_root);
+}
+
+}  // namespace tamrik::synccore

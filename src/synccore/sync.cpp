@@ -1,0 +1,95 @@
+#include "synccore/sync.hpp"
+
+#include "core/errors.hpp"
+#include "core/file_io.hpp"
+#include "core/log.hpp"
+#include "host/commands/mcp.hpp"
+#include "host/hooks/foreign_hooks.hpp"
+#include "host/hooks/installer.hpp"
+#include "host/paths.hpp"
+#include "host/services/gitignore.hpp"
+#include "synccore/configured_agents.hpp"
+#include "synccore/ledger.hpp"
+#include "synccore/rules_cache.hpp"
+
+#include <functional>
+
+namespace tamrik::synccore {
+
+namespace {
+
+const core::Logger logger("synccore");
+
+// Runs one repair; a failure is logged with `failure_text` and the run goes on.
+void self_heal(std::string_view failure_text, const std::function<void()>& repair) {
+  try {
+    repair();
+  } catch (const std::exception& e) {
+    logger.debug(failure_text, {}, e);
+  } catch (...) {
+    logger.debug(failure_text);
+  }
+}
+
+// The installer reports a failed agent instead of raising; here that is a
+// failed repair like any other.
+void install_agent_hooks(const path& repo_root) {
+  for (const hooks::installer::StepReport& step :
+       hooks::installer::_install_session_start_hook(repo_root, configured_agents(repo_root))) {
+    if (step.outcome == hooks::installer::Outcome::failed) {
+      throw core::Error("SelfHealError", step.name + ": " + step.detail);
+    }
+  }
+}
+
+// The hash an attestation names for its staged change, as its processing
+// reads it.
+std::string staged_diff_hash_of(const Json& attestation) {
+  return core::is_set(attestation, "staged_diff_hash") ? core::get_text(attestation, "staged_diff_hash")
+                                                       : core::get_text(attestation, "diff_hash");
+}
+
+}  // namespace
+
+PendingFiling _file_committed_attestation(const path& repo_root) {
+  // Unreadable or missing: processing reports it (or finds nothing) as before.
+  const std::optional<std::string> text = core::try_read_file(paths::commit_attestation(repo_root));
+  const std::string diff_hash = text ? staged_diff_hash_of(_parse_attestation_yaml(*text)) : "";
+  if (diff_hash.empty()) return {process_pending_attestation(repo_root)};
+  const std::optional<std::string> commit = _find_commit_by_diff_hash(repo_root, diff_hash);
+  if (!commit) {
+    logger.debug("Pending attestation left for the commit of its staged change");
+    return {.result = {.found = true}, .waiting = true};
+  }
+  return {process_pending_attestation(repo_root, {.commit_override = *commit})};
+}
+
+Json SyncReport::summary() const {
+  return {{"attestations_uploaded", upload.has_value() && upload->ok},
+          {"cache_refreshed", refresh.has_value() && refresh->ok}};
+}
+
+SyncReport run_sync_detailed(const path& repo_root, std::string_view api_key, std::string_view api_url,
+                             const Json& project_id) {
+  SyncReport report;
+  report.attestation = _file_committed_attestation(repo_root);
+  _refresh_local_static_files(repo_root);
+
+  self_heal("Entire hook strip skipped (best-effort)", [&] { hooks::installer::cleanup_entire(repo_root); });
+  self_heal("Gitignore self-heal skipped (best-effort)",
+            [&] { services::shared::ensure_gitignore(repo_root, services::shared::TAMRIK_GITIGNORE_ENTRIES); });
+  self_heal("Agent hook self-heal skipped (best-effort)", [&] { install_agent_hooks(repo_root); });
+  self_heal("Agent MCP self-heal skipped (best-effort)",
+            [&] { commands::mcp::install_mcp_for_agents(repo_root, configured_agents(repo_root)); });
+
+  if (!core::is_set(project_id) || api_key.empty()) return report;
+  report.upload = upload_attestations(api_key, api_url, repo_root, paths::attestations_dir(repo_root), project_id);
+  report.refresh = refresh_context_cache_detailed(api_key, api_url, repo_root, project_id, true);
+  return report;
+}
+
+Json run_sync(const path& repo_root, std::string_view api_key, std::string_view api_url, const Json& project_id) {
+  return run_sync_detailed(repo_root, api_key, api_url, project_id).summary();
+}
+
+}  // namespace tamrik::synccore

@@ -1,0 +1,56 @@
+#pragma once
+// The sync run: everything `tamrik sync` and the agent tool server's sync
+// do for one repository, in order — file the pending attestation, refresh
+// the files tamrik ships, repair the repository's integration (best-effort
+// self-heal steps), upload unsent records, refresh the context cache.
+
+#include "core/json.hpp"
+#include "synccore/context_refresh.hpp"
+#include "synccore/diagnostics.hpp"
+#include "synccore/pending.hpp"
+#include "synccore/upload.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace tamrik::synccore {
+
+using core::Json;
+using std::filesystem::path;
+
+struct PendingFiling {
+  AttestationResult result;
+  // The pending attestation names a staged change no commit carries yet; it
+  // was left for the commit that will.
+  bool waiting = false;
+};
+
+// Files the pending attestation under the commit whose patch matches its
+// staged-diff hash, or, when it names no hash, under HEAD. One whose hash
+// matches no recent commit stays pending: it was written for a change not
+// committed yet, and filing it now would pin it on the previous commit.
+PendingFiling _file_committed_attestation(const path& repo_root);
+
+// What one sync run did, step by step.
+struct SyncReport {
+  PendingFiling attestation;
+  std::optional<UploadResult> upload;    // none when not signed in or not linked
+  std::optional<RefreshResult> refresh;  // likewise
+
+  // The sync summary: exactly `attestations_uploaded` and `cache_refreshed`.
+  Json summary() const;
+};
+
+// The sync run, reporting each step. The pending attestation and the
+// static files are not guarded: their errors end the run. The four
+// self-heal steps are, one by one ("... skipped (best-effort)" at debug
+// level). Without a project id or an API key it returns after them.
+// Errors the upload raises are not caught.
+SyncReport run_sync_detailed(const path& repo_root, std::string_view api_key, std::string_view api_url,
+                             const Json& project_id);
+
+// The same, as the sync summary.
+Json run_sync(const path& repo_root, std::string_view api_key, std::string_view api_url, const Json& project_id);
+
+}  // namespace tamrik::synccore
