@@ -217,8 +217,12 @@ void record_fetches(const path& repo_root, const Documents& documents) {
   const core::LockGuard guard = core::locked(config_file);
   Json config = shared::load_local_config(repo_root);
   Json& cache = map_member(config, "cache");
-  Json& statuses = map_member(cache, "fetch_status");
-  Json& etags = map_member(cache, "etags");
+  // Both members exist before either is held: adding a member to an ordered
+  // map can move the others.
+  map_member(cache, "fetch_status");
+  map_member(cache, "etags");
+  Json& statuses = cache["fetch_status"];
+  Json& etags = cache["etags"];
   for (const auto& [name, document] : documents) {
     statuses[name] = document.status;
     if (document.etag && (document.status == 200 || document.status == 304)) etags[name] = *document.etag;
