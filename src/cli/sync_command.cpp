@@ -3,6 +3,7 @@
 #include "attest/hook.hpp"
 #include "attest/nudge.hpp"
 #include "cli/detached.hpp"
+#include "host/agents/registry.hpp"
 #include "host/services/session_context.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/capture.hpp"
@@ -21,15 +22,16 @@ constexpr const char* kSyncDescription = "Record commits in the ledger.";
 constexpr const char* kRecordCommitHelp =
     "Post-commit hook: record HEAD, start the upload in the background, print nothing, always exit 0.";
 
-// Records HEAD as the post-commit entry does, keeping the result: whether
-// it went in unattested decides the nudge the agent's own hook shows next.
+// Records HEAD as the post-commit entry does, keeping the result: an agent's
+// commit that went in unattested is marked for the nudge its harness's own
+// hook shows next. A person's commit is nobody's to nudge about.
 void record_head(const path& repo_root) {
   const synccore::BackfillResult result = synccore::capture_commit(repo_root, "HEAD", {.source = "post_commit"});
   if (!result.written) return;
-  if (result.attested) {
-    attest::clear_unattested_head(repo_root);
-  } else {
+  if (!result.attested && agents::detect_active_agent() != nullptr) {
     attest::mark_unattested_head(repo_root, result.commit);
+  } else {
+    attest::clear_unattested_head(repo_root);
   }
   // The commit must not wait on the network.
   if (services::session_context::resolve_session(repo_root).connected) {

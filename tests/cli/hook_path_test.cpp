@@ -155,15 +155,24 @@ TEST_F(HookPath, AnAttestedCommitIsRecordedWithoutANudge) {
   EXPECT_FALSE(fs::exists(tamrik_dir() / ".commit-attestation.yaml"));
 }
 
-// With the post-commit hook installed, git records the commit first; the
+// With the post-commit hook installed, git records the agent's commit
+// first (git runs inside the agent's Bash call, in its environment); the
 // harness's hook then finds it recorded and still nudges, once.
 TEST_F(HookPath, AfterThePostCommitHookRecordedItTheNudgeStillComesOnce) {
+  ::setenv("CLAUDE_CODE_SESSION_ID", "9a1f-session", 1);
   const std::string head = repo_.commit("feat: through git hooks");
+  ::unsetenv("CLAUDE_CODE_SESSION_ID");
   ASSERT_EQ(records_of(head), 1u);
   const std::string input = in_repo(payload("git commit -m x")).dump();
   EXPECT_EQ(hook(input).out, nudge_for(head));
   EXPECT_EQ(hook(input).out, "");
   EXPECT_EQ(records_of(head), 1u);
+}
+
+TEST_F(HookPath, APersonsCommitIsNotNudgedAbout) {
+  const std::string head = repo_.commit("feat: typed by a person");
+  ASSERT_EQ(records_of(head), 1u);
+  EXPECT_EQ(hook(in_repo(payload("git log --grep commit")).dump()).out, "");
 }
 
 TEST_F(HookPath, UploadsWhenSignedInAndLinkedAndNudgesWhateverTheNetworkDoes) {
