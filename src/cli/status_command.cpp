@@ -124,6 +124,8 @@ void print_text(const Status& status) {
 
 }  // namespace
 
+Json status_json(const path& repo_root) { return to_json(gather(repo_root)); }
+
 void add_status_command(CLI::App& parent, attest::SelectedCommand& selected) {
   CLI::App* status = parent.add_subcommand("status", "Show the ledger, the link to the platform and the hooks.");
   status->footer("The --json form is one object with stable keys: repo_root, set_up, linked, project_id, signed_in,\n"
@@ -133,11 +135,11 @@ void add_status_command(CLI::App& parent, attest::SelectedCommand& selected) {
   status->add_flag("--json", *as_json, "Print one JSON object instead of text.");
   status->callback([status, as_json, &selected] {
     selected = {status, [as_json] {
-                  const Status report = gather(services::shared::get_repo_root());
+                  const path repo_root = services::shared::get_repo_root();
                   if (*as_json) {
-                    console().print(to_json(report).dump(2, ' ', false, Json::error_handler_t::replace));
+                    console().print(status_json(repo_root).dump(2, ' ', false, Json::error_handler_t::replace));
                   } else {
-                    print_text(report);
+                    print_text(gather(repo_root));
                   }
                   return 0;
                 }};

@@ -15,8 +15,14 @@
 //                         when tamrik has no hook rows for that harness}}
 
 #include "attest/command_line.hpp"
+#include "core/json.hpp"
+
+#include <filesystem>
 
 namespace tamrik::cli {
+
+// The JSON form above, for the repository at `repo_root`.
+core::Json status_json(const std::filesystem::path& repo_root);
 
 void add_status_command(CLI::App& parent, attest::SelectedCommand& selected);
 

@@ -2,6 +2,7 @@
 
 #include "attest/command.hpp"
 #include "cli/hook_command.hpp"
+#include "cli/mcp_command.hpp"
 #include "cli/setup_command.hpp"
 #include "cli/status_command.hpp"
 #include "cli/sync_command.hpp"
@@ -29,6 +30,7 @@ void add_commands(CLI::App& app, attest::SelectedCommand& selected) {
   add_sync_command(app, selected);
   add_status_command(app, selected);
   add_hook_command(app, selected);
+  add_mcp_command(app, selected);
 }
 
 int run(const attest::SelectedCommand& selected) {

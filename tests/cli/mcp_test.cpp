@@ -1,0 +1,181 @@
+// `tamrik mcp`, the agent tool server, driven the way an agent harness
+// drives it: JSON-RPC lines on stdin, answers read from stdout.
+
+#include "cli_fixture.hpp"
+#include "host/services/git_identity.hpp"
+
+namespace tamrik::testing {
+namespace {
+
+class McpServer : public CliTest {
+ protected:
+  static std::string request(int id, const std::string& method, const ordered_json& params = ordered_json::object()) {
+    return ordered_json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump() + "\n";
+  }
+
+  static std::string call(int id, const std::string& tool, const ordered_json& arguments = ordered_json::object()) {
+    return request(id, "tools/call", {{"name", tool}, {"arguments", arguments}});
+  }
+
+  // Runs a session with `input` and returns the answers, one per line; every
+  // line of stdout must be a JSON-RPC message.
+  std::vector<ordered_json> session(const std::string& input) {
+    last_ = tamrik({"mcp"}, input);
+    std::vector<ordered_json> answers;
+    for (const std::string& line : lines_of(last_.out)) {
+      if (line.empty()) continue;
+      answers.push_back(ordered_json::parse(line));
+      EXPECT_EQ(answers.back().value("jsonrpc", ""), "2.0") << line;
+    }
+    return answers;
+  }
+
+  static std::string tool_text(const ordered_json& answer) { return answer["result"]["content"][0]["text"]; }
+  static bool tool_failed(const ordered_json& answer) { return answer["result"]["isError"].get<bool>(); }
+
+  std::string stage_change() {
+    write_text(repo_.root() / "feature.txt", "new feature\n");
+    repo_.git({"add", "feature.txt"});
+    return services::shared::get_staged_diff_hash(repo_.root()).value();
+  }
+
+  TamrikResult last_;
+};
+
+TEST_F(McpServer, InitializeAnswersTheClientsProtocolVersionAndNamesTheServer) {
+  const auto answers = session(request(1, "initialize", {{"protocolVersion", "2025-03-26"}, {"capabilities", {}}}) +
+                               R"({"jsonrpc":"2.0","method":"notifications/initialized"})" "\n" + request(2, "ping"));
+  EXPECT_EQ(last_.exit_code, 0) << last_.err;
+  ASSERT_EQ(answers.size(), 2u) << last_.out;  // the notification gets no answer
+  EXPECT_EQ(answers[0]["id"], 1);
+  EXPECT_EQ(answers[0]["result"]["protocolVersion"], "2025-03-26");
+  EXPECT_EQ(answers[0]["result"]["capabilities"], ordered_json({{"tools", ordered_json::object()}}));
+  EXPECT_EQ(answers[0]["result"]["serverInfo"]["name"], "tamrik");
+  EXPECT_FALSE(answers[0]["result"]["serverInfo"]["version"].get<std::string>().empty());
+  EXPECT_EQ(answers[1], ordered_json({{"jsonrpc", "2.0"}, {"id", 2}, {"result", ordered_json::object()}}));
+}
+
+TEST_F(McpServer, InitializeWithoutAVersionOffersTheDefault) {
+  const auto answers = session(request(1, "initialize"));
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0]["result"]["protocolVersion"], "2024-11-05");
+}
+
+TEST_F(McpServer, ListsEveryToolWithADescriptionAndAnObjectSchema) {
+  const auto answers = session(request(1, "tools/list"));
+  ASSERT_EQ(answers.size(), 1u);
+  std::vector<std::string> names;
+  for (const ordered_json& tool : answers[0]["result"]["tools"]) {
+    names.push_back(tool["name"]);
+    EXPECT_FALSE(tool["description"].get<std::string>().empty()) << tool.dump();
+    EXPECT_EQ(tool["inputSchema"]["type"], "object") << tool.dump();
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"status", "session_summary", "prepare_attestation"}));
+}
+
+TEST_F(McpServer, ProtocolErrorsAreAnsweredAndTheStreamGoesOn) {
+  const auto answers = session("{not json\n" + std::string("[1,2]\n") + request(3, "no/such/method") +
+                               R"({"jsonrpc":"2.0","id":4,"method":"tools/call","params":{"arguments":{}}})" "\n" +
+                               call(5, "no_such_tool") + call(6, "status", {{"bogus", 1}}) + request(7, "ping"));
+  EXPECT_EQ(last_.exit_code, 0) << last_.err;
+  ASSERT_EQ(answers.size(), 7u) << last_.out;
+  EXPECT_EQ(answers[0]["error"]["code"], -32700);
+  EXPECT_TRUE(answers[0]["id"].is_null());
+  EXPECT_EQ(answers[1]["error"]["code"], -32600);
+  EXPECT_EQ(answers[2]["error"]["code"], -32601);
+  EXPECT_EQ(answers[2]["id"], 3);
+  EXPECT_EQ(answers[3]["error"]["code"], -32602);
+  EXPECT_EQ(answers[4]["error"]["code"], -32602);
+  EXPECT_EQ(answers[5]["error"]["code"], -32602);
+  EXPECT_NE(answers[5]["error"]["message"].get<std::string>().find("bogus"), std::string::npos);
+  EXPECT_EQ(answers[6]["id"], 7);
+  EXPECT_TRUE(answers[6].contains("result"));
+}
+
+TEST_F(McpServer, AnOversizedMessageIsRefusedAndSkipped) {
+  const std::string huge = R"({"jsonrpc":"2.0","id":1,"method":"ping","params":{"pad":")" +
+                           std::string(9 * 1024 * 1024, 'x') + "\"}}\n";
+  const auto answers = session(huge + request(2, "ping"));
+  EXPECT_EQ(last_.exit_code, 0) << last_.err;
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[0]["error"]["code"], -32600);
+  EXPECT_EQ(answers[1]["id"], 2);
+}
+
+TEST_F(McpServer, EndOfInputEndsTheServerCleanly) {
+  const auto answers = session("");
+  EXPECT_EQ(last_.exit_code, 0) << last_.err;
+  EXPECT_TRUE(answers.empty());
+  EXPECT_EQ(last_.out, "");
+}
+
+TEST_F(McpServer, StatusToolReportsWhatStatusJsonReports) {
+  set_up_repository();
+  const TamrikResult command = tamrik({"status", "--json"});
+  ASSERT_EQ(command.exit_code, 0) << command.err;
+  const auto answers = session(call(1, "status"));
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_FALSE(tool_failed(answers[0]));
+  EXPECT_EQ(ordered_json::parse(tool_text(answers[0])), ordered_json::parse(command.out));
+}
+
+TEST_F(McpServer, AToolThatFailsIsAnErrorResultNotABrokenStream) {
+  TempDir outside;
+  last_ = run_tamrik({.args = {"mcp"}, .cwd = outside.path(), .input = call(1, "status") + request(2, "ping")});
+  const std::vector<std::string> lines = lines_of(last_.out);
+  ASSERT_GE(lines.size(), 2u) << last_.out;
+  const ordered_json failed = ordered_json::parse(lines[0]);
+  EXPECT_TRUE(tool_failed(failed));
+  EXPECT_FALSE(tool_text(failed).empty());
+  EXPECT_EQ(ordered_json::parse(lines[1])["id"], 2);
+  EXPECT_EQ(last_.exit_code, 0);
+}
+
+TEST_F(McpServer, SessionSummaryNamesTheAgentAndTheProject) {
+  set_up_repository();
+  ASSERT_EQ(tamrik({"setup", "project", "42"}).exit_code, 0);
+  const auto answers = session(call(1, "session_summary", {{"agent", "Claude Code"}}));
+  ASSERT_EQ(answers.size(), 1u);
+  const std::string text = tool_text(answers[0]);
+  EXPECT_FALSE(tool_failed(answers[0]));
+  EXPECT_EQ(text.rfind("tamrik session context loaded\n", 0), 0u) << text;
+  EXPECT_NE(text.find("  project: 42\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  agent: claude-code\n"), std::string::npos) << text;
+}
+
+TEST_F(McpServer, PrepareAttestationWritesThePendingFile) {
+  set_up_repository();
+  const std::string hash = stage_change();
+  const auto answers = session(call(1, "prepare_attestation",
+                                    {{"staged_diff_hash", hash},
+                                     {"model", "claude-opus-4-6"},
+                                     {"summary", "Add the feature"},
+                                     {"task_type", "feature"},
+                                     {"rules", {{"checked", true}, {"applicable", {"r1"}}}}}));
+  ASSERT_EQ(answers.size(), 1u) << last_.out;
+  EXPECT_FALSE(tool_failed(answers[0])) << tool_text(answers[0]);
+  const std::string pending = read_text(tamrik_dir() / ".commit-attestation.yaml");
+  EXPECT_NE(pending.find("staged_diff_hash: " + hash), std::string::npos) << pending;
+  EXPECT_NE(pending.find("summary: Add the feature"), std::string::npos) << pending;
+  EXPECT_NE(pending.find("r1"), std::string::npos) << pending;
+}
+
+TEST_F(McpServer, PrepareAttestationRefusesAStaleDiffHash) {
+  set_up_repository();
+  stage_change();
+  const std::string stale(64, 'a');
+  const auto answers = session(
+      call(1, "prepare_attestation", {{"staged_diff_hash", stale}, {"model", "m"}, {"summary", "s"}}) +
+      call(2, "prepare_attestation", {{"staged_diff_hash", stale}, {"model", "m"}, {"summary", "s"},
+                                      {"task_type", "not-a-type"}}) +
+      call(3, "prepare_attestation", {{"model", "m"}, {"summary", "s"}}));
+  ASSERT_EQ(answers.size(), 3u) << last_.out;
+  EXPECT_TRUE(tool_failed(answers[0]));
+  EXPECT_NE(tool_text(answers[0]).find("Diff hash mismatch"), std::string::npos) << tool_text(answers[0]);
+  EXPECT_EQ(answers[1]["error"]["code"], -32602);
+  EXPECT_EQ(answers[2]["error"]["code"], -32602);
+  EXPECT_FALSE(fs::exists(tamrik_dir() / ".commit-attestation.yaml"));
+}
+
+}  // namespace
+}  // namespace tamrik::testing
