@@ -1,26 +1,93 @@
 #include "host/commands/mcp.hpp"
 
+#include "host/agents/transcript_files.hpp"
+#include "host/commands/codex_mcp_table.hpp"
+#include "host/commands/mcp_json_entry.hpp"
+#include "host/utils/user_file.hpp"
 #include "core/log.hpp"
 
 namespace tamrik::commands::mcp {
 
 namespace {
 
+using std::filesystem::path;
+namespace user_file = utils::user_file;
+
 const core::Logger logger("mcp");
 
-std::string agent_list(const std::optional<std::vector<std::string>>& agents) {
-  if (!agents || agents->empty()) return "no configured agent";
-  std::string names;
-  for (const std::string& agent : *agents) names += (names.empty() ? "" : ", ") + agent;
-  return names;
+constexpr mode_t kProjectFileMode = 0644;
+constexpr mode_t kUserConfigMode = 0600;
+
+void register_claude_code(const path& repo_root) {
+  const path file = claude_code_mcp_file(repo_root);
+  if (const std::optional<std::string> text = mcp_json_with_entry(user_file::read_if_exists(file))) {
+    user_file::replace(file, *text, kProjectFileMode);
+    logger.debug("Registered the tool server in %s", {file.string()});
+  }
+}
+
+void register_codex() {
+  const std::optional<path> file = codex_config_file();
+  if (!file) return;
+  const std::string current = user_file::read_if_exists(*file).value_or("");
+  if (const std::optional<std::string> text = codex_config_with_table(current)) {
+    user_file::replace(*file, *text, kUserConfigMode);
+    logger.debug("Registered the tool server in %s", {file->string()});
+  }
+}
+
+void register_agent(const path& repo_root, const std::string& agent) {
+  if (agent == "claude-code") return register_claude_code(repo_root);
+  if (agent == "codex") return register_codex();
+  logger.debug("No known place to register the tool server for %s", {agent});
 }
 
 }  // namespace
 
-void install_mcp_for_agents(const std::filesystem::path& repo_root,
-                            const std::optional<std::vector<std::string>>& agents) {
-  logger.debug("No agent tool server in this build; nothing to register for %s in %s",
-               {agent_list(agents), repo_root.string()});
+path claude_code_mcp_file(const path& repo_root) { return repo_root / ".mcp.json"; }
+
+std::optional<path> codex_config_file() {
+  const std::optional<path> home = agents::harness_home("CODEX_HOME", ".codex");
+  if (!home) return std::nullopt;
+  return *home / "config.toml";
+}
+
+void install_mcp_for_agents(const path& repo_root, const std::optional<std::vector<std::string>>& agents) {
+  if (!agents) return;
+  for (const std::string& agent : *agents) {
+    // One agent's unreadable file must not keep the others unregistered.
+    try {
+      register_agent(repo_root, agent);
+    } catch (const std::exception& e) {
+      logger.debug("Could not register the tool server for %s", {agent}, e);
+    }
+  }
+}
+
+bool remove_claude_code_registration(const path& repo_root) {
+  const path file = claude_code_mcp_file(repo_root);
+  const std::optional<std::string> current = user_file::read_if_exists(file);
+  if (!current) return false;
+  const std::optional<std::string> text = mcp_json_without_entry(*current);
+  if (!text) return false;
+  // A file that held nothing but our entry was ours; it goes.
+  if (text->empty()) {
+    user_file::remove(file);
+  } else {
+    user_file::replace(file, *text, kProjectFileMode);
+  }
+  return true;
+}
+
+bool remove_codex_registration() {
+  const std::optional<path> file = codex_config_file();
+  if (!file) return false;
+  const std::optional<std::string> current = user_file::read_if_exists(*file);
+  if (!current) return false;
+  const std::optional<std::string> text = codex_config_without_table(*current);
+  if (!text) return false;
+  user_file::replace(*file, *text, kUserConfigMode);
+  return true;
 }
 
 }  // namespace tamrik::commands::mcp

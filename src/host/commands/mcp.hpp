@@ -1,6 +1,10 @@
 #pragma once
-// Registration of tamrik's agent tool server with the agents of a
-// repository, so an agent can sync and prepare attestations through tools.
+// Registration of tamrik's agent tool server (`tamrik mcp`) with the agents
+// of a repository, each in the place its harness reads:
+//   claude-code  <repo>/.mcp.json      mcpServers.tamrik
+//   codex        $CODEX_HOME/config.toml (~/.codex)  [mcp_servers.tamrik]
+// Only our own entry is added, replaced or removed; everything else in those
+// files stays as it was, byte for byte in the TOML file.
 
 #include <filesystem>
 #include <optional>
@@ -10,9 +14,18 @@
 namespace tamrik::commands::mcp {
 
 // Registers the tool server with `agents` (nullopt: none configured) for
-// `repo_root`. Idempotent. This build has no tool server, so there is
-// nothing to register: it says so at debug level and changes nothing.
+// `repo_root`. Idempotent: a file already holding our entry is not written.
+// Agents without a known place are skipped; a file that cannot be read as
+// its format is left alone. Never throws.
 void install_mcp_for_agents(const std::filesystem::path& repo_root,
                             const std::optional<std::vector<std::string>>& agents);
+
+std::filesystem::path claude_code_mcp_file(const std::filesystem::path& repo_root);
+// nullopt when neither CODEX_HOME nor HOME is known.
+std::optional<std::filesystem::path> codex_config_file();
+
+// Remove our entry; true when a file changed. Throw on unreadable files.
+bool remove_claude_code_registration(const std::filesystem::path& repo_root);
+bool remove_codex_registration();
 
 }  // namespace tamrik::commands::mcp

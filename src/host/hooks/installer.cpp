@@ -3,6 +3,7 @@
 #include "core/errors.hpp"
 #include "core/json.hpp"
 #include "core/time_text.hpp"
+#include "host/commands/mcp.hpp"
 #include "host/hooks/claude_code_hooks.hpp"
 #include "host/hooks/git_hook.hpp"
 #include "host/hooks/scripts.hpp"
@@ -213,6 +214,13 @@ SetupReport uninstall_repository(const path& repo_root) {
     return changed_or_not(uninstall_post_commit_hook(repo_root), post_commit_hook_path(repo_root));
   }));
   report.steps.push_back(run_step("claude-code hooks", [&] { return claude_code_rows(false, path()); }));
+  report.steps.push_back(run_step("claude-code tool server", [&] {
+    return changed_or_not(commands::mcp::remove_claude_code_registration(repo_root),
+                          commands::mcp::claude_code_mcp_file(repo_root));
+  }));
+  report.steps.push_back(run_step("codex tool server", [&] {
+    return changed_or_not(commands::mcp::remove_codex_registration(), commands::mcp::codex_config_file().value_or(path()));
+  }));
   report.steps.push_back(run_step("ignore entries", [&] {
     return changed_or_not(shared::remove_gitignore_entries(repo_root), repo_root / ".gitignore");
   }));
