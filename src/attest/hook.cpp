@@ -12,6 +12,7 @@
 #include "synccore/upload.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <chrono>
@@ -104,6 +105,11 @@ void record_head(const path& repo_root, const Json& payload, const std::optional
 
 }  // namespace
 
+bool _may_be_git_commit_payload(std::string_view text) {
+  const auto has = [text](std::string_view part) { return text.find(part) != std::string_view::npos; };
+  return has("\\u") || (has("Bash") && has("git") && has("commit"));
+}
+
 bool _is_git_commit(std::string_view command) {
   size_t start = 0;
   while (start <= command.size()) {
@@ -164,7 +170,9 @@ void _upload_best_effort(const path& repo_root) {
 
 void _add_from_hook(const std::optional<std::string>& agent) {
   try {
-    const std::optional<Json> payload = services::shared::read_hook_payload();
+    const std::optional<std::string> input = services::shared::read_hook_input(STDIN_FILENO);
+    if (!input || !_may_be_git_commit_payload(*input)) return;
+    const std::optional<Json> payload = core::parse_json(*input);
     if (!payload) return;
     if (const std::optional<path> root = committed_repository(*payload)) record_head(*root, *payload, agent);
   } catch (...) {

@@ -32,6 +32,12 @@ inline constexpr double _HOOK_UPLOAD_BUDGET = 5.0;
 // The hook path; `agent` is the --agent of the harness's row. Never throws.
 void _add_from_hook(const std::optional<std::string>& agent);
 
+// False when the payload text cannot decode to a Bash call whose command
+// matches _GIT_COMMIT_RE: it lacks one of "Bash", "git", "commit" and has no
+// \u escape that could spell them. Lets the hook skip decoding the large
+// payloads of other tools (a Read carries the whole file it read).
+bool _may_be_git_commit_payload(std::string_view text);
+
 // Whether `command` matches _GIT_COMMIT_RE. Matched by a linear scan with
 // the pattern's meaning (a word character is a letter, digit, underscore or
 // any non-ASCII byte): std::regex recurses per character and would overflow

@@ -53,6 +53,23 @@ TEST(GitCommitPattern, ALongCommandIsScannedWithoutRecursion) {
   EXPECT_TRUE(_is_git_commit(heredoc));
 }
 
+TEST(GitCommitPayloadFilter, DropsOnlyPayloadsThatCannotBeACommit) {
+  for (const std::string_view passes : {
+           R"({"tool_name":"Bash","tool_input":{"command":"git commit -m x"}})",
+           R"({"tool_name":"\u0042ash","tool_input":{"command":"git commit"}})",
+           R"({"tool_name":"Bash","tool_input":{"command":"git co\u006dmit"}})",
+       }) {
+    EXPECT_TRUE(_may_be_git_commit_payload(passes)) << passes;
+  }
+  for (const std::string_view dropped : {
+           R"({"tool_name":"Read","tool_input":{"file_path":"commit.txt"},"tool_response":"git"})",
+           R"({"tool_name":"Bash","tool_input":{"command":"git status"}})",
+           R"({"tool_name":"Bash","tool_input":{"command":"make commit"}})",
+       }) {
+    EXPECT_FALSE(_may_be_git_commit_payload(dropped)) << dropped;
+  }
+}
+
 TEST(ToolFailed, ReadsInterruptedAndEitherExitCodeStrictly) {
   const std::vector<std::pair<Json, bool>> cases = {
       {Json::object(), false},

@@ -36,16 +36,19 @@ std::optional<std::string> read_bounded(int fd, const HookInputLimits& limits) {
 
 }  // namespace
 
-std::optional<core::Json> read_hook_payload_from(int fd, const HookInputLimits& limits) {
+std::optional<std::string> read_hook_input(int fd, const HookInputLimits& limits) {
   try {
     if (::isatty(fd) == 1) return std::nullopt;
-    const std::optional<std::string> text = read_bounded(fd, limits);
-    if (!text) return std::nullopt;
-    return core::parse_json(*text);
+    return read_bounded(fd, limits);
   } catch (...) {
     // Out of memory for a huge payload, say: a hook acts on nothing then.
     return std::nullopt;
   }
+}
+
+std::optional<core::Json> read_hook_payload_from(int fd, const HookInputLimits& limits) {
+  const std::optional<std::string> text = read_hook_input(fd, limits);
+  return text ? core::parse_json(*text) : std::nullopt;
 }
 
 std::optional<core::Json> read_hook_payload() { return read_hook_payload_from(STDIN_FILENO); }

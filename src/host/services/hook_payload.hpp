@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <optional>
+#include <string>
 
 namespace tamrik::services::shared {
 
@@ -29,5 +30,10 @@ std::optional<core::Json> read_hook_payload();
 
 // The same, from any descriptor (tests feed pipes).
 std::optional<core::Json> read_hook_payload_from(int fd, const HookInputLimits& limits = {});
+
+// The undecoded text, within the same limits: for a hook that can tell from
+// the bytes alone that a payload is not for it, and so skip decoding a large
+// one. nullopt when stdin is a terminal or the limits are hit. Never throws.
+std::optional<std::string> read_hook_input(int fd, const HookInputLimits& limits = {});
 
 }  // namespace tamrik::services::shared
