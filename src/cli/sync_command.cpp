@@ -3,6 +3,7 @@
 #include "attest/hook.hpp"
 #include "attest/nudge.hpp"
 #include "cli/detached.hpp"
+#include "cli/sync_run_command.hpp"
 #include "host/agents/registry.hpp"
 #include "host/services/session_context.hpp"
 #include "host/services/shared.hpp"
@@ -11,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include <filesystem>
+#include <memory>
 
 namespace tamrik::cli {
 
@@ -18,7 +20,13 @@ namespace {
 
 using std::filesystem::path;
 
-constexpr const char* kSyncDescription = "Record commits in the ledger.";
+constexpr const char* kSyncDescription =
+    "File the pending attestation, upload unsent records and refresh the project context.";
+constexpr const char* kSyncFooter = R"(Links the repository to its platform project the first time (sign in first with
+`tamrik auth login`), repairs tamrik's hooks and ignore entries, uploads every record not yet
+on the platform, and refreshes the rules, specs and skills agents read. One line per outcome;
+exit status 1 when linking, the upload or the refresh failed. TAMRIK_DEBUG=1 also writes the
+failure to .tamrik/.platform/logs/sync.log.)";
 constexpr const char* kRecordCommitHelp =
     "Post-commit hook: record HEAD, start the upload in the background, print nothing, always exit 0.";
 
@@ -55,8 +63,17 @@ int record_commit_from_hook() {
 
 void add_sync_command(CLI::App& parent, attest::SelectedCommand& selected) {
   CLI::App* sync = parent.add_subcommand("sync", kSyncDescription);
-  sync->add_flag("--record-commit", kRecordCommitHelp)->required();
-  sync->callback([sync, &selected] { selected = {sync, record_commit_from_hook}; });
+  sync->footer(kSyncFooter);
+  auto record_commit = std::make_shared<bool>(false);
+  auto run_options = std::make_shared<SyncRunOptions>();
+  add_sync_run_options(*sync, sync->add_flag("--record-commit", *record_commit, kRecordCommitHelp), *run_options);
+  sync->callback([sync, record_commit, run_options, &selected] {
+    if (*record_commit) {
+      selected = {sync, record_commit_from_hook};
+    } else {
+      selected = {sync, [run_options] { return run_sync_command(*run_options); }};
+    }
+  });
 }
 
 }  // namespace tamrik::cli

@@ -1,5 +1,6 @@
 #pragma once
-// `tamrik sync --record-commit`: what the git post-commit hook runs.
+// `tamrik sync`: the full sync (sync_run_command.hpp), and `tamrik sync
+// --record-commit`, what the git post-commit hook runs.
 
 #include "attest/command_line.hpp"
 

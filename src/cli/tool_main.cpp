@@ -1,6 +1,7 @@
 #include "cli/tool_main.hpp"
 
 #include "attest/command.hpp"
+#include "cli/auth_command.hpp"
 #include "cli/hook_command.hpp"
 #include "cli/mcp_command.hpp"
 #include "cli/setup_command.hpp"
@@ -26,6 +27,7 @@ constexpr const char* kFooter = R"(Start with `tamrik setup` in a repository; af
 
 void add_commands(CLI::App& app, attest::SelectedCommand& selected) {
   add_setup_command(app, selected);
+  add_auth_command(app, selected);
   attest::add_attest_command(app, selected);
   add_sync_command(app, selected);
   add_status_command(app, selected);

@@ -172,7 +172,7 @@ TEST_F(SyncRun, WithoutAKeyFilesTheAttestationAndRunsEveryRepair) {
   EXPECT_FALSE(fs::exists(hook())) << "the other tool's only line is gone, and with it the hook";
   EXPECT_NE(read_text(repo_.root() / ".gitignore").find("/.tamrik/\n"), std::string::npos);
   EXPECT_NE(read_text(agent_settings()).find("hook session-start --agent claude-code"), std::string::npos);
-  EXPECT_GE(debug.find("No agent tool server in this build; nothing to register for claude-code"), 0);
+  EXPECT_NE(read_text(repo_.root() / ".mcp.json").find("\"tamrik\""), std::string::npos);
   EXPECT_EQ(debug.find("Agent hook self-heal skipped"), -1);
 }
 
@@ -188,7 +188,7 @@ TEST_F(SyncRun, FailedIgnoreRepairStopsNeitherTheOtherRepairsNorTheUpload) {
 
   const long ignore_failed = debug.find("Gitignore self-heal skipped (best-effort): IsADirectoryError");
   ASSERT_GE(ignore_failed, 0) << "the failure is logged with its class";
-  EXPECT_GT(debug.find("No agent tool server in this build"), ignore_failed) << "the later repairs still ran";
+  EXPECT_GT(debug.find("Registered the tool server in "), ignore_failed) << "the later repairs still ran";
   EXPECT_TRUE(fs::exists(agent_settings()));
   ASSERT_TRUE(report.upload);
   EXPECT_TRUE(report.upload->ok);

@@ -1,0 +1,131 @@
+#include "cli/sync_run_command.hpp"
+
+#include "host/display/output.hpp"
+#include "host/paths.hpp"
+#include "host/services/repo_root.hpp"
+#include "host/services/session_context.hpp"
+#include "host/services/shared.hpp"
+#include "synccore/project.hpp"
+#include "synccore/rules_cache.hpp"
+#include "synccore/sync.hpp"
+
+#include <CLI/CLI.hpp>
+
+namespace tamrik::cli {
+
+namespace {
+
+using core::Json;
+using display::output::console;
+using std::filesystem::path;
+namespace session_context = services::session_context;
+
+// "commit 0123456789ab", or "HEAD" for an attestation that named no change.
+std::string commit_text(const std::optional<std::string>& commit) {
+  return commit ? "commit " + commit->substr(0, 12) : "HEAD";
+}
+
+void report_attestation(const synccore::PendingFiling& filing) {
+  const synccore::AttestationResult& result = filing.result;
+  if (filing.waiting) {
+    console().info("Attestation waiting: it is for a staged change no commit holds yet; it is filed once committed.");
+  } else if (result.error) {
+    console().error("Could not file the pending attestation: " + *result.error);
+  } else if (result.found) {
+    console().success("Filed the pending attestation for " + commit_text(result.matched_commit) + ".");
+  }
+}
+
+// Links the repository when no project is configured. Returns the project
+// id to sync with, or null.
+Json link_project(const path& repo_root, const session_context::Session& session, const SyncRunOptions& options,
+                  bool& failed) {
+  if (session.linked()) return session.project_id;
+  const synccore::ProjectResolution resolution =
+      synccore::resolve_project_id(repo_root, session.api_key, session.api_url, options.team_id);
+  if (!resolution.ok()) {
+    failed = true;
+    console().error("Not linked to a project: " + resolution.reason.value_or("unknown reason"));
+    console().info(synccore::remedy(resolution.code));
+    return nullptr;
+  }
+  const std::string title = resolution.title ? " (" + *resolution.title + ")" : "";
+  console().success((resolution.created ? "Created and linked project " : "Linked to project ") +
+                    std::to_string(*resolution.project_id) + title + ".");
+  return *resolution.project_id;
+}
+
+void point_at_details(const std::optional<path>& log) {
+  if (log) console().info("details: " + log->string());
+}
+
+bool report_upload(const synccore::UploadResult& upload) {
+  if (!upload.ok) {
+    console().error("Upload failed: " + upload.error.value_or("unknown error") +
+                    ". The records stay pending; the next `tamrik sync` sends them.");
+    return false;
+  }
+  if (upload.already_synced) {
+    console().info("Nothing to upload: every record is on the platform.");
+  } else {
+    console().success("Uploaded " + std::to_string(upload.uploaded) + " record(s).");
+  }
+  if (upload.skipped_invalid > 0) {
+    console().warning(std::to_string(upload.skipped_invalid) +
+                      " ledger record(s) could not be sent (no usable commit, or a corrupt archive); see `tamrik status`.");
+  }
+  return true;
+}
+
+bool report_refresh(const synccore::RefreshResult& refresh, const path& repo_root) {
+  if (!refresh.ok) {
+    console().error("Context refresh failed at " + refresh.stage.value_or("?") +
+                    (refresh.error ? " (" + *refresh.error + ")" : "") +
+                    "; the cached context is kept. Run `tamrik sync` again, with TAMRIK_DEBUG=1 for details.");
+    point_at_details(refresh.log_path);
+    return false;
+  }
+  const synccore::RulesCacheState rules = synccore::read_rules_cache_state(paths::platform_dir(repo_root));
+  console().success("Refreshed the project context; rules: " + rules.describe() + ".");
+  return true;
+}
+
+}  // namespace
+
+int run_sync_command(const SyncRunOptions& options) {
+  const path repo_root = services::shared::get_repo_root();
+  if (!services::shared::local_config_exists(repo_root)) {
+    console().error("tamrik is not set up in " + repo_root.string() + "; run `tamrik setup` first.");
+    return 1;
+  }
+  const session_context::Session session = session_context::resolve_session(repo_root);
+  bool failed = false;
+  try {
+    // Linking may fail; the sync still files the pending attestation and
+    // repairs the repository, so nothing waits for a project.
+    const Json project_id = link_project(repo_root, session, options, failed);
+    const synccore::SyncReport report =
+        synccore::run_sync_detailed(repo_root, session.api_key, session.api_url, project_id);
+    report_attestation(report.attestation);
+    if (report.upload) failed = !report_upload(*report.upload) || failed;
+    if (report.refresh) failed = !report_refresh(*report.refresh, repo_root) || failed;
+    if (!project_id.is_null() && !session.signed_in()) {
+      console().warning("Not signed in: the records stay local. " + synccore::remedy(synccore::NOT_SIGNED_IN));
+      failed = true;
+    }
+  } catch (const std::exception& e) {
+    console().error("tamrik sync failed (" + synccore::_short_exc(e) + "). Run it again with TAMRIK_DEBUG=1 for details.");
+    if (synccore::tamrik_debug_enabled()) point_at_details(synccore::_write_sync_debug_log(repo_root, "sync", e));
+    return 1;
+  }
+  return failed ? 1 : 0;
+}
+
+void add_sync_run_options(CLI::App& sync, CLI::Option* excluded, SyncRunOptions& options) {
+  sync.add_option("--team-id", options.team_id,
+                  "The team to link this repository under, when you belong to several. It is saved.")
+      ->check(CLI::PositiveNumber)
+      ->excludes(excluded);
+}
+
+}  // namespace tamrik::cli

@@ -1,0 +1,86 @@
+// `tamrik sync` against a real tamrik-platform: linking, upload and refresh
+// each reported on one line, and the exit status says whether any failed.
+
+#include "cli_fixture.hpp"
+
+#include "platform/platform_process.hpp"
+
+namespace tamrik::testing {
+namespace {
+
+class SyncCommand : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    write_text(context_.path() / "rules.yaml", "principles:\n  p1: {text: one}\n  p2: {text: two}\n");
+    repo_.git({"remote", "add", "origin", "git@example.com:acme/cli-sync.git"});
+    set_up_repository();
+    ::setenv("TAMRIK_SKIP_PLATFORM_SKILLS", "1", 1);
+  }
+  void TearDown() override {
+    ::unsetenv("TAMRIK_SKIP_PLATFORM_SKILLS");
+    ::unsetenv("TAMRIK_DEBUG");
+    CliTest::TearDown();
+  }
+  void sign_in() {
+    ASSERT_EQ(tamrik({"auth", "login", "--api-url", platform_.url()}, platform_.key() + "\n").exit_code, 0);
+  }
+  static bool has_line(const std::string& out, const std::string& line) {
+    const std::vector<std::string> lines = lines_of(out);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+
+  TempDir context_;
+  PlatformProcess platform_{PlatformOptions{.context_dir = context_.path()}};
+};
+
+TEST_F(SyncCommand, LinksUploadsAndRefreshesThenHasNothingLeftToSend) {
+  sign_in();
+  repo_.commit("feat: one");
+  repo_.commit("feat: two");
+
+  const TamrikResult first = tamrik({"sync"});
+  EXPECT_EQ(first.exit_code, 0) << first.out << first.err;
+  EXPECT_TRUE(has_line(first.out, "Created and linked project 1 (cli-sync).")) << first.out;
+  EXPECT_TRUE(has_line(first.out, "Uploaded 2 record(s).")) << first.out;
+  EXPECT_TRUE(has_line(first.out, "Refreshed the project context; rules: 2.")) << first.out;
+  for (const ordered_json& entry : ledger()) EXPECT_TRUE(entry.value("synced", false)) << entry.dump();
+
+  const TamrikResult second = tamrik({"sync"});
+  EXPECT_EQ(second.exit_code, 0);
+  EXPECT_TRUE(has_line(second.out, "Nothing to upload: every record is on the platform.")) << second.out;
+}
+
+TEST_F(SyncCommand, WithoutSignInItFilesTheAttestationNamesTheRemedyAndFails) {
+  write_text(tamrik_dir() / ".commit-attestation.yaml", "---\nstaged_diff_hash: \"\"\nagent_model: m\nsummary: s\n---\n");
+  const TamrikResult result = tamrik({"sync"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find("Not linked to a project: not signed in"), std::string::npos) << result.err;
+  EXPECT_TRUE(has_line(result.out, "Run `tamrik auth login` and they upload on the next `tamrik sync`.")) << result.out;
+  EXPECT_NE(result.out.find("Filed the pending attestation for HEAD."), std::string::npos) << result.out;
+  EXPECT_FALSE(fs::exists(tamrik_dir() / ".commit-attestation.yaml"));
+}
+
+TEST_F(SyncCommand, FailedRefreshFailsTheSyncAndNamesTheDebugLogOnlyWhenWritten) {
+  sign_in();
+  write_text(context_.path() / "rules.yaml", "- rules must be a map\n");
+
+  const TamrikResult quiet = tamrik({"sync"});
+  EXPECT_EQ(quiet.exit_code, 1);
+  EXPECT_NE(quiet.err.find("Context refresh failed at fetch (ServerError)"), std::string::npos) << quiet.err;
+  EXPECT_EQ(quiet.out.find("details:"), std::string::npos);
+
+  ::setenv("TAMRIK_DEBUG", "1", 1);
+  const TamrikResult debug = tamrik({"sync"});
+  const fs::path log = tamrik_dir() / ".platform" / "logs" / "sync.log";
+  EXPECT_TRUE(has_line(debug.out, "details: " + log.string())) << debug.out;
+  EXPECT_TRUE(fs::exists(log));
+}
+
+TEST_F(SyncCommand, TeamIdDoesNotGoWithTheHookFlag) {
+  EXPECT_EQ(tamrik({"sync", "--record-commit", "--team-id", "3"}).exit_code, 2);
+  EXPECT_EQ(tamrik({"sync", "--team-id", "0"}).exit_code, 2);
+}
+
+}  // namespace
+}  // namespace tamrik::testing
