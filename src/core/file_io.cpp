@@ -1,6 +1,8 @@
 #include "core/file_io.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,9 +38,10 @@ int UniqueFd::release() {
 
 int UniqueFd::close() {
   if (fd_ < 0) return 0;
-  // Never retry close on EINTR: on Linux the descriptor is gone either way.
+  // Never retry close on EINTR: on Linux the descriptor is gone either way,
+  // and an interruption is no report of lost data, so it counts as closed.
   const int rc = ::close(release());
-  return rc == 0 ? 0 : errno;
+  return rc == 0 || errno == EINTR ? 0 : errno;
 }
 
 UniqueFd lift_above_stdio(UniqueFd fd, const fs::path& path_for_errors) {
@@ -111,10 +114,19 @@ std::optional<std::string> try_read_file(const fs::path& path) {
 
 namespace {
 
+// fsync(2), retried only when a signal interrupted it.
+int fsync_retrying_eintr(int fd) {
+  int rc;
+  do {
+    rc = ::fsync(fd);
+  } while (rc != 0 && errno == EINTR);
+  return rc;
+}
+
 void fsync_or_throw(int fd, const fs::path& path) {
-  // No retry: after a failed fsync the kernel may have dropped the dirty
-  // pages, so a second fsync could report success for lost data.
-  if (::fsync(fd) != 0) throw OSError("fsync " + path.string(), errno);
+  // No retry after an error: the kernel may have dropped the dirty pages,
+  // so a second fsync could report success for lost data.
+  if (fsync_retrying_eintr(fd) != 0) throw OSError("fsync " + path.string(), errno);
 }
 
 // Unique among threads and processes; O_EXCL settles any remaining clash.
@@ -160,7 +172,11 @@ class TempFile {
   }
 
   void rename_to(const fs::path& target) {
-    if (::rename(path_.c_str(), target.c_str()) != 0) {
+    int rc;
+    do {
+      rc = ::rename(path_.c_str(), target.c_str());
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
       throw OSError("rename " + path_.string() + " to " + target.string(), errno);
     }
     renamed_ = true;
@@ -174,13 +190,45 @@ class TempFile {
 
 void fsync_directory(const fs::path& dir) {
   const UniqueFd fd = open_file(dir, O_RDONLY | O_DIRECTORY);
-  if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != ENOTSUP) {
+  if (fsync_retrying_eintr(fd.get()) != 0 && errno != EINVAL && errno != ENOTSUP) {
     // EINVAL/ENOTSUP: a file system that cannot flush directories at all.
     throw OSError("fsync " + dir.string(), errno);
   }
 }
 
 }  // namespace
+
+namespace {
+
+// The writer's pid in a name temp_name_for(target) made, or 0.
+pid_t temp_file_owner(std::string_view name, std::string_view prefix) {
+  constexpr std::string_view suffix = ".tmp";
+  if (!name.starts_with(prefix) || !name.ends_with(suffix)) return 0;
+  name = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  const size_t dot = name.find('.');
+  if (dot == std::string_view::npos || dot == 0) return 0;
+  pid_t pid = 0;
+  for (const char c : name.substr(0, dot)) {
+    if (c < '0' || c > '9' || pid > 100'000'000) return 0;
+    pid = pid * 10 + (c - '0');
+  }
+  return pid;
+}
+
+}  // namespace
+
+void remove_abandoned_temp_files(const fs::path& target) {
+  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  const std::string prefix = "." + target.filename().string() + ".";
+  DIR* listing = ::opendir(dir.c_str());
+  if (listing == nullptr) return;
+  while (const dirent* entry = ::readdir(listing)) {
+    const pid_t owner = temp_file_owner(entry->d_name, prefix);
+    // ESRCH: no such process. Any other answer may be a live writer.
+    if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) ::unlink((dir / entry->d_name).c_str());
+  }
+  ::closedir(listing);
+}
 
 void replace_file_atomically(const fs::path& target, std::string_view bytes, Durability durability) {
   const bool flush = durability == Durability::flush;

@@ -62,6 +62,11 @@ enum class Durability {
 void replace_file_atomically(const std::filesystem::path& target, std::string_view bytes,
                              Durability durability = Durability::flush);
 
+// Removes the temporary files replace_file_atomically() left beside
+// `target` in processes that no longer run (killed mid-write: nothing else
+// would ever remove them). Files of running processes are kept. Never throws.
+void remove_abandoned_temp_files(const std::filesystem::path& target);
+
 // Appends `line` (which should end in "\n") with one write to the file,
 // creating it (mode 644) when missing. When the file's last byte is not a
 // line break (a torn earlier append), one is written first, so the new line

@@ -112,6 +112,7 @@ bool _replace_log_entry(const path& log_path, const Json& entry) {
     return false;
   }
   merge_spools(log_path);
+  core::remove_abandoned_temp_files(log_path);
   const std::string text = core::read_file(log_path);
   const Json target = entry.contains("commit") ? entry["commit"] : Json();
   const std::string target_text = target.is_string() ? target.get<std::string>() : "";
@@ -149,6 +150,8 @@ void _mark_synced(const path& log_path, const Json& batch) {
     return;
   }
   merge_spools(log_path);
+  // A rewrite killed before its rename leaves a ledger-sized file behind.
+  core::remove_abandoned_temp_files(log_path);
   const std::string text = core::read_file(log_path);
 
   std::vector<std::string_view> lines = detail::split_lines(detail::trim(text));

@@ -66,14 +66,23 @@ void _log_attestation(const path& log_path, const path& attestations_dir, const 
   const std::string branch = options.branch.value_or(_git_rev_parse({"--abbrev-ref", "HEAD"}, options.repo_root));
 
   core::make_dirs(attestations_dir);
-  core::replace_file_atomically(archive_file(attestations_dir, commit, ".yaml"), core::emit_yaml(parsed));
-  if (options.archive_ledger) {
-    _archive_ledger_segment(options.repo_root.value_or(path(".")), attestations_dir, parsed, commit);
+  const path archived = archive_file(attestations_dir, commit, ".yaml");
+  std::error_code ec;
+  const bool archived_before = std::filesystem::exists(archived, ec);
+  try {
+    core::replace_file_atomically(archived, core::emit_yaml(parsed));
+    if (options.archive_ledger) {
+      _archive_ledger_segment(options.repo_root.value_or(path(".")), attestations_dir, parsed, commit);
+    }
+    const Json entry = ledger_entry_for(parsed, commit, branch, options.event);
+    if (options.replace_existing && _replace_log_entry(log_path, entry)) return;
+    _append_log_entry(log_path, entry);
+  } catch (const core::OSError&) {
+    // An archived commit counts as recorded, and the catch-up walk stops at
+    // it: without its ledger line it must not stay archived.
+    if (!archived_before) ::unlink(archived.c_str());
+    throw;
   }
-
-  const Json entry = ledger_entry_for(parsed, commit, branch, options.event);
-  if (options.replace_existing && _replace_log_entry(log_path, entry)) return;
-  _append_log_entry(log_path, entry);
 }
 
 BackfillResult _write_commit_record(const path& repo_root, const std::string& commit, CommitRecordOptions options) {
