@@ -1,0 +1,126 @@
+// Cost of the post-commit hook, `tamrik sync --record-commit`, in a fresh
+// repository set up with `tamrik setup`. Its floor is the git children it
+// has to start, so it is compared with as many bare `git rev-parse HEAD`
+// runs as it makes git calls (counted through a wrapper on PATH); the target
+// is a median ratio of at most 1.5.
+//
+//   bench_record_commit [rounds]   (default 30, after 3 warm-ups)
+
+#include "process_timer.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using tamrik::bench::Command;
+
+std::string read_all(const fs::path& file) {
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void run(const fs::path& cwd, std::vector<std::string> argv) {
+  tamrik::bench::time_once({"setup step", std::move(argv), "/dev/null", cwd});
+}
+
+// A commit that no hook records, so each timed run has a new HEAD to record.
+void commit_unrecorded(const fs::path& repo, int n) {
+  run(repo, {"git", "-c", "core.hooksPath=/dev/null", "commit", "-q", "--allow-empty", "-m",
+             "feat: change " + std::to_string(n)});
+}
+
+fs::path real_git() {
+  std::stringstream path(std::getenv("PATH"));
+  for (std::string dir; std::getline(path, dir, ':');) {
+    if (!dir.empty() && ::access((fs::path(dir) / "git").c_str(), X_OK) == 0) return fs::path(dir) / "git";
+  }
+  throw std::runtime_error("git is not on PATH");
+}
+
+// The git calls one record makes, each as a line of its arguments.
+std::vector<std::string> count_git_calls(const fs::path& dir, const fs::path& repo) {
+  const fs::path wrappers = dir / "wrappers";
+  const fs::path log = dir / "git-calls.log";
+  fs::create_directories(wrappers);
+  std::ofstream(wrappers / "git") << "#!/bin/sh\necho \"git $*\" >> '" << log.string() << "'\nexec '"
+                                  << real_git().string() << "' \"$@\"\n";
+  ::chmod((wrappers / "git").c_str(), 0755);
+  commit_unrecorded(repo, 0);
+  const std::string path = std::getenv("PATH");
+  ::setenv("PATH", (wrappers.string() + ":" + path).c_str(), 1);
+  run(repo, {TAMRIK_BINARY, "sync", "--record-commit"});
+  ::setenv("PATH", path.c_str(), 1);
+  std::vector<std::string> calls;
+  std::stringstream lines(read_all(log));
+  for (std::string line; std::getline(lines, line);) calls.push_back(line);
+  return calls;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 30;
+  char dir_template[] = "/tmp/tamrik-bench-record-XXXXXX";
+  const fs::path dir = mkdtemp(dir_template);
+  const fs::path repo = dir / "repo";
+  // Nothing of the user's is read or written: a home of our own, no agent.
+  ::setenv("HOME", (dir / "home").c_str(), 1);
+  ::setenv("GIT_CONFIG_NOSYSTEM", "1", 1);
+  for (const char* variable : {"CLAUDECODE", "CLAUDE_CODE_SESSION_ID", "CODEX_THREAD_ID", "GEMINI_CLI", "CURSOR_AGENT"}) {
+    ::unsetenv(variable);
+  }
+  fs::create_directories(dir / "home");
+  fs::create_directories(repo);
+  run(repo, {"git", "init", "-q"});
+  run(repo, {"git", "config", "user.name", "Bench"});
+  run(repo, {"git", "config", "user.email", "bench@example.com"});
+  commit_unrecorded(repo, -1);
+  run(repo, {TAMRIK_BINARY, "setup", "--agents", ""});
+
+  const std::vector<std::string> calls = count_git_calls(dir, repo);
+  std::printf("git children of one record: %zu\n", calls.size());
+  for (const std::string& call : calls) std::printf("  %s\n", call.c_str());
+
+  const Command record{"tamrik sync --record-commit", {TAMRIK_BINARY, "sync", "--record-commit"}, "/dev/null", repo};
+  const Command rev_parse{"git rev-parse HEAD", {"git", "rev-parse", "HEAD"}, "/dev/null", repo};
+  // Wall and CPU time of the record, then of the bare git runs.
+  std::vector<double> samples[2][2];
+  for (int round = -3; round < rounds; ++round) {
+    commit_unrecorded(repo, round + 10);
+    const tamrik::bench::Timing recorded = tamrik::bench::time_once(record);
+    tamrik::bench::Timing bare;
+    for (size_t i = 0; i < calls.size(); ++i) {
+      const tamrik::bench::Timing one = tamrik::bench::time_once(rev_parse);
+      bare.wall += one.wall;
+      bare.cpu += one.cpu;
+    }
+    if (round < 0) continue;
+    samples[0][0].push_back(recorded.wall);
+    samples[0][1].push_back(bare.wall);
+    samples[1][0].push_back(recorded.cpu);
+    samples[1][1].push_back(bare.cpu);
+  }
+  const std::string bare_name = std::to_string(calls.size()) + " x git rev-parse HEAD";
+  for (int kind = 0; kind < 2; ++kind) {
+    const auto recorded = tamrik::bench::summarise(samples[kind][0]);
+    const auto bare = tamrik::bench::summarise(samples[kind][1]);
+    std::printf("Whole-process %s time, %d rounds (median, min-max):\n", kind == 0 ? "wall" : "CPU (user + system)",
+                rounds);
+    std::printf("  %s\n", tamrik::bench::describe("tamrik sync --record-commit", recorded).c_str());
+    std::printf("  %s\n", tamrik::bench::describe(bare_name, bare).c_str());
+    std::printf("  ratio %.2fx (target: at most 1.5x)\n", recorded.median / bare.median);
+  }
+  fs::remove_all(dir);
+  return 0;
+}
