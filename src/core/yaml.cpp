@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/errors.hpp"
+#include "core/process.hpp"
 #include "core/quoted_text.hpp"
 #include "core/yaml_scalar.hpp"
 
@@ -94,7 +95,10 @@ class JsonBuilder : public YAML::EventHandler {
 
   void OnScalar(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t /*anchor*/,
                 const std::string& value) override {
-    add_scalar(scalar_value(mark, tag, value), value);
+    // The parser passes bytes through; values hold UTF-8 only, so what loads
+    // is what the writers (which print U+FFFD for bad bytes) give back.
+    const std::string text = decode_utf8_lossy(value);
+    add_scalar(scalar_value(mark, tag, text), text);
   }
 
   void OnSequenceStart(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t /*anchor*/,
@@ -237,6 +241,25 @@ void append_scalar(std::string& out, const Json& value) {
 
 bool is_block(const Json& value) { return value.is_structured() && !value.empty(); }
 
+// YAML readers take an implicit key ("key: value") of at most 1024
+// characters; a longer one goes in the explicit form "? key\n: value".
+constexpr std::size_t kMaxImplicitKeyBytes = 1000;
+
+// Writes a mapping key; the caller writes the ':' that follows, which the
+// explicit form puts on the next line at `indent`.
+void append_key(std::string& out, const std::string& key, std::size_t indent) {
+  std::string text;
+  append_text(text, key);
+  if (text.size() <= kMaxImplicitKeyBytes) {
+    out += text;
+    return;
+  }
+  out += "? ";
+  out += text;
+  out += '\n';
+  out.append(indent, ' ');
+}
+
 }  // namespace
 
 Json load_yaml(std::string_view text) {
@@ -280,7 +303,7 @@ std::string emit_yaml(const Json& value) {
 
     const bool in_mapping = frame.container->is_object();
     if (in_mapping) {
-      append_text(out, frame.next.key());
+      append_key(out, frame.next.key(), frame.indent);
       out += ':';
     } else {
       out += '-';

@@ -22,20 +22,22 @@ namespace tamrik::core {
 // - aliases, nesting deeper than kMaxJsonDepth, and text after the first
 //   document (a second document, or trailing text the parser cannot place)
 //   throw YAMLError (a walk of aliased nodes can grow exponentially);
-// - an empty document loads as null.
+// - an empty document loads as null;
+// - bytes that are not UTF-8 load as U+FFFD, one per invalid sequence.
 // Throws YAMLError for any text it cannot load, with its line and column.
 Json load_yaml(std::string_view text);
 
 // Emits `value` as block-style YAML (flow only for empty collections), keys in
-// insertion order, ending with a line break; lists under a key are indented
-// two spaces, a top-level scalar is a one-line document. Quoted text uses
-// JSON-style escapes and keeps non-ASCII characters as UTF-8; invalid UTF-8
-// becomes U+FFFD. Floats always carry a decimal point (1.0, 1.0e+16) so
-// every reader reads them as floats. Text that a YAML 1.1 or 1.2
-// reader would take for anything but text (numbers, booleans incl. yes/no/on/
-// off, null, dates, times) is quoted, as is text with leading or trailing
-// blanks, special first characters or line breaks. load_yaml(emit_yaml(v))
-// equals v for every v whose numbers are finite.
+// insertion order (a key of over 1000 bytes in the explicit "? key" form),
+// ending with a line break; lists under a key are indented two spaces, a
+// top-level scalar is a one-line document. Quoted text uses JSON-style escapes and
+// keeps non-ASCII characters as UTF-8; invalid UTF-8 becomes U+FFFD. Floats
+// always carry a decimal point (1.0, 1.0e+16) so every reader reads them as
+// floats. Text that a YAML 1.1 or 1.2 reader would take for anything but text
+// (numbers, booleans incl. yes/no/on/off, null, dates, times) is quoted, as
+// is text with leading or trailing blanks, special first characters or line
+// breaks. load_yaml(emit_yaml(v)) equals v for every v whose numbers are
+// finite.
 std::string emit_yaml(const Json& value);
 
 }  // namespace tamrik::core

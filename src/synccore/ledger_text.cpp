@@ -45,6 +45,18 @@ bool may_start_separator(unsigned char c) {
   return c == '\n' || c == '\r' || c == '\v' || c == '\f' || (c >= 0x1c && c <= 0x1e) || c == 0xc2 || c == 0xe2;
 }
 
+// Whether the rest of a line could hold a second "commit" key, which a
+// parser would keep instead of the first: the key itself, or an escaped
+// printable ASCII character (\u0020-\u007f), which our writers never write
+// and which could spell it.
+bool may_name_commit_again(std::string_view rest) {
+  if (rest.find(R"("commit")") != std::string_view::npos) return true;
+  for (size_t at = rest.find("\\u00"); at != std::string_view::npos; at = rest.find("\\u00", at + 1)) {
+    if (at + 4 < rest.size() && rest[at + 4] >= '2' && rest[at + 4] <= '7') return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::vector<std::string_view> split_lines(std::string_view text) {
@@ -82,6 +94,7 @@ std::string_view leading_commit(std::string_view line) {
   const std::string_view rest = line.substr(prefix.size());
   const size_t end = rest.find_first_of("\"\\");
   if (end == std::string_view::npos || rest[end] != '"') return {};
+  if (may_name_commit_again(rest.substr(end + 1))) return {};
   return rest.substr(0, end);
 }
 

@@ -19,7 +19,8 @@ std::string_view trim(std::string_view text);
 
 // The commit of a line written by our own writers, which always put
 // `commit` first as plain text: {"commit": "<value>", ... . Empty when the
-// line does not start that way; the caller must then parse the line.
+// line does not start that way, or names "commit" again (a parser keeps the
+// last value); the caller must then parse the line.
 std::string_view leading_commit(std::string_view line);
 
 // Whether any line of ledger `text` is an object whose `commit` is the text

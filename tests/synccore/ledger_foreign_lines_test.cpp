@@ -1,0 +1,53 @@
+// Ledger lines our writers never write (hand edits, other tools, damage)
+// still get one reading: the writers treat such a line as the reader does.
+// Cases found by fuzzing the ledger (fuzz/ledger_fuzzer.cpp).
+
+#include "synccore/ledger.hpp"
+
+#include "core/json.hpp"
+#include "support/test_env.hpp"
+#include "synccore/ledger_test_util.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tamrik::synccore {
+namespace {
+
+using core::Json;
+using testing::fake_sha;
+using testing::read_text;
+using testing::TempDir;
+using testing::write_text;
+
+// A repeated key keeps its last value when parsed, so the line is the
+// second commit's record to the reader; marking that commit must mark it.
+TEST(LedgerForeignLines, RepeatedCommitKeyIsMarkedForTheCommitTheReaderSees) {
+  const TempDir dir;
+  const path ledger = dir / "log.jsonl";
+  const std::string first = fake_sha(1);
+  const std::string last = fake_sha(2);
+  // The second key written plainly, and spelled with an escape.
+  for (const std::string second_key : {"commit", "\\u0063ommit"}) {
+    SCOPED_TRACE(second_key);
+    const std::string line = "{\"commit\": \"" + first + "\", \"" + second_key + "\": \"" + last + "\"}\n";
+    write_text(ledger, line);
+    const AttestationLog before = read_attestation_log(ledger);
+    ASSERT_EQ(before.pending.size(), 1u);
+    ASSERT_EQ(before.pending[0]["commit"], last);
+
+    _mark_synced(ledger, Json::array({{{"commit", last}}}));
+    const AttestationLog after = read_attestation_log(ledger);
+    EXPECT_EQ(after.pending.size(), 0u) << read_text(ledger);
+    EXPECT_EQ(after.uploaded, 1);
+
+    // Marking the first, shadowed value leaves the record pending.
+    write_text(ledger, line);
+    _mark_synced(ledger, Json::array({{{"commit", first}}}));
+    const AttestationLog unmarked = read_attestation_log(ledger);
+    ASSERT_EQ(unmarked.pending.size(), 1u) << read_text(ledger);
+    EXPECT_EQ(unmarked.pending[0]["commit"], last);
+  }
+}
+
+}  // namespace
+}  // namespace tamrik::synccore
