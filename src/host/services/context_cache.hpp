@@ -7,7 +7,7 @@
 //   context.yaml        the project and the context of its systems
 //   memories.yaml       a list
 //   guardrails.yaml     a map
-//   specs/<name>        one file per spec
+//   specs/<name>        one cached file per change spec
 //   docs/<name>         one file per custom document
 //   skills/<name>/...   one directory per skill, every file of it
 //
