@@ -37,14 +37,12 @@ void report_attestation(const synccore::PendingFiling& filing) {
 }
 
 // Links the repository when no project is configured. Returns the project
-// id to sync with, or null.
-Json link_project(const path& repo_root, const session_context::Session& session, const SyncRunOptions& options,
-                  bool& failed) {
+// id to sync with, or null when linking failed.
+Json link_project(const path& repo_root, const session_context::Session& session, const SyncRunOptions& options) {
   if (session.linked()) return session.project_id;
   const synccore::ProjectResolution resolution =
       synccore::resolve_project_id(repo_root, session.api_key, session.api_url, options.team_id);
   if (!resolution.ok()) {
-    failed = true;
     console().error("Not linked to a project: " + resolution.reason.value_or("unknown reason"));
     console().info(synccore::remedy(resolution.code));
     return nullptr;
@@ -55,8 +53,13 @@ Json link_project(const path& repo_root, const session_context::Session& session
   return *resolution.project_id;
 }
 
+// Names the debug log when it holds the failure, else says how to get one.
 void point_at_details(const std::optional<path>& log) {
-  if (log) console().info("details: " + log->string());
+  if (log) {
+    console().info("details: " + log->string());
+  } else if (!synccore::tamrik_debug_enabled()) {
+    console().info("Run it again with TAMRIK_DEBUG=1 to log the details.");
+  }
 }
 
 bool report_upload(const synccore::UploadResult& upload) {
@@ -80,8 +83,7 @@ bool report_upload(const synccore::UploadResult& upload) {
 bool report_refresh(const synccore::RefreshResult& refresh, const path& repo_root) {
   if (!refresh.ok) {
     console().error("Context refresh failed at " + refresh.stage.value_or("?") +
-                    (refresh.error ? " (" + *refresh.error + ")" : "") +
-                    "; the cached context is kept. Run `tamrik sync` again, with TAMRIK_DEBUG=1 for details.");
+                    (refresh.error ? " (" + *refresh.error + ")" : "") + "; the cached context is kept.");
     point_at_details(refresh.log_path);
     return false;
   }
@@ -99,11 +101,11 @@ int run_sync_command(const SyncRunOptions& options) {
     return 1;
   }
   const session_context::Session session = session_context::resolve_session(repo_root);
-  bool failed = false;
   try {
     // Linking may fail; the sync still files the pending attestation and
     // repairs the repository, so nothing waits for a project.
-    const Json project_id = link_project(repo_root, session, options, failed);
+    const Json project_id = link_project(repo_root, session, options);
+    bool failed = project_id.is_null();
     const synccore::SyncReport report =
         synccore::run_sync_detailed(repo_root, session.api_key, session.api_url, project_id);
     report_attestation(report.attestation);
@@ -113,12 +115,13 @@ int run_sync_command(const SyncRunOptions& options) {
       console().warning("Not signed in: the records stay local. " + synccore::remedy(synccore::NOT_SIGNED_IN));
       failed = true;
     }
+    return failed ? 1 : 0;
   } catch (const std::exception& e) {
-    console().error("tamrik sync failed (" + synccore::_short_exc(e) + "). Run it again with TAMRIK_DEBUG=1 for details.");
-    if (synccore::tamrik_debug_enabled()) point_at_details(synccore::_write_sync_debug_log(repo_root, "sync", e));
+    console().error("tamrik sync failed (" + synccore::_short_exc(e) + ").");
+    point_at_details(synccore::tamrik_debug_enabled() ? synccore::_write_sync_debug_log(repo_root, "sync", e)
+                                                      : std::nullopt);
     return 1;
   }
-  return failed ? 1 : 0;
 }
 
 void add_sync_run_options(CLI::App& sync, CLI::Option* excluded, SyncRunOptions& options) {
