@@ -22,6 +22,9 @@ TEST(RemoteNameStability, DISABLED_RepeatedGitSuffix) { expect_stable("https://h
 // An IPv6 host loses its brackets ("::1/o/r"), which no URL can carry.
 TEST(RemoteNameStability, DISABLED_Ipv6Host) { expect_stable("https://[::1]:8443/o/r"); }
 
+// A blank before a slash stays in the name ("oh/i "), and goes on the next pass.
+TEST(RemoteNameStability, DISABLED_BlankBeforeTrailingSlash) { expect_stable("oh:i /"); }
+
 TEST(RemoteNameStability, OrdinaryRemotesAreStable) {
   for (const char* remote : {"git@github.com:acme/widgets.git", "ssh://git@host.example:2222/group/sub/repo",
                              "https://user:pw@GitLab.Example.com:8443/group/sub/repo.git/"}) {
