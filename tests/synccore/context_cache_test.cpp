@@ -167,6 +167,7 @@ TEST_F(RefreshFromPlatform, UnreachablePlatformLeavesTheCacheAsItWas) {
   EXPECT_EQ(recorded("fetch_status")["tamrikrules"], 0);
   EXPECT_EQ(read_text(cache() / "tamrikrules.yaml"), rules_before);
   EXPECT_EQ(read_rules_cache_state(cache()).describe(), "5 (stale — last sync could not reach tamrik)");
+  EXPECT_TRUE(summary_has("  cache: incomplete — run 'tamrik sync' to refresh")) << summary();
 
   EXPECT_FALSE(refresh_context_cache(kKey, platform_.url(), never_synced.path(), project_));
   EXPECT_EQ(read_rules_cache_state(paths::platform_dir(never_synced.path())).describe(),
