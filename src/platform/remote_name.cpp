@@ -31,32 +31,53 @@ bool valid_host(std::string_view host) {
   });
 }
 
+// An IPv6 literal: two colons at least, hex digits and dots otherwise.
+bool ipv6_literal(std::string_view host) {
+  return std::count(host.begin(), host.end(), ':') >= 2 && std::all_of(host.begin(), host.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == ':' || c == '.';
+         });
+}
+
 // The host of an authority: credentials and port dropped, brackets removed.
+// The name carries an IPv6 host without brackets, so an unbracketed IPv6
+// literal is read back as a host too (it leaves no room for a port).
 std::string host_of(std::string_view authority) {
   const auto at = authority.rfind('@');
   if (at != std::string_view::npos) authority.remove_prefix(at + 1);
   if (authority.starts_with('[')) {
     const auto close = authority.find(']');
-    return close == std::string_view::npos ? std::string() : lower_ascii(authority.substr(1, close - 1));
+    if (close == std::string_view::npos) return {};
+    const std::string inside = lower_ascii(authority.substr(1, close - 1));
+    return ipv6_literal(inside) ? inside : std::string();
   }
-  return lower_ascii(authority.substr(0, authority.find(':')));
+  const std::string lowered = lower_ascii(authority);
+  if (ipv6_literal(lowered)) return lowered;
+  return lowered.substr(0, lowered.find(':'));
 }
 
-// Segments joined by single slashes, without a ".git" suffix.
+bool blank(std::string_view segment) { return segment.find_first_not_of(' ') == std::string_view::npos; }
+
+// Segments joined by single slashes, blank ones dropped like empty ones. The
+// end loses ".git" suffixes, blanks and slashes however they nest
+// ("repo.git/.git", "repo /"): a name read back as a URL must give itself.
 std::string clean_path(std::string_view path) {
   std::string out;
   size_t start = 0;
   while (start <= path.size()) {
     const auto end = std::min(path.find('/', start), path.size());
     const std::string_view segment = path.substr(start, end - start);
-    if (!segment.empty()) {
+    if (!blank(segment)) {
       if (!out.empty()) out += '/';
       out += segment;
     }
     start = end + 1;
   }
-  if (out.ends_with(".git")) out.resize(out.size() - 4);
-  while (out.ends_with('/')) out.pop_back();
+  size_t length = 0;
+  do {
+    length = out.size();
+    if (out.ends_with(".git")) out.resize(out.size() - 4);
+    while (out.ends_with(' ') || out.ends_with('/')) out.pop_back();
+  } while (out.size() != length);
   return out;
 }
 
