@@ -4,6 +4,7 @@
 #include "core/json.hpp"
 #include "host/services/repo_identity.hpp"
 #include "host/services/shared.hpp"
+#include "synccore/pending_filing.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -109,7 +110,9 @@ std::pair<AttestationResult, std::optional<ProjectResolution>> resolve_if_unlink
                                                                                    std::string_view api_key,
                                                                                    std::string_view api_url,
                                                                                    std::optional<long long> team_id) {
-  AttestationResult archived = process_pending_attestation(repo_root);
+  // Guarded: between `tamrik attest` and its commit the pending attestation
+  // belongs to a change HEAD does not hold yet.
+  AttestationResult archived = _file_committed_attestation(repo_root).result;
   if (core::is_set(config_or_empty(repo_root), "project_id")) return {std::move(archived), std::nullopt};
   return {std::move(archived), resolve_project_id(repo_root, api_key, api_url, team_id)};
 }

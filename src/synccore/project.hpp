@@ -76,6 +76,8 @@ ProjectResolution resolve_project_id(const path& repo_root, std::string_view api
 // Files the pending attestation first — an offline local write that must
 // never wait behind the network — then resolves when the configuration
 // names no project. The second element is nullopt when it already does.
+// An attestation for a staged change not committed yet stays pending (see
+// _file_committed_attestation): found, with no matched commit and no error.
 std::pair<AttestationResult, std::optional<ProjectResolution>> resolve_if_unlinked(
     const path& repo_root, std::string_view api_key, std::string_view api_url,
     std::optional<long long> team_id = std::nullopt);

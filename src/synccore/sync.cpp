@@ -1,7 +1,6 @@
 #include "synccore/sync.hpp"
 
 #include "core/errors.hpp"
-#include "core/file_io.hpp"
 #include "core/log.hpp"
 #include "host/commands/mcp.hpp"
 #include "host/hooks/foreign_hooks.hpp"
@@ -9,7 +8,6 @@
 #include "host/paths.hpp"
 #include "host/services/gitignore.hpp"
 #include "synccore/configured_agents.hpp"
-#include "synccore/ledger.hpp"
 #include "synccore/rules_cache.hpp"
 
 #include <functional>
@@ -42,27 +40,7 @@ void install_agent_hooks(const path& repo_root) {
   }
 }
 
-// The hash an attestation names for its staged change, as its processing
-// reads it.
-std::string staged_diff_hash_of(const Json& attestation) {
-  return core::is_set(attestation, "staged_diff_hash") ? core::get_text(attestation, "staged_diff_hash")
-                                                       : core::get_text(attestation, "diff_hash");
-}
-
 }  // namespace
-
-PendingFiling _file_committed_attestation(const path& repo_root) {
-  // Unreadable or missing: processing reports it (or finds nothing) as before.
-  const std::optional<std::string> text = core::try_read_file(paths::commit_attestation(repo_root));
-  const std::string diff_hash = text ? staged_diff_hash_of(_parse_attestation_yaml(*text)) : "";
-  if (diff_hash.empty()) return {process_pending_attestation(repo_root)};
-  const std::optional<std::string> commit = _find_commit_by_diff_hash(repo_root, diff_hash);
-  if (!commit) {
-    logger.debug("Pending attestation left for the commit of its staged change");
-    return {.result = {.found = true}, .waiting = true};
-  }
-  return {process_pending_attestation(repo_root, {.commit_override = *commit})};
-}
 
 Json SyncReport::summary() const {
   return {{"attestations_uploaded", upload.has_value() && upload->ok},

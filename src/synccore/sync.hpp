@@ -7,7 +7,7 @@
 #include "core/json.hpp"
 #include "synccore/context_refresh.hpp"
 #include "synccore/diagnostics.hpp"
-#include "synccore/pending.hpp"
+#include "synccore/pending_filing.hpp"
 #include "synccore/upload.hpp"
 
 #include <filesystem>
@@ -18,19 +18,6 @@ namespace tamrik::synccore {
 
 using core::Json;
 using std::filesystem::path;
-
-struct PendingFiling {
-  AttestationResult result;
-  // The pending attestation names a staged change no commit carries yet; it
-  // was left for the commit that will.
-  bool waiting = false;
-};
-
-// Files the pending attestation under the commit whose patch matches its
-// staged-diff hash, or, when it names no hash, under HEAD. One whose hash
-// matches no recent commit stays pending: it was written for a change not
-// committed yet, and filing it now would pin it on the previous commit.
-PendingFiling _file_committed_attestation(const path& repo_root);
 
 // What one sync run did, step by step.
 struct SyncReport {

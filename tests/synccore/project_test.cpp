@@ -76,18 +76,27 @@ TEST(ResolveAgainstPlatform, CreatesTheProjectOnceAndFindsItFromSshAndHttpsRemot
 // ---------------------------------------------------------------------------
 // Linking an unlinked repository
 
-// Stages a change, writes the agent's attestation for it, commits it;
-// returns the commit.
-std::string commit_attested(GitRepo& repo) {
-  repo.commit("chore: start");
+// Stages a change and writes the agent's attestation for it, as an agent
+// does between `tamrik attest` and `git commit`.
+void attest_staged_change(GitRepo& repo) {
   write_text(repo.root() / "login.txt", "form\n");
   repo.git({"add", "login.txt"});
   const std::string diff_hash = *services::shared::get_staged_diff_hash(repo.root());
   write_text(paths::commit_attestation(repo.root()),
              "---\nstaged_diff_hash: \"" + diff_hash +
                  "\"\ntimestamp: \"2024-05-01T10:00:00Z\"\nagent_model: m\nsummary: Add the login form\n---\n");
+}
+
+// An attested change, committed; returns the commit.
+std::string commit_attested(GitRepo& repo) {
+  repo.commit("chore: start");
+  attest_staged_change(repo);
   repo.git({"commit", "-q", "-m", "feat: login form"});
   return repo.head();
+}
+
+bool archived_for(const GitRepo& repo, const std::string& commit) {
+  return fs::exists(paths::attestations_dir(repo.root()) / (commit + ".yaml"));
 }
 
 TEST(ResolveIfUnlinked, ThePendingAttestationIsFiledEvenWhenThePlatformIsUnreachable) {
@@ -98,7 +107,7 @@ TEST(ResolveIfUnlinked, ThePendingAttestationIsFiledEvenWhenThePlatformIsUnreach
   const auto [archived, resolution] = resolve_if_unlinked(repo.root(), kKey, closed_port_url());
   EXPECT_TRUE(archived.found);
   EXPECT_EQ(archived.matched_commit, head);
-  EXPECT_TRUE(fs::exists(paths::attestations_dir(repo.root()) / (head + ".yaml")));
+  EXPECT_TRUE(archived_for(repo, head));
   EXPECT_FALSE(fs::exists(paths::commit_attestation(repo.root())));
   ASSERT_TRUE(resolution.has_value());
   EXPECT_FALSE(resolution->ok());
@@ -124,6 +133,39 @@ TEST(ResolveIfUnlinked, ALinkedRepositoryOnlyFilesItsPendingAttestation) {
   ASSERT_TRUE(linked.has_value());
   EXPECT_EQ(linked->project_id, 99);
   EXPECT_EQ(load_local_config(repo.root())["project_id"], 99);
+}
+
+// A sync between `tamrik attest` and `git commit`, signed out or linked:
+// filing then would pin the attestation on the previous commit and leave
+// the real one without it.
+TEST(ResolveIfUnlinked, AnAttestationForAChangeNotCommittedYetWaitsForItsCommit) {
+  testing::FixtureRegistry registry;
+  OriginRepo repo("git@github.com:acme/widgets.git");
+  const std::string previous = repo.commit("chore: start");
+  attest_staged_change(repo);
+
+  const auto [signed_out, not_signed_in] = resolve_if_unlinked(repo.root(), "", "");
+  EXPECT_TRUE(signed_out.found);
+  EXPECT_EQ(signed_out.matched_commit, std::nullopt);
+  EXPECT_EQ(signed_out.error, std::nullopt);
+  ASSERT_TRUE(not_signed_in.has_value());
+  EXPECT_EQ(not_signed_in->code, NOT_SIGNED_IN);
+
+  services::shared::save_local_config(repo.root(), {{"project_id", 12}});
+  const auto [linked, no_resolve] = resolve_if_unlinked(repo.root(), kKey, closed_port_url());
+  EXPECT_TRUE(linked.found);
+  EXPECT_EQ(linked.matched_commit, std::nullopt);
+  EXPECT_EQ(no_resolve, std::nullopt);
+  EXPECT_TRUE(fs::exists(paths::commit_attestation(repo.root())));
+  EXPECT_FALSE(archived_for(repo, previous));
+
+  repo.git({"commit", "-q", "-m", "feat: login form"});
+  const std::string attested = repo.head();
+  const auto [filed, resolution] = resolve_if_unlinked(repo.root(), kKey, closed_port_url());
+  EXPECT_EQ(filed.matched_commit, attested);
+  EXPECT_TRUE(archived_for(repo, attested));
+  EXPECT_FALSE(archived_for(repo, previous));
+  EXPECT_FALSE(fs::exists(paths::commit_attestation(repo.root())));
 }
 
 // ---------------------------------------------------------------------------
