@@ -3,6 +3,7 @@
 #include "core/log.hpp"
 #include "host/hooks/agent_guidance.hpp"
 #include "host/services/context_cache.hpp"
+#include "host/utils/best_effort.hpp"
 #include "synccore/configured_agents.hpp"
 #include "synccore/context_fetch.hpp"
 #include "synccore/diagnostics.hpp"
@@ -45,24 +46,28 @@ void record_failures(const path& repo_root, const cache::Documents& documents) {
   }
 }
 
-void place_fetched_skills(const path& repo_root, const cache::Documents& documents) {
+void place_fetched_skills(const path& repo_root, const std::vector<std::string>& agents,
+                          const cache::Documents& documents) {
   const auto skills = documents.find(cache::SKILLS);
   if (skills == documents.end() || skills->second.status != 200) return;
-  const std::optional<std::vector<std::string>> agents = configured_agents(repo_root);
-  if (!agents) return;
   for (const cache::Skill& skill : cache::skills_of(skills->second.content)) {
-    for (const std::string& agent : *agents) hooks::agent_guidance::place_skill(repo_root, agent, skill);
+    for (const std::string& agent : agents) hooks::agent_guidance::place_skill(repo_root, agent, skill);
   }
 }
 
-// Outside .tamrik: only on an interactive sync.
-void update_workspace_skills(const path& repo_root, const cache::Documents& documents) {
-  try {
-    ensure_platform_skills(repo_root);
-    place_fetched_skills(repo_root, documents);
-  } catch (const std::exception& e) {
-    logger.debug("Platform skill placement skipped (best-effort)", {}, e);
-  }
+// Outside .tamrik: only on an interactive sync. Each step is guarded on its
+// own, so a failed install keeps neither the skills nor the guidance from
+// their places.
+void update_workspace(const path& repo_root, const cache::Documents& documents) {
+  using utils::best_effort::best_effort;
+  const utils::best_effort::BestEffortOptions quiet{.audible = false};
+  best_effort("Platform skill install", [&] { ensure_platform_skills(repo_root); }, quiet);
+  std::vector<std::string> agents;  // none when the configuration cannot be read
+  best_effort(
+      "Reading the configured agents",
+      [&] { agents = configured_agents(repo_root).value_or(std::vector<std::string>{}); }, quiet);
+  best_effort("Platform skill placement", [&] { place_fetched_skills(repo_root, agents, documents); }, quiet);
+  best_effort("Agent guidance rewrite", [&] { hooks::agent_guidance::write_guidance(repo_root, agents); }, quiet);
 }
 
 }  // namespace
@@ -85,7 +90,7 @@ RefreshResult refresh_context_cache_detailed(std::string_view api_key, std::stri
     cache::write_documents(repo_root, fetched.documents);
     stage = "record";
     cache::record_fetches(repo_root, fetched.documents);
-    if (mutate_workspace) update_workspace_skills(repo_root, fetched.documents);
+    if (mutate_workspace) update_workspace(repo_root, fetched.documents);
     return {.ok = true};
   } catch (...) {
     return failed(repo_root, stage, std::current_exception());

@@ -42,8 +42,10 @@ struct RefreshResult {
 //
 // With `mutate_workspace` false (a hook) every write stays inside .tamrik.
 // With it true (an interactive sync) the platform skills are installed when
-// missing and the fetched skills are placed where each configured agent
-// reads skills; a failure there is logged and does not fail the refresh.
+// missing, the fetched skills are placed where each configured agent reads
+// skills, and tamrik's block in each configured agent's guidance file is
+// rewritten when it changed (host/hooks/agent_guidance.hpp); a failure
+// there is logged and does not fail the refresh.
 //
 // Never throws. A debug log entry is written for a failure only while
 // TAMRIK_DEBUG is on.

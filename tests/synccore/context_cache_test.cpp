@@ -174,8 +174,9 @@ TEST_F(RefreshFromPlatform, UnreachablePlatformLeavesTheCacheAsItWas) {
             "unavailable — last sync could not reach tamrik");
 }
 
-TEST_F(RefreshFromPlatform, HookRefreshWritesOnlyInsideTamrikAndAnInteractiveOnePlacesSkills) {
+TEST_F(RefreshFromPlatform, HookRefreshWritesOnlyInsideTamrikAndAnInteractiveOnePlacesSkillsAndGuidance) {
   write_text(root() / "README.md", "mine\n");
+  write_text(root() / "CLAUDE.md", "# House rules\n");
   const auto before = workspace_files(root());
   ASSERT_TRUE(refresh(kKey, false));
   EXPECT_EQ(workspace_files(root()), before);
@@ -183,6 +184,21 @@ TEST_F(RefreshFromPlatform, HookRefreshWritesOnlyInsideTamrikAndAnInteractiveOne
   ASSERT_TRUE(refresh(kKey, true));
   EXPECT_EQ(read_text(root() / ".claude" / "skills" / "review" / "SKILL.md"), "# Review\n");
   EXPECT_EQ(read_text(root() / ".claude" / "skills" / "review" / "notes" / "extra.md"), "more\n");
+  const std::string guidance = read_text(root() / "CLAUDE.md");
+  EXPECT_TRUE(guidance.starts_with("# House rules\n<!-- >>> tamrik:")) << guidance;
+  EXPECT_NE(guidance.find("`tamrik attest --help`"), std::string::npos) << guidance;
+  EXPECT_FALSE(fs::exists(root() / "AGENTS.md")) << "codex is not configured";
+
+  // A second interactive sync with nothing new changes no file outside .tamrik.
+  const auto placed = workspace_files(root());
+  std::map<std::string, fs::file_time_type> times;
+  for (const auto& [file, text] : placed) {
+    make_old(root() / file);
+    times[file] = fs::last_write_time(root() / file);
+  }
+  ASSERT_TRUE(refresh(kKey, true));
+  EXPECT_EQ(workspace_files(root()), placed);
+  for (const auto& [file, time] : times) EXPECT_EQ(fs::last_write_time(root() / file), time) << file;
 }
 
 TEST_F(RefreshFromPlatform, WithoutAProjectNothingIsAskedAndNoErrorNamed) {

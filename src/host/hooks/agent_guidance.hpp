@@ -1,14 +1,19 @@
 #pragma once
 // What agents read from a repository besides their hooks: the platform's
 // skills, installed by the public skills installer and by the context
-// refresh into the directory each agent harness loads skills from.
+// refresh into the directory each agent harness loads skills from, and
+// tamrik's block in the file each harness reads standing instructions from.
 //
-//   agent         skills directory (relative to the repository root)
-//   claude-code   .claude/skills
-//   codex         .agents/skills
-//   gemini-cli    .gemini/skills
-//   cursor        .cursor/skills
-//   windsurf      .windsurf/skills
+//   agent         skills directory     guidance file (relative to the root)
+//   claude-code   .claude/skills       CLAUDE.md
+//   codex         .agents/skills       AGENTS.md
+//   gemini-cli    .gemini/skills       GEMINI.md
+//   cursor        .cursor/skills       AGENTS.md
+//   windsurf      .windsurf/skills     AGENTS.md
+//
+// Each is the project-level place the harness's own documentation names;
+// an agent not listed (aider, say) has no documented place and gets
+// nothing rather than a guess.
 //
 // The installer records what it installed in its lock manifest,
 // skills-lock.json at the repository root: {"skills": {"<slug>":
@@ -41,7 +46,27 @@ std::vector<std::string> installed_platform_slugs(const path& repo_root);
 std::optional<path> skills_dir(std::string_view agent);
 
 // Writes `skill`'s files where `agent` reads them (other files there are
-// kept). Returns false for an agent without a known place. Throws OSError.
+// kept; a file already holding its text is not touched). Returns false for
+// an agent without a known place. Throws OSError.
 bool place_skill(const path& repo_root, std::string_view agent, const services::context_cache::Skill& skill);
+
+// The file `agent` reads a repository's standing instructions from,
+// relative to its root; nullopt for an agent without a known one.
+std::optional<path> guidance_file(std::string_view agent);
+
+// Puts tamrik's guidance block (where the cached project context is, and
+// the attestation each commit needs) into the guidance file of each of
+// `agents`: an earlier block is replaced where it stands, a new one goes at
+// the end, and everything outside it is kept byte for byte. A file that
+// would not change is not written, so an unchanged sync leaves it alone. A
+// guidance file that is a link is written through to its target, unless
+// that lies outside the repository. Returns the files written, relative to
+// the root. Throws OSError.
+std::vector<path> write_guidance(const path& repo_root, const std::vector<std::string>& agents);
+
+// Takes the block out of every guidance file any agent reads, configured
+// or not; a file left empty is removed. Returns the files changed,
+// relative to the root. Throws OSError.
+std::vector<path> remove_guidance(const path& repo_root);
 
 }  // namespace tamrik::hooks::agent_guidance
