@@ -36,21 +36,33 @@ void report_attestation(const synccore::PendingFiling& filing) {
   }
 }
 
-// Links the repository when no project is configured. Returns the project
-// id to sync with, or null when linking failed.
-Json link_project(const path& repo_root, const session_context::Session& session, const SyncRunOptions& options) {
-  if (session.linked()) return session.project_id;
-  const synccore::ProjectResolution resolution =
-      synccore::resolve_project_id(repo_root, session.api_key, session.api_url, options.team_id);
-  if (!resolution.ok()) {
-    console().error("Not linked to a project: " + resolution.reason.value_or("unknown reason"));
-    console().info(synccore::remedy(resolution.code));
+// The pending attestation is filed before linking, and the run looks again:
+// what it finds (the same attestation still waiting for its commit, or one
+// written meanwhile) is the latest word.
+void report_attestations(const synccore::AttestationResult& before_linking, const synccore::PendingFiling& in_run) {
+  report_attestation(in_run.result.found ? in_run : synccore::PendingFiling{before_linking});
+}
+
+// The project id to sync with: the configured one, or the one linking gave;
+// null when linking failed.
+Json linked_project(const session_context::Session& session,
+                    const std::optional<synccore::ProjectResolution>& resolution) {
+  if (!resolution) {
+    if (session.linked()) return session.project_id;
+    // Set, but neither a positive number nor a name: nothing to sync with.
+    console().error("The project_id in .tamrik/.platform/config.yaml is not usable; remove it and run `tamrik sync` "
+                    "again to link the repository.");
     return nullptr;
   }
-  const std::string title = resolution.title ? " (" + *resolution.title + ")" : "";
-  console().success((resolution.created ? "Created and linked project " : "Linked to project ") +
-                    std::to_string(*resolution.project_id) + title + ".");
-  return *resolution.project_id;
+  if (!resolution->ok()) {
+    console().error("Not linked to a project: " + resolution->reason.value_or("unknown reason"));
+    console().info(synccore::remedy(resolution->code));
+    return nullptr;
+  }
+  const std::string title = resolution->title ? " (" + *resolution->title + ")" : "";
+  console().success((resolution->created ? "Created and linked project " : "Linked to project ") +
+                    std::to_string(*resolution->project_id) + title + ".");
+  return *resolution->project_id;
 }
 
 // Names the debug log when it holds the failure, else says how to get one.
@@ -102,13 +114,16 @@ int run_sync_command(const SyncRunOptions& options) {
   }
   const session_context::Session session = session_context::resolve_session(repo_root);
   try {
-    // Linking may fail; the sync still files the pending attestation and
-    // repairs the repository, so nothing waits for a project.
-    const Json project_id = link_project(repo_root, session, options);
+    // The pending attestation is filed before linking may wait on the
+    // network. Linking may fail; the sync still repairs the repository, so
+    // nothing waits for a project.
+    const auto [archived, resolution] =
+        synccore::resolve_if_unlinked(repo_root, session.api_key, session.api_url, options.team_id);
+    const Json project_id = linked_project(session, resolution);
     bool failed = project_id.is_null();
     const synccore::SyncReport report =
         synccore::run_sync_detailed(repo_root, session.api_key, session.api_url, project_id);
-    report_attestation(report.attestation);
+    report_attestations(archived, report.attestation);
     if (report.upload) failed = !report_upload(*report.upload) || failed;
     if (report.refresh) failed = !report_refresh(*report.refresh, repo_root) || failed;
     if (!project_id.is_null() && !session.signed_in()) {

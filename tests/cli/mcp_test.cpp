@@ -1,45 +1,19 @@
-// `tamrik mcp`, the agent tool server, driven the way an agent harness
-// drives it: JSON-RPC lines on stdin, answers read from stdout.
+// `tamrik mcp`, the agent tool server: the protocol, and the tools that
+// need no platform (the sync tool's tests are in mcp_sync_test.cpp).
 
-#include "cli_fixture.hpp"
+#include "mcp_client.hpp"
 #include "host/services/git_identity.hpp"
 
 namespace tamrik::testing {
 namespace {
 
-class McpServer : public CliTest {
+class McpServer : public McpClientTest {
  protected:
-  static std::string request(int id, const std::string& method, const ordered_json& params = ordered_json::object()) {
-    return ordered_json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}.dump() + "\n";
-  }
-
-  static std::string call(int id, const std::string& tool, const ordered_json& arguments = ordered_json::object()) {
-    return request(id, "tools/call", {{"name", tool}, {"arguments", arguments}});
-  }
-
-  // Runs a session with `input` and returns the answers, one per line; every
-  // line of stdout must be a JSON-RPC message.
-  std::vector<ordered_json> session(const std::string& input) {
-    last_ = tamrik({"mcp"}, input);
-    std::vector<ordered_json> answers;
-    for (const std::string& line : lines_of(last_.out)) {
-      if (line.empty()) continue;
-      answers.push_back(ordered_json::parse(line));
-      EXPECT_EQ(answers.back().value("jsonrpc", ""), "2.0") << line;
-    }
-    return answers;
-  }
-
-  static std::string tool_text(const ordered_json& answer) { return answer["result"]["content"][0]["text"]; }
-  static bool tool_failed(const ordered_json& answer) { return answer["result"]["isError"].get<bool>(); }
-
   std::string stage_change() {
     write_text(repo_.root() / "feature.txt", "new feature\n");
     repo_.git({"add", "feature.txt"});
     return services::shared::get_staged_diff_hash(repo_.root()).value();
   }
-
-  TamrikResult last_;
 };
 
 TEST_F(McpServer, InitializeAnswersTheClientsProtocolVersionAndNamesTheServer) {
@@ -70,7 +44,7 @@ TEST_F(McpServer, ListsEveryToolWithADescriptionAndAnObjectSchema) {
     EXPECT_FALSE(tool["description"].get<std::string>().empty()) << tool.dump();
     EXPECT_EQ(tool["inputSchema"]["type"], "object") << tool.dump();
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"status", "session_summary", "prepare_attestation"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"status", "session_summary", "prepare_attestation", "sync"}));
 }
 
 TEST_F(McpServer, ProtocolErrorsAreAnsweredAndTheStreamGoesOn) {

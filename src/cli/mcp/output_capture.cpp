@@ -1,6 +1,7 @@
 #include "cli/mcp/output_capture.hpp"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <stdexcept>
 #include <unistd.h>
@@ -12,7 +13,7 @@ namespace {
 // Points descriptors 1 and 2 at `target` while alive.
 class Redirect {
  public:
-  explicit Redirect(int target) : saved_out_(::dup(1)), saved_err_(::dup(2)) {
+  explicit Redirect(int target) : saved_out_(saved_copy(1)), saved_err_(saved_copy(2)) {
     if (saved_out_ < 0 || saved_err_ < 0) throw std::runtime_error("cannot save the output streams");
     flush();
     ::dup2(target, 1);
@@ -29,6 +30,8 @@ class Redirect {
   Redirect& operator=(const Redirect&) = delete;
 
  private:
+  // Not inherited by the children the body starts.
+  static int saved_copy(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
   static void flush() {
     std::fflush(stdout);
     std::fflush(stderr);

@@ -5,6 +5,7 @@
 #include "core/log.hpp"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace tamrik::cli::mcp {
@@ -29,9 +30,10 @@ bool send(int fd, const Json& message) {
 }
 
 // Keeps the protocol's own copy of stdout and points descriptor 1 at
-// stderr, so nothing else can write into the stream.
+// stderr, so nothing else can write into the stream. The copy is not
+// inherited: a child left running must not hold the client's pipe open.
 int take_protocol_stream() {
-  const int protocol = ::dup(1);
+  const int protocol = ::fcntl(1, F_DUPFD_CLOEXEC, 0);
   if (protocol >= 0) ::dup2(2, 1);
   return protocol;
 }

@@ -2,6 +2,6 @@
 
 namespace tamrik::cli::mcp {
 
-std::vector<Tool> all_tools() { return {status_tool(), session_summary_tool(), prepare_attestation_tool()}; }
+std::vector<Tool> all_tools() { return {status_tool(), session_summary_tool(), prepare_attestation_tool(), sync_tool()}; }
 
 }  // namespace tamrik::cli::mcp

@@ -8,5 +8,6 @@ namespace tamrik::cli::mcp {
 Tool status_tool();
 Tool session_summary_tool();
 Tool prepare_attestation_tool();
+Tool sync_tool();
 
 }  // namespace tamrik::cli::mcp

@@ -1,0 +1,29 @@
+#include "cli/mcp/output_capture.hpp"
+#include "cli/mcp/tools.hpp"
+#include "cli/sync_run_command.hpp"
+
+namespace tamrik::cli::mcp {
+
+Tool sync_tool() {
+  return {.name = "sync",
+          .description = "Sync this repository with the tamrik platform, as `tamrik sync` does: file the pending "
+                         "attestation, link the repository to its project the first time, upload the records not "
+                         "yet on the platform and refresh the project context. One line per outcome; a failure "
+                         "says what to do next. Pass team_id only when a sync asked you to name a team.",
+          .input_schema = {{"type", "object"},
+                           {"properties",
+                            {{"team_id",
+                              {{"type", "integer"},
+                               {"minimum", 1},
+                               {"description", "The team to link this repository under, when the user belongs to "
+                                               "several. It is saved, so it is needed once."}}}}},
+                           {"additionalProperties", false}},
+          .call = [](const Json& arguments) -> ToolResult {
+            SyncRunOptions options;
+            if (arguments.contains("team_id")) options.team_id = arguments["team_id"].get<long long>();
+            const Captured run = capture_output([&options] { return run_sync_command(options); });
+            return {run.text, run.status != 0};
+          }};
+}
+
+}  // namespace tamrik::cli::mcp
