@@ -136,6 +136,9 @@ bool _tool_failed(const Json& payload) {
 }
 
 std::optional<path> _repo_root_for(const path& start) {
+  // The file system sees a path only up to a NUL byte: such a path names no
+  // directory, least of all the one its first part names.
+  if (start.native().find('\0') != std::string::npos) return std::nullopt;
   for (path dir = start; !dir.empty(); dir = dir.parent_path()) {
     struct stat entry {};
     if (::lstat((dir / ".git").c_str(), &entry) == 0) return dir;
