@@ -23,12 +23,21 @@ using std::filesystem::path;
 constexpr const char* kSetupDescription = "Set tamrik up in this repository, so that every commit is recorded.";
 
 constexpr const char* kSetupFooter = R"(Installs the git post-commit hook (`tamrik sync --record-commit`), the agent hook rows of
-the configured harnesses (Claude Code's PostToolUse and SessionStart rows, per user), the
-ignore entries that keep .tamrik out of commits, and .tamrik/.platform/config.yaml with the
-time of setup. Running it again changes nothing; existing hooks and settings are kept.
+the configured harnesses (PostToolUse and SessionStart rows, per user, in Claude Code's
+settings.json and Codex's hooks.json), the agent tool server `tamrik mcp` (.mcp.json for Claude
+Code, config.toml for Codex), the ignore entries that keep .tamrik out of commits, and
+.tamrik/.platform/config.yaml with the time of setup. Running it again changes nothing;
+existing hooks and settings are kept.
 
 Agents default to the harnesses installed on this machine; choose them with --agents:
   tamrik setup --agents claude-code,codex)";
+
+// Codex runs hooks only once the user has trusted them, and only from the
+// release that turned hooks on by default; older ones need a feature flag,
+// which is the user's to set.
+constexpr const char* kCodexHooksNote =
+    "  Codex runs the new hooks once you have reviewed and trusted them; Codex before 0.124.0 also needs "
+    "`[features] codex_hooks = true` in its config.toml.";
 
 struct SetupValues {
   std::string agents;
@@ -119,6 +128,9 @@ int set_up(const path& repo_root, const SetupValues& values) {
     return 1;
   }
   console().success("tamrik is set up in " + repo_root.string());
+  if (std::find(report.agents.begin(), report.agents.end(), "codex") != report.agents.end()) {
+    console().info(kCodexHooksNote);
+  }
   if (report.agents.empty()) {
     console().info("  No agent harness found on this machine; commits are recorded by the post-commit hook. "
                    "Hook one with `tamrik setup --agents claude-code`.");

@@ -1,5 +1,6 @@
-// `tamrik setup` in real repositories: what it installs, that a second run
-// changes nothing, that it keeps the user's own hooks and settings, that the
+// `tamrik setup` in real repositories: what it installs (the post-commit
+// hook, the agents' hook rows and tool server), that a second run changes
+// nothing, that it keeps the user's own hooks and settings, that the
 // post-commit hook records real commits and never fails one, and that
 // `--uninstall` gives back the files as they were.
 
@@ -14,14 +15,28 @@ namespace {
 
 class Setup : public CliTest {
  protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    ::setenv("CODEX_HOME", codex_home().c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("CODEX_HOME");
+    CliTest::TearDown();
+  }
+
   fs::path hook_file() const { return repo_.root() / ".git" / "hooks" / "post-commit"; }
   fs::path settings_file() const { return home_.path() / ".claude" / "settings.json"; }
+  fs::path mcp_json() const { return repo_.root() / ".mcp.json"; }
+  fs::path codex_home() const { return home_.path() / "codex-home"; }
+  fs::path codex_hooks() const { return codex_home() / "hooks.json"; }
+  fs::path codex_config() const { return codex_home() / "config.toml"; }
 
   // Every file setup may touch, with its content (absent files left out).
   std::map<fs::path, std::string> snapshot() const {
     std::map<fs::path, std::string> files;
-    for (const fs::path& file : {hook_file(), settings_file(), repo_.root() / ".gitignore",
-                                 tamrik_dir() / ".platform" / "config.yaml", tamrik_dir() / "example-attestation.yaml"}) {
+    for (const fs::path& file :
+         {hook_file(), settings_file(), mcp_json(), codex_hooks(), codex_config(), repo_.root() / ".gitignore",
+          tamrik_dir() / ".platform" / "config.yaml", tamrik_dir() / "example-attestation.yaml"}) {
       if (fs::exists(file)) files[file] = read_text(file);
     }
     return files;
@@ -31,7 +46,9 @@ class Setup : public CliTest {
 TEST_F(Setup, InstallsEverythingAndASecondRunChangesNothing) {
   set_up_repository();
   const auto first = snapshot();
-  EXPECT_EQ(first.size(), 5u);
+  EXPECT_EQ(first.size(), 6u);
+  EXPECT_EQ(ordered_json::parse(first.at(mcp_json()))["mcpServers"]["tamrik"],
+            ordered_json({{"command", "tamrik"}, {"args", {"mcp"}}}));
   const std::string config = first.at(tamrik_dir() / ".platform" / "config.yaml");
   EXPECT_NE(config.find("installed_at: "), std::string::npos);
   EXPECT_NE(config.find("agents:\n  - claude-code\n"), std::string::npos);
@@ -46,7 +63,7 @@ TEST_F(Setup, ACommitIsRecordedThroughTheRealPostCommitHook) {
   set_up_repository();
   const std::string head = repo_.commit("feat: recorded by git");
   EXPECT_EQ(records_of(head), 1u);
-  EXPECT_EQ(repo_.git({"status", "--porcelain", "--untracked-files=all"}), "?? .gitignore");
+  EXPECT_EQ(repo_.git({"status", "--porcelain", "--untracked-files=all"}), "?? .gitignore\n?? .mcp.json");
 }
 
 TEST_F(Setup, KeepsAnExistingShellHookAndUninstallRestoresIt) {
@@ -130,6 +147,56 @@ TEST_F(Setup, KeepsOtherSettingsAndRestoresThemOnUninstall) {
 
   ASSERT_EQ(tamrik({"setup", "--uninstall"}).exit_code, 0);
   EXPECT_EQ(read_text(settings_file()), settings.dump(2) + "\n");
+}
+
+TEST_F(Setup, HooksAndRegistersClaudeCodeAndCodexOnceAndUninstallTakesOnlyOurs) {
+  const ordered_json user_hooks = {
+      {"hooks",
+       {{"PostToolUse", {{{"matcher", "Bash"}, {"hooks", {{{"type", "command"}, {"command", "audit-log"}}}}}}},
+        {"Stop", {{{"hooks", {{{"type", "command"}, {"command", "notify-done"}}}}}}}}}};
+  const std::string user_config = "model = \"o3\"\n";
+  write_text(codex_hooks(), user_hooks.dump(2) + "\n");
+  write_text(codex_config(), user_config);
+  const auto before = snapshot();
+
+  const TamrikResult first = tamrik({"setup", "--agents", "claude-code,codex"});
+  ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
+  EXPECT_NE(first.out.find("codex_hooks = true"), std::string::npos) << first.out;
+  const ordered_json hooks = ordered_json::parse(read_text(codex_hooks()));
+  EXPECT_EQ(hooks["hooks"]["Stop"], user_hooks["hooks"]["Stop"]);
+  ASSERT_EQ(hooks["hooks"]["PostToolUse"].size(), 2u);
+  EXPECT_EQ(hooks["hooks"]["PostToolUse"][0], user_hooks["hooks"]["PostToolUse"][0]);
+  const ordered_json ours = hooks["hooks"]["PostToolUse"][1]["hooks"][0];
+  EXPECT_EQ(ours["command"], tamrik_binary().string() + " attest add --from-hook --agent codex");
+  EXPECT_FALSE(ours.contains("if")) << ours.dump();
+  EXPECT_EQ(hooks["hooks"]["SessionStart"][0]["hooks"][0]["command"],
+            tamrik_binary().string() + " hook session-start --agent codex");
+  EXPECT_NE(read_text(codex_config()).find("[mcp_servers.tamrik]\n"), std::string::npos);
+  EXPECT_TRUE(read_text(codex_config()).starts_with(user_config));
+  EXPECT_TRUE(fs::exists(settings_file()));
+  EXPECT_TRUE(fs::exists(mcp_json()));
+  EXPECT_FALSE(fs::exists(home_.path() / ".codex"));  // CODEX_HOME is where Codex looks
+
+  const auto installed = snapshot();
+  const TamrikResult again = tamrik({"setup"});
+  EXPECT_EQ(again.exit_code, 0) << again.err;
+  EXPECT_EQ(again.out.find("written to"), std::string::npos) << again.out;
+  EXPECT_EQ(snapshot(), installed);
+  const ordered_json status = ordered_json::parse(tamrik({"status", "--json"}).out);
+  EXPECT_EQ(status["hooks"]["agents"], ordered_json({{"claude-code", true}, {"codex", true}})) << status.dump();
+
+  const TamrikResult removed = tamrik({"setup", "--uninstall"});
+  ASSERT_EQ(removed.exit_code, 0) << removed.err;
+  EXPECT_EQ(snapshot(), before);
+}
+
+TEST_F(Setup, SyncPutsBackTheRowsAndTheToolServerOfEveryConfiguredAgent) {
+  ASSERT_EQ(tamrik({"setup", "--agents", "claude-code,codex"}).exit_code, 0);
+  const auto installed = snapshot();
+  for (const fs::path& file : {codex_hooks(), codex_config(), settings_file(), mcp_json()}) fs::remove(file);
+
+  tamrik({"sync"});  // not signed in: it fails, and repairs all the same
+  EXPECT_EQ(snapshot(), installed);
 }
 
 TEST_F(Setup, SettingsThatAreNotJsonAreNeverOverwritten) {

@@ -1,11 +1,11 @@
 // What setup writes into files it shares with the user: the marked blocks,
-// the shell words of hook commands, Claude Code's settings rows and the
+// the shell words of hook commands, the agents' hook rows and the
 // post-commit hook. Each must come out again leaving the user's content as
 // it was, and must refuse files it cannot safely edit.
 
 #include "core/errors.hpp"
 #include "core/json.hpp"
-#include "host/hooks/claude_code_hooks.hpp"
+#include "host/hooks/agent_hooks.hpp"
 #include "host/hooks/git_hook.hpp"
 #include "host/hooks/installer.hpp"
 #include "host/hooks/shell_words.hpp"
@@ -61,49 +61,82 @@ TEST(ShellWords, QuotedWordsSplitBackToThemselves) {
   EXPECT_EQ(split_words(R"("a \"q\"" b\ c)"), (std::vector<std::string>{"a \"q\"", "b c"}));
 }
 
-class ClaudeSettings : public ::testing::Test {
+class HookRows : public ::testing::Test {
  protected:
   fs::path file() const { return dir_ / "settings.json"; }
   Json settings() const { return Json::parse(read_text(file())); }
+  static std::span<const HookRow> rows_of(std::string_view agent) { return agent_hooks(agent)->rows; }
   TempDir dir_;
 };
 
-TEST_F(ClaudeSettings, AMovedProgramIsUpdatedInPlaceNotAddedTwice) {
+TEST_F(HookRows, AMovedProgramIsUpdatedInPlaceNotAddedTwice) {
+  const auto rows = rows_of("claude-code");
   const Json user_row = {{"matcher", "Bash"}, {"hooks", {{{"type", "command"}, {"command", "audit-log"}}}}};
   write_text(file(), Json{{"hooks", {{"PostToolUse", {user_row}}}}}.dump(2));
-  EXPECT_TRUE(install_claude_code_hooks(file(), "/old place/tamrik"));
-  EXPECT_FALSE(install_claude_code_hooks(file(), "/old place/tamrik"));
-  EXPECT_TRUE(install_claude_code_hooks(file(), "/usr/local/bin/tamrik"));
+  EXPECT_TRUE(install_hook_rows(file(), rows, "/old place/tamrik"));
+  EXPECT_FALSE(install_hook_rows(file(), rows, "/old place/tamrik"));
+  EXPECT_TRUE(install_hook_rows(file(), rows, "/usr/local/bin/tamrik"));
 
-  const Json rows = settings()["hooks"]["PostToolUse"];
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0], user_row);
-  EXPECT_EQ(rows[1]["hooks"][0]["command"], "/usr/local/bin/tamrik attest add --from-hook --agent claude-code");
-  EXPECT_EQ(rows[1]["hooks"][0]["if"], "Bash(git *)");
+  const Json groups = settings()["hooks"]["PostToolUse"];
+  ASSERT_EQ(groups.size(), 2u);
+  EXPECT_EQ(groups[0], user_row);
+  EXPECT_EQ(groups[1]["hooks"][0]["command"], "/usr/local/bin/tamrik attest add --from-hook --agent claude-code");
+  EXPECT_EQ(groups[1]["hooks"][0]["if"], "Bash(git *)");
   EXPECT_EQ(settings()["hooks"]["SessionStart"].size(), 1u);
-  EXPECT_TRUE(claude_code_hooks_installed(file()));
+  EXPECT_TRUE(hook_rows_installed(file(), rows));
 
-  EXPECT_TRUE(uninstall_claude_code_hooks(file()));
+  EXPECT_TRUE(uninstall_hook_rows(file(), rows));
   EXPECT_EQ(settings(), (Json{{"hooks", {{"PostToolUse", {user_row}}}}}));
-  EXPECT_FALSE(claude_code_hooks_installed(file()));
-  EXPECT_FALSE(uninstall_claude_code_hooks(file()));
+  EXPECT_FALSE(hook_rows_installed(file(), rows));
+  EXPECT_FALSE(uninstall_hook_rows(file(), rows));
 }
 
-TEST_F(ClaudeSettings, AFileItCannotReadAsSettingsIsLeftAlone) {
+// Codex's rows differ from Claude Code's in the `--agent`, the missing `if`
+// and the session sources; in one file each set is found and removed alone.
+TEST_F(HookRows, CodexRowsAreTheirOwnAndLeaveClaudeCodesAlone) {
+  EXPECT_TRUE(install_hook_rows(file(), rows_of("claude-code"), "/bin/tamrik"));
+  EXPECT_TRUE(install_hook_rows(file(), rows_of("codex"), "/bin/tamrik"));
+  const Json with_both = settings();
+  ASSERT_EQ(with_both["hooks"]["PostToolUse"].size(), 2u);
+  const Json codex_post = with_both["hooks"]["PostToolUse"][1];
+  EXPECT_EQ(codex_post["matcher"], "Bash");
+  EXPECT_EQ(codex_post["hooks"][0],
+            (Json{{"type", "command"}, {"command", "/bin/tamrik attest add --from-hook --agent codex"}, {"timeout", 30}}));
+  const Json codex_start = with_both["hooks"]["SessionStart"][1];
+  EXPECT_EQ(codex_start["matcher"], "startup|resume|clear|compact");
+  EXPECT_EQ(codex_start["hooks"][0]["command"], "/bin/tamrik hook session-start --agent codex");
+
+  EXPECT_TRUE(uninstall_hook_rows(file(), rows_of("codex")));
+  EXPECT_TRUE(hook_rows_installed(file(), rows_of("claude-code")));
+  EXPECT_FALSE(hook_rows_installed(file(), rows_of("codex")));
+  EXPECT_EQ(settings()["hooks"]["PostToolUse"].size(), 1u);
+}
+
+TEST_F(HookRows, AFileItCannotReadAsSettingsIsLeftAlone) {
   for (const std::string text : {"[]", "{\"hooks\": []}", "{\"hooks\": {\"PostToolUse\": {}}}", "{oops"}) {
     write_text(file(), text);
-    EXPECT_THROW(install_claude_code_hooks(file(), "/bin/tamrik"), SettingsFormatError) << text;
+    EXPECT_THROW(install_hook_rows(file(), rows_of("codex"), "/bin/tamrik"), SettingsFormatError) << text;
     EXPECT_EQ(read_text(file()), text);
   }
 }
 
-TEST_F(ClaudeSettings, KeepsTheFilesPermissions) {
+TEST_F(HookRows, KeepsTheFilesPermissions) {
   write_text(file(), "{}");
   ::chmod(file().c_str(), 0640);
-  install_claude_code_hooks(file(), "/bin/tamrik");
+  install_hook_rows(file(), rows_of("claude-code"), "/bin/tamrik");
   struct stat st {};
   ASSERT_EQ(::stat(file().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(AgentHooks, EachHarnessHasItsFileWhereItsVariableOrHomePoints) {
+  const TempDir elsewhere;
+  ::setenv("CODEX_HOME", elsewhere.path().c_str(), 1);
+  EXPECT_EQ(agent_hooks("codex")->file, elsewhere / "hooks.json");
+  ::unsetenv("CODEX_HOME");
+  EXPECT_EQ(agent_hooks("codex")->file, testing::test_home() / ".codex" / "hooks.json");
+  EXPECT_EQ(agent_hooks("claude-code")->file, testing::test_home() / ".claude" / "settings.json");
+  EXPECT_FALSE(agent_hooks("gemini-cli").has_value());
 }
 
 class PostCommitHook : public ::testing::Test {

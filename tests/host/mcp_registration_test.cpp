@@ -2,6 +2,7 @@
 // entry is touched, twice changes nothing, and removal takes only ours.
 
 #include "host/commands/mcp.hpp"
+#include "host/commands/mcp_json_entry.hpp"
 #include "support/test_env.hpp"
 
 #include <gtest/gtest.h>
@@ -86,11 +87,28 @@ TEST_F(McpRegistration, UninstallRemovesOnlyOurs) {
   EXPECT_FALSE(mcp::remove_codex_registration());
 }
 
-TEST_F(McpRegistration, UninstallDeletesAnMcpJsonThatHeldOnlyOurs) {
+TEST_F(McpRegistration, UninstallDeletesFilesThatHeldOnlyOurs) {
   install();
   ASSERT_TRUE(fs::exists(mcp_json()));
+  ASSERT_TRUE(fs::exists(codex_config()));
   EXPECT_TRUE(mcp::remove_claude_code_registration(repo_.path()));
+  EXPECT_TRUE(mcp::remove_codex_registration());
   EXPECT_FALSE(fs::exists(mcp_json()));
+  EXPECT_FALSE(fs::exists(codex_config()));
+}
+
+// What setup reports per agent: where the entry went and whether it wrote.
+TEST_F(McpRegistration, RegisteringOneAgentSaysWhereAndWhetherItWrote) {
+  const std::optional<mcp::Registration> first = mcp::register_tool_server(repo_.path(), "codex");
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(first->file, codex_config());
+  EXPECT_TRUE(first->changed);
+  EXPECT_FALSE(mcp::register_tool_server(repo_.path(), "codex")->changed);
+  EXPECT_FALSE(mcp::register_tool_server(repo_.path(), "gemini-cli").has_value());
+
+  write_text(mcp_json(), "[]");
+  EXPECT_THROW(mcp::register_tool_server(repo_.path(), "claude-code"), mcp::UnreadableMcpJson);
+  EXPECT_EQ(read_text(mcp_json()), "[]");
 }
 
 }  // namespace

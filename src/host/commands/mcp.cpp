@@ -18,28 +18,19 @@ const core::Logger logger("mcp");
 constexpr mode_t kProjectFileMode = 0644;
 constexpr mode_t kUserConfigMode = 0600;
 
-void register_claude_code(const path& repo_root) {
+Registration register_claude_code(const path& repo_root) {
   const path file = claude_code_mcp_file(repo_root);
-  if (const std::optional<std::string> text = mcp_json_with_entry(user_file::read_if_exists(file))) {
-    user_file::replace(file, *text, kProjectFileMode);
-    logger.debug("Registered the tool server in %s", {file.string()});
-  }
+  const std::optional<std::string> text = mcp_json_with_entry(user_file::read_if_exists(file));
+  if (text) user_file::replace(file, *text, kProjectFileMode);
+  return {file, text.has_value()};
 }
 
-void register_codex() {
+std::optional<Registration> register_codex() {
   const std::optional<path> file = codex_config_file();
-  if (!file) return;
-  const std::string current = user_file::read_if_exists(*file).value_or("");
-  if (const std::optional<std::string> text = codex_config_with_table(current)) {
-    user_file::replace(*file, *text, kUserConfigMode);
-    logger.debug("Registered the tool server in %s", {file->string()});
-  }
-}
-
-void register_agent(const path& repo_root, const std::string& agent) {
-  if (agent == "claude-code") return register_claude_code(repo_root);
-  if (agent == "codex") return register_codex();
-  logger.debug("No known place to register the tool server for %s", {agent});
+  if (!file) return std::nullopt;
+  const std::optional<std::string> text = codex_config_with_table(user_file::read_if_exists(*file).value_or(""));
+  if (text) user_file::replace(*file, *text, kUserConfigMode);
+  return Registration{*file, text.has_value()};
 }
 
 }  // namespace
@@ -52,12 +43,20 @@ std::optional<path> codex_config_file() {
   return *home / "config.toml";
 }
 
+std::optional<Registration> register_tool_server(const path& repo_root, const std::string& agent) {
+  if (agent == "claude-code") return register_claude_code(repo_root);
+  if (agent == "codex") return register_codex();
+  return std::nullopt;
+}
+
 void install_mcp_for_agents(const path& repo_root, const std::optional<std::vector<std::string>>& agents) {
   if (!agents) return;
   for (const std::string& agent : *agents) {
-    // One agent's unreadable file must not keep the others unregistered.
     try {
-      register_agent(repo_root, agent);
+      const std::optional<Registration> registration = register_tool_server(repo_root, agent);
+      if (registration && registration->changed) {
+        logger.debug("Registered the tool server in %s", {registration->file.string()});
+      }
     } catch (const std::exception& e) {
       logger.debug("Could not register the tool server for %s", {agent}, e);
     }
@@ -86,7 +85,11 @@ bool remove_codex_registration() {
   if (!current) return false;
   const std::optional<std::string> text = codex_config_without_table(*current);
   if (!text) return false;
-  user_file::replace(*file, *text, kUserConfigMode);
+  if (text->empty()) {
+    user_file::remove(*file);
+  } else {
+    user_file::replace(*file, *text, kUserConfigMode);
+  }
   return true;
 }
 

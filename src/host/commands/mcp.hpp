@@ -13,10 +13,20 @@
 
 namespace tamrik::commands::mcp {
 
-// Registers the tool server with `agents` (nullopt: none configured) for
-// `repo_root`. Idempotent: a file already holding our entry is not written.
-// Agents without a known place are skipped; a file that cannot be read as
-// its format is left alone. Never throws.
+struct Registration {
+  std::filesystem::path file;  // where the entry is
+  bool changed = false;        // the file was written
+};
+
+// Registers the tool server with one agent for `repo_root`. Idempotent: a
+// file already holding our entry is not written. nullopt for an agent
+// without a known place (or Codex without CODEX_HOME and HOME). Throws for
+// a file that cannot be read as its format, leaving it alone.
+std::optional<Registration> register_tool_server(const std::filesystem::path& repo_root, const std::string& agent);
+
+// register_tool_server() for each of `agents` (nullopt: none configured).
+// One agent's unreadable file does not keep the others unregistered. Never
+// throws.
 void install_mcp_for_agents(const std::filesystem::path& repo_root,
                             const std::optional<std::vector<std::string>>& agents);
 
@@ -24,7 +34,8 @@ std::filesystem::path claude_code_mcp_file(const std::filesystem::path& repo_roo
 // nullopt when neither CODEX_HOME nor HOME is known.
 std::optional<std::filesystem::path> codex_config_file();
 
-// Remove our entry; true when a file changed. Throw on unreadable files.
+// Remove our entry; true when a file changed. A file left with nothing
+// else was ours and goes. Throw on unreadable files.
 bool remove_claude_code_registration(const std::filesystem::path& repo_root);
 bool remove_codex_registration();
 

@@ -1,11 +1,9 @@
 #include "host/hooks/claude_code_hooks.hpp"
 
 #include "core/json.hpp"
-#include "host/agents/transcript_files.hpp"
 #include "host/hooks/shell_words.hpp"
 #include "host/utils/user_file.hpp"
 
-#include <array>
 #include <string>
 #include <string_view>
 
@@ -16,22 +14,7 @@ namespace {
 using core::Json;
 namespace user_file = utils::user_file;
 
-struct Row {
-  std::string_view event;
-  std::string_view matcher;
-  std::string_view arguments;  // after the program
-  std::string_view if_filter;  // "" for none
-  int timeout_seconds;
-};
-
-// The session-start row also fires on "fork" (Claude Code 2.1.214 and
-// later; older versions report a fork as "resume").
-constexpr std::array<Row, 2> kRows = {{
-    {"PostToolUse", "Bash", "attest add --from-hook --agent claude-code", "Bash(git *)", 30},
-    {"SessionStart", "startup|resume|clear|compact|fork", "hook session-start --agent claude-code", "", 60},
-}};
-
-Json handler_for(const Row& row, const path& program) {
+Json handler_for(const HookRow& row, const path& program) {
   Json handler = Json::object();
   handler["type"] = "command";
   handler["command"] = shell_quote(program.string()) + " " + std::string(row.arguments);
@@ -48,7 +31,7 @@ J* member(J& obj, std::string_view key) {
   return it == obj.end() ? nullptr : &*it;
 }
 
-bool is_ours(const Json& handler, const Row& row) {
+bool is_ours(const Json& handler, const HookRow& row) {
   if (!handler.is_object()) return false;
   const std::vector<std::string> words = split_words(core::get_text(handler, "command"));
   if (words.empty() || path(words[0]).filename() != "tamrik") return false;
@@ -87,7 +70,7 @@ struct Rewrite {
 // Walks the groups of one event: our first handler in a group with the
 // row's matcher becomes `replacement` (when given); every other handler of
 // ours goes, and so does a group we empty.
-Rewrite rewrite_ours(Json& groups, const Row& row, const Json* replacement) {
+Rewrite rewrite_ours(Json& groups, const HookRow& row, const Json* replacement) {
   Rewrite rewrite;
   for (auto group = groups.begin(); group != groups.end();) {
     Json* handlers = member(*group, "hooks");
@@ -121,17 +104,11 @@ void write_settings(const path& file, const Json& settings) {
 
 }  // namespace
 
-std::optional<path> claude_code_settings_file() {
-  const std::optional<path> home = agents::harness_home("CLAUDE_CONFIG_DIR", ".claude");
-  if (!home) return std::nullopt;
-  return *home / "settings.json";
-}
-
-bool install_claude_code_hooks(const path& settings_file, const path& program) {
-  const Json before = load_settings(settings_file);
+bool install_hook_rows(const path& file, std::span<const HookRow> rows, const path& program) {
+  const Json before = load_settings(file);
   Json settings = before;
-  for (const Row& row : kRows) {
-    Json& groups = groups_of(settings, row.event, settings_file);
+  for (const HookRow& row : rows) {
+    Json& groups = groups_of(settings, row.event, file);
     const Json handler = handler_for(row, program);
     if (!rewrite_ours(groups, row, &handler).replaced) {
       Json group = Json::object();
@@ -140,18 +117,18 @@ bool install_claude_code_hooks(const path& settings_file, const path& program) {
       groups.push_back(std::move(group));
     }
   }
-  if (settings == before && user_file::read_if_exists(settings_file)) return false;
-  write_settings(settings_file, settings);
+  if (settings == before && user_file::read_if_exists(file)) return false;
+  write_settings(file, settings);
   return true;
 }
 
-bool uninstall_claude_code_hooks(const path& settings_file) {
-  if (!user_file::read_if_exists(settings_file)) return false;
-  Json settings = load_settings(settings_file);
+bool uninstall_hook_rows(const path& file, std::span<const HookRow> rows) {
+  if (!user_file::read_if_exists(file)) return false;
+  Json settings = load_settings(file);
   Json* hooks = member(settings, "hooks");
   if (hooks == nullptr || !hooks->is_object()) return false;
   bool changed = false;
-  for (const Row& row : kRows) {
+  for (const HookRow& row : rows) {
     Json* groups = member(*hooks, row.event);
     if (groups == nullptr || !groups->is_array() || !rewrite_ours(*groups, row, nullptr).removed) continue;
     changed = true;
@@ -160,18 +137,18 @@ bool uninstall_claude_code_hooks(const path& settings_file) {
   if (!changed) return false;
   if (hooks->empty()) settings.erase("hooks");
   if (settings.empty()) {
-    user_file::remove(settings_file);
+    user_file::remove(file);
   } else {
-    write_settings(settings_file, settings);
+    write_settings(file, settings);
   }
   return true;
 }
 
-bool claude_code_hooks_installed(const path& settings_file) {
+bool hook_rows_installed(const path& file, std::span<const HookRow> rows) {
   try {
-    const Json settings = load_settings(settings_file);
+    const Json settings = load_settings(file);
     const Json* hooks = member(settings, "hooks");
-    for (const Row& row : kRows) {
+    for (const HookRow& row : rows) {
       const Json* groups = hooks != nullptr ? member(*hooks, row.event) : nullptr;
       if (groups == nullptr || !groups->is_array()) return false;
       bool found = false;

@@ -1,29 +1,25 @@
 #pragma once
-// tamrik's rows in Claude Code's user settings (settings.json in
-// $CLAUDE_CONFIG_DIR, else ~/.claude):
+// tamrik's rows in a hook file of Claude Code's shape: event -> list of
+// matcher groups -> list of command handlers. Claude Code's settings.json
+// is one; Codex reads the same shape from its hooks.json. Which rows go
+// into which harness's file is agent_hooks.hpp's business.
 //
-//   PostToolUse:  matcher "Bash", handler `if` "Bash(git *)" (the harness
-//                 starts the hook only for git commands), running
-//                 `<tamrik> attest add --from-hook --agent claude-code`
-//   SessionStart: running `<tamrik> hook session-start --agent claude-code`
-//
-// The rows are per user, so they fire in every repository; the hook does
-// nothing in a repository that is not set up. Every other setting in the
-// file is kept; the file is rewritten atomically and only when it changes.
-// A handler is ours when its command is one of ours run by a program named
-// tamrik, wherever that program lives, so a moved tamrik is updated rather
-// than added twice.
+// Every other entry in the file is kept; the file is rewritten atomically
+// and only when it changes. A handler is ours when its command is one of
+// ours run by a program named tamrik, wherever that program lives, so a
+// moved tamrik is updated rather than added twice.
 
 #include "core/errors.hpp"
 
 #include <filesystem>
-#include <optional>
+#include <span>
+#include <string_view>
 
 namespace tamrik::hooks::installer {
 
 using std::filesystem::path;
 
-// The settings file is not what Claude Code reads (not a JSON object, or a
+// The hook file is not one the harness reads (not a JSON object, or a
 // `hooks` entry of the wrong shape): it is left alone, and the message says
 // where the problem is.
 class SettingsFormatError : public core::Error {
@@ -31,19 +27,25 @@ class SettingsFormatError : public core::Error {
   explicit SettingsFormatError(const std::string& message) : Error("SettingsFormatError", message) {}
 };
 
-// The user's Claude Code settings file, whether or not it exists; nullopt
-// when neither CLAUDE_CONFIG_DIR nor HOME is set.
-std::optional<path> claude_code_settings_file();
+// One handler of ours, in the group of its event with its matcher.
+struct HookRow {
+  std::string_view event;      // "PostToolUse"
+  std::string_view matcher;    // "Bash"
+  std::string_view arguments;  // after the program
+  std::string_view if_filter;  // the handler's `if`; "" for none
+  int timeout_seconds;
+};
 
-// Adds or updates both rows to run `program`. Returns whether the file
+// Adds or updates `rows` to run `program`. Returns whether the file
 // changed. Throws SettingsFormatError or OSError.
-bool install_claude_code_hooks(const path& settings_file, const path& program);
+bool install_hook_rows(const path& file, std::span<const HookRow> rows, const path& program);
 
-// Removes our handlers, and the groups and events they leave empty; a file
-// left as an empty object is removed. Returns whether anything changed.
-bool uninstall_claude_code_hooks(const path& settings_file);
+// Removes our handlers of `rows`, and the groups and events they leave
+// empty; a file left as an empty object is removed. Returns whether
+// anything changed.
+bool uninstall_hook_rows(const path& file, std::span<const HookRow> rows);
 
-// Both rows are present.
-bool claude_code_hooks_installed(const path& settings_file);
+// Every one of `rows` is present.
+bool hook_rows_installed(const path& file, std::span<const HookRow> rows);
 
 }  // namespace tamrik::hooks::installer

@@ -4,7 +4,7 @@
 #include "core/json.hpp"
 #include "core/time_text.hpp"
 #include "host/commands/mcp.hpp"
-#include "host/hooks/claude_code_hooks.hpp"
+#include "host/hooks/agent_hooks.hpp"
 #include "host/hooks/git_hook.hpp"
 #include "host/hooks/scripts.hpp"
 #include "host/paths.hpp"
@@ -143,11 +143,22 @@ StepReport remove_configuration(const path& repo_root) {
   return changed_or_not(changed, file);
 }
 
-StepReport claude_code_rows(bool install, const path& program) {
-  const std::optional<path> settings = claude_code_settings_file();
-  if (!settings) return {"", Outcome::skipped, "neither CLAUDE_CONFIG_DIR nor HOME is set"};
-  const bool changed = install ? install_claude_code_hooks(*settings, program) : uninstall_claude_code_hooks(*settings);
-  return changed_or_not(changed, *settings);
+// Installs (or removes) our rows in the agent's hook file.
+StepReport agent_rows(const std::string& agent, bool install, const path& program) {
+  const std::optional<AgentHooks> hooks = agent_hooks(agent);
+  if (!hooks) return {"", Outcome::skipped, "no hook rows for this harness yet; the post-commit hook records its commits"};
+  if (!hooks->file) return {"", Outcome::skipped, "neither HOME nor the harness's own directory variable is set"};
+  const bool changed =
+      install ? install_hook_rows(*hooks->file, hooks->rows, program) : uninstall_hook_rows(*hooks->file, hooks->rows);
+  return changed_or_not(changed, *hooks->file);
+}
+
+// Registers `tamrik mcp` where the agent looks for tool servers.
+StepReport tool_server(const path& repo_root, const std::string& agent) {
+  const std::optional<commands::mcp::Registration> registration =
+      commands::mcp::register_tool_server(repo_root, agent);
+  if (!registration) return {"", Outcome::skipped, "no known place to register the tool server for this harness"};
+  return changed_or_not(registration->changed, registration->file);
 }
 
 }  // namespace
@@ -175,21 +186,15 @@ std::vector<StepReport> _install_session_start_hook(const path& /*repo_root*/,
                                                     const path& program) {
   std::vector<StepReport> reports;
   for (const std::string& agent : agents ? *agents : installed_harnesses()) {
-    const std::string name = agent + " hooks";
-    if (agent == "claude-code") {
-      reports.push_back(run_step(name, [&] { return claude_code_rows(true, program); }));
-    } else {
-      reports.push_back({name, Outcome::skipped,
-                         "no hook rows for this harness yet; the post-commit hook records its commits"});
-    }
+    reports.push_back(run_step(agent + " hooks", [&] { return agent_rows(agent, true, program); }));
   }
   return reports;
 }
 
 std::optional<bool> agent_hooks_installed(const std::string& agent) {
-  if (agent != "claude-code") return std::nullopt;
-  const std::optional<path> settings = claude_code_settings_file();
-  return settings && claude_code_hooks_installed(*settings);
+  const std::optional<AgentHooks> hooks = agent_hooks(agent);
+  if (!hooks) return std::nullopt;
+  return hooks->file && hook_rows_installed(*hooks->file, hooks->rows);
 }
 
 SetupReport setup_repository(const path& repo_root, const SetupOptions& options) {
@@ -205,6 +210,9 @@ SetupReport setup_repository(const path& repo_root, const SetupOptions& options)
   for (StepReport& step : _install_session_start_hook(repo_root, report.agents, options.program)) {
     report.steps.push_back(std::move(step));
   }
+  for (const std::string& agent : report.agents) {
+    report.steps.push_back(run_step(agent + " tool server", [&] { return tool_server(repo_root, agent); }));
+  }
   return report;
 }
 
@@ -213,7 +221,10 @@ SetupReport uninstall_repository(const path& repo_root) {
   report.steps.push_back(run_step("post-commit hook", [&] {
     return changed_or_not(uninstall_post_commit_hook(repo_root), post_commit_hook_path(repo_root));
   }));
-  report.steps.push_back(run_step("claude-code hooks", [&] { return claude_code_rows(false, path()); }));
+  for (const std::string_view agent : agents_with_hook_rows()) {
+    report.steps.push_back(
+        run_step(std::string(agent) + " hooks", [&] { return agent_rows(std::string(agent), false, path()); }));
+  }
   report.steps.push_back(run_step("claude-code tool server", [&] {
     return changed_or_not(commands::mcp::remove_claude_code_registration(repo_root),
                           commands::mcp::claude_code_mcp_file(repo_root));

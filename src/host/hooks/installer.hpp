@@ -7,7 +7,10 @@
 //   .gitignore                      tamrik's block: .tamrik stays local
 //   .tamrik/example-attestation.yaml
 //   post-commit hook                `tamrik sync --record-commit`
-//   agent hook rows                 per user; Claude Code's for now
+//   agent hook rows                 per user; Claude Code's and Codex's
+//                                   (agent_hooks.hpp)
+//   agent tool server               `tamrik mcp` where each agent looks
+//                                   for it (commands/mcp.hpp)
 //
 // Every step is idempotent (a second run changes nothing) and leaves the
 // user's own content alone. The ledger and the attestation archive are
@@ -56,7 +59,8 @@ SetupReport setup_repository(const path& repo_root, const SetupOptions& options 
 
 // Removes what setup_repository() adds: the configuration keys it wrote
 // (the file too when nothing else is in it), the ignore block, the example
-// attestation, the post-commit block and the agent rows of every harness.
+// attestation, the post-commit block, and the agent rows and tool-server
+// entries of every harness, whether or not it is configured.
 SetupReport uninstall_repository(const path& repo_root);
 
 // Installs the agent hook rows of `agents` (nullopt: installed_harnesses())
