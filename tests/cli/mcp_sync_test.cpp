@@ -5,6 +5,7 @@
 #include "mcp_client.hpp"
 
 #include "host/fault_server.hpp"
+#include "host/services/git_identity.hpp"
 #include "platform/platform_process.hpp"
 
 #include <httplib.h>
@@ -160,6 +161,32 @@ TEST_F(McpSync, NotSignedInIsAnErrorResultNamingTheRemedy) {
   EXPECT_TRUE(contains(text, "Run `tamrik auth login` and they upload on the next `tamrik sync`.\n")) << text;
   EXPECT_EQ(answers[1]["id"], 2);
   EXPECT_FALSE(contains(config(), "project_id")) << config();
+}
+
+// An agent attests, syncs, and only then commits: the attestation must wait
+// for its commit rather than be pinned on the one before.
+TEST_F(McpSync, AnAttestationForAChangeNotCommittedYetWaitsForItsCommit) {
+  sign_in(platform_.url());
+  write_text(repo_.root() / "feature.txt", "new feature\n");
+  repo_.git({"add", "feature.txt"});
+  const std::string hash = services::shared::get_staged_diff_hash(repo_.root()).value();
+
+  const auto answers = session(
+      call(1, "prepare_attestation", {{"staged_diff_hash", hash}, {"model", "m"}, {"summary", "Add the feature"}}) +
+      call(2, "sync"));
+  ASSERT_EQ(answers.size(), 2u) << last_.out;
+  ASSERT_FALSE(tool_failed(answers[0])) << tool_text(answers[0]);
+  const std::string text = tool_text(answers[1]);
+  EXPECT_FALSE(tool_failed(answers[1])) << text;
+  EXPECT_TRUE(contains(text, "Attestation waiting: ")) << text;
+  EXPECT_FALSE(contains(text, "Filed the pending attestation")) << text;
+  EXPECT_TRUE(fs::exists(tamrik_dir() / ".commit-attestation.yaml"));
+
+  repo_.git({"commit", "-q", "-m", "feat: the attested change"});
+  const std::vector<ordered_json> entries = ledger();
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries.back().value("commit", ""), repo_.head());
+  EXPECT_EQ(entries.back().value("summary", ""), "Add the feature") << entries.back().dump();
 }
 
 TEST_F(McpSync, ATeamIdThatIsNotAPositiveWholeNumberIsInvalidParams) {
