@@ -69,7 +69,9 @@ void merge_spools(const path& log_path) {
 }
 
 // Appends whole lines under the lock, or spools them when it cannot be had.
-void append_locked(const path& log_path, std::string_view text) {
+// With `unless_held` set, nothing is appended when the ledger already holds
+// a line for that commit.
+void append_locked(const path& log_path, std::string_view text, std::string_view unless_held = {}) {
   core::make_dirs(log_path.parent_path().empty() ? path(".") : log_path.parent_path());
   const core::LockGuard guard = core::locked(log_path, detail::ledger_lock_timeout);
   if (!guard.acquired()) {
@@ -77,6 +79,7 @@ void append_locked(const path& log_path, std::string_view text) {
     return;
   }
   merge_spools(log_path);
+  if (!unless_held.empty() && detail::file_holds_commit(log_path, unless_held)) return;
   core::append_line(log_path, text);
 }
 
@@ -94,7 +97,12 @@ bool file_exists(const path& file) {
 }  // namespace
 
 void _append_log_entry(const path& log_path, const Json& entry) {
-  append_locked(log_path, core::to_json_line(entry) + "\n");
+  // Two triggers can both find a commit unrecorded before either writes
+  // (the post-commit hook and a catch-up walk, say); only under the lock is
+  // the answer final. A second record of a commit without an attestation
+  // adds nothing to the line already there.
+  const std::string commit = entry.is_object() && entry.contains("event") ? core::get_text(entry, "commit") : "";
+  append_locked(log_path, core::to_json_line(entry) + "\n", _is_valid_commit_hash(commit) ? commit : "");
 }
 
 void _append_log_text(const path& log_path, std::string_view text) {
