@@ -64,7 +64,18 @@ Attribution attribute(const path& repo_root, const CaptureOptions& options) {
 }
 
 BackfillResult capture(const path& repo_root, const std::string& sha, const CaptureOptions& options) {
-  const std::optional<std::string> full = _resolve_full_sha(repo_root, sha);
+  // At commit time the record also names the branch checked out now; one
+  // git child answers both questions.
+  std::optional<std::string> full;
+  std::optional<std::string> branch;
+  if (options.attribute_ambient) {
+    if (std::optional<CommitOnBranch> found = _resolve_full_sha_on_branch(repo_root, sha)) {
+      full = std::move(found->full);
+      branch = std::move(found->branch);
+    }
+  } else {
+    full = _resolve_full_sha(repo_root, sha);
+  }
   if (!full) return {.commit = sha, .written = false, .reason = "no such commit in this repo"};
   if (_already_recorded(repo_root, *full)) return {.commit = *full, .written = false, .reason = "already recorded"};
 
@@ -76,14 +87,12 @@ BackfillResult capture(const path& repo_root, const std::string& sha, const Capt
 
   const Attribution who = attribute(repo_root, options);
   std::optional<core::Json> developer;
-  std::optional<std::string> branch;
   if (options.attribute_ambient) {
     try {
       developer = services::shared::detect_git_author(repo_root);
     } catch (const std::exception& e) {
       logger.debug("Developer identity detection failed", {}, e);
     }
-    branch = _git_rev_parse({"--abbrev-ref", "HEAD"}, repo_root);
   }
 
   CommitRecordOptions record{.source = options.source,

@@ -61,6 +61,22 @@ std::optional<std::string> _resolve_full_sha(const path& repo_root, std::string_
   return out;
 }
 
+std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& repo_root, std::string_view commit) {
+  // Without --verify rev-parse answers several questions in one run, one
+  // line each; when either fails the whole run fails and we ask them apart.
+  const std::string out = _git({"rev-parse", std::string(commit) + "^{commit}", "--abbrev-ref", "HEAD"}, repo_root);
+  const size_t newline = out.find('\n');
+  if (newline != std::string::npos) {
+    CommitOnBranch found{.full = out.substr(0, newline), .branch = trim_whitespace(out.substr(newline + 1))};
+    if (_is_valid_commit_hash(found.full) && !found.branch.empty() && found.branch.find('\n') == std::string::npos) {
+      return found;
+    }
+  }
+  std::optional<std::string> full = _resolve_full_sha(repo_root, commit);
+  if (!full) return std::nullopt;
+  return CommitOnBranch{.full = std::move(*full), .branch = _git_rev_parse({"--abbrev-ref", "HEAD"}, repo_root)};
+}
+
 std::optional<std::string> infer_task_type(std::optional<std::string_view> subject,
                                            std::optional<std::string_view> branch) {
   static const std::regex subject_re{std::string(_SUBJECT_PREFIX_RE)};

@@ -50,6 +50,17 @@ std::string _git_rev_parse(const std::vector<std::string>& args, const std::opti
 // tag, "HEAD"), or nullopt. Tags peel to their commit; trees and blobs fail.
 std::optional<std::string> _resolve_full_sha(const path& repo_root, std::string_view commit);
 
+// A commit's full hash with the branch checked out now.
+struct CommitOnBranch {
+  std::string full;
+  std::string branch;  // as _git_rev_parse("--abbrev-ref", "HEAD") gives it
+};
+
+// _resolve_full_sha and the branch lookup together, from one git child when
+// both have an answer (the usual case at commit time); nullopt when the
+// commit does not resolve.
+std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& repo_root, std::string_view commit);
+
 // Task type from a conventional subject prefix, else from the branch's
 // first path component, else nullopt. Pure.
 std::optional<std::string> infer_task_type(std::optional<std::string_view> subject,

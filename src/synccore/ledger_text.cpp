@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <random>
 
 namespace tamrik::synccore::detail {
@@ -129,24 +130,32 @@ bool file_holds_commit(const std::filesystem::path& file, std::string_view commi
     return false;
   }
   constexpr size_t kBlock = 256 * 1024;
-  std::string buffer(kBlock, '\0');
+  // Left uninitialised: only the bytes read are touched, so a small ledger
+  // costs the commit hook one fresh page instead of the block's sixty-four.
+  size_t capacity = kBlock;
+  std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(capacity);
   size_t filled = 0;  // bytes of buffer holding file data; a partial last line stays at the front
   for (;;) {
-    if (buffer.size() - filled < kBlock / 2) buffer.resize(buffer.size() * 2);  // a very long line
-    const ssize_t n = ::read(fd.get(), buffer.data() + filled, buffer.size() - filled);
+    if (capacity - filled < kBlock / 2) {  // a very long line
+      std::unique_ptr<char[]> larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+      std::memcpy(larger.get(), buffer.get(), filled);
+      buffer = std::move(larger);
+      capacity *= 2;
+    }
+    const ssize_t n = ::read(fd.get(), buffer.get() + filled, capacity - filled);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (n == 0) return text_holds_commit(std::string_view(buffer.data(), filled), commit);
+    if (n == 0) return text_holds_commit(std::string_view(buffer.get(), filled), commit);
     filled += static_cast<size_t>(n);
     // Search whole lines only, so a candidate line is never cut in two.
-    const std::string_view data(buffer.data(), filled);
+    const std::string_view data(buffer.get(), filled);
     const size_t last_newline = data.rfind('\n');
     if (last_newline == std::string_view::npos) continue;
     if (text_holds_commit(data.substr(0, last_newline + 1), commit)) return true;
     const size_t rest = filled - (last_newline + 1);
-    std::memmove(buffer.data(), buffer.data() + last_newline + 1, rest);
+    std::memmove(buffer.get(), buffer.get() + last_newline + 1, rest);
     filled = rest;
   }
 }

@@ -62,8 +62,11 @@ std::optional<std::string> sealed_slug_of(const Json& parsed) {
 
 void _log_attestation(const path& log_path, const path& attestations_dir, const Json& parsed,
                       const LogAttestationOptions& options) {
-  const std::string commit = options.commit_override.value_or(_git_rev_parse({"HEAD"}, options.repo_root));
-  const std::string branch = options.branch.value_or(_git_rev_parse({"--abbrev-ref", "HEAD"}, options.repo_root));
+  // Ask git only for what the caller did not already know.
+  const std::string commit =
+      options.commit_override ? *options.commit_override : _git_rev_parse({"HEAD"}, options.repo_root);
+  const std::string branch =
+      options.branch ? *options.branch : _git_rev_parse({"--abbrev-ref", "HEAD"}, options.repo_root);
 
   core::make_dirs(attestations_dir);
   const path archived = archive_file(attestations_dir, commit, ".yaml");
