@@ -5,6 +5,7 @@
 // `--uninstall` gives back the files as they were.
 
 #include "cli_fixture.hpp"
+#include "host/hooks/agent_guidance.hpp"
 
 #include <sys/stat.h>
 
@@ -94,6 +95,19 @@ TEST_F(Setup, UninstallOnAFreshRepositoryLeavesNoTrace) {
   EXPECT_TRUE(snapshot().empty());
   EXPECT_FALSE(fs::exists(tamrik_dir()));
   EXPECT_EQ(repo_.git({"status", "--porcelain", "--untracked-files=all"}), "");
+}
+
+TEST_F(Setup, UninstallTakesTheGuidanceBlockOutAndKeepsTheUsersText) {
+  set_up_repository();
+  const std::string own_text = "# House rules\n\nRun the tests before pushing.\n";
+  write_text(repo_.root() / "CLAUDE.md", own_text);
+  hooks::agent_guidance::write_guidance(repo_.root(), {"claude-code", "codex"});
+  ASSERT_NE(read_text(repo_.root() / "CLAUDE.md"), own_text);
+  ASSERT_TRUE(fs::exists(repo_.root() / "AGENTS.md"));
+
+  ASSERT_EQ(tamrik({"setup", "--uninstall"}).exit_code, 0);
+  EXPECT_EQ(read_text(repo_.root() / "CLAUDE.md"), own_text);
+  EXPECT_FALSE(fs::exists(repo_.root() / "AGENTS.md"));  // it held only our block
 }
 
 TEST_F(Setup, AHookInAnotherLanguageIsLeftAloneWithAnExplanation) {

@@ -4,6 +4,7 @@
 #include "core/json.hpp"
 #include "core/time_text.hpp"
 #include "host/commands/mcp.hpp"
+#include "host/hooks/agent_guidance.hpp"
 #include "host/hooks/agent_hooks.hpp"
 #include "host/hooks/git_hook.hpp"
 #include "host/hooks/scripts.hpp"
@@ -231,6 +232,10 @@ SetupReport uninstall_repository(const path& repo_root) {
   }));
   report.steps.push_back(run_step("codex tool server", [&] {
     return changed_or_not(commands::mcp::remove_codex_registration(), commands::mcp::codex_config_file().value_or(path()));
+  }));
+  report.steps.push_back(run_step("agent guidance", [&] {
+    const std::vector<path> changed = agent_guidance::remove_guidance(repo_root);
+    return changed_or_not(!changed.empty(), changed.empty() ? path() : repo_root / changed.front());
   }));
   report.steps.push_back(run_step("ignore entries", [&] {
     return changed_or_not(shared::remove_gitignore_entries(repo_root), repo_root / ".gitignore");
