@@ -93,6 +93,7 @@ void check_repo_root(const std::string& cwd) {
   struct stat entry {};
   require(::lstat((*root / ".git").c_str(), &entry) == 0, "a repository root without a .git entry");
   require(start.native().starts_with(root->native()), "a repository root outside the cwd");
+  // The hook's next question about that root.
   tamrik::services::shared::local_config_exists(*root);
 }
 
@@ -107,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check_commit_match(bytes);
   const std::optional<Json> payload = tamrik::core::parse_json(bytes);
   if (!payload) return 0;
+  // Any shape of "tool_response" gets an answer, never an exception.
   attest::_tool_failed(*payload);
   const Json* tool_input = member(*payload, "tool_input");
   const std::optional<std::string> command = tool_input != nullptr ? text_member(*tool_input, "command") : std::nullopt;
