@@ -47,6 +47,8 @@ void record_head(const path& repo_root) {
   }
 }
 
+}  // namespace
+
 // Git runs the hook at the top of the working tree. A repository that is
 // not set up records nothing, as with every other trigger.
 int record_commit_from_hook() {
@@ -58,8 +60,6 @@ int record_commit_from_hook() {
   }
   return 0;
 }
-
-}  // namespace
 
 void add_sync_command(CLI::App& parent, attest::SelectedCommand& selected) {
   CLI::App* sync = parent.add_subcommand("sync", kSyncDescription);

@@ -8,4 +8,8 @@ namespace tamrik::cli {
 
 void add_sync_command(CLI::App& parent, attest::SelectedCommand& selected);
 
+// `tamrik sync --record-commit`: records HEAD, starts the upload in the
+// background, prints nothing, and returns 0 whatever happened.
+int record_commit_from_hook();
+
 }  // namespace tamrik::cli

@@ -3,6 +3,7 @@
 #include "attest/command.hpp"
 #include "cli/auth_command.hpp"
 #include "cli/hook_command.hpp"
+#include "cli/hook_entries.hpp"
 #include "cli/mcp_command.hpp"
 #include "cli/setup_command.hpp"
 #include "cli/status_command.hpp"
@@ -52,6 +53,7 @@ int tool_main(int argc, char** argv) {
   // A closed pipe on stdout (`tamrik status | head`) is a write error to
   // ignore, not a reason to die. Child processes get the default back.
   std::signal(SIGPIPE, SIG_IGN);
+  if (const std::optional<int> status = run_hook_entry(argc, argv)) return *status;
 
   CLI::App app(kDescription, "tamrik");
   app.footer(kFooter);

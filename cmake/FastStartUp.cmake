@@ -1,0 +1,28 @@
+# Start-up cost of the hook entries. git runs `tamrik sync --record-commit`
+# after every commit and agent harnesses run `tamrik attest add --from-hook`
+# after every tool call, so what the dynamic loader does before main() is
+# paid thousands of times a day (bench/bench_hook_start.cpp and
+# bench/bench_record_commit.cpp measure it).
+include_guard(GLOBAL)
+
+# Link options for tamrik's shared libraries and its executable:
+# - a call between two functions of one library binds inside it when it is
+#   linked (-Bsymbolic-functions), so the loader resolves far fewer symbols;
+# - a library nothing refers to is not loaded (--as-needed);
+# - symbols bind when first called (-z lazy), not all before main().
+function(tamrik_link_for_fast_start_up target)
+  target_link_options(${target} PRIVATE
+    -Wl,-O1 -Wl,--as-needed -Wl,-z,lazy
+    $<$<STREQUAL:$<TARGET_PROPERTY:${target},TYPE>,SHARED_LIBRARY>:-Wl,-Bsymbolic-functions>)
+endfunction()
+
+# libcrypto serves SHA-256 alone. The shared one costs each start a
+# megabyte-sized library and some 20,000 relocations, so the library that
+# hashes takes the few objects it needs from the static archive, keeps their
+# symbols private (they must not stand in for the shared libcrypto that the
+# HTTP transport loads), and the shared one drops out (--as-needed).
+function(tamrik_link_static_crypto target)
+  find_library(TAMRIK_STATIC_CRYPTO NAMES libcrypto.a REQUIRED)
+  target_link_libraries(${target} PRIVATE ${TAMRIK_STATIC_CRYPTO})
+  target_link_options(${target} PRIVATE -Wl,--exclude-libs,libcrypto.a)
+endfunction()
