@@ -9,8 +9,16 @@ target_compile_options(tamrik_settings INTERFACE
 if(TAMRIK_WERROR)
   target_compile_options(tamrik_settings INTERFACE -Werror)
 endif()
+# The two runtimes each own the process's memory map; they cannot be mixed.
+if(TAMRIK_SANITIZE AND TAMRIK_TSAN)
+  message(FATAL_ERROR "TAMRIK_SANITIZE and TAMRIK_TSAN cannot be combined; configure a separate build for each")
+endif()
 if(TAMRIK_SANITIZE)
   target_compile_options(tamrik_settings INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(tamrik_settings INTERFACE -fsanitize=address,undefined)
+endif()
+if(TAMRIK_TSAN)
+  target_compile_options(tamrik_settings INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(tamrik_settings INTERFACE -fsanitize=thread)
 endif()
