@@ -44,12 +44,12 @@ void spool(const path& log_path, std::string_view text) {
 }
 
 // Moves spooled lines into the ledger, skipping any whose commit the ledger
-// already holds (a merge cut short after its append). The caller holds the
-// lock.
+// already holds (a merge cut short after its append, or two triggers that
+// both spooled the same commit). The caller holds the lock.
 void merge_spools(const path& log_path) {
   const std::vector<path> spools = detail::spool_files(log_path);
   if (spools.empty()) return;
-  const std::string ledger = core::try_read_file(log_path).value_or("");
+  std::string ledger = core::try_read_file(log_path).value_or("");
   for (const path& spool_path : spools) {
     const std::optional<std::string> text = core::try_read_file(spool_path);
     if (!text) continue;
@@ -64,6 +64,7 @@ void merge_spools(const path& log_path) {
       fresh.push_back('\n');
     }
     if (!fresh.empty()) core::append_line(log_path, fresh);
+    ledger.append(fresh);
     ::unlink(spool_path.c_str());
   }
 }

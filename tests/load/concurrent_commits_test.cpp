@@ -169,16 +169,11 @@ class ConcurrentCommits : public CliTest {
     ASSERT_TRUE(processes.wait_until_all_gone(kSettleLimit)) << "hooks or detached uploads still running";
 
     for (const fs::path& checkout : checkouts) {
-      const TamrikResult last = run_tamrik({.args = {"sync"}, .cwd = checkout, .env = {split(processes.marker())}});
+      const TamrikResult last = run_tamrik({.args = {"sync"}, .cwd = checkout, .env = {processes.marker()}});
       EXPECT_EQ(last.exit_code, 0) << last.out << last.err;
     }
     ASSERT_TRUE(processes.wait_until_all_gone(kSettleLimit));
     seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  }
-
-  static std::pair<std::string, std::string> split(const std::string& entry) {
-    const size_t equals = entry.find('=');
-    return {entry.substr(0, equals), entry.substr(equals + 1)};
   }
 
   // The commits of `checkout`'s history made by the committers, and all of

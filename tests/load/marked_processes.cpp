@@ -59,15 +59,15 @@ bool any_other_carries(const std::string& entry) {
 }  // namespace
 
 MarkedProcesses::MarkedProcesses()
-    : marker_("TAMRIK_LOAD_RUN=" + std::to_string(::getpid()) + "-" +
-              std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())) {}
+    : value_(std::to_string(::getpid()) + "-" +
+             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())) {}
 
 pid_t MarkedProcesses::start_shell(const std::string& script, const std::vector<std::string>& args) {
   std::vector<std::string> argv = {"/bin/sh", "-c", script, "sh"};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> env;
   for (char** entry = environ; *entry != nullptr; ++entry) env.emplace_back(*entry);
-  env.push_back(marker_);
+  env.push_back(std::string(kName) + "=" + value_);
   std::vector<char*> arg_pointers = pointers(argv);
   std::vector<char*> env_pointers = pointers(env);
   pid_t pid = -1;
@@ -87,7 +87,7 @@ int MarkedProcesses::wait_exit(pid_t pid) {
 
 bool MarkedProcesses::wait_until_all_gone(std::chrono::seconds limit) const {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (any_other_carries(marker_)) {
+  while (any_other_carries(std::string(kName) + "=" + value_)) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

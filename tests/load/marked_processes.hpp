@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tamrik::testing {
@@ -23,15 +24,16 @@ class MarkedProcesses {
   // The exit code of a child started here (128 + signal when killed).
   static int wait_exit(pid_t pid);
 
-  // The marker as NAME=value, to pass to children started elsewhere.
-  const std::string& marker() const { return marker_; }
+  // The marker's name and value, to pass to children started elsewhere.
+  std::pair<std::string, std::string> marker() const { return {kName, value_}; }
 
   // Waits until no process but this one carries the marker; false when
   // some still do after `limit`.
   bool wait_until_all_gone(std::chrono::seconds limit) const;
 
  private:
-  std::string marker_;
+  static constexpr const char* kName = "TAMRIK_LOAD_RUN";
+  std::string value_;
 };
 
 }  // namespace tamrik::testing

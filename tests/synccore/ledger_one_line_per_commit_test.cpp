@@ -63,6 +63,22 @@ TEST(OneLinePerCommit, ALineWaitingInASpoolCounts) {
   EXPECT_TRUE(detail::spool_files(log_path).empty());
 }
 
+// Both waited out the lock and spooled, one before the other.
+TEST(OneLinePerCommit, TwoSpoolsOfOneCommitMergeIntoOneLine) {
+  TempDir dir;
+  const path log_path = dir / "log.jsonl";
+  _append_log_entry(log_path, unattested(fake_sha(1)));
+  for (int n = 0; n < 2; ++n) {
+    write_text(detail::new_spool_name(log_path), core::to_json_line(unattested(fake_sha(2))) + "\n");
+  }
+  ASSERT_EQ(detail::spool_files(log_path).size(), 2u);
+
+  _append_log_entry(log_path, unattested(fake_sha(3)));
+  EXPECT_EQ(lines_per_commit(log_path),
+            (std::map<std::string, int>{{fake_sha(1), 1}, {fake_sha(2), 1}, {fake_sha(3), 1}}));
+  EXPECT_TRUE(detail::spool_files(log_path).empty());
+}
+
 // Hooks and catch-up walks of several processes recording the same commits
 // at once, as when agents share a checkout.
 TEST(OneLinePerCommit, ProcessesRecordingTheSameCommitsAtOnceLeaveOneLineEach) {
