@@ -257,7 +257,7 @@ bool ends_without_line_break(int fd, const fs::path& path) {
 
 }  // namespace
 
-void append_line(const fs::path& path, std::string_view line) {
+void append_line(const fs::path& path, std::string_view line, Durability durability) {
   const UniqueFd fd = open_file(path, O_RDWR | O_APPEND | O_CREAT, 0644);
   if (ends_without_line_break(fd.get(), path)) {
     // A torn earlier append: close its line first, in the same write as ours,
@@ -267,9 +267,10 @@ void append_line(const fs::path& path, std::string_view line) {
     mended += '\n';
     mended += line;
     write_all(fd.get(), mended, path);
-    return;
+  } else {
+    write_all(fd.get(), line, path);
   }
-  write_all(fd.get(), line, path);
+  if (durability == Durability::flush) (void)fsync_retrying_eintr(fd.get());
 }
 
 void make_dirs(const fs::path& dir) {

@@ -71,7 +71,13 @@ void remove_abandoned_temp_files(const std::filesystem::path& target);
 // creating it (mode 644) when missing. When the file's last byte is not a
 // line break (a torn earlier append), one is written first, so the new line
 // never fuses with a broken one. Callers serialise appends with locked().
-void append_line(const std::filesystem::path& path, std::string_view line);
+// With Durability::flush the line is also flushed to the disk before the
+// call returns, so a later step that depends on it (a pending file removed,
+// a spool deleted) cannot outlive it in a power cut. That flush is best
+// effort: the line is already in the file for every reader, and reporting
+// it as not written would make callers undo work the ledger already shows.
+void append_line(const std::filesystem::path& path, std::string_view line,
+                 Durability durability = Durability::no_flush);
 
 // Creates `dir` and its missing ancestors; an existing directory is fine.
 // Throws OSError.

@@ -63,7 +63,7 @@ void merge_spools(const path& log_path) {
       fresh.append(line);
       fresh.push_back('\n');
     }
-    if (!fresh.empty()) core::append_line(log_path, fresh);
+    if (!fresh.empty()) core::append_line(log_path, fresh, core::Durability::flush);
     ledger.append(fresh);
     ::unlink(spool_path.c_str());
   }
@@ -81,7 +81,9 @@ void append_locked(const path& log_path, std::string_view text, std::string_view
   }
   merge_spools(log_path);
   if (!unless_held.empty() && detail::file_holds_commit(log_path, unless_held)) return;
-  core::append_line(log_path, text);
+  // Flushed: the attestation archive written before it is, and the pending
+  // file removed after it must not outlive the line in a power cut.
+  core::append_line(log_path, text, core::Durability::flush);
 }
 
 // Lets the set of batch commits be searched with a string_view.
