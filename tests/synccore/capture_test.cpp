@@ -4,6 +4,7 @@
 #include "core/yaml.hpp"
 #include "host/paths.hpp"
 #include "support/test_env.hpp"
+#include "synccore/ledger_test_util.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/test_adapter.hpp"
 
@@ -13,13 +14,10 @@ namespace tamrik::synccore {
 namespace {
 
 using testing::FixtureRegistry;
+using testing::archived;
 using testing::GitRepo;
 using testing::read_text;
 using testing::write_text;
-
-Json archived(const GitRepo& repo, const std::string& sha) {
-  return core::load_yaml(read_text(paths::attestations_dir(repo.root()) / (sha + ".yaml")));
-}
 
 std::string ledger_text(const GitRepo& repo) { return core::try_read_file(paths::log_jsonl(repo.root())).value_or(""); }
 

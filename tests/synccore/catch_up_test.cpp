@@ -5,6 +5,7 @@
 #include "host/paths.hpp"
 #include "host/services/shared.hpp"
 #include "support/test_env.hpp"
+#include "synccore/ledger_test_util.hpp"
 #include "synccore/capture.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_text.hpp"
@@ -21,6 +22,7 @@ namespace tamrik::synccore {
 namespace {
 
 using testing::FixtureRegistry;
+using testing::archived;
 using testing::GitRepo;
 using testing::read_text;
 using testing::write_text;
@@ -46,10 +48,6 @@ std::vector<std::string> commits_of(const std::vector<BackfillResult>& results) 
   std::vector<std::string> commits;
   for (const BackfillResult& r : results) commits.push_back(r.commit);
   return commits;
-}
-
-Json archived(const GitRepo& repo, const std::string& sha) {
-  return core::load_yaml(read_text(paths::attestations_dir(repo.root()) / (sha + ".yaml")));
 }
 
 TEST(CatchUp, DoesNothingInARepositoryNeverSetUp) {

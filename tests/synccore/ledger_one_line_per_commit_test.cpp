@@ -17,6 +17,7 @@
 namespace tamrik::synccore {
 namespace {
 
+using testing::commit_counts;
 using testing::fake_sha;
 using testing::ledger_entry;
 using testing::read_text;
@@ -28,16 +29,6 @@ Json unattested(const std::string& commit) {
   entry["agent"] = "unknown";
   entry["event"] = "commit_unattested";
   return entry;
-}
-
-std::map<std::string, int> lines_per_commit(const path& log_path) {
-  std::map<std::string, int> counts;
-  const std::string text = read_text(log_path);
-  for (std::string_view line : detail::split_lines(text)) {
-    const std::optional<Json> entry = core::parse_json(line);
-    if (entry && entry->is_object()) ++counts[core::get_text(*entry, "commit")];
-  }
-  return counts;
 }
 
 TEST(OneLinePerCommit, ASecondUnattestedRecordLeavesTheLedgerAsItWas) {
@@ -59,7 +50,7 @@ TEST(OneLinePerCommit, ALineWaitingInASpoolCounts) {
   write_text(detail::new_spool_name(log_path), core::to_json_line(unattested(fake_sha(2))) + "\n");
 
   _append_log_entry(log_path, unattested(fake_sha(2)));
-  EXPECT_EQ(lines_per_commit(log_path), (std::map<std::string, int>{{fake_sha(1), 1}, {fake_sha(2), 1}}));
+  EXPECT_EQ(commit_counts(log_path), (std::map<std::string, int>{{fake_sha(1), 1}, {fake_sha(2), 1}}));
   EXPECT_TRUE(detail::spool_files(log_path).empty());
 }
 
@@ -74,7 +65,7 @@ TEST(OneLinePerCommit, TwoSpoolsOfOneCommitMergeIntoOneLine) {
   ASSERT_EQ(detail::spool_files(log_path).size(), 2u);
 
   _append_log_entry(log_path, unattested(fake_sha(3)));
-  EXPECT_EQ(lines_per_commit(log_path),
+  EXPECT_EQ(commit_counts(log_path),
             (std::map<std::string, int>{{fake_sha(1), 1}, {fake_sha(2), 1}, {fake_sha(3), 1}}));
   EXPECT_TRUE(detail::spool_files(log_path).empty());
 }
@@ -95,7 +86,7 @@ TEST(OneLinePerCommit, ProcessesRecordingTheSameCommitsAtOnceLeaveOneLineEach) {
   }
   for (const pid_t pid : recorders) EXPECT_EQ(testing::wait_child(pid), 0);
 
-  const std::map<std::string, int> counts = lines_per_commit(log_path);
+  const std::map<std::string, int> counts = commit_counts(log_path);
   EXPECT_EQ(counts.size(), static_cast<size_t>(kCommits));
   for (const auto& [commit, lines] : counts) EXPECT_EQ(lines, 1) << commit;
 }

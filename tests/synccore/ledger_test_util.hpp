@@ -1,9 +1,15 @@
 #pragma once
-// Entries and hashes for ledger tests.
+// Entries, hashes and readers for the ledger and record tests.
 
 #include "core/json.hpp"
 #include "core/sha256.hpp"
+#include "core/yaml.hpp"
+#include "host/paths.hpp"
+#include "support/test_env.hpp"
+#include "synccore/ledger_text.hpp"
 
+#include <filesystem>
+#include <map>
 #include <string>
 
 namespace tamrik::testing {
@@ -20,6 +26,23 @@ inline core::Json ledger_entry(const std::string& commit, bool synced = false) {
   entry["summary"] = "Add the login form";
   entry["synced"] = synced;
   return entry;
+}
+
+// How many ledger lines name each commit (lines that are not JSON objects
+// are not counted).
+inline std::map<std::string, int> commit_counts(const std::filesystem::path& log_path) {
+  std::map<std::string, int> counts;
+  const std::string text = read_text(log_path);
+  for (std::string_view line : synccore::detail::split_lines(text)) {
+    const std::optional<core::Json> entry = core::parse_json(line);
+    if (entry && entry->is_object()) ++counts[core::get_text(*entry, "commit")];
+  }
+  return counts;
+}
+
+// The attestation document archived for `sha` in `repo`.
+inline core::Json archived(const GitRepo& repo, const std::string& sha) {
+  return core::load_yaml(read_text(paths::attestations_dir(repo.root()) / (sha + ".yaml")));
 }
 
 }  // namespace tamrik::testing

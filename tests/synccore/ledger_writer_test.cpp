@@ -23,6 +23,7 @@ namespace tamrik::synccore {
 namespace {
 
 using core::Json;
+using testing::commit_counts;
 using testing::fake_sha;
 using testing::ledger_entry;
 using testing::read_text;
@@ -65,16 +66,6 @@ int in_child(F body) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-std::map<std::string, int> commit_counts(const path& log_path) {
-  std::map<std::string, int> counts;
-  const std::string text = read_text(log_path);
-  for (std::string_view line : detail::split_lines(text)) {
-    const std::optional<Json> entry = core::parse_json(line);
-    if (entry && entry->is_object()) ++counts[core::get_text(*entry, "commit")];
-  }
-  return counts;
 }
 
 TEST(AppendLogEntry, CreatesTheDirectoryAndWritesOneExactLine) {

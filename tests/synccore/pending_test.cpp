@@ -6,6 +6,7 @@
 #include "host/services/git_identity.hpp"
 #include "host/services/ledger_service.hpp"
 #include "support/test_env.hpp"
+#include "synccore/ledger_test_util.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/test_adapter.hpp"
 
@@ -15,13 +16,10 @@ namespace tamrik::synccore {
 namespace {
 
 using testing::FixtureRegistry;
+using testing::archived;
 using testing::GitRepo;
 using testing::read_text;
 using testing::write_text;
-
-Json archived(const GitRepo& repo, const std::string& sha) {
-  return core::load_yaml(read_text(paths::attestations_dir(repo.root()) / (sha + ".yaml")));
-}
 
 void write_pending(const GitRepo& repo, const std::string& diff_hash, const std::string& extra = "") {
   write_text(paths::commit_attestation(repo.root()), "---\nstaged_diff_hash: \"" + diff_hash +
