@@ -2,6 +2,7 @@
 
 #include "attest/command_line.hpp"
 #include "attest/hook.hpp"
+#include "core/file_io.hpp"
 #include "host/display/output.hpp"
 #include "host/paths.hpp"
 #include "host/services/repo_root.hpp"
@@ -23,7 +24,7 @@ std::string shown(const std::string& commit) { return commit.substr(0, kShownHas
 
 bool attach_mode(const AddOptions& options, const std::filesystem::path& repo_root) {
   return options.commit && !options.commit->empty() && !options.session_id && !options.task_type &&
-         std::filesystem::exists(paths::commit_attestation(repo_root));
+         core::path_exists(paths::commit_attestation(repo_root));
 }
 
 int attach(const std::filesystem::path& repo_root, const std::string& commit) {

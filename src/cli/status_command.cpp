@@ -1,5 +1,6 @@
 #include "cli/status_command.hpp"
 
+#include "core/file_io.hpp"
 #include "core/json.hpp"
 #include "host/display/output.hpp"
 #include "host/hooks/git_hook.hpp"
@@ -57,7 +58,7 @@ Status gather(const path& repo_root) {
   status.session = services::session_context::resolve_session(repo_root);
   status.log = synccore::read_attestation_log(paths::log_jsonl(repo_root));
   status.rules = synccore::read_rules_cache_state(paths::platform_dir(repo_root));
-  status.pending_attestation = std::filesystem::exists(paths::commit_attestation(repo_root));
+  status.pending_attestation = core::path_exists(paths::commit_attestation(repo_root));
   status.post_commit_hook = hooks::installer::post_commit_hook_installed(repo_root);
   for (const std::string& agent : configured_agents(repo_root)) {
     const std::optional<bool> installed = hooks::installer::agent_hooks_installed(agent);

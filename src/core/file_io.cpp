@@ -273,6 +273,11 @@ void append_line(const fs::path& path, std::string_view line, Durability durabil
   if (durability == Durability::flush) (void)fsync_retrying_eintr(fd.get());
 }
 
+bool path_exists(const fs::path& file) noexcept {
+  std::error_code ec;
+  return fs::exists(file, ec);
+}
+
 void make_dirs(const fs::path& dir) {
   std::error_code ec;
   fs::create_directories(dir, ec);

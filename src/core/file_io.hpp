@@ -79,6 +79,10 @@ void remove_abandoned_temp_files(const std::filesystem::path& target);
 void append_line(const std::filesystem::path& path, std::string_view line,
                  Durability durability = Durability::no_flush);
 
+// Whether anything exists at `file`; an error while looking (a directory
+// without search permission, say) counts as nothing there. Never throws.
+bool path_exists(const std::filesystem::path& file) noexcept;
+
 // Creates `dir` and its missing ancestors; an existing directory is fine.
 // Throws OSError.
 void make_dirs(const std::filesystem::path& dir);

@@ -1,6 +1,7 @@
 #include "synccore/capture.hpp"
 
 #include "core/errors.hpp"
+#include "core/file_io.hpp"
 #include "core/log.hpp"
 #include "host/agents/registry.hpp"
 #include "host/paths.hpp"
@@ -79,7 +80,7 @@ BackfillResult capture(const path& repo_root, const std::string& sha, const Capt
   if (!full) return {.commit = sha, .written = false, .reason = "no such commit in this repo"};
   if (_already_recorded(repo_root, *full)) return {.commit = *full, .written = false, .reason = "already recorded"};
 
-  if (options.consume_pending && std::filesystem::exists(paths::commit_attestation(repo_root))) {
+  if (options.consume_pending && core::path_exists(paths::commit_attestation(repo_root))) {
     const AttestationResult result = process_pending_attestation(repo_root, {.commit_override = *full});
     if (result.error && !result.error->empty()) return {.commit = *full, .written = false, .reason = *result.error};
     if (_already_recorded(repo_root, *full)) return {.commit = *full, .written = true, .attested = true};

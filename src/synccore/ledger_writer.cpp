@@ -92,11 +92,6 @@ struct TextHash {
   size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
 };
 
-bool file_exists(const path& file) {
-  std::error_code ec;
-  return std::filesystem::exists(file, ec);
-}
-
 }  // namespace
 
 void _append_log_entry(const path& log_path, const Json& entry) {
@@ -116,7 +111,7 @@ void _append_log_text(const path& log_path, std::string_view text) {
 }
 
 bool _replace_log_entry(const path& log_path, const Json& entry) {
-  if (!file_exists(log_path)) return false;
+  if (!core::path_exists(log_path)) return false;
   const core::LockGuard guard = core::locked(log_path, detail::ledger_lock_timeout);
   if (!guard.acquired()) {
     logger.debug("Ledger lock busy; not rewriting the line in place");

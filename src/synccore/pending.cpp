@@ -26,11 +26,6 @@ namespace {
 
 const core::Logger logger("synccore");
 
-bool file_exists(const path& file) {
-  std::error_code ec;
-  return std::filesystem::exists(file, ec);
-}
-
 // A text member that is present and not empty.
 bool has_text(const Json& map, const char* key) { return !core::get_text(map, key).empty(); }
 
@@ -38,7 +33,7 @@ bool has_text(const Json& map, const char* key) { return !core::get_text(map, ke
 // the ledger once, then the old file goes.
 void merge_legacy_ledger(const path& repo_root, const path& log_path) {
   const path legacy = repo_root / ".tamriklog";
-  if (!file_exists(legacy)) return;
+  if (!core::path_exists(legacy)) return;
   _append_log_text(log_path, core::read_file(legacy));
   if (::unlink(legacy.c_str()) != 0 && errno != ENOENT) throw core::OSError("unlink " + legacy.string(), errno);
 }
@@ -55,7 +50,7 @@ void refresh_process_section(Json& parsed, const path& repo_root, const std::opt
     if (slug.empty()) return;
     if (std::optional<Json> section = services::ledger_service::derive_process_section(repo_root, slug)) {
       parsed["process"] = std::move(*section);
-    } else if (!file_exists(paths::archived_ledger(repo_root, target.value_or("HEAD")))) {
+    } else if (!core::path_exists(paths::archived_ledger(repo_root, target.value_or("HEAD")))) {
       parsed.erase("process");
     }
   } catch (const std::exception& e) {
@@ -67,7 +62,7 @@ void refresh_process_section(Json& parsed, const path& repo_root, const std::opt
 
 AttestationResult process_pending_attestation(const path& repo_root, const PendingOptions& options) {
   const path pending = paths::commit_attestation(repo_root);
-  if (!file_exists(pending)) return {};
+  if (!core::path_exists(pending)) return {};
   const path log_path = paths::log_jsonl(repo_root);
   const path attestations_dir = paths::attestations_dir(repo_root);
 
@@ -76,7 +71,7 @@ AttestationResult process_pending_attestation(const path& repo_root, const Pendi
   // attestation, and the second finds it gone.
   core::make_dirs(log_path.parent_path());
   const core::LockGuard guard = core::locked(log_path, detail::ledger_lock_timeout);
-  if (!file_exists(pending)) return {};
+  if (!core::path_exists(pending)) return {};
   merge_legacy_ledger(repo_root, log_path);
 
   std::string text;
@@ -195,7 +190,7 @@ void _enrich_attestation(Json& parsed, const path& repo_root) {
 BackfillResult attach_pending_attestation(const path& repo_root, const std::string& commit) {
   const std::optional<std::string> full = _resolve_full_sha(repo_root, commit);
   if (!full) return {.commit = commit, .written = false, .reason = "no such commit in this repo"};
-  if (!file_exists(paths::commit_attestation(repo_root))) {
+  if (!core::path_exists(paths::commit_attestation(repo_root))) {
     return {.commit = *full, .written = false, .reason = "no pending attestation file"};
   }
   const AttestationResult result =

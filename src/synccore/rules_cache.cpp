@@ -54,11 +54,6 @@ std::optional<long long> recorded_fetch_status(const path& cache_dir) {
   return status->get<long long>();
 }
 
-bool file_exists(const path& file) {
-  std::error_code ec;
-  return std::filesystem::exists(file, ec);
-}
-
 // Seconds since `file` was last written, or nullopt when it does not exist.
 std::optional<double> age_of(const path& file, std::time_t now) {
   struct stat st {};
@@ -97,7 +92,7 @@ std::string cache_freshness(const path& cache_dir, const RulesCacheState& rules)
     if (age && *age > _STALE_THRESHOLD_SECONDS) return "  cache: stale \u2014 run 'tamrik sync' to refresh";
   }
   if (rules.fetch_failed() || rules.unreadable) return "  cache: incomplete \u2014 run 'tamrik sync' to refresh";
-  if (file_exists(state_file) || file_exists(rules_file)) return "  cache: fresh";
+  if (core::path_exists(state_file) || core::path_exists(rules_file)) return "  cache: fresh";
   return "  cache: empty \u2014 run 'tamrik sync' to populate";
 }
 
@@ -105,7 +100,7 @@ std::string cache_freshness(const path& cache_dir, const RulesCacheState& rules)
 // platform directory of a repository, the ledger of its .tamrik directory.
 path ledger_for(const path& cache_dir) {
   const path beside = cache_dir / "log.jsonl";
-  if (file_exists(beside)) return beside;
+  if (core::path_exists(beside)) return beside;
   const path parent = cache_dir.parent_path();
   if (cache_dir.filename() == ".platform" && parent.filename() == ".tamrik") return parent / "log.jsonl";
   return beside;
@@ -131,7 +126,7 @@ RulesCacheState read_rules_cache_state(const path& cache_dir) {
   RulesCacheState state;
   state.last_fetch_status = recorded_fetch_status(cache_dir);
   const path rules_file = cache_dir / "tamrikrules.yaml";
-  if (!file_exists(rules_file)) return state;
+  if (!core::path_exists(rules_file)) return state;
   const std::optional<Json> rules = load_yaml_file(rules_file);
   if (!rules) {
     state.unreadable = true;

@@ -26,11 +26,6 @@ const core::Logger logger("synccore");
 // The client's upload of one batch; this module's own operation has its name.
 constexpr auto _send_batch = &client::upload_attestations;
 
-bool path_exists(const path& file) {
-  std::error_code ec;
-  return std::filesystem::exists(file, ec);
-}
-
 bool is_plain_file(const path& file) {
   std::error_code ec;
   return std::filesystem::is_regular_file(file, ec);
@@ -41,7 +36,7 @@ bool is_plain_file(const path& file) {
 // YAMLError when it does not load (our emitter writes a single document, so
 // a second one is as corrupt as broken syntax).
 std::optional<Json> archived_attestation(const path& file) {
-  if (!path_exists(file)) return std::nullopt;
+  if (!core::path_exists(file)) return std::nullopt;
   Json document = core::load_yaml(core::read_file(file));
   if (document.is_null()) return Json::object();
   return document;
@@ -128,7 +123,7 @@ UploadResult upload_attestations(std::string_view api_key, std::string_view api_
   if (!core::is_set(shared::load_local_config(repo_root))) return {.already_synced = true};
   if (!core::is_set(project_id)) return {.ok = false, .error = "no project id to address the upload to"};
   const path log_path = paths::log_jsonl(repo_root);
-  if (!path_exists(log_path)) return {.already_synced = true};
+  if (!core::path_exists(log_path)) return {.already_synced = true};
   if (api_key.empty()) return {.ok = false, .error = "No API key configured"};
 
   AttestationLog log = read_attestation_log(log_path);
