@@ -17,6 +17,7 @@ namespace {
 
 using testing::FixtureRegistry;
 using testing::archived;
+using testing::commit_counts;
 using testing::GitRepo;
 using testing::read_text;
 using testing::write_text;
@@ -85,6 +86,27 @@ TEST(ProcessPendingAttestation, DiffHashMatchWinsOverTheOverride) {
   EXPECT_TRUE(result.found);
   EXPECT_EQ(result.matched_commit, second);
   EXPECT_EQ(archived(repo, second)["summary"], "filed");
+  EXPECT_FALSE(std::filesystem::exists(paths::commit_attestation(repo.root())));
+}
+
+TEST(ProcessPendingAttestation, AFilingLeftBehindByACrashIsFiledAgainOnTheSameLine) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  repo.commit("root", "a.txt", "one\n");
+  write_text(repo.root() / "a.txt", "two\n");
+  repo.git({"add", "a.txt"});
+  const std::string staged = *services::shared::get_staged_diff_hash(repo.root());
+  repo.git({"commit", "-q", "-m", "attested"});
+  const std::string attested = repo.head();
+  write_pending(repo, staged);
+  ASSERT_EQ(process_pending_attestation(repo.root(), {}).matched_commit, attested);
+
+  // Killed between the ledger line and the removal: the same file is back.
+  write_pending(repo, staged);
+  repo.commit("later", "b.txt", "other\n");
+  const AttestationResult again = process_pending_attestation(repo.root(), {.commit_override = repo.head()});
+  EXPECT_EQ(again.matched_commit, attested);
+  EXPECT_EQ(commit_counts(paths::log_jsonl(repo.root()))[attested], 1);
   EXPECT_FALSE(std::filesystem::exists(paths::commit_attestation(repo.root())));
 }
 
