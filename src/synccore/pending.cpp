@@ -85,9 +85,7 @@ AttestationResult process_pending_attestation(const path& repo_root, const Pendi
   if (!parsed.is_object()) parsed = Json::object();
   _enrich_attestation(parsed, repo_root);
 
-  const std::string diff_hash =
-      core::is_set(parsed, "staged_diff_hash") ? core::get_text(parsed, "staged_diff_hash") : core::get_text(parsed, "diff_hash");
-  std::optional<std::string> target = _find_commit_by_diff_hash(repo_root, diff_hash);
+  std::optional<std::string> target = _find_commit_by_diff_hash(repo_root, _staged_diff_hash_of(parsed));
   if (!target) target = options.commit_override;
 
   refresh_process_section(parsed, repo_root, target);
@@ -109,6 +107,11 @@ AttestationResult process_pending_attestation(const path& repo_root, const Pendi
     logger.warning("Could not remove the filed attestation %s", {pending.string()});
   }
   return {.found = true, .matched_commit = target, .change_spec_slugs = std::move(slugs)};
+}
+
+std::string _staged_diff_hash_of(const Json& attestation) {
+  return core::is_set(attestation, "staged_diff_hash") ? core::get_text(attestation, "staged_diff_hash")
+                                                       : core::get_text(attestation, "diff_hash");
 }
 
 std::optional<std::string> _find_commit_by_diff_hash(const path& repo_root, const std::string& diff_hash,

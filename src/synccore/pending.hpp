@@ -35,6 +35,10 @@ struct PendingOptions {
 // errors of the archive write propagate.
 AttestationResult process_pending_attestation(const path& repo_root, const PendingOptions& options = {});
 
+// The hash an attestation names for its staged change: `staged_diff_hash`,
+// else the older `diff_hash`; "" when it names none.
+std::string _staged_diff_hash_of(const Json& attestation);
+
 // The newest of the last `max_commits` commits of `repo_root` whose patch
 // hashes to `diff_hash`, or nullopt.
 std::optional<std::string> _find_commit_by_diff_hash(const path& repo_root, const std::string& diff_hash,

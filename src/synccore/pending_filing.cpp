@@ -14,19 +14,12 @@ namespace {
 
 const core::Logger logger("synccore");
 
-// The hash an attestation names for its staged change, as its processing
-// reads it.
-std::string staged_diff_hash_of(const Json& attestation) {
-  return core::is_set(attestation, "staged_diff_hash") ? core::get_text(attestation, "staged_diff_hash")
-                                                       : core::get_text(attestation, "diff_hash");
-}
-
 }  // namespace
 
 PendingFiling _file_committed_attestation(const std::filesystem::path& repo_root) {
   // Unreadable or missing: processing reports it (or finds nothing) as before.
   const std::optional<std::string> text = core::try_read_file(paths::commit_attestation(repo_root));
-  const std::string diff_hash = text ? staged_diff_hash_of(_parse_attestation_yaml(*text)) : "";
+  const std::string diff_hash = text ? _staged_diff_hash_of(_parse_attestation_yaml(*text)) : "";
   if (diff_hash.empty()) return {process_pending_attestation(repo_root)};
   const std::optional<std::string> commit = _find_commit_by_diff_hash(repo_root, diff_hash);
   if (!commit) {

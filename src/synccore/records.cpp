@@ -70,8 +70,7 @@ void _log_attestation(const path& log_path, const path& attestations_dir, const 
 
   core::make_dirs(attestations_dir);
   const path archived = archive_file(attestations_dir, commit, ".yaml");
-  std::error_code ec;
-  const bool archived_before = std::filesystem::exists(archived, ec);
+  const bool archived_before = core::path_exists(archived);
   try {
     core::replace_file_atomically(archived, core::emit_yaml(parsed));
     if (options.archive_ledger) {
