@@ -25,7 +25,7 @@ constexpr EnvMarker kMarkers[] = {
 constexpr std::string_view kSyntheticModel = "<synthetic>";
 
 std::optional<path> projects_dir() {
-  auto home = harness_home("CLAUDE_CONFIG_DIR", ".claude");
+  auto home = claude_code_home();
   if (!home) return std::nullopt;
   return *home / "projects";
 }

@@ -35,7 +35,7 @@ constexpr std::size_t kIdOffset = 8 + 19 + 1;
 constexpr int kDateDepth = 3;
 
 std::vector<path> rollout_files() {
-  const auto home = harness_home("CODEX_HOME", ".codex");
+  const auto home = codex_home();
   if (!home) return {};
   std::vector<path> files = files_below(*home / "sessions", kDateDepth, kRolloutPrefix, ".jsonl");
   std::vector<path> archived = files_below(*home / "archived_sessions", kDateDepth, kRolloutPrefix, ".jsonl");
@@ -187,7 +187,7 @@ class CodexAdapter final : public Adapter {
   std::optional<SessionHits> sessions_mentioning(const path& repo_root, const std::vector<std::string>& shas,
                                                  std::optional<double> since,
                                                  const std::map<std::string, double>& commit_times) const override {
-    const auto home = harness_home("CODEX_HOME", ".codex");
+    const auto home = codex_home();
     std::error_code ec;
     if (!home || !std::filesystem::is_directory(*home / "sessions", ec)) return std::nullopt;
     std::vector<TranscriptFile> files;

@@ -39,6 +39,10 @@ std::optional<path> harness_home(const char* env_var, std::string_view in_home) 
   return std::nullopt;
 }
 
+std::optional<path> claude_code_home() { return harness_home("CLAUDE_CONFIG_DIR", ".claude"); }
+
+std::optional<path> codex_home() { return harness_home("CODEX_HOME", ".codex"); }
+
 bool is_safe_session_id(std::string_view id) {
   // The same rule that keeps change slugs from naming paths outside their
   // directory: no separators, no "..", no hidden names.

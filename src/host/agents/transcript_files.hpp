@@ -17,6 +17,11 @@ using std::filesystem::path;
 // $HOME/<in_home>. nullopt when neither is known.
 std::optional<path> harness_home(const char* env_var, std::string_view in_home);
 
+// Claude Code's directory ($CLAUDE_CONFIG_DIR or ~/.claude) and Codex's
+// ($CODEX_HOME or ~/.codex): transcripts, hook rows and settings live there.
+std::optional<path> claude_code_home();
+std::optional<path> codex_home();
+
 // Session ids reach us from the environment and from hook payloads and then
 // name files, so only ids that are plain file names are looked up.
 bool is_safe_session_id(std::string_view id);

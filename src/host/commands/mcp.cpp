@@ -38,7 +38,7 @@ std::optional<Registration> register_codex() {
 path claude_code_mcp_file(const path& repo_root) { return repo_root / ".mcp.json"; }
 
 std::optional<path> codex_config_file() {
-  const std::optional<path> home = agents::harness_home("CODEX_HOME", ".codex");
+  const std::optional<path> home = agents::codex_home();
   if (!home) return std::nullopt;
   return *home / "config.toml";
 }

@@ -23,8 +23,7 @@ constexpr std::array<HookRow, 2> kCodexRows = {{
 
 constexpr std::array<std::string_view, 2> kAgents = {"claude-code", "codex"};
 
-std::optional<path> file_in(const char* relocating_variable, std::string_view in_home, std::string_view name) {
-  const std::optional<path> home = agents::harness_home(relocating_variable, in_home);
+std::optional<path> file_in(const std::optional<path>& home, std::string_view name) {
   if (!home) return std::nullopt;
   return *home / name;
 }
@@ -34,8 +33,8 @@ std::optional<path> file_in(const char* relocating_variable, std::string_view in
 std::span<const std::string_view> agents_with_hook_rows() { return kAgents; }
 
 std::optional<AgentHooks> agent_hooks(std::string_view agent) {
-  if (agent == "claude-code") return AgentHooks{file_in("CLAUDE_CONFIG_DIR", ".claude", "settings.json"), kClaudeCodeRows};
-  if (agent == "codex") return AgentHooks{file_in("CODEX_HOME", ".codex", "hooks.json"), kCodexRows};
+  if (agent == "claude-code") return AgentHooks{file_in(agents::claude_code_home(), "settings.json"), kClaudeCodeRows};
+  if (agent == "codex") return AgentHooks{file_in(agents::codex_home(), "hooks.json"), kCodexRows};
   return std::nullopt;
 }
 
