@@ -47,9 +47,14 @@ void write_to_stderr(LogLevel level, std::string_view logger, std::string_view m
   }
 }
 
+// Lines come from worker threads too; a sink is called for one line at a
+// time, so a sink that collects lines needs no lock of its own.
+std::mutex g_sink_call_mutex;
+
 void emit(LogLevel level, std::string_view logger, std::string_view message) {
   const auto sink = current_sink();
   if (sink) {
+    std::lock_guard lock(g_sink_call_mutex);
     (*sink)(level, logger, message);
   } else {
     write_to_stderr(level, logger, message);

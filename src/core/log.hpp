@@ -44,7 +44,8 @@ class Logger {
 };
 
 // Where log lines go; stderr unless a test captures them. Each call receives
-// the level, the logger name and the rendered message (without line break).
+// the level, the logger name and the rendered message (without line break);
+// calls never overlap, whichever threads log.
 using LogSink = std::function<void(LogLevel, std::string_view logger, std::string_view message)>;
 // Replaces the sink; returns the previous one. An empty sink restores stderr.
 LogSink set_log_sink(LogSink sink);
