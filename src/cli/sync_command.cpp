@@ -34,7 +34,7 @@ constexpr const char* kRecordCommitHelp =
 // commit that went in unattested is marked for the nudge its harness's own
 // hook shows next. A person's commit is nobody's to nudge about.
 void record_head(const path& repo_root) {
-  const synccore::BackfillResult result = synccore::capture_commit(repo_root, "HEAD", {.source = "post_commit"});
+  const synccore::BackfillResult result = synccore::capture_head_at_commit(repo_root);
   if (!result.written) return;
   if (!result.attested && agents::detect_active_agent() != nullptr) {
     attest::mark_unattested_head(repo_root, result.commit);

@@ -6,6 +6,7 @@
 #include "host/agents/registry.hpp"
 #include "host/paths.hpp"
 #include "host/services/git_identity.hpp"
+#include "synccore/catch_up.hpp"
 #include "synccore/git.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/pending.hpp"
@@ -64,26 +65,16 @@ Attribution attribute(const path& repo_root, const CaptureOptions& options) {
   return who;
 }
 
-BackfillResult capture(const path& repo_root, const std::string& sha, const CaptureOptions& options) {
-  // At commit time the record also names the branch checked out now; one
-  // git child answers both questions.
-  std::optional<std::string> full;
-  std::optional<std::string> branch;
-  if (options.attribute_ambient) {
-    if (std::optional<CommitOnBranch> found = _resolve_full_sha_on_branch(repo_root, sha)) {
-      full = std::move(found->full);
-      branch = std::move(found->branch);
-    }
-  } else {
-    full = _resolve_full_sha(repo_root, sha);
-  }
-  if (!full) return {.commit = sha, .written = false, .reason = "no such commit in this repo"};
-  if (_already_recorded(repo_root, *full)) return {.commit = *full, .written = false, .reason = "already recorded"};
+// Records the commit `full` once; `branch` is the one checked out now, for
+// captures made at commit time.
+BackfillResult capture_resolved(const path& repo_root, const std::string& full, std::optional<std::string> branch,
+                                const CaptureOptions& options) {
+  if (_already_recorded(repo_root, full)) return {.commit = full, .written = false, .reason = "already recorded"};
 
   if (options.consume_pending && core::path_exists(paths::commit_attestation(repo_root))) {
-    const AttestationResult result = process_pending_attestation(repo_root, {.commit_override = *full});
-    if (result.error && !result.error->empty()) return {.commit = *full, .written = false, .reason = *result.error};
-    if (_already_recorded(repo_root, *full)) return {.commit = *full, .written = true, .attested = true};
+    const AttestationResult result = process_pending_attestation(repo_root, {.commit_override = full});
+    if (result.error && !result.error->empty()) return {.commit = full, .written = false, .reason = *result.error};
+    if (_already_recorded(repo_root, full)) return {.commit = full, .written = true, .attested = true};
   }
 
   const Attribution who = attribute(repo_root, options);
@@ -108,14 +99,14 @@ BackfillResult capture(const path& repo_root, const std::string& sha, const Capt
     record.agent_provider = who.adapter->provider();
     record.session_id = who.session_id;
   }
-  return _write_commit_record(repo_root, *full, std::move(record));
+  return _write_commit_record(repo_root, full, std::move(record));
 }
 
-}  // namespace
-
-BackfillResult capture_commit(const path& repo_root, const std::string& sha, const CaptureOptions& options) {
+// Failures of a capture come back as its reason: no trigger may fail.
+template <typename Capture>
+BackfillResult guarded(const std::string& sha, Capture&& capture) {
   try {
-    return capture(repo_root, sha, options);
+    return capture();
   } catch (const std::exception& e) {
     logger.debug("capture_commit failed for %s (best-effort)", {sha}, e);
     return {.commit = sha, .written = false, .reason = core::class_name_of(e) + ": " + e.what()};
@@ -125,13 +116,42 @@ BackfillResult capture_commit(const path& repo_root, const std::string& sha, con
   }
 }
 
-std::optional<std::string> record_commit(const path& repo_root, const std::string& event) {
+}  // namespace
+
+BackfillResult capture_commit(const path& repo_root, const std::string& sha, const CaptureOptions& options) {
+  return guarded(sha, [&]() -> BackfillResult {
+    // At commit time the record also names the branch checked out now; one
+    // git child answers both questions.
+    if (options.attribute_ambient) {
+      std::optional<CommitOnBranch> found = _resolve_full_sha_on_branch(repo_root, sha);
+      if (!found) return {.commit = sha, .written = false, .reason = "no such commit in this repo"};
+      return capture_resolved(repo_root, found->full, std::move(found->branch), options);
+    }
+    const std::optional<std::string> full = _resolve_full_sha(repo_root, sha);
+    if (!full) return {.commit = sha, .written = false, .reason = "no such commit in this repo"};
+    return capture_resolved(repo_root, *full, std::nullopt, options);
+  });
+}
+
+BackfillResult capture_head_at_commit(const path& repo_root, const std::string& event) {
   try {
-    const BackfillResult result = capture_commit(repo_root, "HEAD", {.source = "post_commit", .event = event});
-    if (result.written || result.reason == "already recorded") return result.commit;
-  } catch (...) {
-    // The post-commit hook must never fail a commit.
+    const std::optional<CommitOnBranch> head = _resolve_full_sha_on_branch(repo_root, "HEAD");
+    if (!head) return {.commit = "HEAD", .written = false, .reason = "no such commit in this repo"};
+    const CaptureOptions options{.source = "post_commit", .event = event};
+    BackfillResult result =
+        guarded(head->full, [&] { return capture_resolved(repo_root, head->full, head->branch, options); });
+    // Another process committing in this checkout may have moved HEAD on
+    // before this hook ran, so the commit it fired for can sit below.
+    if (result.written || result.reason == "already recorded") catch_up_below(repo_root, head->parents);
+    return result;
+  } catch (const std::exception& e) {
+    return {.commit = "HEAD", .written = false, .reason = core::class_name_of(e) + ": " + e.what()};
   }
+}
+
+std::optional<std::string> record_commit(const path& repo_root, const std::string& event) {
+  const BackfillResult result = capture_head_at_commit(repo_root, event);
+  if (result.written || result.reason == "already recorded") return result.commit;
   return std::nullopt;
 }
 

@@ -29,8 +29,13 @@ struct CaptureOptions {
 // back as a reason.
 BackfillResult capture_commit(const path& repo_root, const std::string& sha, const CaptureOptions& options = {});
 
-// The post-commit entry: captures HEAD; the full hash when it is recorded
-// (now or before), else nullopt. Never throws.
+// The post-commit capture of HEAD; then, since another process committing
+// in this checkout may have moved HEAD on before the hook ran, the commits
+// under HEAD that no trigger recorded (see catch_up_below). Never throws.
+BackfillResult capture_head_at_commit(const path& repo_root, const std::string& event = "commit_unattested");
+
+// The post-commit entry: capture_head_at_commit's full hash when HEAD is
+// recorded (now or before), else nullopt. Never throws.
 std::optional<std::string> record_commit(const path& repo_root, const std::string& event = "commit_unattested");
 
 struct BackfillRequest {

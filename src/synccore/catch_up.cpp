@@ -35,11 +35,15 @@ struct Backlog {
   std::string oldest_time_text;
 };
 
-// The unrecorded commits above the newest recorded one, skipping those made
-// before `anchor` (seconds since the epoch).
-Backlog find_backlog(const path& repo_root, int limit, std::optional<double> anchor) {
+// The unrecorded commits from `tips` (HEAD when empty) down to the newest
+// recorded one, skipping those made before `anchor` (seconds since the
+// epoch).
+Backlog find_backlog(const path& repo_root, const std::vector<std::string>& tips, int limit,
+                     std::optional<double> anchor) {
   Backlog backlog;
-  const std::string log = _git({"log", "--format=%H %ct", "-n" + std::to_string(limit)}, repo_root);
+  std::vector<std::string> args = {"log", "--format=%H %ct", "-n" + std::to_string(limit)};
+  args.insert(args.end(), tips.begin(), tips.end());
+  const std::string log = _git(args, repo_root);
   size_t start = 0;
   while (start < log.size()) {
     size_t end = log.find('\n', start);
@@ -80,27 +84,20 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> session_
   return hits;
 }
 
-}  // namespace
+// Whether commits made before setup are skipped on every walk, or only
+// while nothing is recorded yet.
+enum class SetupFloor { first_run, always };
 
-std::vector<BackfillResult> catch_up_commits(const path& repo_root, int limit) {
-  try {
-    if (!services::shared::local_config_exists(repo_root)) return {};
-    const core::LockGuard guard = core::locked(paths::log_jsonl(repo_root), std::chrono::seconds(30));
-    if (!guard.acquired()) return {};
-    return _walk_and_record(repo_root, limit);
-  } catch (const std::exception& e) {
-    logger.debug("catch_up_commits failed (best-effort)", {}, e);
-    return {};
-  }
-}
-
-std::vector<BackfillResult> _walk_and_record(const path& repo_root, int limit) {
+// Records the backlog from `tips` (HEAD when empty), each commit attributed
+// only on a single claimant's word. The caller holds the ledger lock.
+std::vector<BackfillResult> walk_and_record_from(const path& repo_root, const std::vector<std::string>& tips,
+                                                 int limit, SetupFloor floor) {
   std::vector<BackfillResult> results;
   try {
     if (!services::shared::local_config_exists(repo_root)) return results;
-    const std::optional<double> anchor =
-        _nothing_recorded_yet(repo_root) ? _config_anchor(repo_root) : std::nullopt;
-    const Backlog backlog = find_backlog(repo_root, limit, anchor);
+    const bool floored = floor == SetupFloor::always || _nothing_recorded_yet(repo_root);
+    const std::optional<double> anchor = floored ? _config_anchor(repo_root) : std::nullopt;
+    const Backlog backlog = find_backlog(repo_root, tips, limit, anchor);
     if (backlog.pending.empty()) return results;
 
     // The log above already printed the oldest commit's time; ask git only
@@ -124,6 +121,42 @@ std::vector<BackfillResult> _walk_and_record(const path& repo_root, int limit) {
     logger.debug("catch-up walk failed (best-effort)", {}, e);
   }
   return results;
+}
+
+}  // namespace
+
+std::vector<BackfillResult> catch_up_commits(const path& repo_root, int limit) {
+  try {
+    if (!services::shared::local_config_exists(repo_root)) return {};
+    const core::LockGuard guard = core::locked(paths::log_jsonl(repo_root), std::chrono::seconds(30));
+    if (!guard.acquired()) return {};
+    return _walk_and_record(repo_root, limit);
+  } catch (const std::exception& e) {
+    logger.debug("catch_up_commits failed (best-effort)", {}, e);
+    return {};
+  }
+}
+
+std::vector<BackfillResult> _walk_and_record(const path& repo_root, int limit) {
+  return walk_and_record_from(repo_root, {}, limit, SetupFloor::first_run);
+}
+
+std::vector<BackfillResult> catch_up_below(const path& repo_root, const std::vector<std::string>& parents) {
+  try {
+    std::vector<std::string> tips;
+    for (const std::string& parent : parents) {
+      if (!_already_recorded(repo_root, parent)) tips.push_back(parent);
+    }
+    if (tips.empty()) return {};
+    const core::LockGuard guard = core::locked(paths::log_jsonl(repo_root), std::chrono::seconds(30));
+    if (!guard.acquired()) return {};
+    // Always floored at setup: the parent of the first commit recorded here
+    // is history from before tamrik, not a backlog.
+    return walk_and_record_from(repo_root, tips, kCatchUpLimit, SetupFloor::always);
+  } catch (const std::exception& e) {
+    logger.debug("catch-up below a new commit failed (best-effort)", {}, e);
+    return {};
+  }
 }
 
 bool _nothing_recorded_yet(const path& repo_root) {

@@ -7,14 +7,24 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace tamrik::synccore {
 
 using std::filesystem::path;
 
+constexpr int kCatchUpLimit = 50;
+
 // Does nothing in a repository never set up. Never throws.
-std::vector<BackfillResult> catch_up_commits(const path& repo_root, int limit = 50);
+std::vector<BackfillResult> catch_up_commits(const path& repo_root, int limit = kCatchUpLimit);
+
+// The same walk from a just-recorded commit's `parents` down, for the
+// commits that landed unrecorded under it: when several processes commit in
+// one checkout, a post-commit hook may find HEAD already moved on to a
+// later commit. Only commits made since setup are walked. Nothing happens
+// (and no lock is taken) when every parent is recorded. Never throws.
+std::vector<BackfillResult> catch_up_below(const path& repo_root, const std::vector<std::string>& parents);
 
 // The walk itself; the caller holds the ledger lock.
 std::vector<BackfillResult> _walk_and_record(const path& repo_root, int limit);

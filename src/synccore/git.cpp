@@ -3,6 +3,7 @@
 #include "core/git_runner.hpp"
 #include "synccore/ledger.hpp"
 
+#include <algorithm>
 #include <regex>
 
 namespace tamrik::synccore {
@@ -36,6 +37,17 @@ std::optional<std::string> prefix_word(const std::regex& re, std::string_view te
   return match[1].str();
 }
 
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
 }  // namespace
 
 std::string _git(const std::vector<std::string>& args, const std::optional<path>& cwd) {
@@ -63,18 +75,32 @@ std::optional<std::string> _resolve_full_sha(const path& repo_root, std::string_
 
 std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& repo_root, std::string_view commit) {
   // Without --verify rev-parse answers several questions in one run, one
-  // line each; when either fails the whole run fails and we ask them apart.
-  const std::string out = _git({"rev-parse", std::string(commit) + "^{commit}", "--abbrev-ref", "HEAD"}, repo_root);
-  const size_t newline = out.find('\n');
-  if (newline != std::string::npos) {
-    CommitOnBranch found{.full = out.substr(0, newline), .branch = trim_whitespace(out.substr(newline + 1))};
-    if (_is_valid_commit_hash(found.full) && !found.branch.empty() && found.branch.find('\n') == std::string::npos) {
-      return found;
-    }
+  // line each: the commit, its parents (none for a root commit), the commit
+  // again, then the branch. When any fails the whole run fails and we ask
+  // them apart.
+  const std::string name(commit);
+  const std::string out =
+      _git({"rev-parse", name + "^{commit}", name + "^@", name + "^{commit}", "--abbrev-ref", "HEAD"}, repo_root);
+  const std::vector<std::string> lines = lines_of(out);
+  if (lines.size() >= 3 && std::all_of(lines.begin(), lines.end() - 1, _is_valid_commit_hash)) {
+    CommitOnBranch found{.full = lines.front(), .branch = trim_whitespace(lines.back())};
+    // Each name is resolved anew: with another process committing, HEAD
+    // can move between them, and the parents would be a later commit's.
+    const bool same_commit = lines[lines.size() - 2] == found.full;
+    found.parents = same_commit ? std::vector<std::string>(lines.begin() + 1, lines.end() - 2)
+                                : _parents_of(repo_root, found.full);
+    if (!found.branch.empty()) return found;
   }
   std::optional<std::string> full = _resolve_full_sha(repo_root, commit);
   if (!full) return std::nullopt;
-  return CommitOnBranch{.full = std::move(*full), .branch = _git_rev_parse({"--abbrev-ref", "HEAD"}, repo_root)};
+  std::vector<std::string> parents = _parents_of(repo_root, *full);
+  return CommitOnBranch{.full = std::move(*full),
+                        .branch = _git_rev_parse({"--abbrev-ref", "HEAD"}, repo_root),
+                        .parents = std::move(parents)};
+}
+
+std::vector<std::string> _parents_of(const path& repo_root, const std::string& full) {
+  return lines_of(_git({"rev-parse", full + "^@"}, repo_root));
 }
 
 std::optional<std::string> infer_task_type(std::optional<std::string_view> subject,

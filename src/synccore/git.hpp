@@ -54,12 +54,19 @@ std::optional<std::string> _resolve_full_sha(const path& repo_root, std::string_
 struct CommitOnBranch {
   std::string full;
   std::string branch;  // as _git_rev_parse("--abbrev-ref", "HEAD") gives it
+  // Its parents' full hashes; empty for a root commit, and when git could
+  // not answer everything in one run.
+  std::vector<std::string> parents;
 };
 
-// _resolve_full_sha and the branch lookup together, from one git child when
-// both have an answer (the usual case at commit time); nullopt when the
-// commit does not resolve.
+// _resolve_full_sha, the commit's parents and the branch lookup together,
+// from one git child when all have an answer (the usual case at commit
+// time); nullopt when the commit does not resolve.
 std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& repo_root, std::string_view commit);
+
+// The full hashes of a commit's parents; empty for a root commit or when git
+// fails.
+std::vector<std::string> _parents_of(const path& repo_root, const std::string& full);
 
 // Task type from a conventional subject prefix, else from the branch's
 // first path component, else nullopt. Pure.

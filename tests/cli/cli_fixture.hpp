@@ -25,7 +25,12 @@ class CliTest : public ::testing::Test {
     ::unsetenv("TAMRIK_API_KEY");
     ::unsetenv("TAMRIK_API_URL");
     ::unsetenv("CLAUDE_CONFIG_DIR");
+    // History from before tamrik was set up, as in a real repository.
+    ::setenv("GIT_AUTHOR_DATE", "2024-01-01T00:00:00Z", 1);
+    ::setenv("GIT_COMMITTER_DATE", "2024-01-01T00:00:00Z", 1);
     repo_.commit("chore: initial");
+    ::unsetenv("GIT_AUTHOR_DATE");
+    ::unsetenv("GIT_COMMITTER_DATE");
   }
   void TearDown() override { ::setenv("HOME", saved_home_.c_str(), 1); }
 

@@ -30,6 +30,8 @@ class GitCalls : public CliTest {
     write_text(wrappers_.path() / "git", "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + log_.string() + "'\nexec '" +
                                              real_git().string() + "' \"$@\"\n");
     ::chmod((wrappers_.path() / "git").c_str(), 0755);
+    // The usual case: the commit under each new one is recorded already.
+    ASSERT_EQ(tamrik({"sync", "--record-commit"}).exit_code, 0);
   }
 
   // A commit no hook has recorded yet.
@@ -60,10 +62,10 @@ TEST_F(GitCalls, ARecordAsksGitEachQuestionOnce) {
 
   const std::vector<std::string> calls = git_calls_of({"sync", "--record-commit"});
 
-  // The hash with the branch, the configured identity, the commit's date,
-  // author and subject.
+  // The hash with its parents and the branch, the configured identity, the
+  // commit's date, author and subject.
   ASSERT_EQ(calls.size(), 3u) << ::testing::PrintToString(calls);
-  EXPECT_EQ(calls[0], "rev-parse HEAD^{commit} --abbrev-ref HEAD");
+  EXPECT_EQ(calls[0], "rev-parse HEAD^{commit} HEAD^@ HEAD^{commit} --abbrev-ref HEAD");
   EXPECT_EQ(calls[1].rfind("config ", 0), 0u) << calls[1];
   EXPECT_EQ(calls[2], "show -s --format=%aI%n%an%n%ae%n%s " + head);
 

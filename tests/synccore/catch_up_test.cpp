@@ -180,5 +180,76 @@ TEST(CatchUp, TwoWalksAtOnceRecordEachCommitOnce) {
   for (const auto& [commit, n] : counts) EXPECT_EQ(n, 1) << commit;
 }
 
+// Several processes committing in one checkout: a post-commit hook can find
+// HEAD already moved on, so the commit it fired for sits below HEAD.
+TEST(CatchUpBelow, TheHookRecordsTheUnrecordedCommitsUnderHead) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  set_up(repo, "2020-01-01T00:00:00Z");
+  ASSERT_TRUE(capture_commit(repo.root(), repo.commit("base")).written);
+  const std::string a = repo.commit("feat: a"), b = repo.commit("b"), c = repo.commit("c");
+
+  EXPECT_EQ(record_commit(repo.root()), c);
+  EXPECT_EQ(archived(repo, c)["source"], "post_commit");
+  EXPECT_EQ(archived(repo, b)["source"], "catch_up");
+  EXPECT_EQ(archived(repo, a)["source"], "catch_up");
+  EXPECT_EQ(archived(repo, a)["task_type"], "feature");
+
+  // HEAD recorded by another trigger first: the hook still fills the gap.
+  const std::string d = repo.commit("d"), e = repo.commit("e");
+  ASSERT_TRUE(capture_commit(repo.root(), e).written);
+  EXPECT_EQ(record_commit(repo.root()), e);
+  EXPECT_TRUE(_already_recorded(repo.root(), d));
+
+  std::map<std::string, int> counts;
+  const std::string ledger = read_text(paths::log_jsonl(repo.root()));
+  for (std::string_view line : detail::split_lines(ledger)) {
+    ++counts[core::get_text(*core::parse_json(line), "commit")];
+  }
+  EXPECT_EQ(counts.size(), 6u);
+  for (const auto& [commit, n] : counts) EXPECT_EQ(n, 1) << commit;
+}
+
+TEST(CatchUpBelow, HistoryBeforeSetupStaysUnrecorded) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  const long setup_time = 1714557600;  // 2024-05-01T10:00:00Z
+  const std::string old = commit_at(repo, "old", setup_time - 60);
+  const std::string older_branch_base = commit_at(repo, "older", setup_time - 1);
+  set_up(repo, "2024-05-01T10:00:00Z");
+  const std::string first = commit_at(repo, "first since setup", setup_time + 5);
+
+  // The first record made here leaves the history under it alone, even
+  // though nothing was recorded before; so does every later one.
+  EXPECT_EQ(record_commit(repo.root()), first);
+  EXPECT_FALSE(_already_recorded(repo.root(), older_branch_base));
+  EXPECT_FALSE(_already_recorded(repo.root(), old));
+
+  // A branch started from old history: its first commit's parent predates setup.
+  repo.git({"checkout", "-q", "-b", "topic", old});
+  const std::string topic = commit_at(repo, "topic", setup_time + 10);
+  EXPECT_EQ(record_commit(repo.root()), topic);
+  EXPECT_FALSE(_already_recorded(repo.root(), old));
+  const std::string ledger = read_text(paths::log_jsonl(repo.root()));
+  EXPECT_EQ(detail::split_lines(ledger).size(), 2u);
+}
+
+TEST(CatchUpBelow, AMergeRecordsTheUnrecordedSideBranch) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  set_up(repo, "2020-01-01T00:00:00Z");
+  ASSERT_TRUE(record_commit(repo.root(), repo.commit("base")));
+  repo.git({"checkout", "-q", "-b", "side"});
+  const std::string side = repo.commit("side", "side.txt");  // no hook saw it
+  repo.git({"checkout", "-q", "main"});
+  ASSERT_TRUE(record_commit(repo.root(), repo.commit("mainline", "main.txt")));
+  repo.git({"merge", "-q", "--no-ff", "-m", "merge side", "side"});
+
+  const std::optional<std::string> merge = record_commit(repo.root());
+  ASSERT_TRUE(merge);
+  EXPECT_TRUE(_already_recorded(repo.root(), side));
+  EXPECT_EQ(archived(repo, side)["source"], "catch_up");
+}
+
 }  // namespace
 }  // namespace tamrik::synccore

@@ -54,6 +54,23 @@ TEST(CommitOnBranch, NamesTheCommitAndTheBranchCheckedOut) {
   EXPECT_EQ(_resolve_full_sha_on_branch(repo.root(), "HEAD")->branch, "HEAD");
 }
 
+TEST(CommitOnBranch, NamesTheParentsInOrder) {
+  GitRepo repo;
+  const std::string root = repo.commit("root");
+  EXPECT_TRUE(_resolve_full_sha_on_branch(repo.root(), "HEAD")->parents.empty());
+
+  repo.git({"checkout", "-q", "-b", "side"});
+  const std::string side = repo.commit("side", "side.txt");
+  repo.git({"checkout", "-q", "main"});
+  const std::string mainline = repo.commit("mainline", "main.txt");
+  repo.git({"merge", "-q", "--no-ff", "-m", "merge side", "side"});
+  const std::optional<CommitOnBranch> merge = _resolve_full_sha_on_branch(repo.root(), "HEAD");
+  ASSERT_TRUE(merge);
+  EXPECT_EQ(merge->parents, (std::vector<std::string>{mainline, side}));
+  EXPECT_EQ(merge->branch, "main");
+  EXPECT_EQ(_resolve_full_sha_on_branch(repo.root(), side)->parents, (std::vector<std::string>{root}));
+}
+
 TEST(CommitOnBranch, WhereOneQuestionHasNoAnswerItMatchesTheSeparateLookups) {
   GitRepo repo;
   expect_same_as_apart(repo, "HEAD");  // no commit yet
