@@ -25,7 +25,7 @@ using std::filesystem::path;
 
 struct HookValues {
   std::string agent = "claude-code";
-  int limit = 50;
+  int limit = synccore::kCatchUpLimit;
 };
 
 // The payload's `cwd` when the harness sent one, else ours.
