@@ -66,9 +66,10 @@ bool _already_recorded(const path& repo_root, std::string_view full);
 Json _parse_attestation_yaml(std::string_view content);
 
 // Adds one entry under the ledger lock (or spools it, see above). Creates
-// the ledger's directory. Throws OSError when nothing could be written. An
-// entry without an attestation (one with `event`) for a commit the ledger
-// already holds is not added again.
+// the ledger's directory. Throws OSError when nothing could be written. The
+// ledger keeps one line per commit: for a commit it already holds, an entry
+// with an attestation replaces that line and one without (it has `event`)
+// is not added.
 void _append_log_entry(const path& log_path, const Json& entry);
 
 // Rewrites the first line whose `commit` equals entry["commit"]. False when

@@ -34,6 +34,42 @@ std::string join_lines(const std::vector<std::string_view>& lines) {
   return out;
 }
 
+// Rewrites the ledger with `line` in place of the line recorded for
+// `commit`; false when no line holds it. The caller holds the lock.
+bool replace_line_locked(const path& log_path, const Json& commit, std::string_view line) {
+  const std::string text = core::read_file(log_path);
+  const std::string commit_text = commit.is_string() ? commit.get<std::string>() : "";
+  std::vector<std::string_view> lines = detail::split_lines(text);
+  for (std::string_view& candidate : lines) {
+    // Only a line that holds the commit's text can be its line.
+    if (!commit_text.empty() && candidate.find(commit_text) == std::string_view::npos) continue;
+    const std::optional<Json> parsed = core::parse_json(candidate);
+    if (!parsed || !parsed->is_object() || !parsed->contains("commit") || (*parsed)["commit"] != commit) continue;
+    candidate = line;
+    core::replace_file_atomically(log_path, join_lines(lines));
+    return true;
+  }
+  return false;
+}
+
+// The ledger keeps one line per commit. Under the lock, a line for a commit
+// it already holds replaces that line when it carries an attestation (an
+// attestation filed while another trigger recorded the bare commit), and is
+// dropped when it does not: it adds nothing. Otherwise it is appended. The
+// caller holds the lock; `line` ends with a newline.
+void place_line_locked(const path& log_path, std::string_view line) {
+  const std::optional<Json> entry = core::parse_json(detail::trim(line));
+  const std::string commit = entry && entry->is_object() ? core::get_text(*entry, "commit") : "";
+  if (_is_valid_commit_hash(commit) && detail::file_holds_commit(log_path, commit)) {
+    const bool attested = !entry->contains("event");
+    if (attested) replace_line_locked(log_path, commit, detail::trim(line));
+    return;
+  }
+  // Flushed: the attestation archive written before it is, and the pending
+  // file removed after it must not outlive the line in a power cut.
+  core::append_line(log_path, line, core::Durability::flush);
+}
+
 // Writes `text` to a new, uniquely named spool file beside the ledger.
 void spool(const path& log_path, std::string_view text) {
   const path spool_path = detail::new_spool_name(log_path);
@@ -43,36 +79,25 @@ void spool(const path& log_path, std::string_view text) {
   logger.debug("Ledger lock busy; record spooled to %s", {spool_path.string()});
 }
 
-// Moves spooled lines into the ledger, skipping any whose commit the ledger
-// already holds (a merge cut short after its append, or two triggers that
-// both spooled the same commit). The caller holds the lock.
+// Moves spooled lines into the ledger, one line per commit as every append
+// (a merge cut short after its append, or two triggers that both spooled the
+// same commit, leave nothing twice). The caller holds the lock.
 void merge_spools(const path& log_path) {
-  const std::vector<path> spools = detail::spool_files(log_path);
-  if (spools.empty()) return;
-  std::string ledger = core::try_read_file(log_path).value_or("");
-  for (const path& spool_path : spools) {
+  for (const path& spool_path : detail::spool_files(log_path)) {
     const std::optional<std::string> text = core::try_read_file(spool_path);
     if (!text) continue;
-    std::string fresh;
     for (std::string_view line : detail::split_lines(*text)) {
       line = detail::trim(line);
-      if (line.empty()) continue;
-      const std::optional<Json> entry = core::parse_json(line);
-      const std::string commit = entry && entry->is_object() ? core::get_text(*entry, "commit") : "";
-      if (_is_valid_commit_hash(commit) && detail::text_holds_commit(ledger, commit)) continue;
-      fresh.append(line);
-      fresh.push_back('\n');
+      if (!line.empty()) place_line_locked(log_path, std::string(line) + "\n");
     }
-    if (!fresh.empty()) core::append_line(log_path, fresh, core::Durability::flush);
-    ledger.append(fresh);
     ::unlink(spool_path.c_str());
   }
 }
 
-// Appends whole lines under the lock, or spools them when it cannot be had.
-// With `unless_held` set, nothing is appended when the ledger already holds
-// a line for that commit.
-void append_locked(const path& log_path, std::string_view text, std::string_view unless_held = {}) {
+// Runs `write` under the lock, after merging the spools, or spools `text`
+// when the lock cannot be had in time.
+template <typename Write>
+void write_locked(const path& log_path, std::string_view text, Write&& write) {
   core::make_dirs(log_path.parent_path().empty() ? path(".") : log_path.parent_path());
   const core::LockGuard guard = core::locked(log_path, detail::ledger_lock_timeout);
   if (!guard.acquired()) {
@@ -80,10 +105,7 @@ void append_locked(const path& log_path, std::string_view text, std::string_view
     return;
   }
   merge_spools(log_path);
-  if (!unless_held.empty() && detail::file_holds_commit(log_path, unless_held)) return;
-  // Flushed: the attestation archive written before it is, and the pending
-  // file removed after it must not outlive the line in a power cut.
-  core::append_line(log_path, text, core::Durability::flush);
+  write();
 }
 
 // Lets the set of batch commits be searched with a string_view.
@@ -97,17 +119,16 @@ struct TextHash {
 void _append_log_entry(const path& log_path, const Json& entry) {
   // Two triggers can both find a commit unrecorded before either writes
   // (the post-commit hook and a catch-up walk, say); only under the lock is
-  // the answer final. A second record of a commit without an attestation
-  // adds nothing to the line already there.
-  const std::string commit = entry.is_object() && entry.contains("event") ? core::get_text(entry, "commit") : "";
-  append_locked(log_path, core::to_json_line(entry) + "\n", _is_valid_commit_hash(commit) ? commit : "");
+  // the answer final.
+  const std::string line = core::to_json_line(entry) + "\n";
+  write_locked(log_path, line, [&] { place_line_locked(log_path, line); });
 }
 
 void _append_log_text(const path& log_path, std::string_view text) {
   if (text.empty()) return;
   std::string whole(text);
   if (whole.back() != '\n') whole.push_back('\n');
-  append_locked(log_path, whole);
+  write_locked(log_path, whole, [&] { core::append_line(log_path, whole, core::Durability::flush); });
 }
 
 bool _replace_log_entry(const path& log_path, const Json& entry) {
@@ -119,26 +140,7 @@ bool _replace_log_entry(const path& log_path, const Json& entry) {
   }
   merge_spools(log_path);
   core::remove_abandoned_temp_files(log_path);
-  const std::string text = core::read_file(log_path);
-  const Json target = entry.contains("commit") ? entry["commit"] : Json();
-  const std::string target_text = target.is_string() ? target.get<std::string>() : "";
-
-  std::vector<std::string_view> lines = detail::split_lines(text);
-  std::string replacement;
-  bool replaced = false;
-  for (std::string_view& line : lines) {
-    // Only a line that holds the commit's text can be its line.
-    if (!target_text.empty() && line.find(target_text) == std::string_view::npos) continue;
-    const std::optional<Json> parsed = core::parse_json(line);
-    if (!parsed || !parsed->is_object() || !parsed->contains("commit") || (*parsed)["commit"] != target) continue;
-    replacement = core::to_json_line(entry);
-    line = replacement;
-    replaced = true;
-    break;
-  }
-  if (!replaced) return false;
-  core::replace_file_atomically(log_path, join_lines(lines));
-  return true;
+  return replace_line_locked(log_path, entry.contains("commit") ? entry["commit"] : Json(), core::to_json_line(entry));
 }
 
 void _mark_synced(const path& log_path, const Json& batch) {

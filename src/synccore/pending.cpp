@@ -91,14 +91,12 @@ AttestationResult process_pending_attestation(const path& repo_root, const Pendi
   refresh_process_section(parsed, repo_root, target);
   std::vector<std::string> slugs = services::shared::extract_change_spec_slugs(parsed);
 
-  // A commit the ledger already holds gets its line replaced, not a second
-  // one: a filing killed after its ledger line but before the pending file
-  // was removed leaves that file to be filed again on the next capture.
-  const bool replace_existing =
-      options.replace_existing || (target && _commit_already_logged(log_path, *target));
+  // A commit the ledger already holds keeps one line (the ledger writer's
+  // rule): a filing killed after its ledger line but before the pending
+  // file was removed leaves that file to be filed again on the next capture.
   try {
     _log_attestation(log_path, attestations_dir, parsed,
-                     {.commit_override = target, .repo_root = repo_root, .replace_existing = replace_existing});
+                     {.commit_override = target, .repo_root = repo_root, .replace_existing = options.replace_existing});
   } catch (const core::OSError& e) {
     logger.warning("Could not archive attestation: %s", {e.what()});
     return {.found = true, .error = e.what(), .change_spec_slugs = std::move(slugs)};

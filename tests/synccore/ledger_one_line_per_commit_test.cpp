@@ -1,6 +1,7 @@
-// A commit recorded without an attestation keeps one ledger line however
-// many triggers record it: the append decides under the ledger lock, where
-// no other writer can slip in between its look and its write.
+// A commit keeps one ledger line however many triggers record it: the
+// append decides under the ledger lock, where no other writer can slip in
+// between its look and its write. A record without an attestation adds
+// nothing to a line already there; one with an attestation takes its place.
 
 #include "synccore/ledger.hpp"
 
@@ -51,6 +52,33 @@ TEST(OneLinePerCommit, ALineWaitingInASpoolCounts) {
 
   _append_log_entry(log_path, unattested(fake_sha(2)));
   EXPECT_EQ(commit_counts(log_path), (std::map<std::string, int>{{fake_sha(1), 1}, {fake_sha(2), 1}}));
+  EXPECT_TRUE(detail::spool_files(log_path).empty());
+}
+
+// An attestation filed for a commit another trigger has just recorded bare,
+// directly or through a spool: the attested line takes the bare one's place,
+// wherever it stands.
+TEST(OneLinePerCommit, AnAttestedRecordReplacesTheBareLine) {
+  TempDir dir;
+  const path log_path = dir / "log.jsonl";
+  _append_log_entry(log_path, unattested(fake_sha(1)));
+  _append_log_entry(log_path, unattested(fake_sha(2)));
+  _append_log_entry(log_path, unattested(fake_sha(3)));
+  Json attested = ledger_entry(fake_sha(2));
+  attested["summary"] = "filed";
+  _append_log_entry(log_path, attested);
+
+  Json spooled = ledger_entry(fake_sha(3));
+  spooled["summary"] = "filed from a spool";
+  write_text(detail::new_spool_name(log_path), core::to_json_line(spooled) + "\n");
+  _append_log_entry(log_path, unattested(fake_sha(4)));
+
+  const std::string ledger = read_text(log_path);
+  const std::vector<std::string_view> lines = detail::split_lines(ledger);
+  ASSERT_EQ(lines.size(), 4u);
+  const std::vector<std::string> expected = {core::to_json_line(unattested(fake_sha(1))), core::to_json_line(attested),
+                                             core::to_json_line(spooled), core::to_json_line(unattested(fake_sha(4)))};
+  for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << i;
   EXPECT_TRUE(detail::spool_files(log_path).empty());
 }
 
