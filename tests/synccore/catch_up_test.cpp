@@ -23,6 +23,7 @@ namespace {
 
 using testing::FixtureRegistry;
 using testing::archived;
+using testing::commit_counts;
 using testing::GitRepo;
 using testing::read_text;
 using testing::write_text;
@@ -48,6 +49,13 @@ std::vector<std::string> commits_of(const std::vector<BackfillResult>& results) 
   std::vector<std::string> commits;
   for (const BackfillResult& r : results) commits.push_back(r.commit);
   return commits;
+}
+
+// `commits` commits in the ledger, each on one line.
+void expect_one_line_each(const GitRepo& repo, size_t commits) {
+  const std::map<std::string, int> counts = commit_counts(paths::log_jsonl(repo.root()));
+  EXPECT_EQ(counts.size(), commits);
+  for (const auto& [commit, lines] : counts) EXPECT_EQ(lines, 1) << commit;
 }
 
 TEST(CatchUp, DoesNothingInARepositoryNeverSetUp) {
@@ -171,13 +179,7 @@ TEST(CatchUp, TwoWalksAtOnceRecordEachCommitOnce) {
     walkers.push_back(pid);
   }
   for (pid_t pid : walkers) ::waitpid(pid, nullptr, 0);
-  std::map<std::string, int> counts;
-  const std::string ledger = read_text(paths::log_jsonl(repo.root()));
-  for (std::string_view line : detail::split_lines(ledger)) {
-    ++counts[core::get_text(*core::parse_json(line), "commit")];
-  }
-  EXPECT_EQ(counts.size(), 15u);
-  for (const auto& [commit, n] : counts) EXPECT_EQ(n, 1) << commit;
+  expect_one_line_each(repo, 15u);
 }
 
 // Several processes committing in one checkout: a post-commit hook can find
@@ -201,13 +203,7 @@ TEST(CatchUpBelow, TheHookRecordsTheUnrecordedCommitsUnderHead) {
   EXPECT_EQ(record_commit(repo.root()), e);
   EXPECT_TRUE(_already_recorded(repo.root(), d));
 
-  std::map<std::string, int> counts;
-  const std::string ledger = read_text(paths::log_jsonl(repo.root()));
-  for (std::string_view line : detail::split_lines(ledger)) {
-    ++counts[core::get_text(*core::parse_json(line), "commit")];
-  }
-  EXPECT_EQ(counts.size(), 6u);
-  for (const auto& [commit, n] : counts) EXPECT_EQ(n, 1) << commit;
+  expect_one_line_each(repo, 6u);
 }
 
 TEST(CatchUpBelow, HistoryBeforeSetupStaysUnrecorded) {
