@@ -147,7 +147,7 @@ std::vector<BackfillResult> catch_up_below(const path& repo_root, const std::vec
     for (const std::string& parent : parents) {
       if (!_already_recorded(repo_root, parent)) tips.push_back(parent);
     }
-    if (tips.empty()) return {};
+    if (tips.empty() || !services::shared::local_config_exists(repo_root)) return {};
     const core::LockGuard guard = core::locked(paths::log_jsonl(repo_root), std::chrono::seconds(30));
     if (!guard.acquired()) return {};
     // Always floored at setup: the parent of the first commit recorded here

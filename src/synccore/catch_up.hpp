@@ -23,7 +23,8 @@ std::vector<BackfillResult> catch_up_commits(const path& repo_root, int limit = 
 // commits that landed unrecorded under it: when several processes commit in
 // one checkout, a post-commit hook may find HEAD already moved on to a
 // later commit. Only commits made since setup are walked. Nothing happens
-// (and no lock is taken) when every parent is recorded. Never throws.
+// (and no lock is taken) when every parent is recorded or the repository
+// was never set up. Never throws.
 std::vector<BackfillResult> catch_up_below(const path& repo_root, const std::vector<std::string>& parents);
 
 // The walk itself; the caller holds the ledger lock.
