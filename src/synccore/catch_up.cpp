@@ -43,13 +43,7 @@ Backlog find_backlog(const path& repo_root, const std::vector<std::string>& tips
   Backlog backlog;
   std::vector<std::string> args = {"log", "--format=%H %ct", "-n" + std::to_string(limit)};
   args.insert(args.end(), tips.begin(), tips.end());
-  const std::string log = _git(args, repo_root);
-  size_t start = 0;
-  while (start < log.size()) {
-    size_t end = log.find('\n', start);
-    if (end == std::string::npos) end = log.size();
-    const std::string line = log.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& line : _git_lines(args, repo_root)) {
     const size_t blank = line.find(' ');
     const std::string hash = line.substr(0, blank);
     const std::string time_text = blank == std::string::npos ? "" : line.substr(blank + 1);

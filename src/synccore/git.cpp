@@ -37,17 +37,6 @@ std::optional<std::string> prefix_word(const std::regex& re, std::string_view te
   return match[1].str();
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 }  // namespace
 
 std::string _git(const std::vector<std::string>& args, const std::optional<path>& cwd) {
@@ -58,6 +47,18 @@ std::string _git(const std::vector<std::string>& args, const std::optional<path>
   } catch (const std::exception&) {
     return "";
   }
+}
+
+std::vector<std::string> _git_lines(const std::vector<std::string>& args, const std::optional<path>& cwd) {
+  const std::string out = _git(args, cwd);
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < out.size();) {
+    size_t end = out.find('\n', start);
+    if (end == std::string::npos) end = out.size();
+    lines.push_back(out.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
 }
 
 std::string _git_rev_parse(const std::vector<std::string>& args, const std::optional<path>& cwd) {
@@ -79,9 +80,8 @@ std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& repo_root,
   // again, then the branch. When any fails the whole run fails and we ask
   // them apart.
   const std::string name(commit);
-  const std::string out =
-      _git({"rev-parse", name + "^{commit}", name + "^@", name + "^{commit}", "--abbrev-ref", "HEAD"}, repo_root);
-  const std::vector<std::string> lines = lines_of(out);
+  const std::vector<std::string> lines =
+      _git_lines({"rev-parse", name + "^{commit}", name + "^@", name + "^{commit}", "--abbrev-ref", "HEAD"}, repo_root);
   if (lines.size() >= 3 && std::all_of(lines.begin(), lines.end() - 1, _is_valid_commit_hash)) {
     CommitOnBranch found{.full = lines.front(), .branch = trim_whitespace(lines.back())};
     // Each name is resolved anew: with another process committing, HEAD
@@ -100,7 +100,7 @@ std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& repo_root,
 }
 
 std::vector<std::string> _parents_of(const path& repo_root, const std::string& full) {
-  return lines_of(_git({"rev-parse", full + "^@"}, repo_root));
+  return _git_lines({"rev-parse", full + "^@"}, repo_root);
 }
 
 std::optional<std::string> infer_task_type(std::optional<std::string_view> subject,

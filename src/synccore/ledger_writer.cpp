@@ -52,17 +52,27 @@ bool replace_line_locked(const path& log_path, const Json& commit, std::string_v
   return false;
 }
 
+// What the one-line-per-commit rule needs to know of a line.
+struct LineOf {
+  std::string commit;  // "" for a line that names no valid commit
+  bool attested = false;
+};
+
+LineOf line_of(const Json& entry) {
+  if (!entry.is_object()) return {};
+  const std::string commit = core::get_text(entry, "commit");
+  if (!_is_valid_commit_hash(commit)) return {};
+  return {.commit = commit, .attested = !entry.contains("event")};
+}
+
 // The ledger keeps one line per commit. Under the lock, a line for a commit
 // it already holds replaces that line when it carries an attestation (an
 // attestation filed while another trigger recorded the bare commit), and is
 // dropped when it does not: it adds nothing. Otherwise it is appended. The
 // caller holds the lock; `line` ends with a newline.
-void place_line_locked(const path& log_path, std::string_view line) {
-  const std::optional<Json> entry = core::parse_json(detail::trim(line));
-  const std::string commit = entry && entry->is_object() ? core::get_text(*entry, "commit") : "";
-  if (_is_valid_commit_hash(commit) && detail::file_holds_commit(log_path, commit)) {
-    const bool attested = !entry->contains("event");
-    if (attested) replace_line_locked(log_path, commit, detail::trim(line));
+void place_line_locked(const path& log_path, std::string_view line, const LineOf& of) {
+  if (!of.commit.empty() && detail::file_holds_commit(log_path, of.commit)) {
+    if (of.attested) replace_line_locked(log_path, of.commit, detail::trim(line));
     return;
   }
   // Flushed: the attestation archive written before it is, and the pending
@@ -88,7 +98,9 @@ void merge_spools(const path& log_path) {
     if (!text) continue;
     for (std::string_view line : detail::split_lines(*text)) {
       line = detail::trim(line);
-      if (!line.empty()) place_line_locked(log_path, std::string(line) + "\n");
+      if (line.empty()) continue;
+      const std::optional<Json> entry = core::parse_json(line);
+      place_line_locked(log_path, std::string(line) + "\n", entry ? line_of(*entry) : LineOf{});
     }
     ::unlink(spool_path.c_str());
   }
@@ -121,7 +133,7 @@ void _append_log_entry(const path& log_path, const Json& entry) {
   // (the post-commit hook and a catch-up walk, say); only under the lock is
   // the answer final.
   const std::string line = core::to_json_line(entry) + "\n";
-  write_locked(log_path, line, [&] { place_line_locked(log_path, line); });
+  write_locked(log_path, line, [&] { place_line_locked(log_path, line, line_of(entry)); });
 }
 
 void _append_log_text(const path& log_path, std::string_view text) {

@@ -27,6 +27,16 @@ void write_pending(const GitRepo& repo, const std::string& diff_hash, const std:
                                                          "\"\nagent_model: m\nsummary: filed\n" + extra + "---\n");
 }
 
+// Over a first commit of a.txt, stages a change to it and commits that: the
+// staged change's hash and the commit it went into.
+std::pair<std::string, std::string> commit_staged_change(GitRepo& repo, const std::string& subject) {
+  write_text(repo.root() / "a.txt", "two\n");
+  repo.git({"add", "a.txt"});
+  const std::string staged = *services::shared::get_staged_diff_hash(repo.root());
+  repo.git({"commit", "-q", "-m", subject});
+  return {staged, repo.head()};
+}
+
 // Stages `file` with `content`, hashes the staged change, commits it, and
 // checks that the commit is found by that hash.
 void expect_staged_hash_finds_commit(GitRepo& repo, const std::string& file, const std::string& content,
@@ -75,11 +85,7 @@ TEST(ProcessPendingAttestation, DiffHashMatchWinsOverTheOverride) {
   FixtureRegistry registry;
   GitRepo repo;
   const std::string root = repo.commit("root", "a.txt", "one\n");
-  write_text(repo.root() / "a.txt", "two\n");
-  repo.git({"add", "a.txt"});
-  const std::string staged = *services::shared::get_staged_diff_hash(repo.root());
-  repo.git({"commit", "-q", "-m", "second"});
-  const std::string second = repo.head();
+  const auto [staged, second] = commit_staged_change(repo, "second");
 
   write_pending(repo, staged);
   const AttestationResult result = process_pending_attestation(repo.root(), {.commit_override = root});
@@ -93,11 +99,7 @@ TEST(ProcessPendingAttestation, AFilingLeftBehindByACrashIsFiledAgainOnTheSameLi
   FixtureRegistry registry;
   GitRepo repo;
   repo.commit("root", "a.txt", "one\n");
-  write_text(repo.root() / "a.txt", "two\n");
-  repo.git({"add", "a.txt"});
-  const std::string staged = *services::shared::get_staged_diff_hash(repo.root());
-  repo.git({"commit", "-q", "-m", "attested"});
-  const std::string attested = repo.head();
+  const auto [staged, attested] = commit_staged_change(repo, "attested");
   write_pending(repo, staged);
   ASSERT_EQ(process_pending_attestation(repo.root(), {}).matched_commit, attested);
 
