@@ -82,7 +82,7 @@ void BM_AppendOne(benchmark::State& state) {
 // What flushing the temporary file and the directory adds to a rewrite of
 // a 100,000-line ledger.
 void BM_ReplaceFile(benchmark::State& state) {
-  const std::string text = tamrik::core::read_file(ledger_of(100'000));
+  const std::string text = tamrik::core::read_file(ledger_of(100'000), size_t{1} << 32);
   const fs::path target = ledger_of(100'000).parent_path() / "copy.jsonl";
   const auto durability = state.range(0) != 0 ? tamrik::core::Durability::flush : tamrik::core::Durability::no_flush;
   for (auto _ : state) tamrik::core::replace_file_atomically(target, text, durability);

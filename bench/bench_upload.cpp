@@ -101,7 +101,7 @@ class Bench {
     reset_ledger(records);
     std::vector<Json> pending = synccore::read_attestation_log(paths::log_jsonl(repo(records))).pending;
     for (Json& entry : pending) {
-      const std::optional<std::string> yaml = core::try_read_file(archive / (entry["commit"].get<std::string>() + ".yaml"));
+      const std::optional<std::string> yaml = core::try_read_file(archive / (entry["commit"].get<std::string>() + ".yaml"), core::kDocumentFileCap);
       if (yaml) entry["attestation"] = core::load_yaml(*yaml);
     }
     return synccore::_chunk_attestations(std::move(pending));

@@ -35,13 +35,13 @@ void mark_unattested_head(const path& repo_root, std::string_view commit) {
                                 core::Durability::no_flush);
 }
 
-void clear_unattested_head(const path& repo_root) { ::unlink(unattested_head_marker(repo_root).c_str()); }
+void clear_unattested_head(const path& repo_root) { core::remove_file(unattested_head_marker(repo_root)); }
 
 bool claim_unattested_head(const path& repo_root, std::string_view commit) {
   const path marker = unattested_head_marker(repo_root);
-  const std::optional<std::string> text = core::try_read_file(marker);
+  const std::optional<std::string> text = core::try_read_file(marker, core::kSmallFileCap);
   if (!text || commit.empty() || *text != std::string(commit) + "\n") return false;
-  return ::unlink(marker.c_str()) == 0;
+  return core::remove_file(marker) == 0;
 }
 
 }  // namespace tamrik::attest

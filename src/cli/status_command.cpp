@@ -56,7 +56,7 @@ Status gather(const path& repo_root) {
   status.repo_root = repo_root;
   status.set_up = services::shared::local_config_exists(repo_root);
   status.session = services::session_context::resolve_session(repo_root);
-  status.log = synccore::read_attestation_log(paths::log_jsonl(repo_root));
+  status.log = synccore::count_attestation_log(paths::log_jsonl(repo_root));
   status.rules = synccore::read_rules_cache_state(paths::platform_dir(repo_root));
   status.pending_attestation = core::path_exists(paths::commit_attestation(repo_root));
   status.post_commit_hook = hooks::installer::post_commit_hook_installed(repo_root);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <system_error>
 
+#include "core/confinement.hpp"
 #include "core/errors.hpp"
 
 namespace tamrik::core {
@@ -51,7 +52,32 @@ UniqueFd lift_above_stdio(UniqueFd fd, const fs::path& path_for_errors) {
   return UniqueFd(high);  // `fd`, the low one, closes on return
 }
 
+namespace {
+
+// Opens `where`'s name in its directory, as open_file() documents.
+UniqueFd open_at(const Located& where, int flags, int mode, const fs::path& path) {
+  if (where.confined) flags |= O_NOFOLLOW | O_NONBLOCK;
+  int fd;
+  do {
+    fd = ::openat(where.dir.get(), where.name.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) throw OSError("open " + path.string(), errno);
+  UniqueFd owned = lift_above_stdio(UniqueFd(fd), path);
+  if (where.confined) {
+    struct stat st {};
+    const bool wanted_kind = ::fstat(owned.get(), &st) == 0 &&
+                             ((flags & O_DIRECTORY) != 0 ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
+    if (!wanted_kind) throw OSError("open " + path.string() + " (not a regular file)", EINVAL);
+    // Regular files never block; the flag only kept a FIFO from hanging the open.
+    ::fcntl(owned.get(), F_SETFL, ::fcntl(owned.get(), F_GETFL) & ~O_NONBLOCK);
+  }
+  return owned;
+}
+
+}  // namespace
+
 UniqueFd open_file(const fs::path& path, int flags, int mode) {
+  if (is_confined(path)) return open_at(locate(path), flags, mode, path);
   int fd;
   do {
     fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
@@ -84,14 +110,23 @@ size_t size_hint(int fd) {
 
 }  // namespace
 
-std::string read_file(const fs::path& path) {
-  const UniqueFd fd = open_file(path, O_RDONLY);
+std::string read_file(const fs::path& path, size_t max_bytes) {
+  // Non-blocking, so that a FIFO is refused below rather than waited on.
+  const UniqueFd fd = open_file(path, O_RDONLY | O_NONBLOCK);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) throw OSError("stat " + path.string(), errno);
+  if (!S_ISREG(st.st_mode)) throw OSError("read " + path.string() + " (not a regular file)", EINVAL);
+  const auto too_large = [&] { return OSError("read " + path.string() + " (larger than its limit)", EFBIG); };
+  if (static_cast<size_t>(st.st_size) > max_bytes) throw too_large();
   std::string bytes;
   // One byte beyond the size, so an unchanged file reaches EOF without growing.
-  bytes.resize(size_hint(fd.get()) + 1);
+  bytes.resize(static_cast<size_t>(st.st_size) + 1);
   size_t used = 0;
   for (;;) {
-    if (used == bytes.size()) bytes.resize(std::max<size_t>(bytes.size() * 2, 64 * 1024));
+    if (used == bytes.size()) {
+      if (used > max_bytes) throw too_large();  // grew while we read
+      bytes.resize(std::min(std::max<size_t>(bytes.size() * 2, 64 * 1024), max_bytes + 1));
+    }
     const ssize_t n = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -100,13 +135,14 @@ std::string read_file(const fs::path& path) {
     if (n == 0) break;
     used += static_cast<size_t>(n);
   }
+  if (used > max_bytes) throw too_large();
   bytes.resize(used);
   return bytes;
 }
 
-std::optional<std::string> try_read_file(const fs::path& path) {
+std::optional<std::string> try_read_file(const fs::path& path, size_t max_bytes) {
   try {
-    return read_file(path);
+    return read_file(path, max_bytes);
   } catch (const std::exception&) {
     return std::nullopt;
   }
@@ -141,13 +177,13 @@ std::string temp_name_for(const fs::path& target) {
          std::to_string(noise % 1'000'000'000'000ULL) + ".tmp";
 }
 
+}  // namespace
+
 // A temporary file beside the target, removed unless it was renamed away.
-class TempFile {
- public:
-  explicit TempFile(const fs::path& target) {
-    const fs::path dir = target.parent_path();
+struct AtomicReplacement::Temp {
+  explicit Temp(const fs::path& target) : dir_(locate(target)) {
     for (int attempt = 0;; ++attempt) {
-      path_ = dir / temp_name_for(target);
+      path_ = target.parent_path() / temp_name_for(target);
       try {
         fd_ = open_file(path_, O_WRONLY | O_CREAT | O_EXCL, 0600);
         return;
@@ -156,25 +192,28 @@ class TempFile {
       }
     }
   }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() {
+  Temp(const Temp&) = delete;
+  Temp& operator=(const Temp&) = delete;
+  ~Temp() {
     fd_.close();
-    if (!renamed_) ::unlink(path_.c_str());
+    if (!renamed_) remove_file(path_);
   }
 
   const fs::path& path() const { return path_; }
   int fd() const { return fd_.get(); }
+  int dir_fd() const { return dir_.dir.get(); }
 
   void close() {
     // A failed close can be the first report of a failed write (NFS, quotas).
     if (const int error = fd_.close(); error != 0) throw OSError("close " + path_.string(), error);
   }
 
+  // Renames over the target's name in the same directory. A link there is
+  // replaced, never followed.
   void rename_to(const fs::path& target) {
     int rc;
     do {
-      rc = ::rename(path_.c_str(), target.c_str());
+      rc = ::renameat(dir_.dir.get(), path_.filename().c_str(), dir_.dir.get(), dir_.name.c_str());
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
       throw OSError("rename " + path_.string() + " to " + target.string(), errno);
@@ -183,16 +222,18 @@ class TempFile {
   }
 
  private:
+  Located dir_;  // the target's directory and name
   fs::path path_;
   UniqueFd fd_;
   bool renamed_ = false;
 };
 
-void fsync_directory(const fs::path& dir) {
-  const UniqueFd fd = open_file(dir, O_RDONLY | O_DIRECTORY);
-  if (fsync_retrying_eintr(fd.get()) != 0 && errno != EINVAL && errno != ENOTSUP) {
+namespace {
+
+void fsync_directory(int dir_fd, const fs::path& target) {
+  if (fsync_retrying_eintr(dir_fd) != 0 && errno != EINVAL && errno != ENOTSUP) {
     // EINVAL/ENOTSUP: a file system that cannot flush directories at all.
-    throw OSError("fsync " + dir.string(), errno);
+    throw OSError("fsync " + target.parent_path().string(), errno);
   }
 }
 
@@ -220,24 +261,43 @@ pid_t temp_file_owner(std::string_view name, std::string_view prefix) {
 void remove_abandoned_temp_files(const fs::path& target) {
   const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
   const std::string prefix = "." + target.filename().string() + ".";
-  DIR* listing = ::opendir(dir.c_str());
-  if (listing == nullptr) return;
-  while (const dirent* entry = ::readdir(listing)) {
-    const pid_t owner = temp_file_owner(entry->d_name, prefix);
+  for (const DirEntry& entry : list_dir(dir)) {
+    const pid_t owner = temp_file_owner(entry.name, prefix);
     // ESRCH: no such process. Any other answer may be a live writer.
-    if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) ::unlink((dir / entry->d_name).c_str());
+    if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) remove_file(dir / entry.name);
   }
-  ::closedir(listing);
+}
+
+AtomicReplacement::AtomicReplacement(const fs::path& target, Durability durability)
+    : target_(target), durability_(durability), temp_(std::make_unique<Temp>(target)) {}
+
+AtomicReplacement::~AtomicReplacement() = default;
+
+void AtomicReplacement::write(std::string_view bytes) {
+  constexpr size_t kFlushAt = 256 * 1024;
+  if (pending_.size() + bytes.size() < kFlushAt) {
+    pending_.append(bytes);
+    return;
+  }
+  write_all(temp_->fd(), pending_, temp_->path());
+  pending_.clear();
+  write_all(temp_->fd(), bytes, temp_->path());
+}
+
+void AtomicReplacement::commit() {
+  const bool flush = durability_ == Durability::flush;
+  write_all(temp_->fd(), pending_, temp_->path());
+  pending_.clear();
+  if (flush) fsync_or_throw(temp_->fd(), temp_->path());
+  temp_->close();
+  temp_->rename_to(target_);
+  if (flush) fsync_directory(temp_->dir_fd(), target_);
 }
 
 void replace_file_atomically(const fs::path& target, std::string_view bytes, Durability durability) {
-  const bool flush = durability == Durability::flush;
-  TempFile temp(target);
-  write_all(temp.fd(), bytes, temp.path());
-  if (flush) fsync_or_throw(temp.fd(), temp.path());
-  temp.close();
-  temp.rename_to(target);
-  if (flush) fsync_directory(target.has_parent_path() ? target.parent_path() : fs::path("."));
+  AtomicReplacement replacement(target, durability);
+  replacement.write(bytes);
+  replacement.commit();
 }
 
 namespace {
@@ -273,15 +333,93 @@ void append_line(const fs::path& path, std::string_view line, Durability durabil
   if (durability == Durability::flush) (void)fsync_retrying_eintr(fd.get());
 }
 
+std::optional<struct stat> file_status(const fs::path& file) noexcept {
+  try {
+    struct stat st {};
+    if (!is_confined(file)) {
+      if (::stat(file.c_str(), &st) != 0) return std::nullopt;
+      return st;
+    }
+    const Located where = locate(file);
+    if (::fstatat(where.dir.get(), where.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    return st;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
 bool path_exists(const fs::path& file) noexcept {
-  std::error_code ec;
-  return fs::exists(file, ec);
+  const std::optional<struct stat> st = file_status(file);
+  if (!st) return false;
+  return !is_confined(file) || S_ISREG(st->st_mode) || S_ISDIR(st->st_mode);
 }
 
 void make_dirs(const fs::path& dir) {
+  if (is_confined(dir)) {
+    const Located where = locate(dir, true);
+    if (::mkdirat(where.dir.get(), where.name.c_str(), 0755) != 0 && errno != EEXIST) {
+      throw OSError("mkdir " + dir.string(), errno);
+    }
+    open_at(where, O_RDONLY | O_DIRECTORY, 0, dir);  // refuses a link or file in its place
+    return;
+  }
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec) throw OSError("mkdir " + dir.string(), ec.value());
+}
+
+namespace {
+
+int unlink_in(const fs::path& file, int flags) noexcept {
+  try {
+    if (!is_confined(file)) {
+      const int rc = flags == AT_REMOVEDIR ? ::rmdir(file.c_str()) : ::unlink(file.c_str());
+      return rc == 0 ? 0 : errno;
+    }
+    const Located where = locate(file);
+    return ::unlinkat(where.dir.get(), where.name.c_str(), flags) == 0 ? 0 : errno;
+  } catch (const OSError& error) {
+    return error.code();
+  } catch (const std::exception&) {
+    return EIO;
+  }
+}
+
+}  // namespace
+
+int remove_file(const fs::path& file) noexcept { return unlink_in(file, 0); }
+
+void remove_empty_dir(const fs::path& dir) noexcept { (void)unlink_in(dir, AT_REMOVEDIR); }
+
+void rename_file(const fs::path& from, const fs::path& to) {
+  const Located source = locate(from);
+  const Located target = locate(to);
+  int rc;
+  do {
+    rc = ::renameat(source.dir.get(), source.name.c_str(), target.dir.get(), target.name.c_str());
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) throw OSError("rename " + from.string() + " to " + to.string(), errno);
+}
+
+std::vector<DirEntry> list_dir(const fs::path& dir) noexcept {
+  std::vector<DirEntry> entries;
+  try {
+    UniqueFd fd = open_file(dir, O_RDONLY | O_DIRECTORY);
+    DIR* listing = ::fdopendir(fd.get());
+    if (listing == nullptr) return entries;
+    fd.release();  // the listing owns it now
+    while (const dirent* entry = ::readdir(listing)) {
+      const std::string_view name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      struct stat st {};
+      const bool known = ::fstatat(::dirfd(listing), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+      entries.push_back({std::string(name), known && S_ISDIR(st.st_mode), known && S_ISREG(st.st_mode)});
+    }
+    ::closedir(listing);
+  } catch (const std::exception&) {
+    entries.clear();
+  }
+  return entries;
 }
 
 }  // namespace tamrik::core

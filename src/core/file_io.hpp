@@ -5,9 +5,13 @@
 // stream is closed must not be written to by a stray print.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include <sys/stat.h>
 
 namespace tamrik::core {
 
@@ -36,17 +40,26 @@ class UniqueFd {
 // above 2 (the low one is closed). Throws OSError naming `path_for_errors`.
 UniqueFd lift_above_stdio(UniqueFd fd, const std::filesystem::path& path_for_errors);
 
-// open(2) with O_CLOEXEC added, retried on EINTR, moved above fd 2. Throws
-// OSError naming the path.
+// open(2) with O_CLOEXEC added, retried on EINTR, moved above fd 2. Below a
+// confined directory (core/confinement.hpp) a link is refused (ELOOP) and so
+// is anything but a regular file or, with O_DIRECTORY, a directory (EINVAL).
+// Throws OSError naming the path.
 UniqueFd open_file(const std::filesystem::path& path, int flags, int mode = 0644);
 
 // Writes all of `bytes`, retrying short writes and EINTR. Throws OSError.
 void write_all(int fd, std::string_view bytes, const std::filesystem::path& path_for_errors);
 
-// The whole file. Throws OSError (FileNotFoundError when missing).
-std::string read_file(const std::filesystem::path& path);
+// Caps on what one read may hold, by the kind of file read. A file over its
+// cap is refused whole (EFBIG), so a hostile or runaway file costs no memory.
+inline constexpr size_t kSmallFileCap = 1 << 20;     // configuration, markers, hook scripts
+inline constexpr size_t kDocumentFileCap = 8 << 20;  // attestations, agent and user settings
+
+// The whole file, which must be a regular file (a FIFO or device is refused
+// with EINVAL rather than read) of at most `max_bytes`. Throws OSError
+// (FileNotFoundError when missing).
+std::string read_file(const std::filesystem::path& path, size_t max_bytes);
 // The whole file, or nullopt on any error.
-std::optional<std::string> try_read_file(const std::filesystem::path& path);
+std::optional<std::string> try_read_file(const std::filesystem::path& path, size_t max_bytes);
 
 enum class Durability {
   flush,    // fsync the file before the rename and its directory after it
@@ -61,6 +74,27 @@ enum class Durability {
 // file keeps mode 600.
 void replace_file_atomically(const std::filesystem::path& target, std::string_view bytes,
                              Durability durability = Durability::flush);
+
+// replace_file_atomically() for content written in pieces, so a large file
+// can be rewritten without holding it whole: write() any number of times,
+// then commit(). Destroyed without commit(), the target stays unchanged.
+class AtomicReplacement {
+ public:
+  explicit AtomicReplacement(const std::filesystem::path& target, Durability durability = Durability::flush);
+  AtomicReplacement(const AtomicReplacement&) = delete;
+  AtomicReplacement& operator=(const AtomicReplacement&) = delete;
+  ~AtomicReplacement();
+
+  void write(std::string_view bytes);  // buffered; throws OSError
+  void commit();                       // throws OSError
+
+ private:
+  struct Temp;
+  std::filesystem::path target_;
+  Durability durability_;
+  std::unique_ptr<Temp> temp_;
+  std::string pending_;  // written but not yet passed to the file
+};
 
 // Removes the temporary files replace_file_atomically() left beside
 // `target` in processes that no longer run (killed mid-write: nothing else
@@ -80,11 +114,36 @@ void append_line(const std::filesystem::path& path, std::string_view line,
                  Durability durability = Durability::no_flush);
 
 // Whether anything exists at `file`; an error while looking (a directory
-// without search permission, say) counts as nothing there. Never throws.
+// without search permission, say) counts as nothing there, and so does a
+// link or special file below a confined directory. Never throws.
 bool path_exists(const std::filesystem::path& file) noexcept;
+
+// lstat(2) of `file` (stat(2) outside confined directories), or nullopt
+// when it cannot be had. Never throws.
+std::optional<struct stat> file_status(const std::filesystem::path& file) noexcept;
 
 // Creates `dir` and its missing ancestors; an existing directory is fine.
 // Throws OSError.
 void make_dirs(const std::filesystem::path& dir);
+
+// Removes the file (or link) `file`, never what a link points to. Returns 0,
+// or the errno of the failure (ENOENT when there was nothing). Never throws.
+int remove_file(const std::filesystem::path& file) noexcept;
+
+// Removes `dir` when it is an empty directory. Never throws.
+void remove_empty_dir(const std::filesystem::path& dir) noexcept;
+
+// Renames within the file system; below a confined directory neither side
+// follows a link. Throws OSError.
+void rename_file(const std::filesystem::path& from, const std::filesystem::path& to);
+
+struct DirEntry {
+  std::string name;
+  bool is_dir = false;      // a real directory, never a link to one
+  bool is_regular = false;  // a regular file, never a link to one
+};
+// The entries of `dir` other than "." and "..", in no particular order; an
+// unreadable or missing directory has none. Never throws.
+std::vector<DirEntry> list_dir(const std::filesystem::path& dir) noexcept;
 
 }  // namespace tamrik::core

@@ -1,8 +1,17 @@
 #include "host/paths.hpp"
 
+#include "core/confinement.hpp"
+
 namespace tamrik::paths {
 
-path tamrik_dir(const path& repo_root) { return repo_root / ".tamrik"; }
+path tamrik_dir(const path& repo_root) {
+  // What is under .tamrik may have come with a clone: from the moment a
+  // command names it, core's file operations refuse links and special files
+  // there (core/confinement.hpp).
+  path dir = repo_root / ".tamrik";
+  core::confine(dir);
+  return dir;
+}
 
 path log_jsonl(const path& repo_root) { return tamrik_dir(repo_root) / "log.jsonl"; }
 
@@ -21,6 +30,12 @@ path archived_ledger(const path& repo_root, std::string_view commit) {
 }
 
 path legacy_dir(const path& repo_root) { return tamrik_dir(repo_root) / "platform"; }
+
+path legacy_ledger(const path& repo_root) {
+  path file = repo_root / ".tamriklog";
+  core::confine(file);
+  return file;
+}
 
 path platform_dir(const path& repo_root) { return tamrik_dir(repo_root) / ".platform"; }
 

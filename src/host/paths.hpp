@@ -30,6 +30,8 @@ path ledger_jsonl(const path& repo_root, std::string_view slug);
 // `commit` must be a valid commit hash; callers check.
 path archived_ledger(const path& repo_root, std::string_view commit);
 path legacy_dir(const path& repo_root);
+// The ledger of the oldest layout, <repo>/.tamriklog; confined like .tamrik.
+path legacy_ledger(const path& repo_root);
 path platform_dir(const path& repo_root);
 path local_config_file(const path& repo_root);
 

@@ -18,7 +18,7 @@ std::optional<Json> load_yaml_file(const fs::path& file) {
   std::error_code error;
   if (!fs::exists(file, error)) return std::nullopt;
   try {
-    return core::load_yaml(core::read_file(file));
+    return core::load_yaml(core::read_file(file, core::kDocumentFileCap));
   } catch (const core::Error& e) {
     throw ContextFileError("context file " + file.string() + " cannot be loaded: " + e.what());
   }
@@ -42,7 +42,7 @@ std::vector<fs::path> files_in(const fs::path& dir, std::string_view extension) 
 Json named_texts(const fs::path& dir) {
   Json list = Json::array();
   for (const fs::path& file : files_in(dir, ".md")) {
-    list.push_back({{"name", file.filename().string()}, {"content", core::read_file(file)}});
+    list.push_back({{"name", file.filename().string()}, {"content", core::read_file(file, core::kDocumentFileCap)}});
   }
   return list;
 }
@@ -55,7 +55,7 @@ Json skill_files(const fs::path& skill_dir) {
   }
   std::sort(files.begin(), files.end());
   Json map = Json::object();
-  for (const fs::path& file : files) map[file.lexically_relative(skill_dir).string()] = core::read_file(file);
+  for (const fs::path& file : files) map[file.lexically_relative(skill_dir).string()] = core::read_file(file, core::kDocumentFileCap);
   return map;
 }
 

@@ -1,5 +1,6 @@
 #include "synccore/catch_up.hpp"
 
+#include "core/file_io.hpp"
 #include "core/file_lock.hpp"
 #include "core/log.hpp"
 #include "core/time_text.hpp"
@@ -154,12 +155,10 @@ std::vector<BackfillResult> catch_up_below(const path& repo_root, const std::vec
 }
 
 bool _nothing_recorded_yet(const path& repo_root) {
-  struct stat st {};
-  if (::stat(paths::log_jsonl(repo_root).c_str(), &st) == 0 && st.st_size > 0) return false;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(paths::attestations_dir(repo_root), ec), end; !ec && it != end;
-       it.increment(ec)) {
-    if (it->path().extension() == ".yaml") return false;
+  const std::optional<struct stat> ledger = core::file_status(paths::log_jsonl(repo_root));
+  if (ledger && ledger->st_size > 0) return false;
+  for (const core::DirEntry& entry : core::list_dir(paths::attestations_dir(repo_root))) {
+    if (entry.name.ends_with(".yaml")) return false;
   }
   return true;
 }
@@ -168,8 +167,7 @@ std::optional<double> _config_anchor(const path& repo_root) {
   if (const std::optional<double> installed = _installed_at(repo_root)) return installed;
   const path legacy = paths::legacy_dir(repo_root);
   for (const path& candidate : {paths::local_config_file(repo_root), legacy / "config.yaml", legacy / "config.json"}) {
-    struct stat st {};
-    if (::stat(candidate.c_str(), &st) == 0) return static_cast<double>(st.st_mtim.tv_sec);
+    if (const std::optional<struct stat> st = core::file_status(candidate)) return static_cast<double>(st->st_mtim.tv_sec);
   }
   return std::nullopt;
 }

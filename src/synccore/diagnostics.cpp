@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -30,15 +31,14 @@ std::string trace_of(const std::exception& exc) {
 // Keeps only the log's last _DEBUG_LOG_KEEP_BYTES once it has outgrown the
 // cap. Raw bytes: the cut may fall inside a line.
 void cut_to_tail(const path& log) {
-  struct stat st {};
-  if (::stat(log.c_str(), &st) != 0) {
-    if (errno == ENOENT) return;
-    throw core::OSError("stat " + log.string(), errno);
-  }
-  if (static_cast<std::uintmax_t>(st.st_size) <= _DEBUG_LOG_CAP_BYTES) return;
-  const std::string text = core::read_file(log);
-  const size_t keep = std::min<size_t>(text.size(), _DEBUG_LOG_KEEP_BYTES);
-  core::replace_file_atomically(log, std::string_view(text).substr(text.size() - keep), core::Durability::no_flush);
+  const std::optional<struct stat> st = core::file_status(log);
+  if (!st || static_cast<std::uintmax_t>(st->st_size) <= _DEBUG_LOG_CAP_BYTES) return;
+  const core::UniqueFd fd = core::open_file(log, O_RDONLY);
+  std::string tail(_DEBUG_LOG_KEEP_BYTES, '\0');
+  const ssize_t n = ::pread(fd.get(), tail.data(), tail.size(), st->st_size - static_cast<off_t>(tail.size()));
+  if (n < 0) throw core::OSError("read " + log.string(), errno);
+  tail.resize(static_cast<size_t>(n));
+  core::replace_file_atomically(log, tail, core::Durability::no_flush);
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ inline constexpr std::array<std::pair<std::string_view, std::string_view>, 2> RE
 // hash means pending; unsent without one means unaddressable.
 struct AttestationLog {
   std::vector<Json> pending;  // unsent, addressable entries in file order
+  size_t pending_count = 0;   // their number, also when they were not kept
   int uploaded = 0;
   int skipped = 0;
   int unaddressable = 0;
@@ -45,11 +46,14 @@ struct AttestationLog {
   int attested = 0;
   int unattested = 0;
 
-  size_t size() const { return pending.size(); }
+  size_t size() const { return pending_count; }
 };
 
-// Never fails: an unreadable ledger reads as empty, bad lines count as corrupt.
+// Never fails: an unreadable ledger reads as empty, bad lines (and lines
+// too long to hold) count as corrupt. The ledger is streamed, never held.
 AttestationLog read_attestation_log(const path& log_path);
+// The same counts without keeping the pending entries.
+AttestationLog count_attestation_log(const path& log_path);
 
 bool _is_valid_commit_hash(std::string_view value);
 

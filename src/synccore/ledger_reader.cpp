@@ -16,22 +16,7 @@ namespace tamrik::synccore {
 
 namespace {
 
-// The ledger's text followed by any spooled lines, or nullopt when the
-// ledger cannot be read. Spooled lines belong to the ledger already; they
-// only wait for a writer that holds the lock to move them in.
-std::optional<std::string> read_ledger_with_spools(const path& log_path) {
-  std::optional<std::string> text = core::try_read_file(log_path);
-  for (const path& spool : detail::spool_files(log_path)) {
-    std::optional<std::string> spooled = core::try_read_file(spool);
-    if (!spooled) continue;
-    if (!text) text.emplace();
-    if (!text->empty() && text->back() != '\n') text->push_back('\n');
-    text->append(*spooled);
-  }
-  return text;
-}
-
-void classify(const Json& entry, AttestationLog& log) {
+void classify(const Json& entry, AttestationLog& log, bool keep_pending) {
   const std::string event = core::get_text(entry, "event");
   if (event == "attestation_skipped") {
     ++log.skipped;
@@ -50,7 +35,25 @@ void classify(const Json& entry, AttestationLog& log) {
     ++log.unaddressable;
     return;
   }
-  log.pending.push_back(entry);
+  ++log.pending_count;
+  if (keep_pending) log.pending.push_back(entry);
+}
+
+// Reads the ledger and then its spools: spooled lines belong to the ledger
+// already; they only wait for a writer that holds the lock to move them in.
+AttestationLog read_log(const path& log_path, bool keep_pending) {
+  AttestationLog log;
+  const auto visit = [&](std::optional<std::string_view> line) {
+    std::optional<Json> entry = line ? core::parse_json(*line) : std::nullopt;
+    if (!entry || !entry->is_object()) {
+      ++log.corrupt;
+      return;
+    }
+    classify(*entry, log, keep_pending);
+  };
+  detail::visit_lines(log_path, visit);
+  for (const path& spool : detail::spool_files(log_path)) detail::visit_lines(spool, visit);
+  return log;
 }
 
 // A name that stays inside its directory: no separator, not "." or "..".
@@ -61,22 +64,9 @@ bool is_plain_file_name(std::string_view name) {
 
 }  // namespace
 
-AttestationLog read_attestation_log(const path& log_path) {
-  AttestationLog log;
-  const std::optional<std::string> text = read_ledger_with_spools(log_path);
-  if (!text) return log;
-  for (std::string_view line : detail::split_lines(*text)) {
-    line = detail::trim(line);
-    if (line.empty()) continue;
-    std::optional<Json> entry = core::parse_json(line);
-    if (!entry || !entry->is_object()) {
-      ++log.corrupt;
-      continue;
-    }
-    classify(*entry, log);
-  }
-  return log;
-}
+AttestationLog read_attestation_log(const path& log_path) { return read_log(log_path, true); }
+
+AttestationLog count_attestation_log(const path& log_path) { return read_log(log_path, false); }
 
 bool _is_valid_commit_hash(std::string_view value) {
   if (value.size() != 40 && value.size() != 64) return false;
@@ -96,9 +86,7 @@ bool _commit_already_logged(const path& log_path, std::string_view commit) {
 
 bool _already_recorded(const path& repo_root, std::string_view full) {
   if (is_plain_file_name(full)) {
-    struct stat st {};
-    const path archived = paths::attestations_dir(repo_root) / (std::string(full) + ".yaml");
-    if (::stat(archived.c_str(), &st) == 0) return true;
+    if (core::path_exists(paths::attestations_dir(repo_root) / (std::string(full) + ".yaml"))) return true;
   }
   return _commit_already_logged(paths::log_jsonl(repo_root), full);
 }

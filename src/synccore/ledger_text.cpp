@@ -2,6 +2,8 @@
 
 #include "core/file_io.hpp"
 #include "core/json.hpp"
+#include "core/line_reader.hpp"
+#include "core/errors.hpp"
 
 #include <fcntl.h>
 #include <cerrno>
@@ -30,20 +32,13 @@ size_t separator_length(std::string_view text, size_t i) {
       return 1;
     case '\r':
       return (i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
-    case 0xc2:
-      return (i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x85) ? 2 : 0;
-    case 0xe2:
-      return (i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
-              (static_cast<unsigned char>(text[i + 2]) == 0xa8 || static_cast<unsigned char>(text[i + 2]) == 0xa9))
-                 ? 3
-                 : 0;
     default:
       return 0;
   }
 }
 
 bool may_start_separator(unsigned char c) {
-  return c == '\n' || c == '\r' || c == '\v' || c == '\f' || (c >= 0x1c && c <= 0x1e) || c == 0xc2 || c == 0xe2;
+  return c == '\n' || c == '\r' || c == '\v' || c == '\f' || (c >= 0x1c && c <= 0x1e);
 }
 
 // Whether the rest of a line could hold a second "commit" key, which a
@@ -123,54 +118,84 @@ bool text_holds_commit(std::string_view text, std::string_view commit) {
 
 bool file_holds_commit(const std::filesystem::path& file, std::string_view commit) {
   if (commit.empty()) return false;
-  core::UniqueFd fd;
   try {
-    fd = core::open_file(file, O_RDONLY);
+    core::LineReader reader(file, kLedgerLineCap);
+    core::LineReader::Line line;
+    while (reader.next(line)) {
+      if (line.text.find(commit) != std::string_view::npos && text_holds_commit(line.text, commit)) return true;
+    }
+  } catch (const std::exception&) {
+  }
+  return false;
+}
+
+bool visit_lines(const std::filesystem::path& file, const LineVisitor& visit) {
+  try {
+    core::LineReader reader(file, kLedgerLineCap);
+    core::LineReader::Line line;
+    while (reader.next(line)) {
+      if (line.too_long) {
+        visit(std::nullopt);
+        continue;
+      }
+      for (std::string_view piece : split_lines(line.text)) {
+        piece = trim(piece);
+        if (!piece.empty()) visit(piece);
+      }
+    }
+    return true;
   } catch (const std::exception&) {
     return false;
   }
-  constexpr size_t kBlock = 256 * 1024;
-  // Left uninitialised: only the bytes read are touched, so a small ledger
-  // costs the commit hook one fresh page instead of the block's sixty-four.
-  size_t capacity = kBlock;
-  std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(capacity);
-  size_t filled = 0;  // bytes of buffer holding file data; a partial last line stays at the front
-  for (;;) {
-    if (capacity - filled < kBlock / 2) {  // a very long line
-      std::unique_ptr<char[]> larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
-      std::memcpy(larger.get(), buffer.get(), filled);
-      buffer = std::move(larger);
-      capacity *= 2;
-    }
-    const ssize_t n = ::read(fd.get(), buffer.get() + filled, capacity - filled);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return text_holds_commit(std::string_view(buffer.get(), filled), commit);
-    filled += static_cast<size_t>(n);
-    // Search whole lines only, so a candidate line is never cut in two.
-    const std::string_view data(buffer.get(), filled);
-    const size_t last_newline = data.rfind('\n');
-    if (last_newline == std::string_view::npos) continue;
-    if (text_holds_commit(data.substr(0, last_newline + 1), commit)) return true;
-    const size_t rest = filled - (last_newline + 1);
-    std::memmove(buffer.get(), buffer.get() + last_newline + 1, rest);
-    filled = rest;
+}
+
+namespace {
+
+// Copies bytes [offset, offset + length) of `fd` into `out`.
+void copy_range(int fd, size_t offset, size_t length, core::AtomicReplacement& out, const std::filesystem::path& file) {
+  std::string block(std::min<size_t>(length, 1 << 20), '\0');
+  while (length > 0) {
+    const ssize_t n = ::pread(fd, block.data(), std::min(length, block.size()), static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw core::OSError("read " + file.string(), n < 0 ? errno : EIO);
+    out.write(std::string_view(block.data(), static_cast<size_t>(n)));
+    offset += static_cast<size_t>(n);
+    length -= static_cast<size_t>(n);
   }
+}
+
+}  // namespace
+
+bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit) {
+  core::LineReader reader(file, kLedgerLineCap);
+  core::AtomicReplacement out(file);
+  bool changed = false;
+  core::LineReader::Line line;
+  while (reader.next(line)) {
+    if (line.too_long) {
+      copy_range(reader.fd(), line.offset, line.length, out, file);
+      out.write("\n");
+      continue;
+    }
+    for (std::string_view piece : split_lines(line.text)) {
+      if (trim(piece).empty()) continue;
+      std::optional<std::string> replaced = edit(piece);
+      changed = changed || replaced.has_value();
+      out.write(replaced ? std::string_view(*replaced) : piece);
+      out.write("\n");
+    }
+  }
+  if (changed) out.commit();
+  return changed;
 }
 
 std::vector<std::filesystem::path> spool_files(const std::filesystem::path& log_path) {
   std::vector<std::filesystem::path> found;
   const std::string prefix = log_path.filename().string() + ".spool-";
   const std::filesystem::path dir = log_path.parent_path().empty() ? "." : log_path.parent_path();
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return found;
-  while (const dirent* entry = ::readdir(d)) {
-    const std::string_view name = entry->d_name;
-    if (name.substr(0, prefix.size()) == prefix && name.size() > prefix.size()) found.push_back(dir / name);
+  for (const core::DirEntry& entry : core::list_dir(dir)) {
+    if (entry.name.starts_with(prefix) && entry.name.size() > prefix.size()) found.push_back(dir / entry.name);
   }
-  ::closedir(d);
   std::sort(found.begin(), found.end());
   return found;
 }

@@ -3,16 +3,39 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tamrik::synccore::detail {
 
-// Splits text into lines at "\n", "\r\n", "\r" and the other line
-// separators a text reader honours (\v, \f, \x1c-\x1e, U+0085, U+2028,
-// U+2029), without the separators. A final separator adds no empty line.
+// Splits text into lines at "\n", "\r\n", "\r" and the other ASCII line
+// separators a text reader honours (\v, \f, \x1c-\x1e), without the
+// separators. A final separator adds no empty line. U+0085, U+2028 and
+// U+2029 do not split: JSON allows them raw inside strings, and a line
+// holding one is one record, not two corrupt halves.
 std::vector<std::string_view> split_lines(std::string_view text);
+
+// The longest ledger line read: a longer one counts as corrupt and is never
+// held in memory. Above what one upload may carry, so every sendable record
+// fits.
+inline constexpr size_t kLedgerLineCap = 16 << 20;
+
+// Calls `visit` with every line of ledger `file` in order (as split_lines()
+// splits it, trimmed, blank ones left out); a line over kLedgerLineCap comes
+// as nullopt. False when the file cannot be read.
+using LineVisitor = std::function<void(std::optional<std::string_view> line)>;
+bool visit_lines(const std::filesystem::path& file, const LineVisitor& visit);
+
+// Rewrites ledger `file` line by line, atomically: `edit` gets each line (as
+// visit_lines() passes it, untrimmed) and returns its new text, or nullopt
+// to keep it as it is; over-long lines are copied unchanged. The file is
+// replaced only when `edit` changed a line. Returns whether it did. Throws
+// OSError. The caller holds the ledger lock.
+using LineEdit = std::function<std::optional<std::string>(std::string_view line)>;
+bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit);
 
 // Without surrounding ASCII whitespace.
 std::string_view trim(std::string_view text);
@@ -28,9 +51,9 @@ std::string_view leading_commit(std::string_view line);
 // verbatim: candidate lines are found by bytes and only those are parsed.
 bool text_holds_commit(std::string_view text, std::string_view commit);
 
-// text_holds_commit over a whole file, read in blocks through one reused
-// buffer: a lookup in a large ledger costs a pass over its bytes, not a copy
-// of it. False when the file cannot be read.
+// text_holds_commit over a whole file, read line by line through one
+// bounded buffer: a lookup in a large ledger costs a pass over its bytes,
+// not a copy of it. False when the file cannot be read.
 bool file_holds_commit(const std::filesystem::path& file, std::string_view commit);
 
 // Spool files of a ledger: appends made while another process held the

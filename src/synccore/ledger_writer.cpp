@@ -13,7 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <deque>
 #include <unordered_set>
 
 namespace tamrik::synccore {
@@ -22,34 +21,19 @@ namespace {
 
 const core::Logger logger("ledger");
 
-std::string join_lines(const std::vector<std::string_view>& lines) {
-  size_t size = 0;
-  for (std::string_view line : lines) size += line.size() + 1;
-  std::string out;
-  out.reserve(size);
-  for (std::string_view line : lines) {
-    out.append(line);
-    out.push_back('\n');
-  }
-  return out;
-}
-
 // Rewrites the ledger with `line` in place of the line recorded for
 // `commit`; false when no line holds it. The caller holds the lock.
 bool replace_line_locked(const path& log_path, const Json& commit, std::string_view line) {
-  const std::string text = core::read_file(log_path);
   const std::string commit_text = commit.is_string() ? commit.get<std::string>() : "";
-  std::vector<std::string_view> lines = detail::split_lines(text);
-  for (std::string_view& candidate : lines) {
+  bool replaced = false;
+  return detail::rewrite_lines(log_path, [&](std::string_view candidate) -> std::optional<std::string> {
     // Only a line that holds the commit's text can be its line.
-    if (!commit_text.empty() && candidate.find(commit_text) == std::string_view::npos) continue;
+    if (replaced || (!commit_text.empty() && candidate.find(commit_text) == std::string_view::npos)) return {};
     const std::optional<Json> parsed = core::parse_json(candidate);
-    if (!parsed || !parsed->is_object() || !parsed->contains("commit") || (*parsed)["commit"] != commit) continue;
-    candidate = line;
-    core::replace_file_atomically(log_path, join_lines(lines));
-    return true;
-  }
-  return false;
+    if (!parsed || !parsed->is_object() || !parsed->contains("commit") || (*parsed)["commit"] != commit) return {};
+    replaced = true;
+    return std::string(line);
+  });
 }
 
 // What the one-line-per-commit rule needs to know of a line.
@@ -94,15 +78,12 @@ void spool(const path& log_path, std::string_view text) {
 // same commit, leave nothing twice). The caller holds the lock.
 void merge_spools(const path& log_path) {
   for (const path& spool_path : detail::spool_files(log_path)) {
-    const std::optional<std::string> text = core::try_read_file(spool_path);
-    if (!text) continue;
-    for (std::string_view line : detail::split_lines(*text)) {
-      line = detail::trim(line);
-      if (line.empty()) continue;
-      const std::optional<Json> entry = core::parse_json(line);
-      place_line_locked(log_path, std::string(line) + "\n", entry ? line_of(*entry) : LineOf{});
-    }
-    ::unlink(spool_path.c_str());
+    detail::visit_lines(spool_path, [&](std::optional<std::string_view> line) {
+      if (!line) return;  // too long to be a record
+      const std::optional<Json> entry = core::parse_json(*line);
+      place_line_locked(log_path, std::string(*line) + "\n", entry ? line_of(*entry) : LineOf{});
+    });
+    core::remove_file(spool_path);
   }
 }
 
@@ -172,24 +153,18 @@ void _mark_synced(const path& log_path, const Json& batch) {
   merge_spools(log_path);
   // A rewrite killed before its rename leaves a ledger-sized file behind.
   core::remove_abandoned_temp_files(log_path);
-  const std::string text = core::read_file(log_path);
-
-  std::vector<std::string_view> lines = detail::split_lines(detail::trim(text));
-  std::deque<std::string> rewritten;  // owns the text of re-encoded lines
-  for (std::string_view& line : lines) {
+  if (!core::path_exists(log_path)) return;
+  detail::rewrite_lines(log_path, [&](std::string_view line) -> std::optional<std::string> {
     // Lines of our own writers name their commit up front: a line of a
     // commit outside the batch keeps its bytes without being parsed.
     const std::string_view leading = detail::leading_commit(line);
-    if (!leading.empty() && commits.find(leading) == commits.end()) continue;
+    if (!leading.empty() && commits.find(leading) == commits.end()) return {};
     std::optional<Json> parsed = core::parse_json(line);
-    if (!parsed || !parsed->is_object()) continue;
-    if (commits.count(core::get_text(*parsed, "commit")) != 0) {
-      parsed->erase("uploaded");
-      (*parsed)["synced"] = true;
-    }
-    line = rewritten.emplace_back(core::to_json_line(*parsed));
-  }
-  core::replace_file_atomically(log_path, join_lines(lines));
+    if (!parsed || !parsed->is_object() || commits.count(core::get_text(*parsed, "commit")) == 0) return {};
+    parsed->erase("uploaded");
+    (*parsed)["synced"] = true;
+    return core::to_json_line(*parsed);
+  });
 }
 
 }  // namespace tamrik::synccore

@@ -32,10 +32,12 @@ bool has_text(const Json& map, const char* key) { return !core::get_text(map, ke
 // An older layout kept the ledger in <repo>/.tamriklog; its lines move into
 // the ledger once, then the old file goes.
 void merge_legacy_ledger(const path& repo_root, const path& log_path) {
-  const path legacy = repo_root / ".tamriklog";
+  const path legacy = paths::legacy_ledger(repo_root);
   if (!core::path_exists(legacy)) return;
-  _append_log_text(log_path, core::read_file(legacy));
-  if (::unlink(legacy.c_str()) != 0 && errno != ENOENT) throw core::OSError("unlink " + legacy.string(), errno);
+  _append_log_text(log_path, core::read_file(legacy, core::kDocumentFileCap));
+  if (const int error = core::remove_file(legacy); error != 0 && error != ENOENT) {
+    throw core::OSError("unlink " + legacy.string(), error);
+  }
 }
 
 // Replaces the attestation's `process` section with the one derived from
@@ -76,7 +78,7 @@ AttestationResult process_pending_attestation(const path& repo_root, const Pendi
 
   std::string text;
   try {
-    text = core::read_file(pending);
+    text = core::read_file(pending, core::kDocumentFileCap);
   } catch (const core::OSError& e) {
     logger.warning("Could not read attestation file: %s", {e.what()});
     return {.found = true, .error = e.what()};
@@ -101,7 +103,7 @@ AttestationResult process_pending_attestation(const path& repo_root, const Pendi
     logger.warning("Could not archive attestation: %s", {e.what()});
     return {.found = true, .error = e.what(), .change_spec_slugs = std::move(slugs)};
   }
-  if (::unlink(pending.c_str()) != 0 && errno != ENOENT) {
+  if (const int error = core::remove_file(pending); error != 0 && error != ENOENT) {
     logger.warning("Could not remove the filed attestation %s", {pending.string()});
   }
   return {.found = true, .matched_commit = target, .change_spec_slugs = std::move(slugs)};

@@ -18,7 +18,7 @@ const core::Logger logger("synccore");
 
 PendingFiling _file_committed_attestation(const std::filesystem::path& repo_root) {
   // Unreadable or missing: processing reports it (or finds nothing) as before.
-  const std::optional<std::string> text = core::try_read_file(paths::commit_attestation(repo_root));
+  const std::optional<std::string> text = core::try_read_file(paths::commit_attestation(repo_root), core::kDocumentFileCap);
   const std::string diff_hash = text ? _staged_diff_hash_of(_parse_attestation_yaml(*text)) : "";
   if (diff_hash.empty()) return {process_pending_attestation(repo_root)};
   const std::optional<std::string> commit = _find_commit_by_diff_hash(repo_root, diff_hash);

@@ -82,7 +82,7 @@ void _log_attestation(const path& log_path, const path& attestations_dir, const 
   } catch (const core::OSError&) {
     // An archived commit counts as recorded, and the catch-up walk stops at
     // it: without its ledger line it must not stay archived.
-    if (!archived_before) ::unlink(archived.c_str());
+    if (!archived_before) core::remove_file(archived);
     throw;
   }
 }
@@ -161,8 +161,7 @@ void _archive_ledger_segment(const path& repo_root, const path& attestations_dir
     }
     const path live = paths::ledger_jsonl(repo_root, *slug);
     core::make_dirs(attestations_dir);
-    std::error_code missing;
-    if (!std::filesystem::exists(live, missing)) return;
+    if (!core::path_exists(live)) return;
     try {
       if (!services::ledger_service::is_sealed(repo_root, *slug)) {
         services::ledger_service::mark_milestone(repo_root, *slug, "sealed", Json{{"commit", commit}});
@@ -171,8 +170,8 @@ void _archive_ledger_segment(const path& repo_root, const path& attestations_dir
       // The milestone is a courtesy; archiving the ledger is what matters.
     }
     const path archived = archive_file(attestations_dir, commit, ".ledger.jsonl");
-    if (std::rename(live.c_str(), archived.c_str()) != 0) throw core::OSError("rename " + live.string(), errno);
-    ::unlink((live.string() + ".lock").c_str());
+    core::rename_file(live, archived);
+    core::remove_file(live.string() + ".lock");
     services::ledger_service::clear_pointers_for_slug(repo_root, *slug);
   } catch (const std::exception& e) {
     logger.debug("Ledger segment archival skipped (best-effort)", {}, e);

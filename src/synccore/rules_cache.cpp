@@ -25,7 +25,7 @@ const core::Logger logger("synccore");
 // The YAML document in `file`, or nullopt when it is missing, unreadable or
 // malformed.
 std::optional<Json> load_yaml_file(const path& file) {
-  const std::optional<std::string> text = core::try_read_file(file);
+  const std::optional<std::string> text = core::try_read_file(file, core::kDocumentFileCap);
   if (!text) return std::nullopt;
   try {
     return core::load_yaml(*text);
@@ -56,9 +56,9 @@ std::optional<long long> recorded_fetch_status(const path& cache_dir) {
 
 // Seconds since `file` was last written, or nullopt when it does not exist.
 std::optional<double> age_of(const path& file, std::time_t now) {
-  struct stat st {};
-  if (::stat(file.c_str(), &st) != 0) return std::nullopt;
-  return static_cast<double>(now) - static_cast<double>(st.st_mtim.tv_sec) - st.st_mtim.tv_nsec / 1e9;
+  const std::optional<struct stat> st = core::file_status(file);
+  if (!st) return std::nullopt;
+  return static_cast<double>(now) - static_cast<double>(st->st_mtim.tv_sec) - st->st_mtim.tv_nsec / 1e9;
 }
 
 long long count_elements(const path& cache_dir) {
@@ -158,7 +158,7 @@ std::string generate_session_summary(const path& cache_dir, std::string_view pro
   lines.push_back("  rules: " + rules.describe());
   lines.push_back("  specs: " + std::to_string(count_specs(cache_dir)));
   lines.push_back(cache_freshness(cache_dir, rules));
-  const size_t pending = read_attestation_log(ledger_for(cache_dir)).size();
+  const size_t pending = count_attestation_log(ledger_for(cache_dir)).size();
   if (pending > 0) {
     lines.push_back(project_id.empty()
                         ? "  " + std::to_string(pending) + " attestation(s) recorded locally, waiting for a project"

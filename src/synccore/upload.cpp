@@ -37,7 +37,7 @@ bool is_plain_file(const path& file) {
 // a second one is as corrupt as broken syntax).
 std::optional<Json> archived_attestation(const path& file) {
   if (!core::path_exists(file)) return std::nullopt;
-  Json document = core::load_yaml(core::read_file(file));
+  Json document = core::load_yaml(core::read_file(file, core::kDocumentFileCap));
   if (document.is_null()) return Json::object();
   return document;
 }
@@ -46,7 +46,7 @@ std::optional<Json> archived_attestation(const path& file) {
 // when there is none or any line is not JSON: a partial segment would
 // misstate the change.
 std::optional<Json> archived_ledger_segment(const path& file) {
-  const std::optional<std::string> text = core::try_read_file(file);
+  const std::optional<std::string> text = core::try_read_file(file, core::kDocumentFileCap);
   if (!text) return std::nullopt;
   Json values = Json::array();
   for (std::string_view line : detail::split_lines(*text)) {

@@ -135,31 +135,31 @@ TEST(ReadFile, ReadsEveryByte) {
   std::string bytes;
   for (int i = 0; i < 300'000; ++i) bytes += static_cast<char>(i % 256);
   write_text(dir / "data", bytes);
-  EXPECT_EQ(read_file(dir / "data"), bytes);
-  EXPECT_EQ(try_read_file(dir / "data"), bytes);
+  EXPECT_EQ(read_file(dir / "data", kSmallFileCap), bytes);
+  EXPECT_EQ(try_read_file(dir / "data", kSmallFileCap), bytes);
 
   write_text(dir / "empty", "");
-  EXPECT_EQ(read_file(dir / "empty"), "");
+  EXPECT_EQ(read_file(dir / "empty", kSmallFileCap), "");
 }
 
 TEST(ReadFile, SizeIsOnlyAHint) {
   // /proc files report size 0 yet have contents.
-  const std::string status = read_file("/proc/self/status");
+  const std::string status = read_file("/proc/self/status", kSmallFileCap);
   EXPECT_NE(status.find("Pid:"), std::string::npos);
 }
 
 TEST(ReadFile, MissingFileIsFileNotFound) {
   TempDir dir;
   try {
-    read_file(dir / "missing");
+    read_file(dir / "missing", kSmallFileCap);
     FAIL() << "expected OSError";
   } catch (const OSError& e) {
     EXPECT_EQ(e.class_name(), "FileNotFoundError");
     EXPECT_EQ(e.code(), ENOENT);
     EXPECT_NE(std::string(e.what()).find((dir / "missing").string()), std::string::npos) << e.what();
   }
-  EXPECT_EQ(try_read_file(dir / "missing"), std::nullopt);
-  EXPECT_EQ(try_read_file(dir.path()), std::nullopt);  // a directory
+  EXPECT_EQ(try_read_file(dir / "missing", kSmallFileCap), std::nullopt);
+  EXPECT_EQ(try_read_file(dir.path(), kSmallFileCap), std::nullopt);  // a directory
 }
 
 TEST(OpenFile, NeverReturnsAStandardStreamDescriptor) {

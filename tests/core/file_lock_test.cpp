@@ -248,7 +248,7 @@ TEST(Locked, ConcurrentAppendsAndRewritesLoseNothing) {
     for (int i = 0; i < 100; ++i) {
       const LockGuard guard = locked(ledger);
       if (!guard.acquired()) return 1;
-      if (const auto bytes = try_read_file(ledger)) replace_file_atomically(ledger, *bytes, Durability::no_flush);
+      if (const auto bytes = try_read_file(ledger, kDocumentFileCap)) replace_file_atomically(ledger, *bytes, Durability::no_flush);
     }
     return 0;
   }));
@@ -265,7 +265,7 @@ TEST(Locked, ConcurrentAppendsAndRewritesLoseNothing) {
   for (const pid_t child : children) EXPECT_EQ(wait_child(child), 0);
 
   std::map<std::string, int> seen;
-  std::istringstream lines(read_file(ledger));
+  std::istringstream lines(read_file(ledger, kDocumentFileCap));
   for (std::string line; std::getline(lines, line);) ++seen[line + "\n"];
   EXPECT_EQ(seen.size(), static_cast<size_t>(kWriters * kAppends));
   for (int writer = 0; writer < kWriters; ++writer) {

@@ -19,7 +19,7 @@ using testing::GitRepo;
 using testing::read_text;
 using testing::write_text;
 
-std::string ledger_text(const GitRepo& repo) { return core::try_read_file(paths::log_jsonl(repo.root())).value_or(""); }
+std::string ledger_text(const GitRepo& repo) { return core::try_read_file(paths::log_jsonl(repo.root()), 1 << 30).value_or(""); }
 
 void write_pending(const GitRepo& repo, const std::string& summary) {
   write_text(paths::commit_attestation(repo.root()),

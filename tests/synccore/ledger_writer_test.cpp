@@ -253,7 +253,7 @@ TEST(Concurrency, AppendsDuringASlowRewriteAreSpooledNotLost) {
   const pid_t rewriter = ::fork();
   if (rewriter == 0) {
     const core::LockGuard guard = core::locked(log_path);
-    const std::string text = core::read_file(log_path);
+    const std::string text = core::read_file(log_path, 1 << 30);
     write_text(ready, "");
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     core::replace_file_atomically(log_path, text);

@@ -27,7 +27,7 @@ using testing::agent_fixtures::ScopedEnv;
 
 // Whether process `pid` still runs (a zombie no longer does).
 bool running(const std::string& pid) {
-  const std::optional<std::string> stat = core::try_read_file("/proc/" + pid + "/stat");
+  const std::optional<std::string> stat = core::try_read_file("/proc/" + pid + "/stat", core::kSmallFileCap);
   if (!stat) return false;
   const size_t after_name = stat->rfind(')');
   const char state = after_name + 2 < stat->size() ? (*stat)[after_name + 2] : 'X';

@@ -77,7 +77,7 @@ bool uninstall_post_commit_hook(const path& repo_root) {
 bool post_commit_hook_installed(const path& repo_root) {
   try {
     const path hook = post_commit_hook_path(repo_root);
-    const std::optional<std::string> text = core::try_read_file(hook);
+    const std::optional<std::string> text = core::try_read_file(hook, core::kSmallFileCap);
     return text && block::find_block(*text, kMarkers).has_value() && is_executable(hook);
   } catch (const std::exception&) {
     return false;

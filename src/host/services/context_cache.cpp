@@ -87,25 +87,18 @@ void write_file(const path& file, std::string_view text) {
   core::replace_file_atomically(file, text, core::Durability::no_flush);
 }
 
-// Removes what `dir` holds beyond `kept` (relative paths), then the
-// directories left empty. Temporary files of a concurrent writer stay.
-void prune(const path& dir, const std::set<path>& kept) {
-  std::vector<path> files;
-  std::vector<path> dirs;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
-    if (it->is_directory(ec) && !it->is_symlink(ec)) {
-      dirs.push_back(it->path());
-    } else if (!kept.contains(it->path().lexically_relative(dir)) && !it->path().string().ends_with(".tmp")) {
-      files.push_back(it->path());
+// Removes what `dir`/`below` holds beyond `kept` (paths relative to `dir`),
+// then the directories left empty. A link is removed like a file, never
+// followed. Temporary files of a concurrent writer stay.
+void prune(const path& dir, const path& below, const std::set<path>& kept) {
+  for (const core::DirEntry& entry : core::list_dir(dir / below)) {
+    const path relative = below / entry.name;
+    if (entry.is_dir) {
+      prune(dir, relative, kept);
+      core::remove_empty_dir(dir / relative);
+    } else if (!kept.contains(relative) && !entry.name.ends_with(".tmp")) {
+      core::remove_file(dir / relative);
     }
-  }
-  for (const path& file : files) fs::remove(file, ec);
-  // Deepest first, so a parent is empty by the time its turn comes.
-  std::sort(dirs.begin(), dirs.end(), std::greater<>());
-  for (const path& sub : dirs) {
-    if (fs::is_empty(sub, ec)) fs::remove(sub, ec);
   }
 }
 
@@ -117,7 +110,7 @@ void write_tree(const path& dir, const std::vector<NamedText>& files) {
     write_file(dir / file.name, file.text);
     kept.insert(file.name);
   }
-  prune(dir, kept);
+  prune(dir, path(), kept);
 }
 
 void write_document(const path& platform, const Place& place, const Json& content) {
@@ -187,8 +180,7 @@ std::map<std::string, std::string> stored_etags(const path& repo_root) {
   const path platform = paths::platform_dir(repo_root);
   for (const auto& [document, tag] : etags.items()) {
     const Place* place = place_of(document);
-    std::error_code ec;
-    if (place != nullptr && tag.is_string() && fs::exists(platform / place->where, ec)) {
+    if (place != nullptr && tag.is_string() && core::path_exists(platform / place->where)) {
       tags[document] = tag.get<std::string>();
     }
   }

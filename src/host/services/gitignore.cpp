@@ -45,7 +45,7 @@ bool remove_gitignore_entries(const std::filesystem::path& repo_root) {
 }
 
 bool has_gitignore_entries(const std::filesystem::path& repo_root) {
-  const std::optional<std::string> text = core::try_read_file(gitignore_of(repo_root));
+  const std::optional<std::string> text = core::try_read_file(gitignore_of(repo_root), core::kDocumentFileCap);
   return text && block::find_block(*text, kMarkers).has_value();
 }
 

@@ -22,7 +22,7 @@ path pointers_file(const path& repo_root) { return paths::tamrik_dir(repo_root) 
 // The events of a live ledger that parse as objects, in order.
 std::vector<Json> read_events(const path& ledger) {
   std::vector<Json> events;
-  const std::optional<std::string> text = core::try_read_file(ledger);
+  const std::optional<std::string> text = core::try_read_file(ledger, core::kDocumentFileCap);
   if (!text) return events;
   size_t start = 0;
   while (start < text->size()) {
@@ -61,7 +61,7 @@ void mark_milestone(const path& repo_root, std::string_view slug, std::string_vi
 }
 
 Json read_pointers(const path& repo_root) {
-  const std::optional<std::string> text = core::try_read_file(pointers_file(repo_root));
+  const std::optional<std::string> text = core::try_read_file(pointers_file(repo_root), core::kSmallFileCap);
   std::optional<Json> pointers = text ? core::parse_json(*text) : std::nullopt;
   return pointers && pointers->is_object() ? *pointers : Json::object();
 }

@@ -27,7 +27,7 @@ Json usable_project_id(const Json& value) {
 Json stored_credentials() {
   const std::optional<std::filesystem::path> file = credentials_file();
   if (!file) return Json::object();
-  const std::optional<std::string> text = core::try_read_file(*file);
+  const std::optional<std::string> text = core::try_read_file(*file, core::kDocumentFileCap);
   if (!text) return Json::object();
   std::optional<Json> parsed = core::parse_json(*text);
   return parsed && parsed->is_object() ? std::move(*parsed) : Json::object();

@@ -15,8 +15,8 @@ namespace tamrik::services::shared {
 namespace {
 
 bool is_regular_file(const path& file) {
-  struct stat st {};
-  return ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const std::optional<struct stat> st = core::file_status(file);
+  return st && S_ISREG(st->st_mode);
 }
 
 // Configuration files in the order they are consulted: the current layout
@@ -56,7 +56,7 @@ Json load_local_config(const path& repo_root) {
   for (const path& file : config_candidates(repo_root)) {
     std::string text;
     try {
-      text = core::read_file(file);
+      text = core::read_file(file, core::kSmallFileCap);
     } catch (const core::OSError& e) {
       if (e.code() == ENOENT || e.code() == ENOTDIR) continue;
       throw;

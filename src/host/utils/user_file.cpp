@@ -12,7 +12,7 @@ namespace tamrik::utils::user_file {
 
 std::optional<std::string> read_if_exists(const std::filesystem::path& file) {
   try {
-    return core::read_file(file);
+    return core::read_file(file, core::kDocumentFileCap);
   } catch (const core::OSError& e) {
     if (e.code() == ENOENT) return std::nullopt;
     throw;
