@@ -1,6 +1,7 @@
 #include "attest/hook.hpp"
 
 #include "attest/nudge.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/paths.hpp"
 #include "host/protocol/http_client.hpp"
 #include "host/services/hook_payload.hpp"
@@ -70,7 +71,7 @@ std::optional<path> repository_of(const Json& payload) {
   const std::optional<std::string> cwd = text_member(payload, "cwd");
   const path start = cwd && !cwd->empty() ? path(*cwd) : std::filesystem::current_path();
   std::optional<path> root = _repo_root_for(start);
-  if (!root || !services::shared::local_config_exists(*root)) return std::nullopt;
+  if (!root || !services::setup_list::is_set_up(*root)) return std::nullopt;
   return root;
 }
 

@@ -2,6 +2,7 @@
 
 #include "attest/hook.hpp"
 #include "core/json.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/commands/hook_output.hpp"
 #include "host/display/output.hpp"
 #include "host/paths.hpp"
@@ -47,7 +48,7 @@ std::string display_text(const Json& project_id) {
 int session_start(const HookValues& values) {
   try {
     const std::optional<path> repo_root = attest::_repo_root_for(start_directory(services::shared::read_hook_payload()));
-    if (!repo_root || !services::shared::local_config_exists(*repo_root)) return 0;
+    if (!repo_root || !services::setup_list::is_set_up(*repo_root)) return 0;
     synccore::catch_up_commits(*repo_root, values.limit);
     const Json project_id = services::session_context::resolve_session(*repo_root).project_id;
     const std::string summary =

@@ -4,6 +4,7 @@
 #include "host/display/output.hpp"
 #include "host/hooks/installer.hpp"
 #include "host/services/repo_root.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/services/shared.hpp"
 
 #include <CLI/CLI.hpp>
@@ -121,6 +122,9 @@ int uninstall(const path& repo_root) {
 }
 
 int set_up(const path& repo_root, const SetupValues& values) {
+  const std::string notice =
+      services::setup_list::committed_files_notice(services::setup_list::committed_tamrik_files(repo_root));
+  if (!notice.empty()) console().warning(notice);
   const installer::SetupReport report = installer::setup_repository(repo_root, {.agents = chosen_agents(values)});
   print_steps(report, repo_root, false);
   if (!report.ok()) {

@@ -2,6 +2,7 @@
 
 #include "core/file_io.hpp"
 #include "core/json.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/display/output.hpp"
 #include "host/hooks/git_hook.hpp"
 #include "host/hooks/installer.hpp"
@@ -28,6 +29,7 @@ using std::filesystem::path;
 struct Status {
   path repo_root;
   bool set_up = false;
+  std::vector<std::string> committed_files;  // under .tamrik, in the repository's history
   services::session_context::Session session;
   synccore::AttestationLog log;
   synccore::RulesCacheState rules;
@@ -54,7 +56,8 @@ std::vector<std::string> configured_agents(const path& repo_root) {
 Status gather(const path& repo_root) {
   Status status;
   status.repo_root = repo_root;
-  status.set_up = services::shared::local_config_exists(repo_root);
+  status.set_up = services::setup_list::is_set_up(repo_root);
+  status.committed_files = services::setup_list::committed_tamrik_files(repo_root);
   status.session = services::session_context::resolve_session(repo_root);
   status.log = synccore::count_attestation_log(paths::log_jsonl(repo_root));
   status.rules = synccore::read_rules_cache_state(paths::platform_dir(repo_root));
@@ -77,6 +80,7 @@ Json to_json(const Status& status) {
   const auto& session = status.session;
   return {{"repo_root", status.repo_root.string()},
           {"set_up", status.set_up},
+          {"committed_files", status.committed_files},
           {"linked", session.linked()},
           {"project_id", session.project_id},
           {"signed_in", session.signed_in()},
@@ -104,6 +108,9 @@ void print_text(const Status& status) {
   const auto& log = status.log;
   console().print("tamrik status of " + status.repo_root.string());
   if (!status.set_up) console().warning("tamrik is not set up here; run `tamrik setup`");
+  if (!status.committed_files.empty()) {
+    console().warning(services::setup_list::committed_files_notice(status.committed_files));
+  }
   console().print("  project:     " + (session.linked() ? project_text(session.project_id)
                                                        : "not linked — `tamrik sync` links it, or `tamrik setup project <id>`"));
   console().print("  signed in:   " + (session.signed_in() ? "yes (" + session.api_url + ")" : "no — run `tamrik auth login`"));
@@ -129,7 +136,7 @@ Json status_json(const path& repo_root) { return to_json(gather(repo_root)); }
 
 void add_status_command(CLI::App& parent, attest::SelectedCommand& selected) {
   CLI::App* status = parent.add_subcommand("status", "Show the ledger, the link to the platform and the hooks.");
-  status->footer("The --json form is one object with stable keys: repo_root, set_up, linked, project_id, signed_in,\n"
+  status->footer("The --json form is one object with stable keys: repo_root, set_up, committed_files, linked, project_id, signed_in,\n"
                  "api_url, ledger (pending, uploaded, skipped, unaddressable, corrupt, attested, unattested),\n"
                  "rules (count, trustworthy, description), pending_attestation, hooks (post_commit, agents).");
   auto as_json = std::make_shared<bool>(false);

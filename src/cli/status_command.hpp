@@ -3,7 +3,8 @@
 //
 // The JSON form (one object, keys in this order) is stable:
 //   repo_root            text
-//   set_up               bool: the local configuration exists
+//   set_up               bool: this user ran `tamrik setup` here (the repository is listed)
+//   committed_files      list: files under .tamrik the repository's history holds
 //   linked               bool; project_id: integer, text or null
 //   signed_in            bool; api_url: text or null (the key is never shown)
 //   ledger               {pending, uploaded, skipped, unaddressable, corrupt,

@@ -4,6 +4,7 @@
 #include "attest/nudge.hpp"
 #include "cli/detached.hpp"
 #include "cli/sync_run_command.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/agents/registry.hpp"
 #include "host/services/session_context.hpp"
 #include "host/services/shared.hpp"
@@ -54,7 +55,7 @@ void record_head(const path& repo_root) {
 int record_commit_from_hook() {
   try {
     const std::optional<path> repo_root = attest::_repo_root_for(std::filesystem::current_path());
-    if (repo_root && services::shared::local_config_exists(*repo_root)) record_head(*repo_root);
+    if (repo_root && services::setup_list::is_set_up(*repo_root)) record_head(*repo_root);
   } catch (...) {
     // Never fail the commit; the catch-up walk records what was missed.
   }

@@ -1,5 +1,6 @@
 #include "cli/sync_run_command.hpp"
 
+#include "host/services/setup_list.hpp"
 #include "host/display/output.hpp"
 #include "host/paths.hpp"
 #include "host/services/repo_root.hpp"
@@ -108,7 +109,7 @@ bool report_refresh(const synccore::RefreshResult& refresh, const path& repo_roo
 
 int run_sync_command(const SyncRunOptions& options) {
   const path repo_root = services::shared::get_repo_root();
-  if (!services::shared::local_config_exists(repo_root)) {
+  if (!services::setup_list::is_set_up(repo_root)) {
     console().error("tamrik is not set up in " + repo_root.string() + "; run `tamrik setup` first.");
     return 1;
   }

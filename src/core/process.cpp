@@ -1,5 +1,7 @@
 #include "core/process.hpp"
 
+#include "core/program_search.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -131,11 +133,17 @@ class SpawnPlan {
   }
 
   // Returns 0, or the error number of the failed set-up or spawn (a missing
-  // program or directory included: the spawn reports those itself).
+  // program or directory included: the spawn reports those itself). A bare
+  // program name is looked up here, in PATH's absolute directories only: a
+  // search in the child would run after its chdir, where a relative PATH
+  // entry names a directory of whatever repository the child works in.
   int spawn(pid_t& pid, const std::vector<std::string>& argv, char* const envp[]) {
     if (error_ != 0) return error_;
+    const std::optional<std::filesystem::path> program =
+        argv[0].find('/') == std::string::npos ? find_on_path(argv[0]) : std::filesystem::path(argv[0]);
+    if (!program) return ENOENT;
     const std::vector<char*> args = c_array(argv);
-    return ::posix_spawnp(&pid, args[0], &actions_, &attr_, args.data(), envp);
+    return ::posix_spawn(&pid, program->c_str(), &actions_, &attr_, args.data(), envp);
   }
 
  private:

@@ -26,10 +26,11 @@ std::optional<std::filesystem::path> find_on_path(std::string_view program) {
   while (start <= search.size()) {
     size_t stop = search.find(':', start);
     if (stop == std::string_view::npos) stop = search.size();
-    // An empty entry means the current directory, as in a shell.
+    // An empty or relative entry names a directory of wherever tamrik runs,
+    // often a repository someone else wrote: never searched.
     const std::string_view dir = search.substr(start, stop - start);
-    const std::filesystem::path candidate = std::filesystem::path(dir.empty() ? "." : std::string(dir)) / program;
-    if (is_executable_file(candidate)) return candidate;
+    const std::filesystem::path candidate = std::filesystem::path(std::string(dir)) / program;
+    if (dir.starts_with('/') && is_executable_file(candidate)) return candidate;
     start = stop + 1;
   }
   return std::nullopt;

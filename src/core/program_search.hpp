@@ -7,8 +7,10 @@
 
 namespace tamrik::core {
 
-// The first executable regular file named `program` in the directories of
-// PATH, or nullopt (also when PATH is unset). A name holding a slash is
+// The first executable regular file named `program` in the absolute
+// directories of PATH, or nullopt (also when PATH is unset). Empty and
+// relative entries are passed over, unlike a shell: they would name a
+// directory of the repository tamrik runs in. A name holding a slash is
 // not searched for.
 std::optional<std::filesystem::path> find_on_path(std::string_view program);
 

@@ -41,6 +41,11 @@ path platform_dir(const path& repo_root) { return tamrik_dir(repo_root) / ".plat
 
 path local_config_file(const path& repo_root) { return platform_dir(repo_root) / "config.yaml"; }
 
+path repository_file(const path& repo_root, const path& relative) {
+  core::confine(repo_root / *relative.begin());
+  return repo_root / relative;
+}
+
 bool is_safe_slug(std::string_view slug) {
   if (slug.empty() || slug.size() > 128 || slug == "." || slug == "..") return false;
   for (char c : slug) {

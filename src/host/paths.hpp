@@ -35,6 +35,11 @@ path legacy_ledger(const path& repo_root);
 path platform_dir(const path& repo_root);
 path local_config_file(const path& repo_root);
 
+// A file of the repository's own tree that tamrik reads or writes
+// (.gitignore, .mcp.json, skills): it came with the clone, so its first
+// component is confined like .tamrik and no link below the root is followed.
+path repository_file(const path& repo_root, const path& relative);
+
 // A change slug that may name a file: 1 to 128 characters of [A-Za-z0-9._-],
 // and not "." or ".." alone, so it can never leave its directory.
 bool is_safe_slug(std::string_view slug);

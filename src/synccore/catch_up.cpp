@@ -4,6 +4,7 @@
 #include "core/file_lock.hpp"
 #include "core/log.hpp"
 #include "core/time_text.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/agents/registry.hpp"
 #include "host/paths.hpp"
 #include "host/services/shared.hpp"
@@ -89,7 +90,7 @@ std::vector<BackfillResult> walk_and_record_from(const path& repo_root, const st
                                                  int limit, SetupFloor floor) {
   std::vector<BackfillResult> results;
   try {
-    if (!services::shared::local_config_exists(repo_root)) return results;
+    if (!services::setup_list::is_set_up(repo_root)) return results;
     const bool floored = floor == SetupFloor::always || _nothing_recorded_yet(repo_root);
     const std::optional<double> anchor = floored ? _config_anchor(repo_root) : std::nullopt;
     const Backlog backlog = find_backlog(repo_root, tips, limit, anchor);
@@ -122,7 +123,7 @@ std::vector<BackfillResult> walk_and_record_from(const path& repo_root, const st
 
 std::vector<BackfillResult> catch_up_commits(const path& repo_root, int limit) {
   try {
-    if (!services::shared::local_config_exists(repo_root)) return {};
+    if (!services::setup_list::is_set_up(repo_root)) return {};
     const core::LockGuard guard = core::locked(paths::log_jsonl(repo_root), std::chrono::seconds(30));
     if (!guard.acquired()) return {};
     return _walk_and_record(repo_root, limit);
@@ -142,7 +143,7 @@ std::vector<BackfillResult> catch_up_below(const path& repo_root, const std::vec
     for (const std::string& parent : parents) {
       if (!_already_recorded(repo_root, parent)) tips.push_back(parent);
     }
-    if (tips.empty() || !services::shared::local_config_exists(repo_root)) return {};
+    if (tips.empty() || !services::setup_list::is_set_up(repo_root)) return {};
     const core::LockGuard guard = core::locked(paths::log_jsonl(repo_root), std::chrono::seconds(30));
     if (!guard.acquired()) return {};
     // Always floored at setup: the parent of the first commit recorded here

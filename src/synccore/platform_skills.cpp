@@ -1,6 +1,7 @@
 #include "synccore/platform_skills.hpp"
 
 #include "core/errors.hpp"
+#include "core/file_io.hpp"
 #include "core/log.hpp"
 #include "core/process.hpp"
 #include "core/program_search.hpp"
@@ -27,10 +28,10 @@ bool is_existing_directory(const path& dir) {
   return std::filesystem::is_directory(dir, ec);
 }
 
-core::ProcessResult run_installer(const path& repo_root) {
-  const std::vector<std::string> argv(_SKILLS_INSTALL_CMD.begin(), _SKILLS_INSTALL_CMD.end());
+core::ProcessResult run_installer(const path& repo_root, const path& npx_home) {
+  core::make_dirs(npx_home);
   // Its own session, so a time-out kills whatever npx started too.
-  return core::run_process(argv, {.cwd = repo_root,
+  return core::run_process(_skills_install_cmd(npx_home), {.cwd = repo_root,
                                   .timeout = skills_install_time_limit,
                                   .stdin_mode = core::StdinMode::devnull,
                                   .capture_stderr = true,
@@ -38,6 +39,19 @@ core::ProcessResult run_installer(const path& repo_root) {
 }
 
 }  // namespace
+
+std::vector<std::string> _skills_install_cmd(const path& npx_home) {
+  return {"npx", "--prefix", npx_home.string(), "-y", std::string(SKILLS_INSTALLER), "add", std::string(SKILLS_PACKAGE),
+          "-y"};
+}
+
+std::optional<path> _npx_home() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  if (cache != nullptr && path(cache).is_absolute()) return path(cache) / "tamrik" / "npx";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return path(home) / ".cache" / "tamrik" / "npx";
+  return std::nullopt;
+}
 
 bool install_platform_skills(const path& repo_root) {
   if (skip_switch_set()) {
@@ -48,9 +62,14 @@ bool install_platform_skills(const path& repo_root) {
     logger.debug("npx not found — skipping platform-skill install");
     return false;
   }
+  const std::optional<path> npx_home = _npx_home();
+  if (!npx_home) {
+    logger.debug("Neither XDG_CACHE_HOME nor HOME is set — skipping platform-skill install");
+    return false;
+  }
   core::ProcessResult result;
   try {
-    result = run_installer(repo_root);
+    result = run_installer(repo_root, *npx_home);
   } catch (const std::exception& e) {
     logger.debug("Platform-skill install failed", {}, e);
     return false;

@@ -6,18 +6,31 @@
 
 #include "host/hooks/agent_guidance.hpp"
 
-#include <array>
 #include <chrono>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tamrik::synccore {
 
 using std::filesystem::path;
 
 inline constexpr std::string_view SKILLS_PACKAGE = hooks::agent_guidance::PLATFORM_SKILLS_PACKAGE;
-inline constexpr std::array<std::string_view, 6> _SKILLS_INSTALL_CMD = {"npx", "-y", "skills", "add", SKILLS_PACKAGE,
-                                                                        "-y"};
+// The installer package, by name and version: what runs is what was chosen,
+// never whatever a registry or a repository offers under that name.
+inline constexpr std::string_view SKILLS_INSTALLER = "skills@1.7.4";
+
+// The installer's argument list. npx runs in the repository, where the
+// installer writes, but with `--prefix` naming `npx_home`, a directory of
+// tamrik's own: npx then neither prefers a node_modules/.bin nor reads an
+// .npmrc that the repository brought with it.
+std::vector<std::string> _skills_install_cmd(const path& npx_home);
+
+// tamrik's own directory for npx: $XDG_CACHE_HOME/tamrik/npx (~/.cache/...
+// without XDG); nullopt without HOME.
+std::optional<path> _npx_home();
 
 // How long the installer may run before it and everything it started are
 // killed: 120 seconds. Tests shorten it; the product never changes it.

@@ -4,6 +4,7 @@
 #include "core/file_io.hpp"
 #include "core/log.hpp"
 #include "core/yaml.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/agents/registry.hpp"
 #include "host/paths.hpp"
 #include "host/protocol/http_client.hpp"
@@ -117,7 +118,7 @@ int inserted_count(const Json& answer, const Json& batch) {
 
 UploadResult upload_attestations(std::string_view api_key, std::string_view api_url, const path& repo_root,
                                  const path& attestations_dir, const Json& project_id) {
-  if (!shared::local_config_exists(repo_root) && !is_plain_file(paths::legacy_dir(repo_root))) {
+  if (!services::setup_list::is_set_up(repo_root) && !is_plain_file(paths::legacy_dir(repo_root))) {
     return {.already_synced = true};
   }
   if (!core::is_set(shared::load_local_config(repo_root))) return {.already_synced = true};

@@ -30,7 +30,7 @@ void isolate_environment() {
                            "CURSOR_TRACE_ID", "TAMRIK_NO_VERIFY", "TAMRIK_SKIP_PLATFORM_SKILLS",
                            "CLAUDE_CODE_ENTRYPOINT", "CLAUDE_CODE_PROJECT_DIR_NAME", "CODEX_SANDBOX",
                            "CODEX_SANDBOX_NETWORK_DISABLED", "CODEX_CI", "CODEX_SHELL", "GEMINI_SESSION_ID",
-                           "GEMINI_CLI_HOME", "GEMINI_CLI_NO_RELAUNCH", "CURSOR_EXTENSION_HOST_ROLE"}) {
+                           "GEMINI_CLI_HOME", "GEMINI_CLI_NO_RELAUNCH", "CURSOR_EXTENSION_HOST_ROLE", "XDG_CACHE_HOME"}) {
     unsetenv(name);
   }
   // git identity for commits made through the repository fixtures

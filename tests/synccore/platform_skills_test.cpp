@@ -78,10 +78,13 @@ class SkillsInstaller : public ::testing::Test {
   core::LogSink previous_sink_;
 };
 
-TEST_F(SkillsInstaller, RunsTheInstallerInTheRepository) {
+TEST_F(SkillsInstaller, RunsThePinnedInstallerInTheRepositoryWithAPrefixOfItsOwn) {
   fs::create_directories(repo_.path() / "agent" / "skills");
   EXPECT_TRUE(install_platform_skills(repo_.path()));
-  EXPECT_EQ(read_text(calls_), repo_.path().string() + " -y skills add tamrik/engineering -y\n");
+  const fs::path npx_home = fs::path(std::getenv("HOME")) / ".cache" / "tamrik" / "npx";
+  EXPECT_EQ(read_text(calls_), repo_.path().string() + " --prefix " + npx_home.string() +
+                                   " -y skills@1.7.4 add tamrik/engineering -y\n");
+  EXPECT_TRUE(fs::is_directory(npx_home));
   EXPECT_TRUE(logged("npx skills wrote a stray `agent/` dir (upstream issue); gitignored, not removed"));
   EXPECT_TRUE(fs::exists(repo_.path() / "agent" / "skills")) << "left in place";
 }

@@ -1,3 +1,4 @@
+#include "host/paths.hpp"
 #include "host/commands/mcp.hpp"
 
 #include "host/agents/transcript_files.hpp"
@@ -35,7 +36,7 @@ std::optional<Registration> register_codex() {
 
 }  // namespace
 
-path claude_code_mcp_file(const path& repo_root) { return repo_root / ".mcp.json"; }
+path claude_code_mcp_file(const path& repo_root) { return paths::repository_file(repo_root, ".mcp.json"); }
 
 std::optional<path> codex_config_file() {
   const std::optional<path> home = agents::codex_home();

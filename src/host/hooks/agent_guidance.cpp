@@ -121,7 +121,7 @@ bool from_platform_package(const Json& entry) {
 
 std::vector<std::string> installed_platform_slugs(const path& repo_root) {
   std::vector<std::string> slugs;
-  const std::optional<std::string> text = utils::user_file::read_if_exists(repo_root / "skills-lock.json");
+  const std::optional<std::string> text = utils::user_file::read_if_exists(paths::repository_file(repo_root, "skills-lock.json"));
   const std::optional<Json> manifest = text ? core::parse_json(*text) : std::nullopt;
   if (!manifest || !manifest->is_object() || !manifest->contains("skills")) return slugs;
   const Json& skills = (*manifest)["skills"];
@@ -144,7 +144,7 @@ bool place_skill(const path& repo_root, std::string_view agent, const services::
   const std::optional<path> dir = skills_dir(agent);
   if (!dir) return false;
   for (const services::context_cache::NamedText& file : skill.files) {
-    const path place = repo_root / *dir / skill.name / file.name;
+    const path place = paths::repository_file(repo_root, *dir / skill.name / file.name);
     replace_if_changed(place, user_file::read_if_exists(place), file.text);
   }
   return true;

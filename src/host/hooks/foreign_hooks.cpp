@@ -1,3 +1,4 @@
+#include "host/paths.hpp"
 #include "host/hooks/foreign_hooks.hpp"
 
 #include "core/json.hpp"
@@ -136,7 +137,7 @@ bool strip_agent_hook_file(const path& file) {
 
 bool cleanup_entire(const path& repo_root) {
   bool changed = strip_post_commit_hook(repo_root);
-  for (std::string_view file : kAgentHookFiles) changed = strip_agent_hook_file(repo_root / file) || changed;
+  for (std::string_view file : kAgentHookFiles) changed = strip_agent_hook_file(paths::repository_file(repo_root, file)) || changed;
   return changed;
 }
 

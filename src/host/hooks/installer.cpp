@@ -10,6 +10,7 @@
 #include "host/hooks/scripts.hpp"
 #include "host/paths.hpp"
 #include "host/services/gitignore.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/services/shared.hpp"
 #include "host/utils/user_file.hpp"
 
@@ -27,6 +28,7 @@ namespace {
 using core::Json;
 namespace shared = services::shared;
 namespace user_file = utils::user_file;
+namespace setup_list = services::setup_list;
 
 // Where each harness keeps its per-user files, and its program: either one
 // present means the harness is installed here. A variable that relocates
@@ -104,7 +106,10 @@ std::vector<std::string> configured_agents(const Json& config) {
 // Stamps `installed_at` once and records the agents; returns them.
 StepReport write_configuration(const path& repo_root, const SetupOptions& options,
                                std::vector<std::string>& agents) {
-  const Json before = shared::load_local_config(repo_root);
+  // A configuration the repository's history holds was written by whoever
+  // committed it, not by a setup on this machine: start afresh.
+  const bool committed = setup_list::history_holds(repo_root, ".tamrik/.platform/config.yaml");
+  const Json before = committed ? Json::object() : shared::load_local_config(repo_root);
   Json config = before;
   if (!config.contains("installed_at")) config["installed_at"] = core::utc_now_text();
   if (options.agents) {
@@ -115,7 +120,7 @@ StepReport write_configuration(const path& repo_root, const SetupOptions& option
     agents = installed_harnesses();
   }
   config["agents"] = agents;
-  const bool changed = config != before || !std::filesystem::exists(paths::local_config_file(repo_root));
+  const bool changed = committed || config != before || !core::path_exists(paths::local_config_file(repo_root));
   if (changed) shared::save_local_config(repo_root, config);
   return changed_or_not(changed, paths::local_config_file(repo_root));
 }
@@ -140,7 +145,7 @@ StepReport remove_configuration(const path& repo_root) {
     shared::save_local_config(repo_root, config);
   }
   // Directories setup created go too, when nothing else lives in them.
-  for (const path& dir : {paths::platform_dir(repo_root), paths::tamrik_dir(repo_root)}) ::rmdir(dir.c_str());
+  for (const path& dir : {paths::platform_dir(repo_root), paths::tamrik_dir(repo_root)}) core::remove_empty_dir(dir);
   return changed_or_not(changed, file);
 }
 
@@ -208,6 +213,9 @@ SetupReport setup_repository(const path& repo_root, const SetupOptions& options)
   report.steps.push_back(run_step("post-commit hook", [&] {
     return changed_or_not(install_post_commit_hook(repo_root, options.program), post_commit_hook_path(repo_root));
   }));
+  report.steps.push_back(run_step("repository list", [&] {
+    return changed_or_not(setup_list::add(repo_root), setup_list::list_file().value_or(path()));
+  }));
   for (StepReport& step : _install_session_start_hook(repo_root, report.agents, options.program)) {
     report.steps.push_back(std::move(step));
   }
@@ -247,6 +255,9 @@ SetupReport uninstall_repository(const path& repo_root) {
     return changed_or_not(existed, file);
   }));
   report.steps.push_back(run_step("configuration", [&] { return remove_configuration(repo_root); }));
+  report.steps.push_back(run_step("repository list", [&] {
+    return changed_or_not(setup_list::remove(repo_root), setup_list::list_file().value_or(path()));
+  }));
   return report;
 }
 

@@ -133,7 +133,7 @@ void write_document(const path& platform, const Place& place, const Json& conten
 }
 
 void touch(const path& file) {
-  if (::utimensat(AT_FDCWD, file.c_str(), nullptr, 0) != 0 && errno != ENOENT) {
+  if (::utimensat(AT_FDCWD, file.c_str(), nullptr, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT) {
     throw core::OSError("utimensat " + file.string(), errno);
   }
 }

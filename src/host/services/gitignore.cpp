@@ -1,3 +1,4 @@
+#include "host/paths.hpp"
 #include "host/services/gitignore.hpp"
 
 #include "core/file_io.hpp"
@@ -15,7 +16,9 @@ namespace user_file = utils::user_file;
 
 constexpr block::Markers kMarkers{"# >>> tamrik: local ledger and cache >>>", "# <<< tamrik <<<"};
 
-std::filesystem::path gitignore_of(const std::filesystem::path& repo_root) { return repo_root / ".gitignore"; }
+std::filesystem::path gitignore_of(const std::filesystem::path& repo_root) {
+  return paths::repository_file(repo_root, ".gitignore");
+}
 
 }  // namespace
 

@@ -1,0 +1,164 @@
+#include "host/services/setup_list.hpp"
+
+#include <stdlib.h>
+
+#include <memory>
+#include <string_view>
+
+#include "core/errors.hpp"
+#include "core/file_io.hpp"
+#include "core/file_lock.hpp"
+#include "core/git_runner.hpp"
+#include "host/hooks/git_hook.hpp"
+#include "host/services/session_context.hpp"
+#include "host/services/shared.hpp"
+#include "host/utils/user_file.hpp"
+
+namespace tamrik::services::setup_list {
+
+namespace {
+
+// The real path, so that every spelling of a repository finds one line.
+std::string real_path_of(const path& repo_root) {
+  const std::unique_ptr<char, decltype(&::free)> real(::realpath(repo_root.c_str(), nullptr), &::free);
+  return real ? std::string(real.get()) : repo_root.lexically_normal().string();
+}
+
+std::vector<std::string> listed(const path& file) {
+  std::vector<std::string> lines;
+  const std::optional<std::string> text = core::try_read_file(file, core::kDocumentFileCap);
+  if (!text) return lines;
+  std::string_view rest = *text;
+  while (!rest.empty()) {
+    const size_t end = std::min(rest.find('\n'), rest.size());
+    if (end > 0) lines.emplace_back(rest.substr(0, end));
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  return lines;
+}
+
+bool contains(const std::vector<std::string>& lines, std::string_view line) {
+  for (const std::string& candidate : lines) {
+    if (candidate == line) return true;
+  }
+  return false;
+}
+
+// Rewrites the list with `change` applied, under the list's lock so that
+// two setups at once both land.
+template <typename Change>
+bool edit_list(Change&& change) {
+  const std::optional<path> file = list_file();
+  if (!file) {
+    throw core::Error("NoConfigDirError",
+                      "neither XDG_CONFIG_HOME nor HOME is set, so tamrik has no place to list the repositories "
+                      "it is set up in; set HOME");
+  }
+  core::make_dirs(file->parent_path());
+  const core::LockGuard guard = core::locked(*file);
+  std::vector<std::string> lines = listed(*file);
+  if (!change(lines)) return false;
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  utils::user_file::replace(*file, text, 0600);
+  return true;
+}
+
+// Set up by an earlier version, before the list: the repository's own hooks
+// directory (never a shared core.hooksPath) holds our post-commit hook.
+bool set_up_before_the_list(const path& repo_root) {
+  try {
+    const path hook = hooks::installer::post_commit_hook_path(repo_root).lexically_normal();
+    const path own_hooks = (repo_root / ".git" / "hooks").lexically_normal();
+    return hook.parent_path() == own_hooks && hooks::installer::post_commit_hook_installed(repo_root);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+std::optional<path> list_file() {
+  const std::optional<path> credentials = session_context::credentials_file();
+  if (!credentials) return std::nullopt;
+  return credentials->parent_path() / "repositories";
+}
+
+bool is_set_up(const path& repo_root) {
+  try {
+    if (!shared::local_config_exists(repo_root)) return false;
+    const std::optional<path> file = list_file();
+    if (!file) return false;
+    if (contains(listed(*file), real_path_of(repo_root))) return true;
+    if (!set_up_before_the_list(repo_root)) return false;
+    try {
+      add(repo_root);
+    } catch (const std::exception&) {
+      // Unlisted for now; the hook in place still proves the setup.
+    }
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool add(const path& repo_root) {
+  const std::string real = real_path_of(repo_root);
+  if (real.find('\n') != std::string::npos) {
+    throw core::Error("UnlistablePathError", "tamrik cannot be set up in a repository whose path holds a line break: " +
+                                                 repo_root.string());
+  }
+  return edit_list([&](std::vector<std::string>& lines) {
+    if (contains(lines, real)) return false;
+    lines.push_back(real);
+    return true;
+  });
+}
+
+bool remove(const path& repo_root) {
+  const std::string real = real_path_of(repo_root);
+  return edit_list([&](std::vector<std::string>& lines) {
+    const size_t before = lines.size();
+    std::erase(lines, real);
+    return lines.size() != before;
+  });
+}
+
+namespace {
+
+// Up to `most` of the index's files that `pathspecs` match.
+std::vector<std::string> indexed_files(const path& repo_root, const std::vector<std::string>& pathspecs, size_t most) {
+  std::vector<std::string> args = {"ls-files", "-z", "--"};
+  args.insert(args.end(), pathspecs.begin(), pathspecs.end());
+  const core::ProcessResult result = core::run_git(args, repo_root);
+  std::vector<std::string> files;
+  if (!result.ok()) return files;
+  std::string_view rest = result.out;
+  while (!rest.empty() && files.size() < most) {
+    const size_t end = std::min(rest.find('\0'), rest.size());
+    if (end > 0) files.emplace_back(rest.substr(0, end));
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  return files;
+}
+
+}  // namespace
+
+std::vector<std::string> committed_tamrik_files(const path& repo_root) {
+  return indexed_files(repo_root, {".tamrik", ".tamriklog"}, 3);
+}
+
+std::string committed_files_notice(const std::vector<std::string>& files) {
+  if (files.empty()) return "";
+  std::string names;
+  for (const std::string& file : files) names += (names.empty() ? "" : ", ") + file;
+  return "this repository's history holds tamrik's files (" + names +
+         "...): someone committed them, so tamrik never takes them for its own configuration or follows a link "
+         "among them. Take them out of the history's next commit with `git rm -r --cached .tamrik` and commit.";
+}
+
+bool history_holds(const path& repo_root, const std::string& relative) {
+  return !indexed_files(repo_root, {":(literal)" + relative}, 1).empty();
+}
+
+}  // namespace tamrik::services::setup_list
