@@ -13,6 +13,8 @@
 #include "synccore/upload.hpp"
 
 #include <sys/stat.h>
+
+#include <climits>
 #include <unistd.h>
 
 #include <charconv>
@@ -140,6 +142,9 @@ std::optional<path> _repo_root_for(const path& start) {
   // The file system sees a path only up to a NUL byte: such a path names no
   // directory, least of all the one its first part names.
   if (start.native().find('\0') != std::string::npos) return std::nullopt;
+  // Nor one longer than any path the kernel resolves: walking up its
+  // thousands of parts, each lookup failing, would only cost time.
+  if (start.native().size() >= PATH_MAX) return std::nullopt;
   for (path dir = start; !dir.empty(); dir = dir.parent_path()) {
     struct stat entry {};
     if (::lstat((dir / ".git").c_str(), &entry) == 0) return dir;

@@ -64,4 +64,20 @@ void append_utf8(std::string& out, char32_t code_point) {
   }
 }
 
+std::string printable_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t pos = 0; pos < text.size();) {
+    const Utf8Char c = decode_utf8_char(text, pos);
+    const bool control = c.code_point < 0x20 || (c.code_point >= 0x7f && c.code_point <= 0x9f);
+    if (control) {
+      out.push_back(' ');
+    } else {
+      append_utf8(out, c.code_point);
+    }
+    pos += c.length;
+  }
+  return out;
+}
+
 }  // namespace tamrik::core

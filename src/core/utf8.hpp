@@ -28,4 +28,9 @@ Utf8Char decode_utf8_char(std::string_view bytes, std::size_t pos);
 // Appends the UTF-8 encoding of a valid code point.
 void append_utf8(std::string& out, char32_t code_point);
 
+// `text` safe to print on a terminal: every control character (C0, DEL,
+// C1, which can drive the terminal) becomes a space and every broken
+// sequence U+FFFD. For text another party wrote, such as a server's.
+std::string printable_text(std::string_view text);
+
 }  // namespace tamrik::core

@@ -2,6 +2,7 @@
 
 #include "core/errors.hpp"
 #include "core/json.hpp"
+#include "core/utf8.hpp"
 #include "host/services/repo_identity.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/pending_filing.hpp"
@@ -103,7 +104,10 @@ ProjectResolution resolve_project_id(const path& repo_root, std::string_view api
             .code = std::string(CONFIG_UNWRITABLE)};
   }
 
-  return {.project_id = project_id, .title = text_member(answer, "title"), .created = core::is_set(answer, "created")};
+  // The title is the server's text, printed to the person: no terminal controls.
+  std::optional<std::string> title = text_member(answer, "title");
+  if (title) title = core::printable_text(*title);
+  return {.project_id = project_id, .title = std::move(title), .created = core::is_set(answer, "created")};
 }
 
 std::pair<AttestationResult, std::optional<ProjectResolution>> resolve_if_unlinked(const path& repo_root,

@@ -261,3 +261,42 @@ TEST_F(Setup, AgentsAndProjectIdsAreChecked) {
 
 }  // namespace
 }  // namespace tamrik::testing
+
+namespace tamrik::testing {
+namespace {
+
+// A .tamrik/ that arrived with a clone makes nothing happen: only a setup
+// run here lists the repository, and a committed configuration is reported,
+// never trusted. A setup of an earlier version joins the list on its own.
+TEST_F(Setup, OnlyARepositoryThisUserSetUpIsActedIn) {
+  write_text(tamrik_dir() / ".platform" / "config.yaml", "installed_at: \"2000-01-01T00:00:00Z\"\n");
+  repo_.git({"add", "-f", ".tamrik"});
+  repo_.commit("docs: brought along");
+  const ordered_json payload = {{"session_id", "s"}, {"source", "startup"}, {"cwd", repo_.root().string()}};
+
+  EXPECT_EQ(tamrik({"hook", "session-start", "--agent", "claude-code"}, payload.dump()).out, "");
+  EXPECT_FALSE(fs::exists(tamrik_dir() / "log.jsonl"));
+  const ordered_json status = ordered_json::parse(tamrik({"status", "--json"}).out);
+  EXPECT_FALSE(status["set_up"]);
+  EXPECT_EQ(status["committed_files"], ordered_json::array({".tamrik/.platform/config.yaml"}));
+  const TamrikResult sync = tamrik({"sync"});
+  EXPECT_EQ(sync.exit_code, 1);
+  EXPECT_NE(sync.err.find("run `tamrik setup` first"), std::string::npos) << sync.err;
+
+  const TamrikResult setup = tamrik({"setup", "--agents", "claude-code"});
+  ASSERT_EQ(setup.exit_code, 0) << setup.err;
+  EXPECT_NE((setup.out + setup.err).find("git rm -r --cached .tamrik"), std::string::npos);
+  EXPECT_EQ(read_text(tamrik_dir() / ".platform" / "config.yaml").find("2000-01-01"), std::string::npos);
+  const fs::path list = home_.path() / ".config" / "tamrik" / "repositories";
+  EXPECT_EQ(read_text(list), fs::canonical(repo_.root()).string() + "\n");
+
+  fs::remove(list);  // as before the list existed: the hook in .git/hooks proves the setup
+  EXPECT_TRUE(ordered_json::parse(tamrik({"status", "--json"}).out)["set_up"]);
+  EXPECT_EQ(read_text(list), fs::canonical(repo_.root()).string() + "\n");
+
+  ASSERT_EQ(tamrik({"setup", "--uninstall"}).exit_code, 0);
+  EXPECT_EQ(read_text(list), "");
+}
+
+}  // namespace
+}  // namespace tamrik::testing

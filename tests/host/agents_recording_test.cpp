@@ -5,6 +5,7 @@
 // nobody when two sessions could have.
 
 #include "host/paths.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/capture.hpp"
 #include "synccore/catch_up.hpp"
@@ -92,6 +93,7 @@ TEST_F(Recording, RefusesSessionsWithoutTranscriptOrModel) {
 
 TEST_F(Recording, CatchUpGivesACommitToTheSessionThatMadeIt) {
   services::shared::save_local_config(repo_.root(), Json{{"installed_at", "2020-01-01T00:00:00Z"}});
+  services::setup_list::add(repo_.root());  // as `tamrik setup` lists it
   ClaudeSession maker{"5e5e5e5e-maker", repo_.root().string()};
   write_claude(maker.id, {maker.bash_call("toolu_1", "git commit -m 'fix: parser'", kDay - 1),
                           maker.bash_result("toolu_1", "[main " + sha_.substr(0, 7) + "] fix: parser\n", kDay + 1)});
@@ -109,6 +111,7 @@ TEST_F(Recording, CatchUpGivesACommitToTheSessionThatMadeIt) {
 
 TEST_F(Recording, CatchUpNamesNobodyWhenTwoSessionsCouldHaveMadeIt) {
   services::shared::save_local_config(repo_.root(), Json{{"installed_at", "2020-01-01T00:00:00Z"}});
+  services::setup_list::add(repo_.root());  // as `tamrik setup` lists it
   for (const std::string id : {"7a7a7a7a-one", "8b8b8b8b-two"}) {
     ClaudeSession session{id, repo_.root().string()};
     write_claude(id, {session.text_reply("m1", "Committed " + sha_, ClaudeSession::usage(1, 1, 0, 0), kDay + 5)});

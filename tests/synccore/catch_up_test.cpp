@@ -3,6 +3,7 @@
 #include "core/file_io.hpp"
 #include "core/yaml.hpp"
 #include "host/paths.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/services/shared.hpp"
 #include "support/test_env.hpp"
 #include "synccore/ledger_test_util.hpp"
@@ -43,6 +44,7 @@ void set_up(const GitRepo& repo, const std::string& installed_at = "") {
   Json config = {{"project_id", 1}};
   if (!installed_at.empty()) config["installed_at"] = installed_at;
   services::shared::save_local_config(repo.root(), config);
+  services::setup_list::add(repo.root());  // as `tamrik setup` lists it
 }
 
 std::vector<std::string> commits_of(const std::vector<BackfillResult>& results) {

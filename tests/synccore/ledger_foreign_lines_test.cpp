@@ -51,3 +51,30 @@ TEST(LedgerForeignLines, RepeatedCommitKeyIsMarkedForTheCommitTheReaderSees) {
 
 }  // namespace
 }  // namespace tamrik::synccore
+
+namespace tamrik::synccore {
+namespace {
+
+// JSON allows U+0085, U+2028 and U+2029 raw inside strings: such a line is
+// one record, and a rewrite keeps its bytes. A line too long to hold counts
+// as corrupt and is copied through a rewrite unchanged.
+TEST(LedgerForeignLines, RawLineSeparatorsAndOverlongLinesSurviveMarking) {
+  const TempDir dir;
+  const path ledger = dir / "log.jsonl";
+  const std::string other = "{\"commit\": \"" + fake_sha(1) + "\", \"summary\": \"a\u2028b\u0085c\u2029d\", \"n\": 123456789012345678901234567890}";
+  const std::string overlong = "{\"commit\": \"" + fake_sha(3) + "\", \"pad\": \"" + std::string(detail::kLedgerLineCap, 'x') + "\"}";
+  write_text(ledger, other + "\n" + overlong + "\n{\"commit\": \"" + fake_sha(2) + "\"}\n");
+
+  const AttestationLog before = read_attestation_log(ledger);
+  EXPECT_EQ(before.pending.size(), 2u);
+  EXPECT_EQ(before.corrupt, 1);
+
+  _mark_synced(ledger, Json::array({{{"commit", fake_sha(2)}}}));
+  const std::string after = read_text(ledger);
+  EXPECT_EQ(after.substr(0, other.size() + 1), other + "\n");
+  EXPECT_NE(after.find(overlong + "\n"), std::string::npos);
+  EXPECT_EQ(read_attestation_log(ledger).uploaded, 1);
+}
+
+}  // namespace
+}  // namespace tamrik::synccore

@@ -10,6 +10,7 @@
 #include "host/paths.hpp"
 #include "host/protocol/http_client.hpp"
 #include "host/services/git_identity.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/services/shared.hpp"
 #include "platform/platform_process.hpp"
 #include "support/test_env.hpp"
@@ -141,6 +142,7 @@ class SyncRun : public ::testing::Test {
   SyncRun() {
     head_ = repo_.commit("feat: first change");
     services::shared::save_local_config(repo_.root(), {{"agents", {"claude-code"}}});
+    services::setup_list::add(repo_.root());  // as `tamrik setup` lists it
     write_text(hook(), "#!/bin/sh\nentire hooks git post-commit\n");
     fs::permissions(hook(), fs::perms::owner_all);
     write_pending(repo_, "");

@@ -9,6 +9,7 @@
 #include "host/fault_server.hpp"
 #include "host/paths.hpp"
 #include "host/protocol/http_client.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/services/shared.hpp"
 #include "platform/platform_process.hpp"
 #include "support/test_env.hpp"
@@ -42,7 +43,10 @@ constexpr const char* kKey = "sk-upload-SECRET-0123456789abcdef";
 // with a ledger the tests fill.
 class Workspace {
  public:
-  Workspace() { services::shared::save_local_config(root(), {{"project_id", 1}}); }
+  Workspace() {
+    services::shared::save_local_config(root(), {{"project_id", 1}});
+    services::setup_list::add(root());
+  }
 
   const fs::path& root() const { return dir_.path(); }
   fs::path log() const { return paths::log_jsonl(root()); }
@@ -379,6 +383,7 @@ TEST(UploadPreconditions, NothingIsSentWithoutSetupProjectKeyOrPendingRecords) {
   {
     Workspace ws;
     services::shared::save_local_config(ws.root(), Json::object());
+    services::setup_list::add(ws.root());  // as `tamrik setup` lists it
     ws.add_pending(1);
     EXPECT_TRUE(ws.upload(server.url()).already_synced);
   }

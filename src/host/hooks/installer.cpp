@@ -1,5 +1,6 @@
 #include "host/hooks/installer.hpp"
 
+#include "core/file_io.hpp"
 #include "core/errors.hpp"
 #include "core/json.hpp"
 #include "core/time_text.hpp"

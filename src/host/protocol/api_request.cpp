@@ -1,5 +1,6 @@
 #include "host/protocol/api_request.hpp"
 
+#include "core/utf8.hpp"
 #include "core/log.hpp"
 #include "host/protocol/endpoint.hpp"
 #include "host/protocol/http_client.hpp"
@@ -39,14 +40,11 @@ bool valid_header_name(std::string_view name) {
 // or proxy may echo the request), control characters flattened, and long
 // text cut at a character boundary.
 std::string shown(std::string_view text, std::string_view api_key) {
-  std::string out(text);
+  std::string out = core::printable_text(text);
   if (!api_key.empty()) {
     for (auto at = out.find(api_key); at != std::string::npos; at = out.find(api_key, at)) {
       out.replace(at, api_key.size(), "[redacted]");
     }
-  }
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
   }
   if (out.size() > kMaxShownServerText) {
     size_t cut = kMaxShownServerText;

@@ -116,6 +116,8 @@ bool add(const path& repo_root) {
 }
 
 bool remove(const path& repo_root) {
+  const std::optional<path> file = list_file();
+  if (!file || !core::path_exists(*file)) return false;
   const std::string real = real_path_of(repo_root);
   return edit_list([&](std::vector<std::string>& lines) {
     const size_t before = lines.size();
