@@ -1,13 +1,16 @@
 // tamrik-platform: a small self-hosted platform server for tamrik.
 //
 //   tamrik-platform serve --db FILE [--listen HOST:PORT] [--api-key KEY]...
-//                         [--context-dir DIR]
+//                         [--context-dir DIR] [--header-timeout SECONDS]
+//                         [--body-min-rate BYTES] [--max-connections N]
+//                         [--max-connections-per-client N]
 //
 // Prints "listening on HOST:PORT" on stdout once it accepts connections, one
 // line per request on stderr, and stops cleanly on SIGINT or SIGTERM.
 
 #include "platform/api_keys.hpp"
 #include "platform/context_files.hpp"
+#include "platform/guarded_server.hpp"
 #include "platform/routes.hpp"
 #include "platform/storage.hpp"
 
@@ -33,6 +36,8 @@ struct ServeOptions {
   std::string listen = "127.0.0.1:8787";
   std::vector<std::string> api_keys;
   std::optional<std::string> context_dir;
+  ConnectionLimits limits;
+  int header_seconds = static_cast<int>(limits.header_time.count());
 };
 
 struct ListenAddress {
@@ -131,7 +136,9 @@ int serve(const ServeOptions& options) {
     return 1;
   }
   const ContextFiles context(options.context_dir);
-  httplib::Server server;
+  ConnectionLimits limits = options.limits;
+  limits.header_time = std::chrono::seconds(options.header_seconds);
+  GuardedServer server(limits);
   install_routes(server, *storage, context, keys);
 
   ListenAddress bound = *address;
@@ -171,6 +178,23 @@ int main(int argc, char** argv) {
                     "an API key to accept; repeat for more (or set TAMRIK_PLATFORM_API_KEYS, comma-separated)");
   serve->add_option("--context-dir", options.context_dir, "directory of the context documents to serve")
       ->check(CLI::ExistingDirectory);
+  serve->add_option("--header-timeout", options.header_seconds,
+                    "seconds a client has to send a request's line and headers; also the grace before a body's "
+                    "minimum rate counts")
+      ->check(CLI::Range(1, 3600))
+      ->capture_default_str();
+  serve->add_option("--body-min-rate", options.limits.body_min_rate,
+                    "bytes per second a request body must arrive at, on average; a slower client is cut off")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+  serve->add_option("--max-connections", options.limits.max_connections,
+                    "connections served at once, each on a thread of its own; more are closed at once")
+      ->check(CLI::Range(1, 10000))
+      ->capture_default_str();
+  serve->add_option("--max-connections-per-client", options.limits.per_client,
+                    "connections one client address may hold open at once; more are closed at once")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

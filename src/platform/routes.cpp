@@ -2,8 +2,10 @@
 
 #include "core/json.hpp"
 #include "platform/api_keys.hpp"
+#include "platform/body_length.hpp"
 #include "platform/context_files.hpp"
 #include "platform/remote_name.hpp"
+#include "platform/server_log.hpp"
 #include "platform/storage.hpp"
 
 #include <httplib.h>
@@ -11,7 +13,8 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
+#include <regex>
+#include <utility>
 
 namespace tamrik::platform {
 
@@ -25,8 +28,8 @@ constexpr size_t kDefaultListLimit = 50;
 constexpr size_t kMaxListLimit = 1000;
 constexpr size_t kMaxCommitLength = 128;
 constexpr size_t kMaxSessionIdLength = 256;
-constexpr size_t kMaxDrainedBytes = 4 * kMaxRequestBytes;
 constexpr const char* kProjectPath = R"(/v1/projects/(\d{1,18}))";
+constexpr const char* kTooLarge = "the request body is larger than 8 MiB; send fewer records at a time";
 
 // A request refused with a status, a code and a message for users.
 struct ApiFailure {
@@ -42,12 +45,6 @@ void send_json(Response& res, int status, const Json& body) {
 
 void send_error(Response& res, int status, std::string_view code, std::string_view message) {
   send_json(res, status, {{"error", {{"code", code}, {"message", message}}}});
-}
-
-void log_line(const std::string& line) {
-  static std::mutex mutex;
-  const std::lock_guard lock(mutex);
-  std::fputs(line.c_str(), stderr);
 }
 
 // Whether an If-None-Match header names `etag` (or is "*").
@@ -74,25 +71,19 @@ void send_conditional(const Request& req, Response& res, const Json& document) {
   send_json(res, 200, document);
 }
 
-// The body, read whole up to the limit. A chunked body has no declared
-// length, so the limit is enforced here as it arrives; what comes past it is
-// read and dropped (up to a bound), so the connection stays in step for the
-// client's next request.
-std::string read_body(Response& res, const httplib::ContentReader& reader) {
+// The body, read whole up to the limit. A declared length over the limit
+// was refused before the body; a chunked body declares none, so the limit is
+// enforced here as it arrives, and reading stops at the first chunk past it
+// (the rest is never read, and the connection ends with the answer).
+std::string read_body(const httplib::ContentReader& reader) {
   std::string body;
-  size_t dropped = 0;
+  bool too_large = false;
   const bool complete = reader([&](const char* data, size_t size) {
-    if (dropped == 0 && size <= kMaxRequestBytes - body.size()) {
-      body.append(data, size);
-      return true;
-    }
-    dropped += size;
-    return dropped <= kMaxDrainedBytes;
+    too_large = size > kMaxRequestBytes - body.size();
+    if (!too_large) body.append(data, size);
+    return !too_large;
   });
-  if (dropped > 0 || res.status == 413) {
-    if (!complete) res.set_header("Connection", "close");
-    throw ApiFailure{413, "too_large", "the request body is larger than 8 MiB; send fewer records at a time"};
-  }
+  if (too_large) throw ApiFailure{413, "too_large", kTooLarge};
   if (!complete) throw ApiFailure{400, "bad_request", "the request body could not be read"};
   return body;
 }
@@ -113,21 +104,40 @@ class Api {
   using GetHandler = void (Api::*)(const Request&, Response&);
   using PostHandler = void (Api::*)(const Request&, Response&, const Json&);
 
-  // Every handler runs behind the key check, and every failure becomes a
+  // Registers an endpoint for the checks made before the body is read.
+  void add_route(const std::string& method, const std::string& pattern) {
+    routes_.push_back({method, std::regex(pattern)});
+  }
+
+  // Why a request is refused as soon as its headers are in, if it is: an
+  // unknown endpoint, a key not accepted, a body declared over the limit.
+  // Not a byte of the body is read for these.
+  std::optional<ApiFailure> refusal(const Request& req) const {
+    if (!has_route(req)) {
+      return ApiFailure{404, "not_found", "no such endpoint: " + req.method + " " + req.path.substr(0, 200)};
+    }
+    if (!keys_.accepts(req.get_header_value("Authorization"))) {
+      return ApiFailure{401, "key_rejected", "the API key was not accepted"};
+    }
+    if (req.has_header("Transfer-Encoding")) {
+      // The limit is then enforced as the chunks arrive (read_body).
+      if (is_chunked(req)) return std::nullopt;
+      return ApiFailure{400, "bad_request", "send the request body with a Content-Length, or chunked"};
+    }
+    const std::optional<size_t> length = declared_body_length(req);
+    if (!length) return ApiFailure{400, "bad_request", "the Content-Length header is not a number"};
+    if (*length > kMaxRequestBytes) return ApiFailure{413, "too_large", kTooLarge};
+    return std::nullopt;
+  }
+
+  // Handlers run once the request passed `refusal`; every failure becomes a
   // JSON error answer.
   void get(const Request& req, Response& res, GetHandler handler) {
-    guarded(res, [&] {
-      check_key(req);
-      (this->*handler)(req, res);
-    });
+    guarded(res, [&] { (this->*handler)(req, res); });
   }
 
   void post(const Request& req, Response& res, const httplib::ContentReader& reader, PostHandler handler) {
-    guarded(res, [&] {
-      const std::string body = read_body(res, reader);
-      check_key(req);
-      (this->*handler)(req, res, json_object_of(body));
-    });
+    guarded(res, [&] { (this->*handler)(req, res, json_object_of(read_body(reader))); });
   }
 
   void resolve(const Request&, Response& res, const Json& body) {
@@ -271,10 +281,13 @@ class Api {
     }
   }
 
-  void check_key(const Request& req) const {
-    if (!keys_.accepts(req.get_header_value("Authorization"))) {
-      throw ApiFailure{401, "key_rejected", "the API key was not accepted"};
+  bool has_route(const Request& req) const {
+    // HEAD is served by the GET endpoints.
+    const std::string method = req.method == "HEAD" ? "GET" : req.method;
+    for (const Route& route : routes_) {
+      if (route.method == method && std::regex_match(req.path, route.pattern)) return true;
     }
+    return false;
   }
 
   Project project_of(const Request& req) const {
@@ -289,37 +302,57 @@ class Api {
     return *project;
   }
 
+  struct Route {
+    std::string method;
+    std::regex pattern;
+  };
+
   Storage& storage_;
   const ContextFiles& context_;
   const ApiKeys& keys_;
+  std::vector<Route> routes_;
 };
 
 thread_local std::chrono::steady_clock::time_point request_started;
 
-void install_logging(httplib::Server& server) {
-  server.set_pre_routing_handler([](const Request&, Response&) {
+// Answers the requests `api` refuses as soon as their headers are in, before
+// any of the body is read; a client waiting for "100 Continue" before it
+// sends the body gets the refusal instead.
+void install_early_refusals(httplib::Server& server, const std::shared_ptr<Api>& api) {
+  const auto refused = [api](const Request& req, Response& res) {
     request_started = std::chrono::steady_clock::now();
-    return httplib::Server::HandlerResponse::Unhandled;
+    const std::optional<ApiFailure> failure = api->refusal(req);
+    if (failure) send_error(res, failure->status, failure->code, failure->message);
+    return failure.has_value();
+  };
+  server.set_pre_routing_handler([refused](const Request& req, Response& res) {
+    return refused(req, res) ? httplib::Server::HandlerResponse::Handled : httplib::Server::HandlerResponse::Unhandled;
   });
+  server.set_expect_100_continue_handler(
+      [refused](const Request& req, Response& res) { return refused(req, res) ? res.status : 100; });
+}
+
+void install_logging(httplib::Server& server) {
   server.set_logger([](const Request& req, const Response& res) {
-    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - request_started);
+    // A request refused before its headers were in was never timed, and its
+    // address is not filled in.
+    const auto started = std::exchange(request_started, {});
+    char took[32] = "-";
+    if (started != std::chrono::steady_clock::time_point{}) {
+      const auto elapsed =
+          std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+      std::snprintf(took, sizeof took, "%.1fms", static_cast<double>(elapsed.count()) / 1000.0);
+    }
     char line[512];
-    std::snprintf(line, sizeof line, "%s %s %s %d %zuB %.1fms\n", req.remote_addr.c_str(), req.method.c_str(),
-                  req.path.substr(0, 200).c_str(), res.status, res.body.size(),
-                  static_cast<double>(took.count()) / 1000.0);
+    std::snprintf(line, sizeof line, "%s %s %s %d %zuB %s\n", req.remote_addr.empty() ? "-" : req.remote_addr.c_str(),
+                  req.method.c_str(), req.path.substr(0, 200).c_str(), res.status, res.body.size(), took);
     log_line(line);
   });
-  // Unknown paths and requests the library itself refused get JSON too.
-  server.set_error_handler(httplib::Server::HandlerWithResponse([](const Request& req, Response& res) {
+  // Requests the library itself refused (a malformed request line, say)
+  // get JSON too.
+  server.set_error_handler(httplib::Server::HandlerWithResponse([](const Request&, Response& res) {
     if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-    if (res.status == 404) {
-      send_error(res, 404, "not_found", "no such endpoint: " + req.method + " " + req.path.substr(0, 200));
-    } else if (res.status == 413) {
-      send_error(res, 413, "too_large", "the request body is larger than 8 MiB");
-    } else {
-      send_error(res, res.status, "bad_request", "the request could not be handled");
-    }
+    send_error(res, res.status, "bad_request", "the request could not be handled");
     return httplib::Server::HandlerResponse::Handled;
   }));
 }
@@ -330,9 +363,11 @@ void install_routes(httplib::Server& server, Storage& storage, const ContextFile
                     const ApiKeys& keys) {
   auto api = std::make_shared<Api>(storage, context, keys);
   const auto get = [&server, api](const std::string& pattern, Api::GetHandler handler) {
+    api->add_route("GET", pattern);
     server.Get(pattern, [api, handler](const Request& req, Response& res) { api->get(req, res, handler); });
   };
   const auto post = [&server, api](const std::string& pattern, Api::PostHandler handler) {
+    api->add_route("POST", pattern);
     server.Post(pattern, [api, handler](const Request& req, Response& res, const httplib::ContentReader& reader) {
       api->post(req, res, reader, handler);
     });
@@ -356,6 +391,7 @@ void install_routes(httplib::Server& server, Storage& storage, const ContextFile
   server.set_tcp_nodelay(true);
   // A stop waits for idle keep-alive connections to time out; keep that short.
   server.set_keep_alive_timeout(1);
+  install_early_refusals(server, api);
   install_logging(server);
 }
 

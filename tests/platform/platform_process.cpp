@@ -89,6 +89,7 @@ PlatformProcess::PlatformProcess(PlatformOptions options) : options_(std::move(o
     argv.push_back("--context-dir");
     argv.push_back(options_.context_dir->string());
   }
+  argv.insert(argv.end(), options_.args.begin(), options_.args.end());
   std::vector<std::string> env = environment_with(options_.env);
 
   int out[2];

@@ -21,6 +21,7 @@ struct PlatformOptions {
   std::optional<fs::path> context_dir;
   std::optional<fs::path> db;  // a fresh file in the process's directory when unset
   std::vector<std::pair<std::string, std::string>> env;  // added to the server's environment
+  std::vector<std::string> args;  // added to the serve command line
 };
 
 class PlatformProcess {

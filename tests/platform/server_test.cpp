@@ -107,7 +107,7 @@ TEST(PlatformServerKeys, WithoutAnyKeyTheServerDoesNotStart) {
   EXPECT_NE(result.out.find("no API key"), std::string::npos) << result.out;
 }
 
-TEST_F(PlatformServerTest, BodiesOverTheLimitAre413AndTheConnectionStaysUsable) {
+TEST_F(PlatformServerTest, BodiesOverTheLimitAre413AndTheClientCarriesOn) {
   const long long id = project("git@example.com:acme/big.git");
   const std::string huge = R"({"attestations": [{"commit": "c", "pad": ")" + std::string(9u << 20, 'x') + "\"}]}";
   const Answer declared = post(attestations(id), huge, key());
