@@ -1,6 +1,7 @@
 #include "load/marked_processes.hpp"
 
 #include <dirent.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,18 +40,16 @@ bool carries(const std::string& pid, const std::string& entry) {
   return false;
 }
 
-bool any_other_carries(const std::string& entry) {
+// The processes but this one with `entry` in their environment.
+std::vector<pid_t> others_carrying(const std::string& entry) {
   const std::string self = std::to_string(::getpid());
   DIR* proc = ::opendir("/proc");
   if (proc == nullptr) throw std::runtime_error("cannot list /proc");
-  bool found = false;
+  std::vector<pid_t> found;
   while (const dirent* item = ::readdir(proc)) {
     const std::string name = item->d_name;
     if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos || name == self) continue;
-    if (carries(name, entry)) {
-      found = true;
-      break;
-    }
+    if (carries(name, entry)) found.push_back(std::stoi(name));
   }
   ::closedir(proc);
   return found;
@@ -87,11 +86,15 @@ int MarkedProcesses::wait_exit(pid_t pid) {
 
 bool MarkedProcesses::wait_until_all_gone(std::chrono::seconds limit) const {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (any_other_carries(std::string(kName) + "=" + value_)) {
+  while (!others_carrying(std::string(kName) + "=" + value_).empty()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return true;
+}
+
+void MarkedProcesses::kill_all() const {
+  for (const pid_t pid : others_carrying(std::string(kName) + "=" + value_)) ::kill(pid, SIGKILL);
 }
 
 }  // namespace tamrik::testing

@@ -30,6 +30,8 @@ class MarkedProcesses {
   // Waits until no process but this one carries the marker; false when
   // some still do after `limit`.
   bool wait_until_all_gone(std::chrono::seconds limit) const;
+  // Kills every process but this one that carries the marker.
+  void kill_all() const;
 
  private:
   static constexpr const char* kName = "TAMRIK_LOAD_RUN";
