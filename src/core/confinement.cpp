@@ -30,10 +30,13 @@ Registry& registry() {
   return instance;
 }
 
+// Absolute, normal, and without a trailing separator ("dir/" names "dir").
 fs::path normal_absolute(const fs::path& file) {
   std::error_code ec;
   fs::path absolute = fs::absolute(file, ec);
-  return (ec ? file : absolute).lexically_normal();
+  fs::path normal = (ec ? file : absolute).lexically_normal();
+  if (!normal.has_filename() && normal.has_relative_path()) normal = normal.parent_path();
+  return normal;
 }
 
 // The confined directory `file` is at or below, or nullopt.
@@ -90,7 +93,6 @@ Located walk(const fs::path& base, const std::vector<std::string>& steps, bool c
 
 void confine(const fs::path& dir) {
   fs::path normal = normal_absolute(dir);
-  if (!normal.has_filename()) normal = normal.parent_path();
   Registry& r = registry();
   const std::lock_guard lock(r.mutex);
   for (const fs::path& known : r.dirs) {

@@ -67,7 +67,10 @@ UniqueFd open_at(const Located& where, int flags, int mode, const fs::path& path
     struct stat st {};
     const bool wanted_kind = ::fstat(owned.get(), &st) == 0 &&
                              ((flags & O_DIRECTORY) != 0 ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
-    if (!wanted_kind) throw OSError("open " + path.string() + " (not a regular file)", EINVAL);
+    if (!wanted_kind) {
+      // A directory where a file is wanted reads as it would without the check.
+      throw OSError("open " + path.string() + " (not a regular file)", S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    }
     // Regular files never block; the flag only kept a FIFO from hanging the open.
     ::fcntl(owned.get(), F_SETFL, ::fcntl(owned.get(), F_GETFL) & ~O_NONBLOCK);
   }

@@ -177,9 +177,10 @@ bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit) {
       out.write("\n");
       continue;
     }
-    for (std::string_view piece : split_lines(line.text)) {
-      if (trim(piece).empty()) continue;
-      std::optional<std::string> replaced = edit(piece);
+    const std::vector<std::string_view> pieces = split_lines(line.text);
+    if (pieces.empty()) out.write("\n");  // a blank line stays
+    for (std::string_view piece : pieces) {
+      std::optional<std::string> replaced = trim(piece).empty() ? std::nullopt : edit(piece);
       changed = changed || replaced.has_value();
       out.write(replaced ? std::string_view(*replaced) : piece);
       out.write("\n");

@@ -29,9 +29,10 @@ inline constexpr size_t kLedgerLineCap = 16 << 20;
 using LineVisitor = std::function<void(std::optional<std::string_view> line)>;
 bool visit_lines(const std::filesystem::path& file, const LineVisitor& visit);
 
-// Rewrites ledger `file` line by line, atomically: `edit` gets each line (as
-// visit_lines() passes it, untrimmed) and returns its new text, or nullopt
-// to keep it as it is; over-long lines are copied unchanged. The file is
+// Rewrites ledger `file` line by line, atomically: `edit` gets each
+// non-blank line (as visit_lines() passes it, untrimmed) and returns its new
+// text, or nullopt to keep its bytes; blank and over-long lines are copied
+// unchanged. The file is
 // replaced only when `edit` changed a line. Returns whether it did. Throws
 // OSError. The caller holds the ledger lock.
 using LineEdit = std::function<std::optional<std::string>(std::string_view line)>;

@@ -111,12 +111,23 @@ void track(int fd, const char* path) {
   if (fd >= 0 && fd < kMaxTrackedFd) tracked[fd] = path;
 }
 
+// The path a call names: `path` itself, or joined to the directory `dirfd`
+// was opened on when it is relative to one (the *at() calls).
+std::string full_path(int dirfd, const char* path) {
+  if (path == nullptr) return "";
+  if (path[0] == '/' || dirfd == AT_FDCWD || !config.active) return path;
+  char dir[4096];
+  const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(dirfd)).c_str(), dir, sizeof dir);
+  return n <= 0 ? std::string(path) : std::string(dir, static_cast<size_t>(n)) + "/" + path;
+}
+
 int open_common(const char* call, int dirfd, const char* path, int flags, mode_t mode) {
-  if (under_root(path) && inject(call, path)) return -1;
+  const std::string named = full_path(dirfd, path);
+  if (under_root(named.c_str()) && inject(call, named)) return -1;
   using OpenAt = int (*)(int, const char*, int, ...);
   static const OpenAt real_openat = real<OpenAt>("openat");
   const int fd = real_openat(dirfd, path, flags, mode);
-  if (under_root(path)) track(fd, path);
+  if (under_root(named.c_str())) track(fd, named.c_str());
   return fd;
 }
 
@@ -205,7 +216,8 @@ int rename(const char* from, const char* to) {
 }
 
 int renameat(int from_dir, const char* from, int to_dir, const char* to) {
-  if (under_root(from) && inject("rename", from)) return -1;
+  const std::string named = full_path(from_dir, from);
+  if (under_root(named.c_str()) && inject("rename", named)) return -1;
   static const auto real_renameat = real<int (*)(int, const char*, int, const char*)>("renameat");
   return real_renameat(from_dir, from, to_dir, to);
 }

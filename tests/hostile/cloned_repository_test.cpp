@@ -119,6 +119,7 @@ class ClonedRepository : public McpClientTest, public ::testing::WithParamInterf
     set_up_repository();  // elsewhere: the agent hooks are now in ~/.claude
     write_text(home_ / ".bashrc", "alias ll='ls -l'\n");
     write_text(home_ / "Documents" / "thesis.txt", "Chapter 1\n");
+    fs::create_directories(home_ / ".cache");  // as in any home: tamrik's cache goes below it
     fs::create_directories(home_ / ".config" / "autostart");
     write_text(tools_ / "npx", kNpx);
     fs::permissions(tools_ / "npx", fs::perms::owner_all);
