@@ -181,7 +181,8 @@ void _mark_synced(const path& log_path, const Json& batch) {
     // commit outside the batch keeps its bytes without being parsed.
     const std::string_view leading = detail::leading_commit(line);
     if (!leading.empty() && commits.find(leading) == commits.end()) continue;
-    std::optional<Json> parsed = core::parse_json(line);
+    // Numbers as written: a rewrite changes no number of any line.
+    std::optional<Json> parsed = core::parse_json(line, core::Numbers::as_written);
     if (!parsed || !parsed->is_object()) continue;
     if (commits.count(core::get_text(*parsed, "commit")) != 0) {
       parsed->erase("uploaded");
