@@ -132,6 +132,15 @@ bool is_set(const Json& obj, std::string_view key) {
   return it != obj.end() && is_set(*it);
 }
 
+Json filter_members(const Json& object, const std::function<bool(const Json& value)>& keep) {
+  Json kept = Json::object();
+  Json::object_t::Container& members = kept.get_ref<Json::object_t&>();
+  for (const auto& member : object.get_ref<const Json::object_t&>()) {
+    if (keep(member.second)) members.push_back(member);  // the keys of one object differ: no search needed
+  }
+  return kept;
+}
+
 std::string get_text(const Json& obj, std::string_view key, std::string_view fallback) {
   if (obj.is_object()) {
     const auto it = obj.find(key);

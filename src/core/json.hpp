@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,11 @@ inline constexpr int kMaxJsonDepth = 256;
 bool is_set(const Json& value);
 // is_set() of obj[key]; false when obj is not an object or lacks the key.
 bool is_set(const Json& obj, std::string_view key);
+
+// The members of the object `object` whose value `keep` accepts, in their
+// order. Linear in the members: assigning them one by one to a new object
+// would search it for every key.
+Json filter_members(const Json& object, const std::function<bool(const Json& value)>& keep);
 
 // Text member of an object, or `fallback` when absent or not text.
 std::string get_text(const Json& obj, std::string_view key, std::string_view fallback = "");

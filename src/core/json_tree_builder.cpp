@@ -1,15 +1,24 @@
 #include "core/json_tree_builder.hpp"
 
+#include <algorithm>
+#include <numeric>
+
 namespace tamrik::core {
 
 namespace {
 
-// Up to this many members a key is found by comparing it with each one,
-// which for the small objects of every ledger line and payload is cheaper
-// than hashing.
-constexpr std::size_t kScannedMembers = 16;
+// Objects up to this size (every ledger line's, most payloads') are checked
+// for a repeated key by comparing each pair of keys, which allocates nothing.
+constexpr std::size_t kPairwiseMembers = 16;
 
-constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+bool has_repeated_key_pairwise(const Json::object_t::Container& members) {
+  for (std::size_t i = 1; i < members.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (members[i].first == members[j].first) return true;
+    }
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -17,9 +26,9 @@ bool JsonTreeBuilder::awaiting_key() const {
   return !stack_.empty() && stack_.back().value.is_object() && !stack_.back().key.has_value();
 }
 
-void JsonTreeBuilder::open_array() { stack_.push_back({Json::array(), std::nullopt, std::nullopt}); }
+void JsonTreeBuilder::open_array() { stack_.push_back({Json::array(), std::nullopt}); }
 
-void JsonTreeBuilder::open_object() { stack_.push_back({Json::object(), std::nullopt, std::nullopt}); }
+void JsonTreeBuilder::open_object() { stack_.push_back({Json::object(), std::nullopt}); }
 
 void JsonTreeBuilder::add_key(std::string key) { stack_.back().key = std::move(key); }
 
@@ -33,43 +42,51 @@ void JsonTreeBuilder::add_value(Json value) {
     top.value.push_back(std::move(value));
     return;
   }
-  std::string key = std::move(*top.key);
+  // The member list's own append, which searches nothing; close() settles
+  // a repeated key.
+  Members& members = top.value.get_ref<Json::object_t&>();
+  members.emplace_back(std::move(*top.key), std::move(value));
   top.key.reset();
-  add_member(top, std::move(key), std::move(value));
 }
 
 void JsonTreeBuilder::close() {
   Json finished = std::move(stack_.back().value);
   stack_.pop_back();
+  if (finished.is_object()) settle_repeated_keys(finished.get_ref<Json::object_t&>());
   add_value(std::move(finished));
 }
 
-std::size_t JsonTreeBuilder::find_member(const Frame& frame, std::string_view key) const {
-  if (frame.index) {
-    const auto found = frame.index->find(key);
-    return found == frame.index->end() ? kNotFound : *found;
-  }
-  const Members& members = frame.value.get_ref<const Json::object_t&>();
-  for (std::size_t i = 0; i < members.size(); ++i) {
-    if (members[i].first == key) return i;
-  }
-  return kNotFound;
-}
+void JsonTreeBuilder::settle_repeated_keys(Members& members) const {
+  if (members.size() <= kPairwiseMembers && !has_repeated_key_pairwise(members)) return;
 
-void JsonTreeBuilder::add_member(Frame& frame, std::string key, Json value) {
-  Members& members = frame.value.get_ref<Json::object_t&>();
-  if (const std::size_t existing = find_member(frame, key); existing != kNotFound) {
-    if (duplicates_ == DuplicateKeys::keep_last) members[existing].second = std::move(value);
-    return;
+  // Positions ordered by key, and by position among equal keys: each run
+  // of one key starts with the member where it first appeared.
+  std::vector<std::size_t> order(members.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const int keys = members[a].first.compare(members[b].first);
+    return keys != 0 ? keys < 0 : a < b;
+  });
+  std::vector<bool> dropped(members.size(), false);
+  bool any_dropped = false;
+  for (std::size_t run = 0, next = 1; run < order.size(); run = next++) {
+    while (next < order.size() && members[order[next]].first == members[order[run]].first) {
+      dropped[order[next++]] = true;
+    }
+    if (next - run == 1) continue;
+    any_dropped = true;
+    if (duplicates_ == DuplicateKeys::keep_last) {
+      members[order[run]].second = std::move(members[order[next - 1]].second);
+    }
   }
-  // The member list's own append: the key is known to be new.
-  members.emplace_back(std::move(key), std::move(value));
-  if (frame.index) {
-    frame.index->insert(members.size() - 1);
-  } else if (members.size() > kScannedMembers) {
-    frame.index.emplace(members.size() * 2, KeyHash{&members}, KeyEqual{&members});
-    for (std::size_t i = 0; i < members.size(); ++i) frame.index->insert(i);
+  if (!any_dropped) return;
+
+  Members kept;
+  kept.reserve(members.size());
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (!dropped[i]) kept.emplace_back(members[i].first, std::move(members[i].second));
   }
+  members.swap(kept);
 }
 
 }  // namespace tamrik::core

@@ -2,15 +2,14 @@
 // Builds one JSON value from a reader's events (open a list or an object, a
 // key, a value, close), for the JSON and the YAML reader alike. The JSON
 // library's own insert searches an object's members one by one for the key,
-// which makes an object of n members cost n^2 comparisons; here a large
-// object finds its keys through a hash index, so any object is built in
-// linear time, in the order its members came.
+// which makes an object of n members cost n^2 comparisons. Here members are
+// appended as they come, and a key given twice is found when the object
+// closes, by sorting: n log n whatever the keys are (a hash table would fall
+// back to n^2 for keys crafted to collide).
 
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "core/json.hpp"
@@ -48,33 +47,14 @@ class JsonTreeBuilder {
   // key/value pairs, used here through the vector itself.
   using Members = Json::object_t::Container;
 
-  // Positions of an object's members, hashed and compared by their keys, so
-  // a key is looked up by its text without storing a copy of it. Holds the
-  // object's member list by pointer: the JSON library keeps that list on the
-  // heap, where it stays while the value that owns it is moved.
-  struct KeyHash {
-    using is_transparent = void;
-    const Members* members;
-    std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
-    std::size_t operator()(std::size_t position) const { return (*this)((*members)[position].first); }
-  };
-  struct KeyEqual {
-    using is_transparent = void;
-    const Members* members;
-    std::string_view key(std::string_view text) const { return text; }
-    std::string_view key(std::size_t position) const { return (*members)[position].first; }
-    bool operator()(const auto& a, const auto& b) const { return key(a) == key(b); }
-  };
-  using MemberIndex = std::unordered_set<std::size_t, KeyHash, KeyEqual>;
-
   struct Frame {
-    Json value;                        // the open list or object
-    std::optional<std::string> key;    // in an object, the key awaiting its value
-    std::optional<MemberIndex> index;  // once the object is too large to scan
+    Json value;                      // the open list or object
+    std::optional<std::string> key;  // in an object, the key awaiting its value
   };
 
-  std::size_t find_member(const Frame& frame, std::string_view key) const;
-  void add_member(Frame& frame, std::string key, Json value);
+  // Leaves one member per key, where the key first appeared, holding the
+  // value `duplicates_` asks for.
+  void settle_repeated_keys(Members& members) const;
 
   DuplicateKeys duplicates_;
   std::vector<Frame> stack_;

@@ -45,6 +45,13 @@ TEST(IsSet, MemberOfAnObject) {
   EXPECT_FALSE(is_set(Json("model"), "model"));
 }
 
+TEST(FilterMembers, KeepsTheAcceptedMembersInOrder) {
+  const Json pointers = {{"z", "a"}, {"y", "b"}, {"x", "a"}, {"w", 1}};
+  EXPECT_EQ(to_json_line(filter_members(pointers, [](const Json& value) { return value != "a"; })),
+            R"({"y": "b", "w": 1})");
+  EXPECT_EQ(filter_members(pointers, [](const Json&) { return false; }), Json::object());
+}
+
 TEST(GetText, TextMembersOnlyElseFallback) {
   const Json obj = {{"agent", "claude"}, {"count", 3}, {"none", nullptr}};
   EXPECT_EQ(get_text(obj, "agent"), "claude");
