@@ -35,8 +35,11 @@ int depth_of(const Json& value) {
 }
 
 // Agreement with the JSON library's own parser, which builds objects with
-// its own duplicate rule (last value, first place).
+// its own duplicate rule (last value, first place). That parser takes a NUL
+// byte for the end of the text, which parse_json does not: text holding one
+// is not compared.
 void check_against_library(std::string_view text, const std::optional<Json>& parsed) {
+  if (text.find('\0') != std::string_view::npos) return;
   std::optional<Json> library;
   try {
     library = Json::parse(text.begin(), text.end());

@@ -50,6 +50,16 @@ int bracket_depth(std::string_view text, int limit) {
   return deepest;
 }
 
+// The JSON library's tokenizer takes a NUL byte for the end of the text, so
+// "{...}\0{...}" would read as its first value, the rest dropped unseen (and
+// lost when the value is written back). After a NUL only more NULs and
+// blanks may follow: the padding a crash can leave at the end of a file.
+bool has_text_after_nul(std::string_view text) {
+  const std::size_t nul = text.find('\0');
+  return nul != std::string_view::npos &&
+         text.find_first_not_of(std::string_view("\0 \t\r\n", 5), nul) != std::string_view::npos;
+}
+
 // nlohmann prefixes its messages with "[json.exception.parse_error.101] ";
 // the rest is the useful part.
 std::string without_exception_tag(const std::string& message) {
@@ -129,6 +139,7 @@ Json parse_checked(std::string_view text, Numbers numbers) {
   if (bracket_depth(text, kMaxJsonDepth) > kMaxJsonDepth) {
     throw JSONDecodeError("JSON nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
   }
+  if (has_text_after_nul(text)) throw JSONDecodeError("the JSON text goes on after a NUL byte");
   JsonEvents events(numbers);
   Json::sax_parse(text.begin(), text.end(), &events);
   return events.take_result();

@@ -79,6 +79,12 @@ TEST(ParseJson, InvalidTextGivesNulloptNeverThrows) {
   }
 }
 
+TEST(ParseJson, NothingButPaddingAfterANulByte) {
+  EXPECT_FALSE(parse_json(std::string("{\"a\": 1}\0{\"b\": 2}", 17)));
+  EXPECT_FALSE(parse_json(std::string("2\0x", 3)));
+  EXPECT_EQ(parse_json(std::string("{\"a\": 1}\0\0 \n\0", 13)), (Json{{"a", 1}}));
+}
+
 TEST(ParseJson, NumbersAtTheEdges) {
   EXPECT_EQ(*parse_json("18446744073709551615"), std::numeric_limits<std::uint64_t>::max());
   EXPECT_EQ(*parse_json("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
