@@ -47,8 +47,8 @@ enum class Numbers {
 // Parses untrusted JSON text. Never throws: invalid text, numbers out of
 // range, invalid UTF-8, nesting deeper than kMaxJsonDepth and anything but
 // NUL bytes and blanks after a NUL byte give nullopt.
-// Objects of any size are built in linear time; a key given twice keeps its
-// first place and its last value.
+// Objects of any size are built without a search per key (n log n at
+// worst); a key given twice keeps its first place and its last value.
 std::optional<Json> parse_json(std::string_view text, Numbers numbers = Numbers::as_values);
 // The same, throwing JSONDecodeError with the decoder's description.
 Json parse_json_or_throw(std::string_view text);

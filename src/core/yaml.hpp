@@ -10,7 +10,7 @@ namespace tamrik::core {
 
 // Loads one YAML document into JSON, safely:
 // - mapping order is kept; duplicate keys keep the first value; a mapping
-//   of any size loads in linear time;
+//   of any size loads without a search per key (n log n at worst);
 // - scalars follow the YAML core schema: null (~, null, empty), bool
 //   (true/false/True/TRUE...), int (decimal, 0x, 0o), float (decimal and
 //   exponent forms; .inf and .nan stay text, JSON has no such numbers);
