@@ -199,7 +199,8 @@ struct AtomicReplacement::Temp {
   Temp& operator=(const Temp&) = delete;
   ~Temp() {
     fd_.close();
-    if (!renamed_) remove_file(path_);
+    // Through the directory already open: a walk could fail where this cannot.
+    if (!renamed_) ::unlinkat(dir_.dir.get(), path_.filename().c_str(), 0);
   }
 
   const fs::path& path() const { return path_; }
@@ -336,25 +337,41 @@ void append_line(const fs::path& path, std::string_view line, Durability durabil
   if (durability == Durability::flush) (void)fsync_retrying_eintr(fd.get());
 }
 
-std::optional<struct stat> file_status(const fs::path& file) noexcept {
+namespace {
+
+// lstat(2) below a confined directory, stat(2) elsewhere: 0 or an errno.
+int status_of(const fs::path& file, struct stat& st) noexcept {
   try {
-    struct stat st {};
-    if (!is_confined(file)) {
-      if (::stat(file.c_str(), &st) != 0) return std::nullopt;
-      return st;
-    }
+    if (!is_confined(file)) return ::stat(file.c_str(), &st) == 0 ? 0 : errno;
     const Located where = locate(file);
-    if (::fstatat(where.dir.get(), where.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
-    return st;
+    return ::fstatat(where.dir.get(), where.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+  } catch (const OSError& error) {
+    return error.code();
   } catch (const std::exception&) {
-    return std::nullopt;
+    return ENOMEM;
   }
 }
 
+}  // namespace
+
+std::optional<struct stat> file_status(const fs::path& file) noexcept {
+  struct stat st {};
+  if (status_of(file, st) != 0) return std::nullopt;
+  return st;
+}
+
 bool path_exists(const fs::path& file) noexcept {
-  const std::optional<struct stat> st = file_status(file);
-  if (!st) return false;
-  return !is_confined(file) || S_ISREG(st->st_mode) || S_ISDIR(st->st_mode);
+  struct stat st {};
+  switch (status_of(file, st)) {
+    case 0:
+      return !is_confined(file) || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
+    case ENOENT: case ENOTDIR: case ELOOP: case EACCES: case ENAMETOOLONG:
+      return false;
+    default:
+      // EIO, EMFILE and the like say nothing of the file: let its reader
+      // meet the error and report it, rather than take it for absent.
+      return true;
+  }
 }
 
 void make_dirs(const fs::path& dir) {

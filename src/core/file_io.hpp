@@ -113,9 +113,11 @@ void remove_abandoned_temp_files(const std::filesystem::path& target);
 void append_line(const std::filesystem::path& path, std::string_view line,
                  Durability durability = Durability::no_flush);
 
-// Whether anything exists at `file`; an error while looking (a directory
-// without search permission, say) counts as nothing there, and so does a
-// link or special file below a confined directory. Never throws.
+// Whether anything exists at `file`. A missing or unsearchable directory
+// on the way counts as nothing there, and so does a link or special file
+// below a confined directory; an error that tells nothing of the file (EIO,
+// EMFILE) counts as something, which its reader will then report. Never
+// throws.
 bool path_exists(const std::filesystem::path& file) noexcept;
 
 // lstat(2) of `file` (stat(2) outside confined directories), or nullopt

@@ -2,61 +2,11 @@
 
 #include <vector>
 
-#include "core/errors.hpp"
 #include "core/quoted_text.hpp"
 
 namespace tamrik::core {
 
 namespace {
-
-// The deepest bracket nesting of JSON text, brackets inside strings not
-// counted. Stops counting once `limit` is passed. Cheap enough to run before
-// every parse, so a hostile document is refused before any value is built.
-int bracket_depth(std::string_view text, int limit) {
-  int depth = 0;
-  int deepest = 0;
-  bool in_string = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > deepest) {
-        deepest = depth;
-        if (deepest > limit) break;
-      }
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return deepest;
-}
-
-// nlohmann prefixes its messages with "[json.exception.parse_error.101] ";
-// the rest is the useful part.
-std::string without_exception_tag(const std::string& message) {
-  if (message.empty() || message.front() != '[') return message;
-  const std::size_t end = message.find("] ");
-  return end == std::string::npos ? message : message.substr(end + 2);
-}
-
-Json parse_checked(std::string_view text) {
-  if (bracket_depth(text, kMaxJsonDepth) > kMaxJsonDepth) {
-    throw JSONDecodeError("JSON nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
-  }
-  try {
-    return Json::parse(text.begin(), text.end());
-  } catch (const Json::exception& e) {
-    // parse_error, and out_of_range for numbers such as 1e400.
-    throw JSONDecodeError(without_exception_tag(e.what()));
-  }
-}
 
 struct Spacing {
   std::string_view item_separator;
@@ -69,8 +19,8 @@ constexpr Spacing kCompactSpacing{",", ":", QuoteStyle::json_utf8};
 
 // Writes any leaf value. Numbers go through nlohmann's own formatting
 // (integers exact, floats the shortest text that reads back to the same
-// double, non-finite as null); a leaf has no children, so its dump cannot
-// recurse.
+// double, non-finite as null), a number kept as written as its text; a leaf
+// has no children, so its dump cannot recurse.
 void append_scalar(std::string& out, const Json& value, QuoteStyle quote_style) {
   switch (value.type()) {
     case Json::value_t::string:
@@ -90,12 +40,21 @@ void append_scalar(std::string& out, const Json& value, QuoteStyle quote_style) 
     case Json::value_t::object:
       out += "{}";
       break;
+    case Json::value_t::binary:  // built by this system only for a number kept as written
+      out += written_number(value).value_or("null");
+      break;
     case Json::value_t::null:
-    case Json::value_t::binary:     // never built by this system
     case Json::value_t::discarded:  // only seen inside parser callbacks
       out += "null";
       break;
   }
+}
+
+// Whether the text of a JSON number names zero: no digit but 0 before its
+// exponent ("-0", "0.00", "0e7").
+bool names_zero(std::string_view number) {
+  const std::string_view digits = number.substr(0, number.find_first_of("eE"));
+  return digits.find_first_of("123456789") == std::string_view::npos;
 }
 
 // Writes `root` with an explicit stack instead of recursion, so a value of
@@ -158,6 +117,7 @@ bool is_set(const Json& value) {
     case Json::value_t::string:
       return !value.get_ref<const std::string&>().empty();
     case Json::value_t::binary:
+      if (const std::optional<std::string_view> number = written_number(value)) return !names_zero(*number);
       return !value.get_binary().empty();
     case Json::value_t::array:
     case Json::value_t::object:
@@ -172,6 +132,15 @@ bool is_set(const Json& obj, std::string_view key) {
   return it != obj.end() && is_set(*it);
 }
 
+Json filter_members(const Json& object, const std::function<bool(const Json& value)>& keep) {
+  Json kept = Json::object();
+  Json::object_t::Container& members = kept.get_ref<Json::object_t&>();
+  for (const auto& member : object.get_ref<const Json::object_t&>()) {
+    if (keep(member.second)) members.push_back(member);  // the keys of one object differ: no search needed
+  }
+  return kept;
+}
+
 std::string get_text(const Json& obj, std::string_view key, std::string_view fallback) {
   if (obj.is_object()) {
     const auto it = obj.find(key);
@@ -179,18 +148,6 @@ std::string get_text(const Json& obj, std::string_view key, std::string_view fal
   }
   return std::string(fallback);
 }
-
-std::optional<Json> parse_json(std::string_view text) {
-  try {
-    return parse_checked(text);
-  } catch (const std::exception&) {
-    // Invalid text, and also memory exhaustion on a huge document: callers
-    // treat both as "not usable JSON".
-    return std::nullopt;
-  }
-}
-
-Json parse_json_or_throw(std::string_view text) { return parse_checked(text); }
 
 std::string to_json_line(const Json& value) { return write_json(value, kLineSpacing); }
 

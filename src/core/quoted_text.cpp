@@ -33,8 +33,25 @@ bool append_ascii_escape(std::string& out, char c, QuoteStyle style) {
 
 bool plain_ascii(char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; }
 
+// Characters beyond ASCII that a reader of lines may break a line at.
+bool is_line_separator(char32_t code_point) {
+  return code_point == 0x85 || code_point == 0x2028 || code_point == 0x2029;
+}
+
+bool needs_escape(char32_t code_point, QuoteStyle style) {
+  switch (style) {
+    case QuoteStyle::json_ascii:
+      return true;
+    case QuoteStyle::json_utf8:
+      return is_line_separator(code_point);
+    case QuoteStyle::yaml:
+      return !yaml_printable(code_point);
+  }
+  return true;
+}
+
 void append_non_ascii(std::string& out, char32_t code_point, QuoteStyle style) {
-  const bool escape = style == QuoteStyle::json_ascii || (style == QuoteStyle::yaml && !yaml_printable(code_point));
+  const bool escape = needs_escape(code_point, style);
   if (!escape) {
     append_utf8(out, code_point);
   } else if (code_point < 0x10000) {

@@ -12,7 +12,9 @@ enum class QuoteStyle {
   // JSON, ASCII only: every character beyond ASCII (and DEL) as a lowercase
   // \uXXXX escape, with a surrogate pair above U+FFFF.
   json_ascii,
-  // JSON with UTF-8 kept as it is; only control characters are escaped.
+  // JSON with UTF-8 kept as it is; only control characters and the line
+  // separators U+0085, U+2028 and U+2029 are escaped, so the text is one
+  // line for every reader of lines.
   json_utf8,
   // YAML double-quoted: UTF-8 kept, but every character YAML does not allow
   // unescaped (controls, DEL, C1, U+2028/9 line separators, BOM, U+FFFE/F)

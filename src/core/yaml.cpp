@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/errors.hpp"
+#include "core/json_tree_builder.hpp"
 #include "core/process.hpp"
 #include "core/quoted_text.hpp"
 #include "core/yaml_scalar.hpp"
@@ -81,7 +82,7 @@ void check_collection_tag(const YAML::Mark& mark, std::string_view tag, std::str
 // is refused when it is met. Depth is bounded by the explicit stack.
 class JsonBuilder : public YAML::EventHandler {
  public:
-  Json take_result() { return std::move(result_); }
+  Json take_result() { return tree_.take_result(); }
   const YAML::Mark& start() const { return start_; }
 
   void OnDocumentStart(const YAML::Mark& mark) override { start_ = mark; }
@@ -104,67 +105,38 @@ class JsonBuilder : public YAML::EventHandler {
   void OnSequenceStart(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t /*anchor*/,
                        YAML::EmitterStyle::value /*style*/) override {
     check_collection_tag(mark, tag, "seq");
-    open(mark, Json::array());
+    check_can_open(mark);
+    tree_.open_array();
   }
-  void OnSequenceEnd() override { close(); }
+  void OnSequenceEnd() override { tree_.close(); }
 
   void OnMapStart(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t /*anchor*/,
                   YAML::EmitterStyle::value /*style*/) override {
     check_collection_tag(mark, tag, "map");
-    open(mark, Json::object());
+    check_can_open(mark);
+    tree_.open_object();
   }
-  void OnMapEnd() override { close(); }
+  void OnMapEnd() override { tree_.close(); }
 
  private:
-  struct Frame {
-    Json value;
-    std::optional<std::string> key;  // in a mapping, the key awaiting its value
-  };
-
-  bool awaiting_key() const {
-    return !stack_.empty() && stack_.back().value.is_object() && !stack_.back().key.has_value();
-  }
-
   // A scalar is a key when a mapping waits for one; keys are taken as their
   // text ("1: a" has the key "1"), a null key as "null".
   void add_scalar(Json value, const std::string& text) {
-    if (awaiting_key()) {
-      stack_.back().key = text;
+    if (tree_.awaiting_key()) {
+      tree_.add_key(text);
     } else {
-      attach(std::move(value));
+      tree_.add_value(std::move(value));
     }
   }
 
-  void attach(Json value) {
-    if (stack_.empty()) {
-      result_ = std::move(value);
-      return;
-    }
-    Frame& top = stack_.back();
-    if (top.value.is_array()) {
-      top.value.push_back(std::move(value));
-      return;
-    }
-    top.value.emplace(std::move(*top.key), std::move(value));  // a duplicate key keeps its first value
-    top.key.reset();
-  }
-
-  void open(const YAML::Mark& mark, Json empty) {
-    if (awaiting_key()) throw YAMLError(at(mark, "mapping keys must be scalars, not lists or mappings"));
-    if (stack_.size() >= static_cast<std::size_t>(kMaxJsonDepth)) {
+  void check_can_open(const YAML::Mark& mark) const {
+    if (tree_.awaiting_key()) throw YAMLError(at(mark, "mapping keys must be scalars, not lists or mappings"));
+    if (tree_.depth() >= static_cast<std::size_t>(kMaxJsonDepth)) {
       throw YAMLError(at(mark, "YAML nested deeper than " + std::to_string(kMaxJsonDepth) + " levels"));
     }
-    stack_.push_back({std::move(empty), std::nullopt});
   }
 
-  void close() {
-    Json finished = std::move(stack_.back().value);
-    stack_.pop_back();
-    attach(std::move(finished));
-  }
-
-  std::vector<Frame> stack_;
-  Json result_;
+  JsonTreeBuilder tree_{DuplicateKeys::keep_first};
   YAML::Mark start_;
 };
 
@@ -231,8 +203,10 @@ void append_scalar(std::string& out, const Json& value) {
     case Json::value_t::object:
       out += "{}";
       break;
+    case Json::value_t::binary:  // built by this system only for a number kept as written
+      out += written_number(value).value_or("null");
+      break;
     case Json::value_t::null:
-    case Json::value_t::binary:     // never built by this system
     case Json::value_t::discarded:  // only seen inside parser callbacks
       out += "null";
       break;

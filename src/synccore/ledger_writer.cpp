@@ -159,7 +159,8 @@ void _mark_synced(const path& log_path, const Json& batch) {
     // commit outside the batch keeps its bytes without being parsed.
     const std::string_view leading = detail::leading_commit(line);
     if (!leading.empty() && commits.find(leading) == commits.end()) return {};
-    std::optional<Json> parsed = core::parse_json(line);
+    // Numbers as written: marking a line changes none of its numbers.
+    std::optional<Json> parsed = core::parse_json(line, core::Numbers::as_written);
     if (!parsed || !parsed->is_object() || commits.count(core::get_text(*parsed, "commit")) == 0) return {};
     parsed->erase("uploaded");
     (*parsed)["synced"] = true;

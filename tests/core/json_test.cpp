@@ -45,6 +45,13 @@ TEST(IsSet, MemberOfAnObject) {
   EXPECT_FALSE(is_set(Json("model"), "model"));
 }
 
+TEST(FilterMembers, KeepsTheAcceptedMembersInOrder) {
+  const Json pointers = {{"z", "a"}, {"y", "b"}, {"x", "a"}, {"w", 1}};
+  EXPECT_EQ(to_json_line(filter_members(pointers, [](const Json& value) { return value != "a"; })),
+            R"({"y": "b", "w": 1})");
+  EXPECT_EQ(filter_members(pointers, [](const Json&) { return false; }), Json::object());
+}
+
 TEST(GetText, TextMembersOnlyElseFallback) {
   const Json obj = {{"agent", "claude"}, {"count", 3}, {"none", nullptr}};
   EXPECT_EQ(get_text(obj, "agent"), "claude");
@@ -72,11 +79,77 @@ TEST(ParseJson, InvalidTextGivesNulloptNeverThrows) {
   }
 }
 
+TEST(ParseJson, NothingButPaddingAfterANulByte) {
+  EXPECT_FALSE(parse_json(std::string("{\"a\": 1}\0{\"b\": 2}", 17)));
+  EXPECT_FALSE(parse_json(std::string("2\0x", 3)));
+  EXPECT_EQ(parse_json(std::string("{\"a\": 1}\0\0 \n\0", 13)), (Json{{"a", 1}}));
+}
+
 TEST(ParseJson, NumbersAtTheEdges) {
   EXPECT_EQ(*parse_json("18446744073709551615"), std::numeric_limits<std::uint64_t>::max());
   EXPECT_EQ(*parse_json("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
   EXPECT_TRUE(parse_json("18446744073709551616")->is_number_float());  // beyond 64 bits: a double
   EXPECT_EQ(*parse_json("1e308"), 1e308);
+}
+
+// {"k0": 0, "k1": 1, ...}, then `tail` before the closing brace.
+std::string object_of_keys(int keys, std::string_view tail = "") {
+  std::string text = "{";
+  for (int i = 0; i < keys; ++i) text += (i > 0 ? ", \"k" : "\"k") + std::to_string(i) + "\": " + std::to_string(i);
+  return text.append(tail) + "}";
+}
+
+TEST(ParseJson, LargeObjectsKeepOrderAndTheLastValueOfADuplicateInItsFirstPlace) {
+  const auto value = parse_json(object_of_keys(50'000, R"(, "k3": "again", "k40000": {"x": [1]}, "new": 1)"));
+  ASSERT_TRUE(value);
+  ASSERT_EQ(value->size(), 50'001u);
+  EXPECT_EQ(std::next(value->begin(), 3).key(), "k3");
+  EXPECT_EQ((*value)["k3"], "again");
+  EXPECT_EQ(std::next(value->begin(), 40'000).value(), (Json{{"x", {1}}}));
+  EXPECT_EQ(std::prev(value->end()).key(), "new");
+
+  // Small and large objects, nested, with duplicates: as the JSON library's own builder.
+  for (const std::string& text : {std::string(R"({"a": 1, "b": {"c": 2, "c": [3]}, "a": {"d": 4}})"),
+                                  object_of_keys(40, R"(, "k39": 0, "k2": {"k2": 1, "k2": 2}, "k0": null)")}) {
+    EXPECT_EQ(parse_json(text), Json::parse(text)) << text;
+  }
+}
+
+TEST(ParseJson, NumbersAsWrittenComeBackByteForByte) {
+  const std::string line =
+      R"({"big": 123456789012345678901234567890, "neg": -98765432109876543210987654321, )"
+      R"("past_u64": 18446744073709551616, "minus_zero": -0, "zero": [0, -0.0, 0.00, 0e5], )"
+      R"("floats": [1.50, 1E5, 1e+16, 2.5e-7, 1.5e-07, 1e-400, 0.1, 3], "text": "1.50"})";
+  const std::optional<Json> kept = parse_json(line, Numbers::as_written);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(to_json_line(*kept), line);
+  EXPECT_EQ(to_json_line(*parse_json(to_json_line(*kept), Numbers::as_written)), line);
+  EXPECT_EQ(to_json_compact((*kept)["floats"]), "[1.50,1E5,1e+16,2.5e-7,1.5e-07,1e-400,0.1,3]");
+
+  // Only numbers the writers would change are kept as text; the rest are values.
+  EXPECT_EQ(written_number((*kept)["big"]), "123456789012345678901234567890");
+  EXPECT_EQ(written_number((*kept)["floats"][0]), "1.50");
+  EXPECT_EQ((*kept)["floats"][6], 0.1);
+  EXPECT_EQ((*kept)["floats"][7], 3);
+  EXPECT_EQ(written_number((*kept)["text"]), std::nullopt);
+
+  EXPECT_TRUE(is_set(*kept, "big"));
+  EXPECT_FALSE(is_set(*kept, "minus_zero"));
+  for (const Json& zero : (*kept)["zero"]) EXPECT_FALSE(is_set(zero)) << to_json_line(zero);
+  EXPECT_TRUE(is_set((*kept)["floats"][5]));  // 1e-400 is not zero, however small
+}
+
+TEST(ParseJson, LineSeparatorsInTextRoundTripAndNeverBreakALine) {
+  const std::string escaped = R"(a\u0085b\u2028c\u2029d)";
+  const std::string raw = "a\u0085b\u2028c\u2029d";  // the characters themselves, as UTF-8
+  const auto value = parse_json("{\"" + raw + "\": \"" + raw + "\"}");
+  ASSERT_TRUE(value);
+  EXPECT_EQ(value->begin().key(), raw);
+  EXPECT_EQ(value->begin().value(), raw);
+  EXPECT_EQ(to_json_line(*value), "{\"" + escaped + "\": \"" + escaped + "\"}");
+  EXPECT_EQ(to_json_compact(*value), "{\"" + escaped + "\":\"" + escaped + "\"}");
+  EXPECT_EQ(parse_json(to_json_line(*value)), value);
+  EXPECT_EQ(parse_json(to_json_compact(*value)), value);
 }
 
 TEST(ParseJson, RefusesNestingBeyondTheLimitBeforeBuildingAnything) {

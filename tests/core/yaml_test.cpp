@@ -44,6 +44,16 @@ TEST(LoadYaml, MappingKeepsOrderAndNesting) {
 TEST(LoadYaml, DuplicateKeysKeepTheFirstValue) {
   EXPECT_EQ(load_yaml("a: 1\nb: 2\na: 3\n"), (Json{{"a", 1}, {"b", 2}}));
   EXPECT_EQ(load_yaml("a: {x: 1}\na: [2]\n"), (Json{{"a", {{"x", 1}}}}));
+
+  // The same in a mapping too large to be searched member by member.
+  std::string text;
+  for (int i = 0; i < 50'000; ++i) text += "k" + std::to_string(i) + ": " + std::to_string(i) + "\n";
+  const Json value = load_yaml(text + "k7: again\nk40000: [1]\nlast: 1\n");
+  ASSERT_EQ(value.size(), 50'001u);
+  EXPECT_EQ(value["k7"], 7);
+  EXPECT_EQ(value["k40000"], 40'000);
+  EXPECT_EQ(std::next(value.begin(), 40'000).key(), "k40000");
+  EXPECT_EQ(std::prev(value.end()).key(), "last");
 }
 
 TEST(LoadYaml, PlainScalarsFollowTheCoreSchema) {
@@ -221,6 +231,12 @@ TEST(EmitYaml, TopLevelValues) {
 
 TEST(EmitYaml, FloatsAlwaysReadAsFloats) {
   EXPECT_EQ(emit_yaml(Json{1.0, 1e16, 1.5e-7, -0.5, 0.1}), "- 1.0\n- 1.0e+16\n- 1.5e-07\n- -0.5\n- 0.1\n");
+}
+
+TEST(EmitYaml, NumbersKeptAsWrittenAsTheirText) {
+  const std::optional<Json> value = parse_json("[123456789012345678901234567890, 1.50]", Numbers::as_written);
+  ASSERT_TRUE(value);
+  EXPECT_EQ(emit_yaml(*value), "- 123456789012345678901234567890\n- 1.50\n");
 }
 
 TEST(EmitYaml, QuotesTextThatAnyReaderWouldTakeForSomethingElse) {

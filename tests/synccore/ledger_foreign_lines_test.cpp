@@ -49,6 +49,21 @@ TEST(LedgerForeignLines, RepeatedCommitKeyIsMarkedForTheCommitTheReaderSees) {
   }
 }
 
+// Numbers another writer put in a line (an integer beyond 64 bits, 1.50, -0)
+// come through the rewrite as written, in the marked line and in the others.
+TEST(LedgerForeignLines, MarkingSyncedKeepsEveryNumberAsWritten) {
+  const TempDir dir;
+  const path ledger = dir / "log.jsonl";
+  const std::string numbers = R"("telemetry": {"tokens": 123456789012345678901234567890, "cost": 1.50, "n": -0})";
+  const auto line = [&](int sha, std::string_view spacing) {
+    return "{\"commit\":" + std::string(spacing) + "\"" + fake_sha(sha) + "\"," + std::string(spacing) + numbers;
+  };
+  write_text(ledger, line(1, "") + "}\n" + line(2, "") + "}\n");
+
+  _mark_synced(ledger, Json::array({{{"commit", fake_sha(1)}}}));
+  EXPECT_EQ(read_text(ledger), line(1, " ") + ", \"synced\": true}\n" + line(2, " ") + "}\n");
+}
+
 }  // namespace
 }  // namespace tamrik::synccore
 

@@ -75,10 +75,8 @@ void set_pointer(const path& repo_root, std::string_view name, std::string_view 
 
 void clear_pointers_for_slug(const path& repo_root, std::string_view slug) {
   Json pointers = read_pointers(repo_root);
-  Json kept = Json::object();
-  for (const auto& [name, value] : pointers.items()) {
-    if (!(value.is_string() && value.get<std::string>() == slug)) kept[name] = value;
-  }
+  const Json kept = core::filter_members(
+      pointers, [&](const Json& value) { return !value.is_string() || value.get_ref<const std::string&>() != slug; });
   if (kept.size() != pointers.size()) write_pointers(repo_root, kept);
 }
 
