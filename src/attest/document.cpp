@@ -64,6 +64,30 @@ Json known_primitives(const Json& arch_changes) {
   return changes;
 }
 
+// The document's member with the longest value, to say what to shorten.
+std::string largest_field(const Json& document) {
+  std::string largest;
+  size_t largest_size = 0;
+  for (const auto& [key, value] : document.items()) {
+    const size_t size = core::to_json_compact(value).size();
+    if (size > largest_size) {
+      largest = key;
+      largest_size = size;
+    }
+  }
+  return largest;
+}
+
+void require_within_size_cap(const Json& document) {
+  const size_t size = render_pending_attestation(document).size();
+  if (size <= MAX_ATTESTATION_BYTES) return;
+  throw AttestationInputError("The attestation is " + std::to_string(size) + " bytes of YAML, over the limit of " +
+                              std::to_string(MAX_ATTESTATION_BYTES) + " bytes; its largest field is `" +
+                              largest_field(document) +
+                              "`. Keep --summary to one line and --rules and --arch-changes to what changed, "
+                              "then run `tamrik attest` again.");
+}
+
 void add_if_given(Json& document, std::string_view key, const std::optional<std::string>& flag) {
   if (has_text(flag)) document[std::string(key)] = *flag;
 }
@@ -95,6 +119,7 @@ Json build_attestation_document(const AttestFlags& flags) {
   if (rules && core::is_set(*rules)) document["rules"] = *rules;
   if (has_changes) document["changes"] = known_primitives(*arch_changes);
   document["summary"] = flags.summary;
+  require_within_size_cap(document);
   return document;
 }
 

@@ -2,6 +2,7 @@
 // The attestation document `tamrik attest` builds from its flags, and the
 // pending attestation file it is written to.
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -37,6 +38,11 @@ class AttestationInputError : public core::Error {
   explicit AttestationInputError(const std::string& message) : Error("AttestationInputError", message) {}
 };
 
+// The largest pending attestation file `tamrik attest` writes: well under
+// what one upload may carry, so the record it becomes, with the change's
+// ledger attached, still reaches the platform.
+inline constexpr std::size_t MAX_ATTESTATION_BYTES = 1 << 20;
+
 // Decodes and checks the JSON flags, in the order --rules, --arch-changes,
 // --provenance, and builds the document with its keys in this order whatever
 // the order of the flags: staged_diff_hash, timestamp, agent_model, agent,
@@ -55,7 +61,8 @@ class AttestationInputError : public core::Error {
 //
 // Throws AttestationInputError on the first flag that fails: JSON that does
 // not decode, an --arch-changes value that is set but not an object, a
-// --provenance value that is not an object or whose type is not valid.
+// --provenance value that is not an object or whose type is not valid; and
+// when the pending file would be over MAX_ATTESTATION_BYTES.
 Json build_attestation_document(const AttestFlags& flags);
 
 // The pending file's content: "---\n", the document as block-style YAML,

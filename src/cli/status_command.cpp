@@ -12,9 +12,11 @@
 #include "host/services/shared.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/rules_cache.hpp"
+#include "synccore/too_large.hpp"
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
@@ -32,6 +34,7 @@ struct Status {
   std::vector<std::string> committed_files;  // under .tamrik, in the repository's history
   services::session_context::Session session;
   synccore::AttestationLog log;
+  std::vector<synccore::TooLargeRecord> too_large;  // pending, but set aside by the last upload
   synccore::RulesCacheState rules;
   bool pending_attestation = false;
   bool post_commit_hook = false;
@@ -60,6 +63,7 @@ Status gather(const path& repo_root) {
   status.committed_files = services::setup_list::committed_tamrik_files(repo_root);
   status.session = services::session_context::resolve_session(repo_root);
   status.log = synccore::count_attestation_log(paths::log_jsonl(repo_root));
+  status.too_large = synccore::read_too_large_records(repo_root);
   status.rules = synccore::read_rules_cache_state(paths::platform_dir(repo_root));
   status.pending_attestation = core::path_exists(paths::commit_attestation(repo_root));
   status.post_commit_hook = hooks::installer::post_commit_hook_installed(repo_root);
@@ -70,10 +74,11 @@ Status gather(const path& repo_root) {
   return status;
 }
 
-Json ledger_counts(const synccore::AttestationLog& log) {
+Json ledger_counts(const Status& status) {
+  const synccore::AttestationLog& log = status.log;
   return {{"pending", log.size()},       {"uploaded", log.uploaded},     {"skipped", log.skipped},
           {"unaddressable", log.unaddressable}, {"corrupt", log.corrupt}, {"attested", log.attested},
-          {"unattested", log.unattested}};
+          {"unattested", log.unattested}, {"too_large", status.too_large.size()}};
 }
 
 Json to_json(const Status& status) {
@@ -85,7 +90,7 @@ Json to_json(const Status& status) {
           {"project_id", session.project_id},
           {"signed_in", session.signed_in()},
           {"api_url", session.api_url.empty() ? Json() : Json(session.api_url)},
-          {"ledger", ledger_counts(status.log)},
+          {"ledger", ledger_counts(status)},
           {"rules",
            {{"count", status.rules.count ? Json(*status.rules.count) : Json()},
             {"trustworthy", status.rules.trustworthy()},
@@ -96,6 +101,24 @@ Json to_json(const Status& status) {
 
 std::string project_text(const Json& project_id) {
   return project_id.is_string() ? project_id.get<std::string>() : project_id.dump();
+}
+
+std::string size_text(size_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
+  return text;
+}
+
+// The set-aside records by short hash and size, the first few of them.
+std::string too_large_text(const std::vector<synccore::TooLargeRecord>& records) {
+  constexpr size_t kShown = 5;
+  constexpr size_t kShortHash = 12;
+  std::string text;
+  for (size_t i = 0; i < records.size() && i < kShown; ++i) {
+    text += (i == 0 ? "" : ", ") + records[i].commit.substr(0, kShortHash) + " (" + size_text(records[i].bytes) + ")";
+  }
+  if (records.size() > kShown) text += " and " + std::to_string(records.size() - kShown) + " more";
+  return text;
 }
 
 std::string hook_text(const Json& installed) {
@@ -119,6 +142,14 @@ void print_text(const Status& status) {
                   " unaddressable, " + std::to_string(log.corrupt) + " corrupt");
   console().print("               " + std::to_string(log.attested) + " attested, " + std::to_string(log.unattested) +
                   " unattested");
+  if (!status.too_large.empty()) {
+    console().print("  too large:   " + std::to_string(status.too_large.size()) + " set aside, not uploaded: " +
+                    too_large_text(status.too_large));
+    console().warning(
+        "Records too large for the platform are not uploaded. Shorten what makes each one large — its attestation "
+        ".tamrik/attestations/<commit>.yaml, its change ledger .tamrik/attestations/<commit>.ledger.jsonl, or a "
+        "long summary in its line of .tamrik/log.jsonl — then run `tamrik sync`.");
+  }
   console().print("  rules:       " + status.rules.describe());
   console().print(std::string("  attestation: ") +
                   (status.pending_attestation ? "waiting in .tamrik/.commit-attestation.yaml (filed at the next commit)"
@@ -137,7 +168,7 @@ Json status_json(const path& repo_root) { return to_json(gather(repo_root)); }
 void add_status_command(CLI::App& parent, attest::SelectedCommand& selected) {
   CLI::App* status = parent.add_subcommand("status", "Show the ledger, the link to the platform and the hooks.");
   status->footer("The --json form is one object with stable keys: repo_root, set_up, committed_files, linked, project_id, signed_in,\n"
-                 "api_url, ledger (pending, uploaded, skipped, unaddressable, corrupt, attested, unattested),\n"
+                 "api_url, ledger (pending, uploaded, skipped, unaddressable, corrupt, attested, unattested, too_large),\n"
                  "rules (count, trustworthy, description), pending_attestation, hooks (post_commit, agents).");
   auto as_json = std::make_shared<bool>(false);
   status->add_flag("--json", *as_json, "Print one JSON object instead of text.");

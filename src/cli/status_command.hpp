@@ -8,7 +8,9 @@
 //   linked               bool; project_id: integer, text or null
 //   signed_in            bool; api_url: text or null (the key is never shown)
 //   ledger               {pending, uploaded, skipped, unaddressable, corrupt,
-//                         attested, unattested}: counts
+//                         attested, unattested, too_large}: counts; too_large
+//                         counts pending records the last upload set aside
+//                         as too large for the platform
 //   rules                {count: integer or null, trustworthy: bool,
 //                         description: text}
 //   pending_attestation  bool: .tamrik/.commit-attestation.yaml waits

@@ -76,15 +76,20 @@ void point_at_details(const std::optional<path>& log) {
 }
 
 bool report_upload(const synccore::UploadResult& upload) {
+  if (upload.set_aside > 0) {
+    console().warning(std::to_string(upload.set_aside) +
+                      " record(s) are too large for the platform and were set aside, not uploaded; "
+                      "`tamrik status` names them and says how to shrink them.");
+  }
   if (!upload.ok) {
     console().error("Upload failed: " + upload.error.value_or("unknown error") +
                     ". The records stay pending; the next `tamrik sync` sends them.");
     return false;
   }
-  if (upload.already_synced) {
-    console().info("Nothing to upload: every record is on the platform.");
-  } else {
+  if (!upload.already_synced) {
     console().success("Uploaded " + std::to_string(upload.uploaded) + " record(s).");
+  } else if (upload.set_aside == 0) {
+    console().info("Nothing to upload: every record is on the platform.");
   }
   if (upload.skipped_invalid > 0) {
     console().warning(std::to_string(upload.skipped_invalid) +

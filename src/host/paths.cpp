@@ -41,6 +41,8 @@ path platform_dir(const path& repo_root) { return tamrik_dir(repo_root) / ".plat
 
 path local_config_file(const path& repo_root) { return platform_dir(repo_root) / "config.yaml"; }
 
+path too_large_records(const path& repo_root) { return platform_dir(repo_root) / "too-large.json"; }
+
 path repository_file(const path& repo_root, const path& relative) {
   core::confine(repo_root / *relative.begin());
   return repo_root / relative;

@@ -10,6 +10,7 @@
 //   .commit-attestation.yaml     the pending attestation an agent wrote
 //   example-attestation.yaml     example of a complete attestation
 //   .platform/config.yaml        local configuration
+//   .platform/too-large.json     records set aside as too large to upload
 //   .platform/...                cached project context, logs/sync.log
 //   platform/                    the older layout (config.yaml or config.json)
 
@@ -34,6 +35,7 @@ path legacy_dir(const path& repo_root);
 path legacy_ledger(const path& repo_root);
 path platform_dir(const path& repo_root);
 path local_config_file(const path& repo_root);
+path too_large_records(const path& repo_root);
 
 // A file of the repository's own tree that tamrik reads or writes
 // (.gitignore, .mcp.json, skills): it came with the clone, so its first

@@ -11,8 +11,12 @@
 #include "host/services/shared.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_text.hpp"
+#include "synccore/too_large.hpp"
 
 #include <cstdlib>
+#include <deque>
+#include <iterator>
+#include <utility>
 #include <system_error>
 
 namespace tamrik::synccore {
@@ -114,6 +118,56 @@ int inserted_count(const Json& answer, const Json& batch) {
   return static_cast<int>(batch.size());
 }
 
+// Where the batches go, and the ledger that marks them sent.
+struct Destination {
+  std::string_view api_key;
+  std::string_view api_url;
+  const Json& project_id;
+  std::optional<client::ExtraHeaders> headers;
+  path log_path;
+};
+
+std::pair<Json, Json> halves(Json batch) {
+  Json first = Json::array();
+  Json second = Json::array();
+  const size_t middle = batch.size() / 2;
+  for (size_t i = 0; i < batch.size(); ++i) (i < middle ? first : second).push_back(std::move(batch[i]));
+  return {std::move(first), std::move(second)};
+}
+
+// Sends `records` in batches, in order, each marked synced as soon as the
+// server has taken it. A batch refused for its size is split in halves (a
+// proxy may allow less than the platform does) until a record goes alone; a
+// record refused alone is set aside and the run goes on. Any other failure
+// stops the run: this batch and the later ones stay pending.
+void send_batches(const Destination& to, std::vector<Json> records, TooLargeRecords& too_large, UploadResult& result) {
+  std::vector<Json> chunked = _chunk_attestations(std::move(records));
+  std::deque<Json> batches(std::make_move_iterator(chunked.begin()), std::make_move_iterator(chunked.end()));
+  while (!batches.empty()) {
+    Json batch = std::move(batches.front());
+    batches.pop_front();
+    try {
+      result.uploaded += inserted_count(_send_batch(to.api_key, to.api_url, to.project_id, batch, to.headers), batch);
+    } catch (const client::PlatformError& e) {
+      if (!client::refused_as_too_large(e)) {
+        result.ok = false;
+        result.error = e.what();
+        return;
+      }
+      if (batch.size() == 1) {
+        too_large.set_aside(batch[0]);
+      } else {
+        auto [first, second] = halves(std::move(batch));
+        batches.push_front(std::move(second));
+        batches.push_front(std::move(first));
+      }
+      continue;
+    }
+    // Before the next request: a run cut short must not send this batch again.
+    _mark_synced(to.log_path, batch);
+  }
+}
+
 }  // namespace
 
 UploadResult upload_attestations(std::string_view api_key, std::string_view api_url, const path& repo_root,
@@ -129,25 +183,17 @@ UploadResult upload_attestations(std::string_view api_key, std::string_view api_
 
   AttestationLog log = read_attestation_log(log_path);
   UploadResult result{.skipped_invalid = log.unaddressable};
-  std::vector<Json> records = records_to_send(std::move(log.pending), attestations_dir, result.skipped_invalid);
+  TooLargeRecords too_large(repo_root);
+  std::vector<Json> records =
+      too_large.hold_back(records_to_send(std::move(log.pending), attestations_dir, result.skipped_invalid));
   if (records.empty()) {
     result.already_synced = true;
-    return result;
+  } else {
+    const Destination destination{api_key, api_url, project_id, session_headers(repo_root), log_path};
+    send_batches(destination, std::move(records), too_large, result);
   }
-
-  const std::optional<client::ExtraHeaders> headers = session_headers(repo_root);
-  for (const Json& batch : _chunk_attestations(std::move(records))) {
-    try {
-      result.uploaded += inserted_count(_send_batch(api_key, api_url, project_id, batch, headers), batch);
-    } catch (const client::PlatformError& e) {
-      // This batch and the later ones stay pending for the next run.
-      result.ok = false;
-      result.error = e.what();
-      return result;
-    }
-    // Before the next request: a run cut short must not send this batch again.
-    _mark_synced(log_path, batch);
-  }
+  result.set_aside = static_cast<int>(too_large.size());
+  too_large.save();
   return result;
 }
 

@@ -247,6 +247,22 @@ TEST(BuildAttestationDocument, RequiresAKnownProvenanceType) {
   EXPECT_EQ(build_attestation_document(flags)["provenance"], (Json{{"type", "spec"}}));
 }
 
+TEST(BuildAttestationDocument, RefusesADocumentOverTheSizeCapNamingItsLargestField) {
+  AttestFlags flags = required_flags();
+  flags.summary = "s";
+  const size_t base = render_pending_attestation(build_attestation_document(flags)).size();
+  flags.summary = std::string(MAX_ATTESTATION_BYTES - base + 1, 's');
+  EXPECT_EQ(render_pending_attestation(build_attestation_document(flags)).size(), MAX_ATTESTATION_BYTES);
+
+  flags.rules = Json{{"checked", true}, {"applicable", {std::string(100, 'r')}}}.dump();
+  const std::string refused = build_error(flags);
+  EXPECT_TRUE(refused.starts_with("The attestation is ")) << refused.substr(0, 300);
+  EXPECT_NE(refused.find(" bytes of YAML, over the limit of 1048576 bytes; its largest field is `summary`."),
+            std::string::npos)
+      << refused.substr(0, 300);
+  EXPECT_NE(refused.find("Keep --summary to one line"), std::string::npos);
+}
+
 TEST(BuildAttestationDocument, BuildsWhatTheValidatorAccepts) {
   const auto report = services::shared::validate_attestation_fields(build_attestation_document(every_flag()));
   EXPECT_TRUE(report.errors.empty()) << ::testing::PrintToString(report.errors);

@@ -51,6 +51,58 @@ TEST_F(SyncCommand, LinksUploadsAndRefreshesThenHasNothingLeftToSend) {
   EXPECT_TRUE(has_line(second.out, "Nothing to upload: every record is on the platform.")) << second.out;
 }
 
+TEST_F(SyncCommand, ARecordTooLargeToUploadIsSetAsideShownAndSentOnceShrunk) {
+  sign_in();
+  repo_.commit("feat: one");
+  const std::string big = repo_.commit("feat: big");
+  repo_.commit("feat: three");
+  // An attestation and a change ledger of 5 MiB each: neither is refused on
+  // its own, but the record carrying both is over what one request may hold.
+  const fs::path archive = tamrik_dir() / "attestations" / (big + ".yaml");
+  const fs::path change_ledger = tamrik_dir() / "attestations" / (big + ".ledger.jsonl");
+  write_text(archive, "summary: " + std::string(5 << 20, 'x') + "\n");
+  write_text(change_ledger, "{\"note\": \"" + std::string(5 << 20, 'y') + "\"}\n");
+  const auto uploads = [this] {
+    const std::string log = platform_.log();
+    size_t count = 0;
+    for (size_t at = log.find("POST /v1/projects/1/attestations"); at != std::string::npos;
+         at = log.find("POST /v1/projects/1/attestations", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  const auto status_json = [this] { return ordered_json::parse(tamrik({"status", "--json"}).out); };
+  const std::string set_aside_warning = "1 record(s) are too large for the platform and were set aside, not uploaded";
+
+  const TamrikResult first = tamrik({"sync"});
+  EXPECT_EQ(first.exit_code, 0) << first.out << first.err;
+  EXPECT_TRUE(has_line(first.out, "Uploaded 2 record(s).")) << first.out;
+  EXPECT_NE(first.err.find(set_aside_warning), std::string::npos) << first.err;
+  EXPECT_EQ(status_json()["ledger"]["too_large"], 1);
+  EXPECT_EQ(status_json()["ledger"]["pending"], 1);
+  const TamrikResult shown = tamrik({"status"});
+  EXPECT_NE(shown.out.find("  too large:   1 set aside, not uploaded: " + big.substr(0, 12) + " (10.0 MiB)"),
+            std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.err.find("then run `tamrik sync`"), std::string::npos) << shown.err;
+
+  const size_t sent = uploads();
+  const TamrikResult second = tamrik({"sync"});
+  EXPECT_EQ(second.exit_code, 0) << second.out << second.err;
+  EXPECT_NE(second.err.find(set_aside_warning), std::string::npos) << second.err;
+  EXPECT_EQ(second.out.find("Nothing to upload"), std::string::npos) << second.out;
+  EXPECT_EQ(uploads(), sent);
+
+  write_text(archive, "summary: Shortened\n");
+  write_text(change_ledger, "{\"note\": \"short\"}\n");
+  const TamrikResult third = tamrik({"sync"});
+  EXPECT_EQ(third.exit_code, 0) << third.out << third.err;
+  EXPECT_TRUE(has_line(third.out, "Uploaded 1 record(s).")) << third.out;
+  EXPECT_EQ(third.err.find("too large"), std::string::npos) << third.err;
+  EXPECT_EQ(status_json()["ledger"]["too_large"], 0);
+  EXPECT_EQ(status_json()["ledger"]["pending"], 0);
+}
+
 TEST_F(SyncCommand, WithoutSignInItFilesTheAttestationNamesTheRemedyAndFails) {
   write_text(tamrik_dir() / ".commit-attestation.yaml", "---\nstaged_diff_hash: \"\"\nagent_model: m\nsummary: s\n---\n");
   const TamrikResult result = tamrik({"sync"});

@@ -41,6 +41,14 @@ void isolate_environment() {
 
 }  // namespace
 
+// The sanitizer runtime of g++ 12 takes a block of dynamic TLS whose address
+// happens to sit at a certain page offset for one with a header of glibc
+// before 2.25, and its leak check then crashes scanning a range that does
+// not exist (the transport module's TLS makes this reachable). Later
+// runtimes fixed it; until then the leak check does without intercepting
+// __tls_get_addr. ASAN_OPTIONS still overrides this.
+extern "C" const char* __asan_default_options() { return "intercept_tls_get_addr=0"; }
+
 int main(int argc, char** argv) {
   isolate_environment();
   ::testing::InitGoogleTest(&argc, argv);

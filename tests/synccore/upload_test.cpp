@@ -16,6 +16,7 @@
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_test_util.hpp"
 #include "synccore/test_adapter.hpp"
+#include "synccore/too_large.hpp"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -287,8 +288,6 @@ TEST(UploadBatches, NoUsableAnswerMarksNothing) {
          connection.reset();
        },
        ""},
-      {"request too large",
-       answer_with(413, R"({"error": {"code": "too_large", "message": "Body over 8 MiB"}})"), "Body over 8 MiB"},
       {"answer not JSON", answer_with(200, "<html>captive portal</html>"), ""},
       {"answer echoes the key", answer_with(401, std::string(R"({"error": {"code": "key_rejected", "message": ")") +
                                                      kKey + R"( is unknown"}})"),
@@ -306,6 +305,79 @@ TEST(UploadBatches, NoUsableAnswerMarksNothing) {
     expect_no_key(result);
     EXPECT_EQ(ws.synced(), 0) << c.what;
     EXPECT_EQ(ws.pending(), 3u) << c.what;
+  }
+}
+
+// Answers 413 with `refusal` to a body over `limit` bytes, as a platform or
+// a proxy in front of it does, and takes smaller ones.
+FaultServer::Handler refusing_over(size_t limit, std::string refusal) {
+  return [limit, refusal](FaultConnection& connection) {
+    const testing::ReceivedRequest request = connection.read_request();
+    if (request.body.size() > limit) {
+      connection.respond(413, refusal);
+    } else {
+      const size_t records = core::parse_json_or_throw(request.body)["attestations"].size();
+      connection.respond(200, R"({"inserted": )" + std::to_string(records) + "}");
+    }
+  };
+}
+
+std::vector<std::vector<std::string>> commits_sent(const FaultServer& server) {
+  std::vector<std::vector<std::string>> sent;
+  for (const testing::ReceivedRequest& request : server.requests()) {
+    auto& commits = sent.emplace_back();
+    const Json body = core::parse_json_or_throw(request.body);
+    for (const Json& record : body["attestations"]) {
+      commits.push_back(record["commit"].get<std::string>());
+    }
+  }
+  return sent;
+}
+
+TEST(UploadBatches, ARecordRefusedForItsSizeIsSetAsideUntilItChangesAndTheRestGoOn) {
+  for (const std::string refusal : {R"({"error": {"code": "too_large", "message": "Body over the limit"}})",
+                                    "<html>413 Request Entity Too Large</html>"}) {
+    Workspace ws;
+    const std::vector<std::string> c = ws.add_pending(6);
+    const fs::path big = ws.archive() / (c[3] + ".yaml");
+    write_text(big, "summary: " + std::string(3000, 'x') + "\n");
+    const auto line_of = [&ws](const std::string& commit) {
+      const std::string text = testing::read_text(ws.log());
+      const size_t at = text.find(R"({"commit": ")" + commit);
+      return text.substr(at, text.find('\n', at) - at);
+    };
+    const std::string big_line = line_of(c[3]);
+    FaultServer proxy(refusing_over(2000, refusal));
+
+    const UploadResult first = ws.upload(proxy.url());
+    EXPECT_TRUE(first.ok) << first.error.value_or("");
+    EXPECT_EQ(first.uploaded, 5);
+    EXPECT_EQ(first.set_aside, 1);
+    // A refused batch is halved until the large record goes alone.
+    EXPECT_EQ(commits_sent(proxy), (std::vector<std::vector<std::string>>{
+                                       c, {c[0], c[1], c[2]}, {c[3], c[4], c[5]}, {c[3]}, {c[4], c[5]}}))
+        << refusal;
+    const AttestationLog after = read_attestation_log(ws.log());
+    ASSERT_EQ(after.pending.size(), 1u);
+    EXPECT_EQ(after.pending[0]["commit"], c[3]);
+    EXPECT_EQ(line_of(c[3]), big_line);  // the ledger line stays as it was
+    const std::vector<TooLargeRecord> held = read_too_large_records(ws.root());
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].commit, c[3]);
+
+    const UploadResult again = ws.upload(proxy.url());
+    EXPECT_TRUE(again.ok);
+    EXPECT_TRUE(again.already_synced);
+    EXPECT_EQ(again.set_aside, 1);
+    EXPECT_EQ(proxy.requests().size(), 5u);  // not sent again
+
+    write_text(big, "summary: Shortened\n");
+    const UploadResult shrunk = ws.upload(proxy.url());
+    EXPECT_EQ(shrunk.uploaded, 1);
+    EXPECT_EQ(shrunk.set_aside, 0);
+    EXPECT_EQ(ws.pending(), 0u);
+    EXPECT_TRUE(read_too_large_records(ws.root()).empty());
+    EXPECT_FALSE(fs::exists(paths::too_large_records(ws.root())));
   }
 }
 

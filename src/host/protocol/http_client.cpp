@@ -71,6 +71,13 @@ Json upload_attestations(std::string_view api_key, std::string_view api_url, con
   return call_api(api_key, api_url, call).body;
 }
 
+bool refused_as_too_large(const PlatformError& error) {
+  constexpr int kContentTooLarge = 413;
+  if (const auto* refusal = dynamic_cast<const AgentApiError*>(&error)) return refusal->status == kContentTooLarge;
+  if (const auto* answered = dynamic_cast<const HTTPError*>(&error)) return answered->status == kContentTooLarge;
+  return false;
+}
+
 Json resolve_project(std::string_view api_key, std::string_view api_url, std::string_view remote,
                      std::optional<long long> team_id) {
   const Json body{{"remote", std::string(remote)}, {"team_id", team_id ? Json(*team_id) : Json(nullptr)}};

@@ -143,6 +143,11 @@ Json upload_attestations(std::string_view api_key, std::string_view api_url, con
                          const Json& batch,
                          const std::optional<ExtraHeaders>& extra_headers = std::nullopt);
 
+// Whether `error` refused a request body for its size: HTTP 413, with the
+// platform's `too_large` code or without a code (a proxy in front of the
+// platform answers with a page of its own).
+bool refused_as_too_large(const PlatformError& error);
+
 // POST /v1/projects/resolve. Returns the answer (projectId, title, created).
 // A refusal throws AgentApiError; anything else that fails throws another
 // PlatformError, meaning the platform could not be reached.
