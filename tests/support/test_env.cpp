@@ -12,8 +12,6 @@
 
 namespace tamrik::testing {
 
-namespace {
-
 fs::path run_root() {
   static const fs::path root = [] {
     std::string templ = (fs::temp_directory_path() / "tamrik-test-XXXXXX").string();
@@ -22,8 +20,6 @@ fs::path run_root() {
   }();
   return root;
 }
-
-}  // namespace
 
 TempDir::TempDir() {
   static std::mt19937_64 rng{std::random_device{}()};

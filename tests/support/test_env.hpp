@@ -14,6 +14,10 @@ namespace fs = std::filesystem;
 
 // A fresh directory under the test run's temporary root, removed on
 // destruction unless TAMRIK_KEEP_TEST_DIRS is set.
+// This test run's own directory under /tmp: the test HOME and every TempDir
+// live in it, and the test main removes it when the run ends.
+fs::path run_root();
+
 class TempDir {
  public:
   TempDir();

@@ -12,9 +12,8 @@ namespace {
 
 void isolate_environment() {
   namespace fs = std::filesystem;
-  std::string templ = (fs::temp_directory_path() / "tamrik-home-XXXXXX").string();
-  if (mkdtemp(templ.data()) == nullptr) std::abort();
-  const fs::path home = templ;
+  const fs::path home = tamrik::testing::run_root() / "home";
+  fs::create_directory(home);
   setenv("HOME", home.c_str(), 1);
   setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
   setenv("GIT_CONFIG_GLOBAL", (home / ".gitconfig").c_str(), 1);
@@ -52,5 +51,10 @@ extern "C" const char* __asan_default_options() { return "intercept_tls_get_addr
 int main(int argc, char** argv) {
   isolate_environment();
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int status = RUN_ALL_TESTS();
+  if (std::getenv("TAMRIK_KEEP_TEST_DIRS") == nullptr) {
+    std::error_code ignored;  // a directory a test left unreadable stays; nothing else does
+    std::filesystem::remove_all(tamrik::testing::run_root(), ignored);
+  }
+  return status;
 }

@@ -2,7 +2,6 @@
 
 #include "core/file_io.hpp"
 #include "core/errors.hpp"
-#include "core/file_io.hpp"
 #include "core/json.hpp"
 #include "core/time_text.hpp"
 #include "host/commands/mcp.hpp"
