@@ -95,6 +95,10 @@ TEST(RepoRootFor, FindsTheNearestGitEntryDirectoryOrFile) {
   EXPECT_EQ(_repo_root_for(dir / "repo"), dir / "repo");
   std::filesystem::create_directories(dir / "plain");
   EXPECT_EQ(_repo_root_for(dir / "plain"), std::nullopt);
+  // A payload's cwd of 20,000 parts under the repository is not walked.
+  std::string deep = (dir / "repo").string();
+  for (int i = 0; i < 20'000; ++i) deep += "/a";
+  EXPECT_EQ(_repo_root_for(deep), std::nullopt);
 }
 
 TEST(HeadIsFresh, BoundsAreInclusiveAndTheFutureIsNotFresh) {
