@@ -105,7 +105,12 @@ TEST_F(McpServer, AToolThatFailsIsAnErrorResultNotABrokenStream) {
   EXPECT_EQ(last_.exit_code, 0);
 }
 
-TEST_F(McpServer, SessionSummaryNamesTheAgentAndTheProject) {
+TEST_F(McpServer, SessionSummaryNamesTheAgentAndTheProjectOnlyWhereSetUp) {
+  const auto before_setup = session(call(1, "session_summary"));
+  ASSERT_EQ(before_setup.size(), 1u);
+  EXPECT_TRUE(tool_failed(before_setup[0]));
+  EXPECT_NE(tool_text(before_setup[0]).find("tamrik is not set up in "), std::string::npos);
+
   set_up_repository();
   ASSERT_EQ(tamrik({"setup", "project", "42"}).exit_code, 0);
   const auto answers = session(call(1, "session_summary", {{"agent", "Claude Code"}}));

@@ -1,6 +1,7 @@
 #include "cli/mcp/tools.hpp"
 #include "host/agents/registry.hpp"
 #include "host/paths.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/services/repo_root.hpp"
 #include "host/services/session_context.hpp"
 #include "synccore/rules_cache.hpp"
@@ -35,6 +36,12 @@ Tool session_summary_tool() {
                            {"additionalProperties", false}},
           .call = [](const Json& arguments) -> ToolResult {
             const auto repo_root = services::shared::get_repo_root();
+            // What a clone brought in .tamrik is no context of this user's.
+            if (!services::setup_list::is_set_up(repo_root)) {
+              return {"tamrik is not set up in " + repo_root.string() +
+                          "; nothing here is tamrik context. The person can run `tamrik setup` there.",
+                      true};
+            }
             const Json project_id = services::session_context::resolve_session(repo_root).project_id;
             return {synccore::generate_session_summary(paths::platform_dir(repo_root), project_text(project_id),
                                                        agent_name(arguments)),
