@@ -116,7 +116,8 @@ std::string _staged_diff_hash_of(const Json& attestation) {
 
 std::optional<std::string> _find_commit_by_diff_hash(const path& repo_root, const std::string& diff_hash,
                                                      int max_commits) {
-  if (diff_hash.empty()) return std::nullopt;
+  // An empty staged change describes no commit, least of all an empty one.
+  if (diff_hash.empty() || diff_hash == services::shared::patch_hash("")) return std::nullopt;
   const core::ProcessResult log = core::run_git({"log", "-" + std::to_string(max_commits), "--format=%H"}, repo_root);
   if (!log.ok()) return std::nullopt;
   const std::string hashes = log.out_text();
@@ -131,8 +132,8 @@ std::optional<std::string> _find_commit_by_diff_hash(const path& repo_root, cons
     if (!patch.ok()) continue;
     if (detail::trim(patch.out).empty()) {
       // A root commit: diff-tree shows nothing, so diff against the empty tree.
-      patch = core::run_git({"diff", std::string(services::shared::EMPTY_TREE_HASH), commit}, repo_root);
-      if (!patch.ok()) continue;
+      patch = core::run_git({"diff", std::string(services::shared::empty_tree_for(commit)), commit}, repo_root);
+      if (!patch.ok() || detail::trim(patch.out).empty()) continue;
     }
     if (services::shared::patch_hash(patch.out) == diff_hash) return commit;
   }
@@ -198,13 +199,24 @@ void _enrich_attestation(Json& parsed, const path& repo_root) {
 BackfillResult attach_pending_attestation(const path& repo_root, const std::string& commit) {
   const std::optional<std::string> full = _resolve_full_sha(repo_root, commit);
   if (!full) return {.commit = commit, .written = false, .reason = "no such commit in this repo"};
-  if (!core::path_exists(paths::commit_attestation(repo_root))) {
-    return {.commit = *full, .written = false, .reason = "no pending attestation file"};
+  const std::optional<std::string> text =
+      core::try_read_file(paths::commit_attestation(repo_root), core::kDocumentFileCap);
+  if (!text) return {.commit = *full, .written = false, .reason = "no pending attestation file"};
+  // The staged-diff hash names the commit an attestation describes; filing
+  // it on another would attach it where it does not belong.
+  const std::optional<std::string> described =
+      _find_commit_by_diff_hash(repo_root, _staged_diff_hash_of(_parse_attestation_yaml(*text)));
+  if (described && *described != *full) {
+    return {.commit = *full,
+            .written = false,
+            .reason = "the pending attestation describes commit " + *described +
+                      " (its staged-diff hash matches that commit's change); attach it there with "
+                      "`tamrik attest add --commit " + *described + "`"};
   }
   const AttestationResult result =
       process_pending_attestation(repo_root, {.commit_override = *full, .replace_existing = true});
   if (result.error) return {.commit = *full, .written = false, .reason = *result.error};
-  return {.commit = *full, .written = true, .attested = true};
+  return {.commit = result.matched_commit.value_or(*full), .written = true, .attested = true};
 }
 
 }  // namespace tamrik::synccore

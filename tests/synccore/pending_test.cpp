@@ -67,6 +67,36 @@ TEST(StagedDiffHash, AgreesWithTheCommitItBecomes) {
   expect_staged_hash_finds_commit(repo, "c.txt", "external diff driver\n", "external diff");
 }
 
+TEST(StagedDiffHash, ASha256RepositoryFindsItsRootCommit) {
+  FixtureRegistry registry;
+  GitRepo repo("sha256");
+  expect_staged_hash_finds_commit(repo, "a.txt", "root\n", "root commit");
+}
+
+// An empty change describes no commit: not an empty root commit, whose
+// patch hashes like the empty input, and not the commit asked for either.
+TEST(AttachPendingAttestation, FilesOnlyOnTheCommitItsHashDescribes) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  repo.git({"commit", "-q", "--allow-empty", "-m", "Initial commit"});
+  const std::string root = repo.head();
+  const auto [staged, described] = commit_staged_change(repo, "feat: described");
+  const std::string head = repo.commit("feat: later");
+  EXPECT_EQ(_find_commit_by_diff_hash(repo.root(), services::shared::patch_hash("")), std::nullopt);
+
+  write_pending(repo, staged);
+  const BackfillResult refused = attach_pending_attestation(repo.root(), head);
+  EXPECT_FALSE(refused.written);
+  EXPECT_NE(refused.reason.find("describes commit " + described), std::string::npos) << refused.reason;
+  EXPECT_TRUE(attach_pending_attestation(repo.root(), described).written);
+
+  write_pending(repo, services::shared::patch_hash(""));
+  const BackfillResult empty = attach_pending_attestation(repo.root(), head);
+  EXPECT_TRUE(empty.written);
+  EXPECT_EQ(empty.commit, head);
+  EXPECT_FALSE(std::filesystem::exists(paths::attestations_dir(repo.root()) / (root + ".yaml")));
+}
+
 TEST(PatchHash, CrLfHashesLikeLf) {
   EXPECT_EQ(services::shared::patch_hash("a\r\nb\r\n"), services::shared::patch_hash("a\nb\n"));
   EXPECT_NE(services::shared::patch_hash("a\rb"), services::shared::patch_hash("ab"));

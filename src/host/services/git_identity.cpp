@@ -37,11 +37,17 @@ std::string patch_hash(std::string_view patch) {
   return core::sha256_hex(normalised);
 }
 
+std::string_view empty_tree_for(std::string_view commit) {
+  return commit.size() == 64 ? "6ef19b41225c5369f1c104d45d8d85efa9b057b53b14b4b9b939dd74decc5321"
+                             : "4b825dc642cb6eb9a060e54bf8d69288fbee4904";
+}
+
 std::optional<std::string> get_staged_diff_hash(const std::filesystem::path& repo_root) {
   core::ProcessResult result = core::run_git({"diff-index", "--cached", "-p", "-M", "HEAD"}, repo_root);
   if (!result.ok()) {
-    // No HEAD yet: the first commit will be matched against the empty tree.
-    result = core::run_git({"diff", "--cached", std::string(EMPTY_TREE_HASH)}, repo_root);
+    // No HEAD yet: git compares the index with the empty tree of the
+    // repository's own object format; the first commit is matched the same way.
+    result = core::run_git({"diff", "--cached"}, repo_root);
   }
   if (!result.ok()) return std::nullopt;
   return patch_hash(result.out);

@@ -11,8 +11,9 @@
 
 namespace tamrik::services::shared {
 
-// git's well-known empty tree: what a root commit is diffed against.
-inline constexpr std::string_view EMPTY_TREE_HASH = "4b825dc642cb6eb9a060e54bf8d69288fbee4904";
+// git's well-known empty tree, what a root commit is diffed against, in the
+// object format of `commit` (a SHA-256 hash has 64 digits).
+std::string_view empty_tree_for(std::string_view commit);
 
 // The developer map from git's configured identity in `repo_root`:
 // git_author_name and git_author_email, empty values left out; nullopt when
