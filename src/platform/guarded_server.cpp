@@ -85,12 +85,20 @@ GuardedServer::GuardedServer(const ConnectionLimits& limits)
     // The library listens with a backlog of 5: a burst of connections past
     // it (slow clients among them) would leave a new client waiting a
     // second or more for the kernel to retry its connection.
-    ::listen(svr_sock_, SOMAXCONN);
+    {
+      const std::lock_guard lock(listening_);
+      if (svr_sock_ != INVALID_SOCKET) ::listen(svr_sock_, SOMAXCONN);
+    }
     auto* queue = new AdmitAtOnce(limits_.max_connections);
     workers_ = &queue->workers();
     return queue;
   };
   set_post_routing_handler(end_connection_when_out_of_step);
+}
+
+void GuardedServer::stop_listening() {
+  const std::lock_guard lock(listening_);
+  stop();
 }
 
 bool GuardedServer::process_and_close_socket(socket_t sock) {

@@ -15,11 +15,17 @@
 
 #include <httplib.h>
 
+#include <mutex>
+
 namespace tamrik::platform {
 
 class GuardedServer : public httplib::Server {
  public:
   explicit GuardedServer(const ConnectionLimits& limits);
+
+  // stop() from another thread: never while the listening socket is being
+  // set up, so it cannot be closed under the backlog's widening.
+  void stop_listening();
 
  private:
   // Runs on the accepting thread: admits the connection to a worker or
@@ -32,6 +38,7 @@ class GuardedServer : public httplib::Server {
   ConnectionSlots slots_;
   // The workers of the listen in progress (owned by its task queue).
   httplib::ThreadPool* workers_ = nullptr;
+  std::mutex listening_;  // between the backlog's widening and stop_listening()
 };
 
 }  // namespace tamrik::platform

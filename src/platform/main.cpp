@@ -74,12 +74,12 @@ std::string shown_address(const ListenAddress& address) {
 // that lands between bind and listen must not be lost.
 class StopOnSignal {
  public:
-  StopOnSignal(httplib::Server& server, const sigset_t& signals)
+  StopOnSignal(GuardedServer& server, const sigset_t& signals)
       : thread_([this, &server, signals] {
           int received = 0;
           sigwait(&signals, &received);
           while (!listen_returned_) {
-            server.stop();
+            server.stop_listening();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
           }
         }) {}
