@@ -101,22 +101,21 @@ void confine(const fs::path& dir) {
   r.dirs.push_back(std::move(normal));
 }
 
-bool is_confined(const fs::path& file) { return confining_dir(normal_absolute(file)).has_value(); }
-
-Located locate(const fs::path& file, bool create_parents) {
+std::optional<Located> locate_confined(const fs::path& file, bool create_parents) {
   const fs::path normal = normal_absolute(file);
   const std::optional<fs::path> dir = confining_dir(normal);
-  if (!dir) {
-    fs::path parent = file.parent_path();
-    if (create_parents && !parent.empty()) make_dirs(parent);
-    return {open_trusted_dir(parent), file.filename().string(), false};
-  }
+  if (!dir) return std::nullopt;
   std::vector<std::string> steps;
   for (const fs::path& part : normal.lexically_relative(dir->parent_path())) {
     steps.push_back(part.string());
     if (steps.size() > kMaxConfinedDepth) throw OSError("open " + file.string(), ENAMETOOLONG);
   }
   return walk(dir->parent_path(), steps, create_parents);
+}
+
+Located locate(const fs::path& file) {
+  if (std::optional<Located> confined = locate_confined(file)) return std::move(*confined);
+  return {open_trusted_dir(file.parent_path()), file.filename().string(), false};
 }
 
 }  // namespace tamrik::core

@@ -18,9 +18,6 @@ namespace tamrik::core {
 // Confines `dir` for the rest of the process. Cheap to repeat.
 void confine(const std::filesystem::path& dir);
 
-// Whether `file` is a confined directory or below one.
-bool is_confined(const std::filesystem::path& file);
-
 // Where a file operation on a path happens: its parent directory, opened,
 // and its last component. `confined` says whether the rules above apply.
 struct Located {
@@ -29,9 +26,13 @@ struct Located {
   bool confined = false;
 };
 
-// Opens the parent of `file`; below a confined directory without following
-// links, creating missing directories (mode 755) when `create_parents`.
-// Throws OSError naming `file` (ELOOP or ENOTDIR for a refused link).
-Located locate(const std::filesystem::path& file, bool create_parents = false);
+// For `file` at or below a confined directory: its parent opened without
+// following links, creating missing directories (mode 755) when
+// `create_parents`. nullopt for any other file, which the caller handles as
+// usual. Throws OSError naming `file` (ELOOP or ENOTDIR for a refused link).
+std::optional<Located> locate_confined(const std::filesystem::path& file, bool create_parents = false);
+
+// locate_confined(), or for any other file its parent opened as usual.
+Located locate(const std::filesystem::path& file);
 
 }  // namespace tamrik::core

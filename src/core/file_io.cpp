@@ -80,7 +80,7 @@ UniqueFd open_at(const Located& where, int flags, int mode, const fs::path& path
 }  // namespace
 
 UniqueFd open_file(const fs::path& path, int flags, int mode) {
-  if (is_confined(path)) return open_at(locate(path), flags, mode, path);
+  if (const std::optional<Located> where = locate_confined(path)) return open_at(*where, flags, mode, path);
   int fd;
   do {
     fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
@@ -113,12 +113,17 @@ size_t size_hint(int fd) {
 
 }  // namespace
 
-std::string read_file(const fs::path& path, size_t max_bytes) {
+UniqueFd open_regular_file(const fs::path& path, struct stat& st) {
   // Non-blocking, so that a FIFO is refused below rather than waited on.
-  const UniqueFd fd = open_file(path, O_RDONLY | O_NONBLOCK);
-  struct stat st {};
+  UniqueFd fd = open_file(path, O_RDONLY | O_NONBLOCK);
   if (::fstat(fd.get(), &st) != 0) throw OSError("stat " + path.string(), errno);
   if (!S_ISREG(st.st_mode)) throw OSError("read " + path.string() + " (not a regular file)", EINVAL);
+  return fd;
+}
+
+std::string read_file(const fs::path& path, size_t max_bytes) {
+  struct stat st {};
+  const UniqueFd fd = open_regular_file(path, st);
   const auto too_large = [&] { return OSError("read " + path.string() + " (larger than its limit)", EFBIG); };
   if (static_cast<size_t>(st.st_size) > max_bytes) throw too_large();
   std::string bytes;
@@ -339,12 +344,14 @@ void append_line(const fs::path& path, std::string_view line, Durability durabil
 
 namespace {
 
-// lstat(2) below a confined directory, stat(2) elsewhere: 0 or an errno.
-int status_of(const fs::path& file, struct stat& st) noexcept {
+// lstat(2) below a confined directory (`confined` then set), stat(2)
+// elsewhere: 0 or an errno.
+int status_of(const fs::path& file, struct stat& st, bool& confined) noexcept {
   try {
-    if (!is_confined(file)) return ::stat(file.c_str(), &st) == 0 ? 0 : errno;
-    const Located where = locate(file);
-    return ::fstatat(where.dir.get(), where.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    const std::optional<Located> where = locate_confined(file);
+    confined = where.has_value();
+    if (!where) return ::stat(file.c_str(), &st) == 0 ? 0 : errno;
+    return ::fstatat(where->dir.get(), where->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
   } catch (const OSError& error) {
     return error.code();
   } catch (const std::exception&) {
@@ -356,15 +363,17 @@ int status_of(const fs::path& file, struct stat& st) noexcept {
 
 std::optional<struct stat> file_status(const fs::path& file) noexcept {
   struct stat st {};
-  if (status_of(file, st) != 0) return std::nullopt;
+  bool confined = false;
+  if (status_of(file, st, confined) != 0) return std::nullopt;
   return st;
 }
 
 bool path_exists(const fs::path& file) noexcept {
   struct stat st {};
-  switch (status_of(file, st)) {
+  bool confined = false;
+  switch (status_of(file, st, confined)) {
     case 0:
-      return !is_confined(file) || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
+      return !confined || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
     case ENOENT: case ENOTDIR: case ELOOP: case EACCES: case ENAMETOOLONG:
       return false;
     default:
@@ -375,12 +384,11 @@ bool path_exists(const fs::path& file) noexcept {
 }
 
 void make_dirs(const fs::path& dir) {
-  if (is_confined(dir)) {
-    const Located where = locate(dir, true);
-    if (::mkdirat(where.dir.get(), where.name.c_str(), 0755) != 0 && errno != EEXIST) {
+  if (const std::optional<Located> where = locate_confined(dir, true)) {
+    if (::mkdirat(where->dir.get(), where->name.c_str(), 0755) != 0 && errno != EEXIST) {
       throw OSError("mkdir " + dir.string(), errno);
     }
-    open_at(where, O_RDONLY | O_DIRECTORY, 0, dir);  // refuses a link or file in its place
+    open_at(*where, O_RDONLY | O_DIRECTORY, 0, dir);  // refuses a link or file in its place
     return;
   }
   std::error_code ec;
@@ -392,12 +400,12 @@ namespace {
 
 int unlink_in(const fs::path& file, int flags) noexcept {
   try {
-    if (!is_confined(file)) {
+    const std::optional<Located> where = locate_confined(file);
+    if (!where) {
       const int rc = flags == AT_REMOVEDIR ? ::rmdir(file.c_str()) : ::unlink(file.c_str());
       return rc == 0 ? 0 : errno;
     }
-    const Located where = locate(file);
-    return ::unlinkat(where.dir.get(), where.name.c_str(), flags) == 0 ? 0 : errno;
+    return ::unlinkat(where->dir.get(), where->name.c_str(), flags) == 0 ? 0 : errno;
   } catch (const OSError& error) {
     return error.code();
   } catch (const std::exception&) {

@@ -49,6 +49,11 @@ UniqueFd open_file(const std::filesystem::path& path, int flags, int mode = 0644
 // Writes all of `bytes`, retrying short writes and EINTR. Throws OSError.
 void write_all(int fd, std::string_view bytes, const std::filesystem::path& path_for_errors);
 
+// Opens `path` for reading, which must be a regular file: a FIFO or device
+// is refused (EINVAL) rather than waited on. `st` gets its status. Throws
+// OSError.
+UniqueFd open_regular_file(const std::filesystem::path& path, struct stat& st);
+
 // Caps on what one read may hold, by the kind of file read. A file over its
 // cap is refused whole (EFBIG), so a hostile or runaway file costs no memory.
 inline constexpr size_t kSmallFileCap = 1 << 20;     // configuration, markers, hook scripts

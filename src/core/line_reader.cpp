@@ -14,15 +14,15 @@ namespace {
 
 constexpr size_t kBlock = 64 * 1024;
 
+UniqueFd open_for_lines(const std::filesystem::path& file) {
+  struct stat st {};
+  return open_regular_file(file, st);
+}
+
 }  // namespace
 
 LineReader::LineReader(const std::filesystem::path& file, size_t max_line)
-    : file_(file), fd_(open_file(file, O_RDONLY | O_NONBLOCK)), max_line_(max_line), buffer_(kBlock) {
-  struct stat st {};
-  if (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    throw OSError("read " + file.string() + " (not a regular file)", EINVAL);
-  }
-}
+    : file_(file), fd_(open_for_lines(file)), max_line_(max_line), buffer_(kBlock) {}
 
 bool LineReader::fill() {
   if (at_eof_) return false;

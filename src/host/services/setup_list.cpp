@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -24,17 +25,19 @@ std::string real_path_of(const path& repo_root) {
   return real ? std::string(real.get()) : repo_root.lexically_normal().string();
 }
 
-std::vector<std::string> listed(const path& file) {
-  std::vector<std::string> lines;
-  const std::optional<std::string> text = core::try_read_file(file, core::kDocumentFileCap);
-  if (!text) return lines;
-  std::string_view rest = *text;
-  while (!rest.empty()) {
-    const size_t end = std::min(rest.find('\n'), rest.size());
-    if (end > 0) lines.emplace_back(rest.substr(0, end));
-    rest.remove_prefix(std::min(end + 1, rest.size()));
+// The non-empty pieces of `text` between `separator`s, at most `most`.
+std::vector<std::string> pieces_of(std::string_view text, char separator, size_t most = SIZE_MAX) {
+  std::vector<std::string> pieces;
+  while (!text.empty() && pieces.size() < most) {
+    const size_t end = std::min(text.find(separator), text.size());
+    if (end > 0) pieces.emplace_back(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
   }
-  return lines;
+  return pieces;
+}
+
+std::vector<std::string> listed(const path& file) {
+  return pieces_of(core::try_read_file(file, core::kDocumentFileCap).value_or(""), '\n');
 }
 
 bool contains(const std::vector<std::string>& lines, std::string_view line) {
@@ -133,15 +136,7 @@ std::vector<std::string> indexed_files(const path& repo_root, const std::vector<
   std::vector<std::string> args = {"ls-files", "-z", "--"};
   args.insert(args.end(), pathspecs.begin(), pathspecs.end());
   const core::ProcessResult result = core::run_git(args, repo_root);
-  std::vector<std::string> files;
-  if (!result.ok()) return files;
-  std::string_view rest = result.out;
-  while (!rest.empty() && files.size() < most) {
-    const size_t end = std::min(rest.find('\0'), rest.size());
-    if (end > 0) files.emplace_back(rest.substr(0, end));
-    rest.remove_prefix(std::min(end + 1, rest.size()));
-  }
-  return files;
+  return result.ok() ? pieces_of(result.out, '\0', most) : std::vector<std::string>{};
 }
 
 }  // namespace
