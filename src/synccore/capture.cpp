@@ -26,7 +26,7 @@ struct Attribution {
 
 // Who made the commit, as far as that can be proven: the adapter that
 // recognises the given session (the named one asked first), or, at commit
-// time, the harness this process runs under.
+// time, the harness this process runs under by its strong markers.
 Attribution attribute(const path& repo_root, const CaptureOptions& options) {
   Attribution who;
   const agents::Adapter* named =
@@ -55,7 +55,14 @@ Attribution attribute(const path& repo_root, const CaptureOptions& options) {
   } catch (const std::exception&) {
     who.adapter = nullptr;
   }
-  if (who.adapter == nullptr) return who;
+  if (who.adapter == nullptr) {
+    // A marker a person's terminal also carries names no one; the record
+    // keeps it as a hint for whoever reads it later.
+    if (const agents::Adapter* hint = agents::weak_agent_hint()) {
+      who.telemetry = core::Json{{"agent_hint", hint->name()}};
+    }
+    return who;
+  }
   try {
     who.session_id = who.adapter->get_session_id(repo_root);
   } catch (const std::exception&) {

@@ -175,6 +175,29 @@ TEST_F(HookPath, APersonsCommitIsNotNudgedAbout) {
   EXPECT_EQ(hook(in_repo(payload("git log --grep commit")).dump()).out, "");
 }
 
+// Editors set CLAUDECODE and CURSOR_TRACE_ID in every integrated terminal,
+// where a person types: the commit is nobody's, with the editor as a hint,
+// and no later tool call is nudged about it. A strong marker attributes.
+TEST_F(HookPath, AnEditorTerminalsMarkersAttributeNothing) {
+  ::setenv("CLAUDECODE", "1", 1);
+  ::setenv("CURSOR_TRACE_ID", "trace-1", 1);
+  const std::string typed = repo_.commit("feat: typed in the editor's terminal");
+  const std::string input = in_repo(payload("git commit -m x")).dump();
+  EXPECT_EQ(hook(input).out, "");
+  ::setenv("CURSOR_AGENT", "1", 1);
+  const std::string agents = repo_.commit("feat: made by the editor's agent");
+  for (const char* name : {"CLAUDECODE", "CURSOR_TRACE_ID", "CURSOR_AGENT"}) ::unsetenv(name);
+  EXPECT_EQ(hook(input).out, nudge_for(agents));
+
+  const std::vector<ordered_json> entries = ledger();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0]["commit"], typed);
+  EXPECT_EQ(entries[0]["agent"], "unknown");
+  EXPECT_EQ(entries[0]["telemetry"], (ordered_json{{"agent_hint", "claude-code"}}));
+  EXPECT_EQ(entries[1]["agent"], "cursor");
+  EXPECT_FALSE(entries[1].contains("telemetry"));
+}
+
 TEST_F(HookPath, UploadsWhenSignedInAndLinkedAndNudgesWhateverTheNetworkDoes) {
   PlatformProcess platform;
   const auto project = protocol::http_client::resolve_project(platform.key(), platform.url(),

@@ -15,10 +15,12 @@ std::string project_text(const Json& project_id) {
   return project_id.is_string() ? project_id.get<std::string>() : project_id.dump();
 }
 
-// The agent the caller named, else the harness this server runs under.
+// The agent the caller named, else the harness this server runs under; a
+// weak marker will do here, as the name only labels the summary.
 std::string agent_name(const Json& arguments) {
   if (arguments.contains("agent")) return agents::normalize_agent_name(arguments["agent"].get<std::string>());
   const agents::Adapter* active = agents::detect_active_agent();
+  if (active == nullptr) active = agents::weak_agent_hint();
   return active ? active->name() : "";
 }
 

@@ -3,7 +3,8 @@
 //
 // A strong marker is set only by the harness's own spawn path. A weak one is
 // also set elsewhere (an IDE's integrated terminal sets CLAUDECODE), so it
-// counts only when no harness shows a strong marker.
+// never attributes a commit: it is only a hint, and only when no harness
+// shows a strong marker.
 
 #include <optional>
 #include <span>

@@ -62,6 +62,18 @@ std::string alias_key(std::string_view lower) {
   return key;
 }
 
+// The first adapter, in registry order, whose markers of that strength are
+// present; an adapter that throws must not hide the others.
+const Adapter* first_detected(bool strong_only) {
+  for (const Adapter* adapter : active_adapters()) {
+    try {
+      if (adapter->detect(strong_only)) return adapter;
+    } catch (...) {
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::vector<const Adapter*> iter_adapters() { return active_adapters(); }
@@ -75,19 +87,11 @@ const Adapter* get_adapter_by_name(std::string_view name) {
   return nullptr;
 }
 
-const Adapter* detect_active_agent() {
-  // A strong marker of any harness beats a weak marker of an earlier one:
-  // Claude Code run from Cursor's terminal sets CURSOR_TRACE_ID too.
-  for (const bool strong_only : {true, false}) {
-    for (const Adapter* adapter : active_adapters()) {
-      try {
-        if (adapter->detect(strong_only)) return adapter;
-      } catch (...) {
-        // a broken adapter must not hide the others
-      }
-    }
-  }
-  return nullptr;
+const Adapter* detect_active_agent() { return first_detected(true); }
+
+const Adapter* weak_agent_hint() {
+  if (first_detected(true) != nullptr) return nullptr;
+  return first_detected(false);
 }
 
 std::string normalize_agent_name(std::string_view name) {

@@ -79,9 +79,13 @@ class Adapter {
 std::vector<const Adapter*> iter_adapters();
 // The adapter with that name (after normalize_agent_name), or nullptr.
 const Adapter* get_adapter_by_name(std::string_view name);
-// The adapter of the harness this process runs under, or nullptr: strong
-// markers of any adapter win over weak ones.
+// The adapter of the harness this process runs under, or nullptr. Only
+// strong markers count: an editor's integrated terminal carries the weak
+// ones, and a person types there.
 const Adapter* detect_active_agent();
+// The harness a weak marker names when no strong marker is present, or
+// nullptr: a hint for the record, never an attribution.
+const Adapter* weak_agent_hint();
 // Canonical spelling of an agent name ("Claude Code", "claude_code",
 // "claude" -> "claude-code"); unknown names come back trimmed and lower-cased.
 std::string normalize_agent_name(std::string_view name);
