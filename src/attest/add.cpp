@@ -7,6 +7,7 @@
 #include "host/paths.hpp"
 #include "host/services/repo_root.hpp"
 #include "synccore/capture.hpp"
+#include "synccore/ledger.hpp"
 #include "synccore/pending.hpp"
 
 #include <filesystem>
@@ -70,6 +71,7 @@ int backfill(const std::filesystem::path& repo_root, const AddOptions& options) 
 
 int run_attest_add(const AddOptions& options) {
   if (options.from_hook) {
+    synccore::limit_lock_waits(synccore::kHookLockBudget);
     _add_from_hook(options.agent);
     return 0;
   }

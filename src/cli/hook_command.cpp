@@ -10,6 +10,7 @@
 #include "host/services/session_context.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/catch_up.hpp"
+#include "synccore/ledger.hpp"
 #include "synccore/rules_cache.hpp"
 
 #include <CLI/CLI.hpp>
@@ -46,6 +47,7 @@ std::string display_text(const Json& project_id) {
 // Records the commits no hook saw, then hands the agent the session summary
 // in its harness's own form (plain text for a harness without one).
 int session_start(const HookValues& values) {
+  synccore::limit_lock_waits(synccore::kHookLockBudget);
   try {
     const std::optional<path> repo_root = attest::_repo_root_for(start_directory(services::shared::read_hook_payload()));
     if (!repo_root || !services::setup_list::is_set_up(*repo_root)) return 0;

@@ -9,6 +9,7 @@
 #include "host/services/session_context.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/capture.hpp"
+#include "synccore/ledger.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -44,7 +45,11 @@ void record_head(const path& repo_root) {
   }
   // The commit must not wait on the network.
   if (services::session_context::resolve_session(repo_root).connected) {
-    run_detached([repo_root] { attest::_upload_best_effort(repo_root); });
+    run_detached([repo_root] {
+      // Off the commit's path, the upload may wait for the lock as any sync.
+      synccore::limit_lock_waits(std::chrono::minutes(1));
+      attest::_upload_best_effort(repo_root);
+    });
   }
 }
 
@@ -53,6 +58,7 @@ void record_head(const path& repo_root) {
 // Git runs the hook at the top of the working tree. A repository that is
 // not set up records nothing, as with every other trigger.
 int record_commit_from_hook() {
+  synccore::limit_lock_waits(synccore::kHookLockBudget);
   try {
     const std::optional<path> repo_root = attest::_repo_root_for(std::filesystem::current_path());
     if (repo_root && services::setup_list::is_set_up(*repo_root)) record_head(*repo_root);

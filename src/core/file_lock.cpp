@@ -38,6 +38,7 @@ struct Holding {
   int users = 0;         // live guards, plus threads waiting for the outcome
   bool settled = false;  // the first caller has finished trying
   bool acquired = false;
+  bool refused = false;  // the file system will not lock this file
 };
 
 // The process-wide table that makes locked() re-entrant.
@@ -82,34 +83,38 @@ fs::path lock_file_for(const fs::path& path) {
 
 std::string millis_text(std::chrono::milliseconds timeout) { return std::to_string(timeout.count()); }
 
+struct Taken {
+  int fd = -1;  // the locked descriptor, or -1 when the lock was not taken
+  bool refused = false;
+};
+
 // Takes the kernel lock within `timeout`, polling so the wait stays bounded.
-// Returns the locked descriptor, or -1 when the lock was not taken.
-int take_lock(const fs::path& lock_path, std::chrono::milliseconds timeout) {
+Taken take_lock(const fs::path& lock_path, std::chrono::milliseconds timeout) {
   UniqueFd fd;
   try {
     // Read-only is enough for flock, and works on a lock file we cannot write.
     fd = open_file(lock_path, O_RDONLY | O_CREAT, 0644);
   } catch (const OSError& error) {
     lock_log().debug("cannot open lock file %r; continuing without the lock", {lock_path.string()}, error);
-    return -1;
+    return {};
   }
   const auto deadline = Clock::now() + timeout;
   Clock::duration pause = 200us;
   for (;;) {
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return fd.release();
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {.fd = fd.release()};
     const int error = errno;
     if (error == EINTR) continue;
     if (error != EWOULDBLOCK) {
       // ENOLCK, EOPNOTSUPP: this file system will not lock; waiting cannot help.
       lock_log().debug("lock %r refused (%s); continuing without the lock",
                        {lock_path.string(), std::strerror(error)});
-      return -1;
+      return {.refused = true};
     }
     const auto now = Clock::now();
     if (now >= deadline) {
       lock_log().debug("lock %r not acquired within %s ms; continuing without the lock",
                        {lock_path.string(), millis_text(timeout)});
-      return -1;
+      return {};
     }
     std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
     pause = std::min<Clock::duration>(pause * 2, 10ms);
@@ -118,7 +123,8 @@ int take_lock(const fs::path& lock_path, std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-LockGuard::LockGuard(LockGuard&& other) noexcept : key_(std::move(other.key_)), acquired_(other.acquired_) {
+LockGuard::LockGuard(LockGuard&& other) noexcept
+    : key_(std::move(other.key_)), acquired_(other.acquired_), refused_(other.refused_) {
   other.key_.clear();
 }
 
@@ -154,19 +160,20 @@ LockGuard locked(const fs::path& path, std::chrono::milliseconds timeout) {
       --holding.users;  // the thread taking it holds a use, so the entry stays
       lock_log().debug("lock %r still being taken by another thread after %s ms; continuing without it",
                        {key.string(), millis_text(timeout)});
-      return LockGuard({}, false);
+      return LockGuard({}, false, false);
     }
-    return LockGuard(std::move(key), holding.acquired);
+    return LockGuard(std::move(key), holding.acquired, holding.refused);
   }
 
   lock.unlock();
-  const int fd = take_lock(key, timeout);
+  const Taken taken = take_lock(key, timeout);
   lock.lock();
-  holding.fd = fd;
-  holding.acquired = fd >= 0;
+  holding.fd = taken.fd;
+  holding.acquired = taken.fd >= 0;
+  holding.refused = taken.refused;
   holding.settled = true;
   held.settled.notify_all();
-  return LockGuard(std::move(key), holding.acquired);
+  return LockGuard(std::move(key), holding.acquired, holding.refused);
 }
 
 }  // namespace tamrik::core

@@ -14,7 +14,9 @@
 // Bounded and fail-open: when the lock cannot be taken within `timeout` (or
 // the file system refuses locks), the guard is returned anyway with
 // acquired() false and a debug line logged; the caller decides what a block
-// without the lock may safely do.
+// without the lock may safely do. refused() tells the two apart: where the
+// file system refuses locks (ENOLCK on some network mounts) nobody holds
+// one, so waiting or deferring would wait forever.
 
 #include <chrono>
 #include <filesystem>
@@ -31,13 +33,17 @@ class LockGuard {
 
   // Whether this process holds the lock (taken now or by an outer guard).
   bool acquired() const { return acquired_; }
+  // Whether the file system refused to lock at all (not a busy lock).
+  bool refused() const { return refused_; }
 
  private:
   friend LockGuard locked(const std::filesystem::path&, std::chrono::milliseconds);
-  LockGuard(std::filesystem::path key, bool acquired) : key_(std::move(key)), acquired_(acquired) {}
+  LockGuard(std::filesystem::path key, bool acquired, bool refused)
+      : key_(std::move(key)), acquired_(acquired), refused_(refused) {}
 
   std::filesystem::path key_;  // empty once moved from
   bool acquired_ = false;
+  bool refused_ = false;
 };
 
 inline constexpr std::chrono::milliseconds kDefaultLockTimeout{10'000};

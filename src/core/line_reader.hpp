@@ -33,6 +33,10 @@ class LineReader {
   // The file's descriptor, for copying an over-long line by its offset.
   int fd() const { return fd_.get(); }
 
+  // The offset just past the last line returned: at the end, the size of
+  // the file as read.
+  size_t consumed() const { return consumed_; }
+
  private:
   // Reads more into the buffer; false at the end of the file.
   bool fill();

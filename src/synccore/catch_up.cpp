@@ -11,6 +11,7 @@
 #include "synccore/capture.hpp"
 #include "synccore/git.hpp"
 #include "synccore/ledger.hpp"
+#include "synccore/ledger_text.hpp"
 
 #include <sys/stat.h>
 
@@ -23,6 +24,10 @@ namespace tamrik::synccore {
 namespace {
 
 const core::Logger logger("synccore");
+
+// A walk records many commits under one hold of the lock, so it waits
+// longer for it than a single append (within a hook's budget all the same).
+constexpr std::chrono::seconds kWalkLockTimeout{30};
 
 std::optional<double> parse_number(std::string_view text) {
   double value = 0;
@@ -124,8 +129,8 @@ std::vector<BackfillResult> walk_and_record_from(const path& repo_root, const st
 std::vector<BackfillResult> catch_up_commits(const path& repo_root, int limit) {
   try {
     if (!services::setup_list::is_set_up(repo_root)) return {};
-    const core::LockGuard guard = core::locked(paths::log_jsonl(repo_root), std::chrono::seconds(30));
-    if (!guard.acquired()) return {};
+    const core::LockGuard guard = detail::lock_ledger(paths::log_jsonl(repo_root), kWalkLockTimeout);
+    if (!detail::may_write(guard)) return {};
     return _walk_and_record(repo_root, limit);
   } catch (const std::exception& e) {
     logger.debug("catch_up_commits failed (best-effort)", {}, e);
@@ -144,8 +149,8 @@ std::vector<BackfillResult> catch_up_below(const path& repo_root, const std::vec
       if (!_already_recorded(repo_root, parent)) tips.push_back(parent);
     }
     if (tips.empty() || !services::setup_list::is_set_up(repo_root)) return {};
-    const core::LockGuard guard = core::locked(paths::log_jsonl(repo_root), std::chrono::seconds(30));
-    if (!guard.acquired()) return {};
+    const core::LockGuard guard = detail::lock_ledger(paths::log_jsonl(repo_root), kWalkLockTimeout);
+    if (!detail::may_write(guard)) return {};
     // Always floored at setup: the parent of the first commit recorded here
     // is history from before tamrik, not a backlog.
     return walk_and_record_from(repo_root, tips, kCatchUpLimit, SetupFloor::always);

@@ -12,6 +12,7 @@
 #include "core/json.hpp"
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -61,8 +62,10 @@ bool _is_valid_commit_hash(std::string_view value);
 // ledger cannot be read: a duplicate beats a lost record.
 bool _commit_already_logged(const path& log_path, std::string_view commit);
 
-// Whether `full` has been recorded in any form: archived as <full>.yaml in
-// the attestations directory, or in the ledger.
+// Whether `full` has been recorded: its line is in the ledger or a spool.
+// An archive alone is not a record: a writer killed while it waited for
+// the lock leaves the archive without the line, and the commit must be
+// recorded again, not skipped.
 bool _already_recorded(const path& repo_root, std::string_view full);
 
 // An attestation text, with or without "---" delimiters, as a map. Malformed
@@ -86,6 +89,13 @@ bool _replace_log_entry(const path& log_path, const Json& entry);
 // other commits keep their bytes. Without the lock nothing is marked: the
 // batch is simply sent again by the next sync, which the platform accepts.
 void _mark_synced(const path& log_path, const Json& batch);
+
+// Caps the time this process spends waiting for ledger locks, all waits
+// together, from now on: a hook must not hold up a commit or a tool call.
+// An append that runs out of it spools; a walk or a rewrite that does is
+// left for the next trigger.
+void limit_lock_waits(std::chrono::milliseconds total);
+inline constexpr std::chrono::milliseconds kHookLockBudget{2'000};
 
 // Appends raw ledger text (whole lines) under the ledger lock or to a spool
 // file: the one way text other than an entry enters the ledger (the merge

@@ -9,7 +9,6 @@
 #include "host/services/shared.hpp"
 #include "synccore/ledger_text.hpp"
 
-#include <sys/stat.h>
 
 
 namespace tamrik::synccore {
@@ -56,12 +55,6 @@ AttestationLog read_log(const path& log_path, bool keep_pending) {
   return log;
 }
 
-// A name that stays inside its directory: no separator, not "." or "..".
-bool is_plain_file_name(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
-         name.find('\0') == std::string_view::npos;
-}
-
 }  // namespace
 
 AttestationLog read_attestation_log(const path& log_path) { return read_log(log_path, true); }
@@ -85,9 +78,6 @@ bool _commit_already_logged(const path& log_path, std::string_view commit) {
 }
 
 bool _already_recorded(const path& repo_root, std::string_view full) {
-  if (is_plain_file_name(full)) {
-    if (core::path_exists(paths::attestations_dir(repo_root) / (std::string(full) + ".yaml"))) return true;
-  }
   return _commit_already_logged(paths::log_jsonl(repo_root), full);
 }
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +22,24 @@
 namespace tamrik::synccore::detail {
 
 std::chrono::milliseconds ledger_lock_timeout{10'000};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// When this process's lock waits must end; the far future until a hook
+// sets a budget.
+std::atomic<Clock::rep> lock_wait_deadline{Clock::time_point::max().time_since_epoch().count()};
+
+}  // namespace
+
+core::LockGuard lock_ledger(const std::filesystem::path& log_path, std::chrono::milliseconds wanted) {
+  const Clock::time_point deadline{Clock::duration(lock_wait_deadline.load())};
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::min(deadline, Clock::now()));
+  return core::locked(log_path, std::min(wanted, left));
+}
+
+bool may_write(const core::LockGuard& guard) { return guard.acquired() || guard.refused(); }
 
 namespace {
 
@@ -164,6 +183,15 @@ void copy_range(int fd, size_t offset, size_t length, core::AtomicReplacement& o
   }
 }
 
+// Whether `file` is still the file `reader` read to its end, at the size it
+// read.
+bool unchanged_since_read(const std::filesystem::path& file, const core::LineReader& reader) {
+  struct stat read_one {};
+  const std::optional<struct stat> now = core::file_status(file);
+  return now && ::fstat(reader.fd(), &read_one) == 0 && now->st_ino == read_one.st_ino &&
+         now->st_dev == read_one.st_dev && static_cast<size_t>(now->st_size) == reader.consumed();
+}
+
 }  // namespace
 
 bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit) {
@@ -186,8 +214,14 @@ bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit) {
       out.write("\n");
     }
   }
-  if (changed) out.commit();
-  return changed;
+  if (!changed) return false;
+  if (!unchanged_since_read(file, reader)) {
+    // Only a writer without the lock (the file system refuses locks) can
+    // have appended meanwhile; replacing the file would drop its line.
+    return false;
+  }
+  out.commit();
+  return true;
 }
 
 std::vector<std::filesystem::path> spool_files(const std::filesystem::path& log_path) {
@@ -213,3 +247,11 @@ std::filesystem::path new_spool_name(const std::filesystem::path& log_path) {
 }
 
 }  // namespace tamrik::synccore::detail
+
+namespace tamrik::synccore {
+
+void limit_lock_waits(std::chrono::milliseconds total) {
+  detail::lock_wait_deadline.store((std::chrono::steady_clock::now() + total).time_since_epoch().count());
+}
+
+}  // namespace tamrik::synccore

@@ -1,6 +1,8 @@
 #pragma once
 // Text-level helpers shared by the ledger's reader and writers.
 
+#include "core/file_lock.hpp"
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -32,9 +34,10 @@ bool visit_lines(const std::filesystem::path& file, const LineVisitor& visit);
 // Rewrites ledger `file` line by line, atomically: `edit` gets each
 // non-blank line (as visit_lines() passes it, untrimmed) and returns its new
 // text, or nullopt to keep its bytes; blank and over-long lines are copied
-// unchanged. The file is
-// replaced only when `edit` changed a line. Returns whether it did. Throws
-// OSError. The caller holds the ledger lock.
+// unchanged. The file is replaced only when `edit` changed a line and the
+// file is still the one read, at the size read (a writer without the lock
+// may have appended). Returns whether it was replaced. Throws OSError. The
+// caller holds the ledger lock, or the file system refuses locks.
 using LineEdit = std::function<std::optional<std::string>(std::string_view line)>;
 bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit);
 
@@ -65,5 +68,15 @@ std::filesystem::path new_spool_name(const std::filesystem::path& log_path);
 // How long a ledger writer waits for the lock before it spools (appends) or
 // gives up (rewrites). Tests shorten it; the product never changes it.
 extern std::chrono::milliseconds ledger_lock_timeout;
+
+// Takes the ledger's lock, waiting at most `wanted` and never past the
+// process's budget for lock waits (limit_lock_waits).
+core::LockGuard lock_ledger(const std::filesystem::path& log_path,
+                            std::chrono::milliseconds wanted = ledger_lock_timeout);
+
+// Whether a writer may go ahead: it holds the lock, or the file system
+// refuses locks to everyone, where nobody can hold one and waiting would
+// defer the write forever.
+bool may_write(const core::LockGuard& guard);
 
 }  // namespace tamrik::synccore::detail

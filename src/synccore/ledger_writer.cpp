@@ -92,8 +92,8 @@ void merge_spools(const path& log_path) {
 template <typename Write>
 void write_locked(const path& log_path, std::string_view text, Write&& write) {
   core::make_dirs(log_path.parent_path().empty() ? path(".") : log_path.parent_path());
-  const core::LockGuard guard = core::locked(log_path, detail::ledger_lock_timeout);
-  if (!guard.acquired()) {
+  const core::LockGuard guard = detail::lock_ledger(log_path);
+  if (!detail::may_write(guard)) {
     spool(log_path, text);
     return;
   }
@@ -126,8 +126,8 @@ void _append_log_text(const path& log_path, std::string_view text) {
 
 bool _replace_log_entry(const path& log_path, const Json& entry) {
   if (!core::path_exists(log_path)) return false;
-  const core::LockGuard guard = core::locked(log_path, detail::ledger_lock_timeout);
-  if (!guard.acquired()) {
+  const core::LockGuard guard = detail::lock_ledger(log_path);
+  if (!detail::may_write(guard)) {
     logger.debug("Ledger lock busy; not rewriting the line in place");
     return false;
   }
@@ -145,8 +145,8 @@ void _mark_synced(const path& log_path, const Json& batch) {
   }
   if (commits.empty()) return;
 
-  const core::LockGuard guard = core::locked(log_path, detail::ledger_lock_timeout);
-  if (!guard.acquired()) {
+  const core::LockGuard guard = detail::lock_ledger(log_path);
+  if (!detail::may_write(guard)) {
     logger.debug("Ledger lock busy; batch stays unmarked and is sent again next sync");
     return;
   }

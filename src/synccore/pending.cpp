@@ -72,7 +72,7 @@ AttestationResult process_pending_attestation(const path& repo_root, const Pendi
   // agent's hook); under the ledger lock only the first files the pending
   // attestation, and the second finds it gone.
   core::make_dirs(log_path.parent_path());
-  const core::LockGuard guard = core::locked(log_path, detail::ledger_lock_timeout);
+  const core::LockGuard guard = detail::lock_ledger(log_path);
   if (!core::path_exists(pending)) return {};
   merge_legacy_ledger(repo_root, log_path);
 

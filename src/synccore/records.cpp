@@ -80,8 +80,8 @@ void _log_attestation(const path& log_path, const path& attestations_dir, const 
     if (options.replace_existing && _replace_log_entry(log_path, entry)) return;
     _append_log_entry(log_path, entry);
   } catch (const core::OSError&) {
-    // An archived commit counts as recorded, and the catch-up walk stops at
-    // it: without its ledger line it must not stay archived.
+    // An archive whose line could not be written records nothing; leave no
+    // new one behind to be read as this commit's attestation.
     if (!archived_before) core::remove_file(archived);
     throw;
   }

@@ -4,6 +4,13 @@
 
 #include "cli_fixture.hpp"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
 namespace tamrik::testing {
 namespace {
 
@@ -34,6 +41,37 @@ TEST_F(HookEntries, TheInstalledSpellingsRunSilently) {
     EXPECT_EQ(hook.exit_code, 0) << hook.err;
     EXPECT_EQ(hook.out + hook.err, "");
   }
+}
+
+// Another process holds the ledger lock for 8 s (a long sync on a big
+// ledger): the hook gives up waiting within its short budget and spools the
+// record instead of holding the commit until the lock is free; the next
+// writer merges the spool.
+TEST_F(HookEntries, TheCommitHookSpoolsRatherThanWaitForTheLock) {
+  repo_.commit("feat: first recorded commit");
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    const int fd = ::open((tamrik_dir() / "log.jsonl.lock").c_str(), O_RDONLY | O_CREAT, 0644);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(1);
+    (void)!::write(ready[1], "x", 1);
+    ::sleep(8);
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  const std::string head = repo_.commit("feat: committed while the ledger is locked");
+  const bool ledger_holds_it = read_text(tamrik_dir() / "log.jsonl").find(head) != std::string::npos;
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+
+  EXPECT_FALSE(ledger_holds_it) << "the hook waited for the lock";
+  const std::string next = repo_.commit("feat: after the lock is free");
+  EXPECT_EQ(records_of(head), 1u);
+  EXPECT_EQ(records_of(next), 1u);
 }
 
 TEST_F(HookEntries, OtherSpellingsMeetTheParser) {

@@ -5,6 +5,7 @@
 // By default 100 trials per test over a ledger of about 1 MB; with
 // TAMRIK_CRASH_TRIALS=N, N trials over a ledger of about 5 MB.
 
+#include "core/file_lock.hpp"
 #include "core/json.hpp"
 #include "core/sha256.hpp"
 #include "fault/ops_runner.hpp"
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -175,6 +177,49 @@ TEST(CrashTrials, KilledFilingLeavesTheAttestationPendingOrFiled) {
   }
   std::printf("pending filing (%lld us): %d trials, %d still pending, %d filed, %d filed but still pending, 0 lost\n",
               static_cast<long long>(duration.count()), trials, pending_seen, filed_seen, both_seen);
+}
+
+// A person presses Ctrl-C on a commit whose hook waits for the ledger lock:
+// whatever step the record was at, the commit is not taken for recorded
+// without its line, and the next trigger records it, attestation and all.
+TEST(CrashTrials, ARecordInterruptedWhileItWaitsIsWrittenByTheNextTrigger) {
+  GitRepo repo;
+  const std::string head = repo.commit("Add retry to upload");
+  const fs::path tamrik_dir = paths::log_jsonl(repo.root()).parent_path();
+  const fs::path pending = paths::commit_attestation(repo.root());
+  const fs::path ledger = paths::log_jsonl(repo.root());
+  const fs::path archived = paths::attestations_dir(repo.root()) / (head + ".yaml");
+  const std::string attestation = "---\nagent: claude-code\nsummary: Add retry to upload\n---\n";
+  const std::vector<std::string> filing{"file", repo.root(), head};
+  const std::vector<std::string> bare_record{"archive", ledger, paths::attestations_dir(repo.root()), head};
+  const auto reset = [&](bool with_attestation) {
+    fs::remove_all(tamrik_dir);
+    fs::create_directories(tamrik_dir);
+    write_text(ledger, "");
+    if (with_attestation) write_text(pending, attestation);
+  };
+  reset(true);
+  const auto duration = time_ledger_ops(filing);
+
+  std::mt19937 rng(20261208);
+  const int signals[] = {SIGINT, SIGTERM, SIGKILL};
+  const int trials = full_size() ? trial_count() : 30;
+  for (int trial = 0; trial < trials; ++trial) {
+    const bool attested = trial % 2 == 0;
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    reset(attested);
+    {
+      const core::LockGuard held = core::locked(ledger);
+      ASSERT_TRUE(held.acquired());
+      kill_ledger_ops_after(attested ? filing : bare_record, random_delay(rng, duration), signals[trial % 3]);
+    }
+    ASSERT_FALSE(synccore::_already_recorded(repo.root(), head)) << "recorded without its line";
+    if (!attested) continue;
+    ASSERT_EQ(read_text(pending), attestation);
+    ASSERT_EQ(run_ledger_ops(filing).exit_code, 0);
+    ASSERT_TRUE(synccore::_commit_already_logged(ledger, head));
+    ASSERT_EQ(synccore::_parse_attestation_yaml(read_text(archived))["summary"], "Add retry to upload");
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "host/paths.hpp"
 #include "support/test_env.hpp"
 #include "synccore/ledger.hpp"
+#include "synccore/ledger_text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -242,6 +243,27 @@ TEST(FaultInjection, ArchiveWriteNeverHidesAnUnloggedCommit) {
             }
           },
   });
+}
+
+
+// Where the file system refuses locks (ENOLCK), nobody can hold the ledger
+// lock, so waiting or deferring would defer for ever: appends go into the
+// ledger, spooled lines are merged, marking and replacing proceed.
+TEST(FaultInjection, WithoutFileLocksEveryWriterStillWrites) {
+  const LedgerRepo repo;
+  const FaultPlan no_locks{.root = repo.root(), .no_locks = true};
+  // A line spooled earlier, while the lock was busy on another machine.
+  write_text(synccore::detail::new_spool_name(repo.ledger()), line_for(kNew, false));
+
+  ASSERT_EQ(run_ledger_ops({"append", repo.ledger(), std::string(40, '5')}, no_locks).exit_code, kDone);
+  EXPECT_TRUE(synccore::detail::spool_files(repo.ledger()).empty()) << "the spool was not merged";
+  EXPECT_EQ(records(synccore::read_attestation_log(repo.ledger())), 5);
+
+  ASSERT_EQ(run_ledger_ops({"mark-all", repo.ledger()}, no_locks).exit_code, kDone);
+  const synccore::AttestationLog log = synccore::read_attestation_log(repo.ledger());
+  EXPECT_TRUE(log.pending.empty()) << read_text(repo.ledger());
+  EXPECT_EQ(log.uploaded, 5);
+  EXPECT_NE(read_text(repo.ledger()).find(kPlantedCorruptLine), std::string::npos);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 //   TAMRIK_FAULT_REPEAT  "1": also fail every counted call after the N-th
 //   TAMRIK_FAULT_REPORT  file written at exit: one line per counted call,
 //                        "<position> <call> <path> [failed]"
+//   TAMRIK_FAULT_NO_LOCKS "1": every flock() fails with ENOLCK, as on a
+//                        network file system without locks (not counted)
 //
 // The variables are removed from the environment at load, with LD_PRELOAD,
 // so the child processes the product starts (git) run unfaulted.
@@ -21,6 +23,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +43,7 @@ struct Config {
   long nth;
   int error;
   bool repeat;
+  bool no_locks;
   const char* report_path;
 };
 
@@ -68,8 +72,9 @@ __attribute__((constructor)) void load_config() {
   const std::string error = take_env("TAMRIK_FAULT_ERRNO");
   const std::string repeat = take_env("TAMRIK_FAULT_REPEAT");
   const std::string report_path = take_env("TAMRIK_FAULT_REPORT");
+  const std::string no_locks = take_env("TAMRIK_FAULT_NO_LOCKS");
   for (const char* name : {"TAMRIK_FAULT_ROOT", "TAMRIK_FAULT_NTH", "TAMRIK_FAULT_ERRNO", "TAMRIK_FAULT_REPEAT",
-                           "TAMRIK_FAULT_REPORT", "LD_PRELOAD"}) {
+                           "TAMRIK_FAULT_REPORT", "TAMRIK_FAULT_NO_LOCKS", "LD_PRELOAD"}) {
     unsetenv(name);
   }
   if (root.empty() || root[0] != '/') return;
@@ -78,6 +83,7 @@ __attribute__((constructor)) void load_config() {
   config.nth = atol(nth.c_str());
   config.error = errno_named(error);
   config.repeat = repeat == "1";
+  config.no_locks = no_locks == "1";
   config.report_path = report_path.empty() ? nullptr : strdup(report_path.c_str());
   report = new std::string;
   tracked = new std::string[kMaxTrackedFd];
@@ -146,6 +152,16 @@ __attribute__((destructor)) void write_report() {
 }  // namespace
 
 extern "C" {
+
+int flock(int fd, int operation) {
+  if (config.active && config.no_locks) {
+    errno = ENOLCK;
+    return -1;
+  }
+  using Flock = int (*)(int, int);
+  static const Flock real_flock = real<Flock>("flock");
+  return real_flock(fd, operation);
+}
 
 int open(const char* path, int flags, ...) {
   va_list args;

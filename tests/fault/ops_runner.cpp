@@ -47,6 +47,7 @@ std::vector<std::string> child_environment(const std::optional<FaultPlan>& fault
     env.push_back("TAMRIK_FAULT_NTH=" + std::to_string(faults->nth));
     env.push_back("TAMRIK_FAULT_ERRNO=" + faults->error);
     env.push_back(std::string("TAMRIK_FAULT_REPEAT=") + (faults->repeat ? "1" : "0"));
+    env.push_back(std::string("TAMRIK_FAULT_NO_LOCKS=") + (faults->no_locks ? "1" : "0"));
     env.push_back("TAMRIK_FAULT_REPORT=" + report.string());
   } else if (asan != "ASAN_OPTIONS=") {
     env.push_back(asan.substr(0, asan.size() - 1));
@@ -129,13 +130,13 @@ OpsRun run_ledger_ops(const std::vector<std::string>& args, const std::optional<
   return run;
 }
 
-int kill_ledger_ops_after(const std::vector<std::string>& args, std::chrono::microseconds delay) {
+int kill_ledger_ops_after(const std::vector<std::string>& args, std::chrono::microseconds delay, int signal) {
   const TempDir scratch;
   Child child = start(args, child_environment(std::nullopt, {}), scratch / "stderr");
   std::string out;
   read_until(child.out, out, "ready\n");
   std::this_thread::sleep_for(delay);
-  ::kill(child.pid, SIGKILL);
+  ::kill(child.pid, signal);
   ::close(child.out);
   return wait_for(child.pid);
 }

@@ -18,6 +18,7 @@ struct FaultPlan {
   long nth = 0;
   std::string error = "EIO";   // ENOSPC, EIO, EINTR
   bool repeat = false;         // fail every counted call from the nth on
+  bool no_locks = false;       // every flock() fails with ENOLCK
 };
 
 // One counted call, as the fault library reports it.
@@ -39,9 +40,9 @@ struct OpsRun {
 OpsRun run_ledger_ops(const std::vector<std::string>& args, const std::optional<FaultPlan>& faults = std::nullopt);
 
 // Starts `ledger_ops args...`, waits until it says "ready", lets it run for
-// `delay`, then kills it with SIGKILL. Returns its exit code: 128 + 9 when
-// the kill came first, else whatever it exited with.
-int kill_ledger_ops_after(const std::vector<std::string>& args, std::chrono::microseconds delay);
+// `delay`, then sends it `signal`. Returns its exit code: 128 + the signal
+// when the signal came first, else whatever it exited with.
+int kill_ledger_ops_after(const std::vector<std::string>& args, std::chrono::microseconds delay, int signal = 9);
 
 // How long the operation of `ledger_ops args...` takes, from "ready" to its
 // line of outcome. Throws when it fails.
