@@ -99,7 +99,8 @@ int run_attest(const AttestOptions& options) {
 
   const std::filesystem::path written = write_pending_attestation(repo_root, document);
   console().success("Created " + written.lexically_relative(repo_root).string());
-  console().info("  Run 'git commit' — the pre-commit hook will verify the hash.");
+  console().info("  Run 'git commit': the commit whose change hashes to it gets this attestation; filed on a commit");
+  console().info("  with another change (files staged since), it is marked diff_hash_mismatch.");
   return 0;
 }
 

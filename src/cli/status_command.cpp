@@ -78,7 +78,7 @@ Json ledger_counts(const Status& status) {
   const synccore::AttestationLog& log = status.log;
   return {{"pending", log.size()},       {"uploaded", log.uploaded},     {"skipped", log.skipped},
           {"unaddressable", log.unaddressable}, {"corrupt", log.corrupt}, {"attested", log.attested},
-          {"unattested", log.unattested}, {"too_large", status.too_large.size()}};
+          {"unattested", log.unattested}, {"diff_hash_mismatch", log.mismatched}, {"too_large", status.too_large.size()}};
 }
 
 Json to_json(const Status& status) {
@@ -142,6 +142,11 @@ void print_text(const Status& status) {
                   " unaddressable, " + std::to_string(log.corrupt) + " corrupt");
   console().print("               " + std::to_string(log.attested) + " attested, " + std::to_string(log.unattested) +
                   " unattested");
+  if (log.mismatched > 0) {
+    console().warning(std::to_string(log.mismatched) +
+                      " attestation(s) filed on a commit whose change does not match their staged_diff_hash "
+                      "(\"diff_hash_mismatch\" in .tamrik/log.jsonl): check that each still describes its commit.");
+  }
   if (!status.too_large.empty()) {
     console().print("  too large:   " + std::to_string(status.too_large.size()) + " set aside, not uploaded: " +
                     too_large_text(status.too_large));

@@ -34,6 +34,10 @@ inline constexpr std::array<std::pair<std::string_view, std::string_view>, 2> RE
     {"unattested", "commit_unattested"},
 }};
 
+// Set on an attestation, and on its ledger line, when its staged diff hash
+// matches no commit and it was filed on the commit it was asked for.
+inline constexpr const char* kDiffHashMismatch = "diff_hash_mismatch";
+
 // One read of the ledger. The only "has this reached the platform"
 // predicate: reached means `synced` or `uploaded` set; unsent with a valid
 // hash means pending; unsent without one means unaddressable.
@@ -46,6 +50,7 @@ struct AttestationLog {
   int corrupt = 0;  // lines that are not JSON objects
   int attested = 0;
   int unattested = 0;
+  int mismatched = 0;  // attested, but not with the change they describe
 
   size_t size() const { return pending_count; }
 };

@@ -23,6 +23,7 @@ void classify(const Json& entry, AttestationLog& log, bool keep_pending) {
     ++log.unattested;
   } else {
     ++log.attested;
+    if (core::is_set(entry, kDiffHashMismatch)) ++log.mismatched;
   }
   if (core::is_set(entry, "synced") || core::is_set(entry, "uploaded")) {
     ++log.uploaded;

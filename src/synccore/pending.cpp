@@ -87,8 +87,15 @@ AttestationResult process_pending_attestation(const path& repo_root, const Pendi
   if (!parsed.is_object()) parsed = Json::object();
   _enrich_attestation(parsed, repo_root);
 
-  std::optional<std::string> target = _find_commit_by_diff_hash(repo_root, _staged_diff_hash_of(parsed));
-  if (!target) target = options.commit_override;
+  const std::string diff_hash = _staged_diff_hash_of(parsed);
+  std::optional<std::string> target = _find_commit_by_diff_hash(repo_root, diff_hash);
+  if (!target && options.commit_override) {
+    target = options.commit_override;
+    // Staged for another change (files added after `tamrik attest`, say):
+    // filed all the same, so nothing the agent wrote is lost, but flagged
+    // for the person and the platform rather than passed off as verified.
+    if (!diff_hash.empty()) parsed[kDiffHashMismatch] = true;
+  }
 
   refresh_process_section(parsed, repo_root, target);
   std::vector<std::string> slugs = services::shared::extract_change_spec_slugs(parsed);

@@ -41,7 +41,7 @@ Json ledger_entry_for(const Json& parsed, const std::string& commit, const std::
   }
   entry["synced"] = false;
   if (event && !event->empty()) entry["event"] = *event;
-  for (const char* key : {"agent_provider", "agent_id", "agent_session_id", "developer", "telemetry"}) {
+  for (const char* key : {"agent_provider", "agent_id", "agent_session_id", "developer", "telemetry", kDiffHashMismatch}) {
     if (core::is_set(parsed, key)) entry[key] = parsed[key];
   }
   return entry;

@@ -70,11 +70,35 @@ TEST_F(AttestCommand, HashThatDiffersOnlyInCaseIsAMismatchEvenWithoutValidation)
   EXPECT_EQ(read_text(pending()), "earlier\n");
 }
 
+// Files staged after `tamrik attest` make a commit the attestation does not
+// describe: it is filed on it all the same, flagged on the line and in the
+// archive (both go to the platform), and status says so.
+TEST_F(AttestCommand, AnAttestationOfAnEarlierStagingIsFiledFlagged) {
+  set_up_repository();
+  ASSERT_EQ(attest(stage_change()).exit_code, 0);
+  write_text(repo_.root() / "later.txt", "staged after the attestation\n");
+  repo_.git({"add", "later.txt"});
+  const std::string head = repo_.commit("feat: more than was attested");
+
+  const std::vector<ordered_json> entries = ledger();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0]["commit"], head);
+  EXPECT_EQ(entries[0]["summary"], "Add the feature");
+  EXPECT_EQ(entries[0]["diff_hash_mismatch"], true);
+  EXPECT_NE(read_text(tamrik_dir() / "attestations" / (head + ".yaml")).find("diff_hash_mismatch: true"),
+            std::string::npos);
+  const TamrikResult status = tamrik({"status"});
+  EXPECT_NE(status.err.find("1 attestation(s) filed on a commit whose change does not match"), std::string::npos)
+      << status.out << status.err;
+}
+
 TEST_F(AttestCommand, WritesThePendingAttestation) {
   const TamrikResult result = attest(stage_change(), {"--task-type", "feature"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out,
-            "Created .tamrik/.commit-attestation.yaml\n  Run 'git commit' — the pre-commit hook will verify the hash.\n");
+            "Created .tamrik/.commit-attestation.yaml\n  Run 'git commit': the commit whose change hashes to it gets "
+            "this attestation; filed on a commit\n  with another change (files staged since), it is marked "
+            "diff_hash_mismatch.\n");
   const std::string text = read_text(pending());
   EXPECT_NE(text.find("agent_model: claude-opus-4-6\n"), std::string::npos);
   EXPECT_NE(text.find("task_type: feature\n"), std::string::npos);

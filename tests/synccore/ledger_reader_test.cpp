@@ -171,12 +171,14 @@ TEST(CommitAlreadyLogged, FindsAnyLineForTheCommit) {
   EXPECT_EQ(log.size(), 3u);  // both lines of `a` count and are pending
 }
 
-TEST(AlreadyRecorded, SeesTheArchiveAndTheLedger) {
+// An archive without its line is what a record killed before its append
+// leaves: the commit still has to be recorded.
+TEST(AlreadyRecorded, TakesTheLedgerLineNotAnArchiveAlone) {
   TempDir repo;
   const std::string archived = fake_sha(1), logged = fake_sha(2);
   write_text(repo / (".tamrik/attestations/" + archived + ".yaml"), "summary: x\n");
   write_text(repo / ".tamrik/log.jsonl", core::to_json_line(ledger_entry(logged)) + "\n");
-  EXPECT_TRUE(_already_recorded(repo.path(), archived));
+  EXPECT_FALSE(_already_recorded(repo.path(), archived));
   EXPECT_TRUE(_already_recorded(repo.path(), logged));
   EXPECT_FALSE(_already_recorded(repo.path(), fake_sha(3)));
   EXPECT_FALSE(_already_recorded(repo.path(), "../../etc/passwd"));
