@@ -14,6 +14,23 @@ namespace tamrik::testing {
 
 using nlohmann::ordered_json;
 
+// Sets (with nullopt, unsets) an environment variable for one test and puts
+// the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+  }
+  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -46,11 +63,13 @@ class CliTest : public ::testing::Test {
 
   fs::path tamrik_dir() const { return repo_.root() / ".tamrik"; }
 
-  // The ledger's entries, in file order; empty when there is no ledger.
-  std::vector<ordered_json> ledger() const {
+  // The ledger's entries of the repository at `root` (this test's when
+  // empty), in file order; empty when there is no ledger.
+  std::vector<ordered_json> ledger(const fs::path& root = {}) const {
+    const fs::path file = (root.empty() ? repo_.root() : root) / ".tamrik" / "log.jsonl";
     std::vector<ordered_json> entries;
-    if (!fs::exists(tamrik_dir() / "log.jsonl")) return entries;
-    for (const std::string& line : lines_of(read_text(tamrik_dir() / "log.jsonl"))) {
+    if (!fs::exists(file)) return entries;
+    for (const std::string& line : lines_of(read_text(file))) {
       if (!line.empty()) entries.push_back(ordered_json::parse(line));
     }
     return entries;
