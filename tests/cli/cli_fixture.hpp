@@ -14,23 +14,6 @@ namespace tamrik::testing {
 
 using nlohmann::ordered_json;
 
-// Sets (with nullopt, unsets) an environment variable for one test and puts
-// the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-  }
-  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -53,6 +53,22 @@ std::string replaced(std::string text, std::string_view placeholder, const std::
   return text;
 }
 
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
 TEST(Readme, NamesTheTestAndDemoScriptsAndTheyRun) {
   const std::string text = readme();
   for (const char* script : {"scripts/test", "scripts/demo", "scripts/build"}) {

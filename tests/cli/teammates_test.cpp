@@ -4,6 +4,7 @@
 // recorded as ours nor allowed to cost them their attestation.
 
 #include "cli_fixture.hpp"
+#include "host/agent_fixtures.hpp"
 #include "host/services/git_identity.hpp"
 #include "platform/platform_process.hpp"
 
@@ -21,9 +22,9 @@ class Teammates : public CliTest {
   void SetUp() override {
     CliTest::SetUp();  // Alice's clone with its first commit, her HOME
     git(shared_.path(), {"init", "-q", "--bare"});
-    git(alice(), {"remote", "add", "shared", shared_.path()});
+    git(alice(), {"remote", "add", "shared", shared_.path().string()});
     git(alice(), {"push", "-q", "shared", "main"});
-    git(bob(), {"clone", "-q", "--origin", "shared", shared_.path(), "."});
+    git(bob(), {"clone", "-q", "--origin", "shared", shared_.path().string(), "."});
     for (const auto& [clone, email] : {std::pair{alice(), "alice@example.com"}, std::pair{bob(), "bob@example.com"}}) {
       git(clone, {"config", "user.email", email});
       git(clone, {"remote", "add", "origin", kOrigin});
@@ -74,8 +75,8 @@ class Teammates : public CliTest {
   PlatformProcess platform_;
   // Each clone's configured identity makes its commits; the platform skills
   // come from a public registry, which tests never reach.
-  ScopedEnv author_{"GIT_AUTHOR_EMAIL", std::nullopt}, committer_{"GIT_COMMITTER_EMAIL", std::nullopt};
-  ScopedEnv skills_{"TAMRIK_SKIP_PLATFORM_SKILLS", "1"};
+  agent_fixtures::ScopedEnv env_{
+      {"GIT_AUTHOR_EMAIL", std::nullopt}, {"GIT_COMMITTER_EMAIL", std::nullopt}, {"TAMRIK_SKIP_PLATFORM_SKILLS", "1"}};
 };
 
 TEST_F(Teammates, AlicesAttestedCommitStaysHersAfterBobPullsCommitsAndSyncs) {
