@@ -4,6 +4,7 @@
 #include "platform/api_keys.hpp"
 #include "platform/body_length.hpp"
 #include "platform/context_files.hpp"
+#include "platform/record_richness.hpp"
 #include "platform/remote_name.hpp"
 #include "platform/server_log.hpp"
 #include "platform/storage.hpp"
@@ -96,6 +97,44 @@ Json json_object_of(const std::string& body) {
   return std::move(*parsed);
 }
 
+// The commits a record names in `rewritten_from` (absent or null: none);
+// nullopt when that is not a list of commits.
+std::optional<std::vector<std::string>> rewritten_from(const Json& record) {
+  std::vector<std::string> commits;
+  const auto list = record.find("rewritten_from");
+  if (list == record.end() || list->is_null()) return commits;
+  if (!list->is_array()) return std::nullopt;
+  for (const Json& commit : *list) {
+    if (!commit.is_string() || commit.get_ref<const std::string&>().empty() ||
+        commit.get_ref<const std::string&>().size() > kMaxCommitLength) {
+      return std::nullopt;
+    }
+    commits.push_back(commit.get<std::string>());
+  }
+  return commits;
+}
+
+RecordToStore record_to_store(const Json& record, size_t index) {
+  const std::string commit = record.is_object() ? core::get_text(record, "commit") : "";
+  if (commit.empty() || commit.size() > kMaxCommitLength) {
+    throw ApiFailure{422, "bad_record", "record " + std::to_string(index) + " has no usable commit"};
+  }
+  std::optional<std::vector<std::string>> replaced = rewritten_from(record);
+  if (!replaced) {
+    throw ApiFailure{422, "bad_record",
+                     "record " + std::to_string(index) + " has a rewritten_from that is not a list of commits"};
+  }
+  return {commit, core::to_json_compact(record), record_richness(record), std::move(*replaced)};
+}
+
+// The flag `name` of a listing: absent or 0 is false, 1 true.
+bool flag_param(const Request& req, const std::string& name) {
+  if (!req.has_param(name)) return false;
+  const std::string value = req.get_param_value(name);
+  if (value != "0" && value != "1") throw ApiFailure{400, "bad_request", name + " must be 0 or 1"};
+  return value == "1";
+}
+
 class Api {
  public:
   Api(Storage& storage, const ContextFiles& context, const ApiKeys& keys)
@@ -168,14 +207,7 @@ class Api {
     }
     std::vector<RecordToStore> records;
     records.reserve(list->size());
-    for (size_t i = 0; i < list->size(); ++i) {
-      const Json& record = (*list)[i];
-      const std::string commit = record.is_object() ? core::get_text(record, "commit") : "";
-      if (commit.empty() || commit.size() > kMaxCommitLength) {
-        throw ApiFailure{422, "bad_record", "record " + std::to_string(i) + " has no usable commit"};
-      }
-      records.push_back({commit, core::to_json_compact(record)});
-    }
+    for (size_t i = 0; i < list->size(); ++i) records.push_back(record_to_store((*list)[i], i));
     std::optional<std::string> session;
     const std::string header = req.get_header_value("X-Agent-Session-Id");
     if (!header.empty() && header.size() <= kMaxSessionIdLength) session = header;
@@ -195,7 +227,8 @@ class Api {
     }
     std::optional<std::string> after;
     if (req.has_param("after")) after = req.get_param_value("after");
-    std::optional<std::vector<Json>> records = storage_.list_attestations(project.id, limit, after);
+    const bool include_superseded = flag_param(req, "include_superseded");
+    std::optional<std::vector<Json>> records = storage_.list_attestations(project.id, limit, after, include_superseded);
     if (!records) throw ApiFailure{400, "bad_request", "no stored record for commit " + *after};
     send_json(res, 200, {{"attestations", std::move(*records)}});
   }

@@ -1,6 +1,7 @@
 #include "platform/storage.hpp"
 
 #include "core/time_text.hpp"
+#include "platform/record_richness.hpp"
 
 #include <sqlite3.h>
 
@@ -27,9 +28,16 @@ CREATE TABLE IF NOT EXISTS attestations (
   session_id TEXT,
   stored_at TEXT NOT NULL,
   seq INTEGER NOT NULL,
+  richness INTEGER,
   PRIMARY KEY (project_id, commit_hash)
 );
 CREATE INDEX IF NOT EXISTS attestations_by_seq ON attestations (project_id, seq);
+CREATE TABLE IF NOT EXISTS supersessions (
+  project_id INTEGER NOT NULL REFERENCES projects(id),
+  commit_hash TEXT NOT NULL,
+  superseded_by TEXT NOT NULL,
+  PRIMARY KEY (project_id, commit_hash)
+);
 )sql";
 
 [[noreturn]] void fail(sqlite3* db, const std::string& doing) {
@@ -79,6 +87,7 @@ class Statement {
   }
 
   long long integer(int column) const { return sqlite3_column_int64(statement_, column); }
+  bool is_null(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
   std::string text(int column) const {
     const auto* bytes = sqlite3_column_text(statement_, column);
     return bytes == nullptr ? std::string()
@@ -136,6 +145,27 @@ sqlite3* open_connection(const std::filesystem::path& file) {
   return db;
 }
 
+bool has_column(sqlite3* db, const std::string& table, const std::string& column) {
+  Statement columns(db, "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2");
+  columns.bind(1, table).bind(2, column);
+  return columns.step();
+}
+
+// A database of an earlier version has no richness column: its records get
+// one, empty (NULL), and their rank is read from the record when an upload
+// of the same commit arrives.
+void migrate(sqlite3* db) {
+  if (!has_column(db, "attestations", "richness")) exec(db, "ALTER TABLE attestations ADD COLUMN richness INTEGER");
+}
+
+// The rank of the record held for a commit, nullopt when none is held.
+std::optional<int> held_richness(Statement& held) {
+  if (!held.step()) return std::nullopt;
+  if (!held.is_null(0)) return static_cast<int>(held.integer(0));
+  const std::optional<core::Json> record = core::parse_json(held.text(1));
+  return record ? record_richness(*record) : 0;
+}
+
 }  // namespace
 
 // A connection borrowed from the pool for one call.
@@ -159,6 +189,7 @@ Storage::Storage(std::filesystem::path file) : file_(std::move(file)) {
   Lease db = lease();
   Transaction transaction(db.get());
   exec(db.get(), kSchema);
+  migrate(db.get());
   transaction.commit();
 }
 
@@ -214,19 +245,40 @@ size_t Storage::store_attestations(long long project_id, const std::vector<Recor
   last.step();
   long long seq = last.integer(0);
 
+  Statement held(db.get(), R"sql(
+    SELECT richness, CASE WHEN richness IS NULL THEN record END FROM attestations
+    WHERE project_id = ?1 AND commit_hash = ?2)sql");
   Statement upsert(db.get(), R"sql(
-    INSERT INTO attestations (project_id, commit_hash, record, session_id, stored_at, seq)
-    VALUES (?1, ?2, ?3, ?4, ?5, ?6)
+    INSERT INTO attestations (project_id, commit_hash, record, session_id, stored_at, seq, richness)
+    VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)
     ON CONFLICT (project_id, commit_hash) DO UPDATE SET
       record = excluded.record, session_id = excluded.session_id,
-      stored_at = excluded.stored_at, seq = excluded.seq)sql");
+      stored_at = excluded.stored_at, seq = excluded.seq, richness = excluded.richness)sql");
+  Statement supersede(db.get(), R"sql(
+    INSERT INTO supersessions (project_id, commit_hash, superseded_by) VALUES (?1, ?2, ?3)
+    ON CONFLICT DO NOTHING)sql");
   const std::string now = core::utc_now_text();
   std::set<std::string> commits;
   for (const RecordToStore& record : records) {
-    upsert.bind(1, project_id).bind(2, record.commit).bind(3, record.record_json);
-    upsert.bind(4, session_id).bind(5, now).bind(6, ++seq);
-    upsert.step();
-    upsert.reset();
+    held.bind(1, project_id).bind(2, record.commit);
+    const std::optional<int> stored = held_richness(held);
+    held.reset();
+    // A poorer record is accepted and changes nothing: the client may mark
+    // it synced, since the platform holds more about that commit already.
+    if (!stored || *stored <= record.richness) {
+      upsert.bind(1, project_id).bind(2, record.commit).bind(3, record.record_json);
+      upsert.bind(4, session_id).bind(5, now).bind(6, ++seq).bind(7, record.richness);
+      upsert.step();
+      upsert.reset();
+    }
+    // The rewrite is a fact about the commits whichever record is kept; a
+    // record may arrive before or after the one that replaces it.
+    for (const std::string& replaced : record.rewritten_from) {
+      if (replaced == record.commit) continue;
+      supersede.bind(1, project_id).bind(2, replaced).bind(3, record.commit);
+      supersede.step();
+      supersede.reset();
+    }
     commits.insert(record.commit);
   }
   transaction.commit();
@@ -234,7 +286,8 @@ size_t Storage::store_attestations(long long project_id, const std::vector<Recor
 }
 
 std::optional<std::vector<core::Json>> Storage::list_attestations(long long project_id, size_t limit,
-                                                                  const std::optional<std::string>& after) {
+                                                                  const std::optional<std::string>& after,
+                                                                  bool include_superseded) {
   Lease db = lease();
   long long before_seq = std::numeric_limits<long long>::max();
   if (after) {
@@ -244,11 +297,22 @@ std::optional<std::vector<core::Json>> Storage::list_attestations(long long proj
     before_seq = cursor.integer(0);
   }
   Statement rows(db.get(), R"sql(
-    SELECT record FROM attestations WHERE project_id = ?1 AND seq < ?2
-    ORDER BY seq DESC LIMIT ?3)sql");
+    SELECT a.record, s.superseded_by FROM attestations a
+    LEFT JOIN supersessions s ON s.project_id = a.project_id AND s.commit_hash = a.commit_hash
+    WHERE a.project_id = ?1 AND a.seq < ?2 AND (?4 OR s.superseded_by IS NULL)
+    ORDER BY a.seq DESC LIMIT ?3)sql");
   rows.bind(1, project_id).bind(2, before_seq).bind(3, static_cast<long long>(limit));
+  rows.bind(4, include_superseded ? 1LL : 0LL);
   std::vector<core::Json> records;
-  while (rows.step()) records.push_back(core::parse_json_or_throw(rows.text(0)));
+  while (rows.step()) {
+    core::Json record = core::parse_json_or_throw(rows.text(0));
+    if (record.is_object()) {
+      // The platform's word on replacement, never a client's.
+      record.erase("superseded_by");
+      if (!rows.is_null(1)) record["superseded_by"] = rows.text(1);
+    }
+    records.push_back(std::move(record));
+  }
   return records;
 }
 

@@ -38,6 +38,8 @@ struct Resolution {
 struct RecordToStore {
   std::string commit;
   std::string record_json;  // the record as received, compact
+  int richness = 0;         // record_richness of the record
+  std::vector<std::string> rewritten_from;  // commits this one replaces
 };
 
 class Storage {
@@ -53,16 +55,21 @@ class Storage {
   Resolution resolve_project(const std::string& remote, const std::string& title);
   std::optional<Project> find_project(long long id);
 
-  // Stores each record under (project, commit), replacing a stored one, all
-  // or nothing. Returns the number of distinct commits stored.
+  // Stores each record under (project, commit), all or nothing, replacing
+  // a stored one unless that is richer (record_richness), and marks the
+  // commits each names in `rewritten_from` superseded by it (the first
+  // replacement named stays). Returns the number of distinct commits whose
+  // record is held, stored now or already richer.
   size_t store_attestations(long long project_id, const std::vector<RecordToStore>& records,
                             const std::optional<std::string>& session_id);
 
   // Stored records, most recently stored first, at most `limit`; with
-  // `after`, those stored before that commit's record. nullopt when `after`
-  // names no stored record.
+  // `after`, those stored before that commit's record. Superseded records
+  // are left out unless `include_superseded`; those listed carry
+  // `superseded_by`. nullopt when `after` names no stored record.
   std::optional<std::vector<core::Json>> list_attestations(long long project_id, size_t limit,
-                                                           const std::optional<std::string>& after);
+                                                           const std::optional<std::string>& after,
+                                                           bool include_superseded);
 
  private:
   class Lease;

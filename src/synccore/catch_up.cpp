@@ -4,8 +4,9 @@
 #include "core/file_lock.hpp"
 #include "core/log.hpp"
 #include "core/time_text.hpp"
-#include "host/services/setup_list.hpp"
 #include "host/agents/registry.hpp"
+#include "host/services/git_identity.hpp"
+#include "host/services/setup_list.hpp"
 #include "host/paths.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/capture.hpp"
@@ -15,6 +16,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -42,25 +45,71 @@ struct Backlog {
   std::string oldest_time_text;
 };
 
+// One line of the walk's `git log`: hash, committer time, committer email.
+struct LoggedCommit {
+  std::string hash;
+  std::string time_text;
+  std::string committer;
+};
+
+LoggedCommit parse_logged(const std::string& line) {
+  const size_t first = line.find(' ');
+  const size_t second = first == std::string::npos ? std::string::npos : line.find(' ', first + 1);
+  LoggedCommit commit{.hash = line.substr(0, first)};
+  if (first != std::string::npos) commit.time_text = line.substr(first + 1, second - first - 1);
+  if (second != std::string::npos) commit.committer = line.substr(second + 1);
+  return commit;
+}
+
+bool same_email(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// The email of the identity configured for this repository, or nullopt.
+std::optional<std::string> configured_email(const path& repo_root) {
+  const std::optional<core::Json> developer = services::shared::detect_git_author(repo_root);
+  const std::string email = developer ? core::get_text(*developer, "git_author_email") : "";
+  if (email.empty()) return std::nullopt;
+  return email;
+}
+
 // The unrecorded commits from `tips` (HEAD when empty) down to the newest
-// recorded one, skipping those made before `anchor` (seconds since the
-// epoch).
+// recorded one that this developer made, skipping those made before
+// `anchor` (seconds since the epoch).
+//
+// A commit whose committer is not this repository's configured identity is
+// a teammate's (pulled, fetched, merged in): theirs to record, from their
+// own clone, with what their agent attested. Recording it here would file it
+// as an unattested commit of ours, and its upload would compete with theirs.
+// It is skipped, not a stop: the walk still ends at the newest recorded
+// commit, or at `limit`. The comparison ignores case. With no identity
+// configured nothing is compared and every commit counts as ours. A commit
+// rebased, amended or cherry-picked here has this developer as committer, so
+// it counts as ours whoever wrote it first.
 Backlog find_backlog(const path& repo_root, const std::vector<std::string>& tips, int limit,
                      std::optional<double> anchor) {
-  Backlog backlog;
-  std::vector<std::string> args = {"log", "--format=%H %ct", "-n" + std::to_string(limit)};
+  std::vector<LoggedCommit> unrecorded;
+  std::vector<std::string> args = {"log", "--format=%H %ct %ce", "-n" + std::to_string(limit)};
   args.insert(args.end(), tips.begin(), tips.end());
   for (const std::string& line : _git_lines(args, repo_root)) {
-    const size_t blank = line.find(' ');
-    const std::string hash = line.substr(0, blank);
-    const std::string time_text = blank == std::string::npos ? "" : line.substr(blank + 1);
-    if (hash.empty()) continue;
-    if (_already_recorded(repo_root, hash)) break;
-    const std::optional<double> time = parse_number(time_text);
+    LoggedCommit commit = parse_logged(line);
+    if (commit.hash.empty()) continue;
+    if (_already_recorded(repo_root, commit.hash)) break;
+    unrecorded.push_back(std::move(commit));
+  }
+  Backlog backlog;
+  if (unrecorded.empty()) return backlog;  // the usual case asks git nothing more
+
+  const std::optional<std::string> mine = configured_email(repo_root);
+  for (const LoggedCommit& commit : unrecorded) {
+    if (mine && !same_email(commit.committer, *mine)) continue;
+    const std::optional<double> time = parse_number(commit.time_text);
     if (anchor && time && *time < *anchor) continue;
-    backlog.pending.push_back(hash);
-    if (time) backlog.commit_times[hash] = *time;
-    backlog.oldest_time_text = time_text;
+    backlog.pending.push_back(commit.hash);
+    if (time) backlog.commit_times[commit.hash] = *time;
+    backlog.oldest_time_text = commit.time_text;
   }
   return backlog;
 }

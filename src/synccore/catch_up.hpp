@@ -1,7 +1,8 @@
 #pragma once
-// The catch-up walk at session start: records every commit since the last
-// recorded one that no hook saw, newest first, attributing each to an agent
-// session only when exactly one session on this machine matches it.
+// The catch-up walk at session start: records every commit of this
+// developer's since the last recorded one that no hook saw, newest first,
+// attributing each to an agent session only when exactly one session on
+// this machine matches it. A teammate's commits are left to their own clone.
 
 #include "synccore/recording_result.hpp"
 

@@ -46,11 +46,13 @@ class CliTest : public ::testing::Test {
 
   fs::path tamrik_dir() const { return repo_.root() / ".tamrik"; }
 
-  // The ledger's entries, in file order; empty when there is no ledger.
-  std::vector<ordered_json> ledger() const {
+  // The ledger's entries of the repository at `root` (this test's when
+  // empty), in file order; empty when there is no ledger.
+  std::vector<ordered_json> ledger(const fs::path& root = {}) const {
+    const fs::path file = (root.empty() ? repo_.root() : root) / ".tamrik" / "log.jsonl";
     std::vector<ordered_json> entries;
-    if (!fs::exists(tamrik_dir() / "log.jsonl")) return entries;
-    for (const std::string& line : lines_of(read_text(tamrik_dir() / "log.jsonl"))) {
+    if (!fs::exists(file)) return entries;
+    for (const std::string& line : lines_of(read_text(file))) {
       if (!line.empty()) entries.push_back(ordered_json::parse(line));
     }
     return entries;

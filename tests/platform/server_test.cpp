@@ -1,11 +1,8 @@
 // tamrik-platform over HTTP: authentication, limits, errors, storage
 // across processes and restarts.
 
-#include "core/json.hpp"
-#include "platform/platform_process.hpp"
+#include "platform/platform_client.hpp"
 
-#include <gtest/gtest.h>
-#include <httplib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,39 +13,7 @@ namespace {
 
 using core::Json;
 
-struct Answer {
-  int status = 0;
-  Json body;
-};
-
-Answer answer_of(const httplib::Result& result) {
-  if (!result) return {0, nullptr};
-  return {result->status, core::parse_json(result->body).value_or(Json(result->body))};
-}
-
-class PlatformServerTest : public ::testing::Test {
- protected:
-  Answer post(const std::string& path, const std::string& body, const std::string& key) {
-    httplib::Client client("127.0.0.1", platform_.port());
-    return answer_of(client.Post(path, {{"Authorization", "Bearer " + key}}, body, "application/json"));
-  }
-  Answer post(const std::string& path, const Json& body) { return post(path, core::to_json_compact(body), key()); }
-  Answer get(const std::string& path, const std::string& key) {
-    httplib::Client client("127.0.0.1", platform_.port());
-    return answer_of(client.Get(path, {{"Authorization", "Bearer " + key}}));
-  }
-  Answer get(const std::string& path) { return get(path, key()); }
-
-  long long project(const std::string& remote) {
-    return post("/v1/projects/resolve", Json{{"remote", remote}}).body["projectId"].get<long long>();
-  }
-  std::string attestations(long long id) { return "/v1/projects/" + std::to_string(id) + "/attestations"; }
-  const std::string& key() const { return platform_.key(); }
-
-  PlatformProcess platform_;
-};
-
-std::string error_code(const Answer& answer) { return core::get_text(answer.body["error"], "code"); }
+class PlatformServerTest : public PlatformClientTest {};
 
 Json records(int first, int count) {
   Json list = Json::array();

@@ -40,6 +40,15 @@ std::string commit_at(GitRepo& repo, const std::string& subject, long when) {
   return sha;
 }
 
+// Commits as `email`, the committer of a teammate's commit pulled in (the
+// tests' own identity is author@example.com).
+std::string commit_by(GitRepo& repo, const std::string& subject, const std::string& email) {
+  setenv("GIT_COMMITTER_EMAIL", email.c_str(), 1);
+  const std::string sha = repo.commit(subject);
+  setenv("GIT_COMMITTER_EMAIL", "author@example.com", 1);
+  return sha;
+}
+
 void set_up(const GitRepo& repo, const std::string& installed_at = "") {
   Json config = {{"project_id", 1}};
   if (!installed_at.empty()) config["installed_at"] = installed_at;
@@ -153,6 +162,45 @@ TEST(CatchUp, AFailingScanLeavesOtherAdaptersAnswering) {
   registry.claims("beta", "s2", sha);
   EXPECT_EQ(catch_up_commits(repo.root()).size(), 1u);
   EXPECT_EQ(archived(repo, sha)["agent"], "beta");
+}
+
+TEST(CatchUp, LeavesATeammatesCommitsToThemAndWalksPastThem) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  set_up(repo);
+  ASSERT_TRUE(capture_commit(repo.root(), repo.commit("base")).written);
+  const std::string mine = repo.commit("mine");
+  const std::string theirs = commit_by(repo, "theirs", "alice@example.com");
+  const std::string shouted = commit_by(repo, "mine, spelled in capitals", "AUTHOR@Example.COM");
+  // Written by a teammate, committed here (a rebase, a cherry-pick): ours.
+  setenv("GIT_AUTHOR_EMAIL", "alice@example.com", 1);
+  const std::string picked = repo.commit("picked");
+  setenv("GIT_AUTHOR_EMAIL", "author@example.com", 1);
+  const std::string theirs_on_top = commit_by(repo, "theirs on top", "alice@example.com");
+
+  EXPECT_EQ(commits_of(catch_up_commits(repo.root())), (std::vector<std::string>{picked, shouted, mine}));
+  EXPECT_FALSE(_already_recorded(repo.root(), theirs));
+  EXPECT_FALSE(_already_recorded(repo.root(), theirs_on_top));
+  EXPECT_TRUE(catch_up_commits(repo.root()).empty());
+
+  // A commit made here on top of a teammate's: the hook records it, and the
+  // walk below it passes theirs.
+  const std::string more_theirs = commit_by(repo, "more theirs", "alice@example.com");
+  const std::string next = repo.commit("next");
+  EXPECT_EQ(record_commit(repo.root()), next);
+  EXPECT_FALSE(_already_recorded(repo.root(), more_theirs));
+  expect_one_line_each(repo, 5u);
+}
+
+TEST(CatchUp, WithoutAConfiguredIdentityEveryCommitCounts) {
+  FixtureRegistry registry;
+  GitRepo repo;
+  set_up(repo);
+  const std::string theirs = commit_by(repo, "theirs", "alice@example.com");
+  setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1);  // the identity lived there
+  const std::vector<BackfillResult> results = catch_up_commits(repo.root());
+  setenv("GIT_CONFIG_GLOBAL", (testing::test_home() / ".gitconfig").c_str(), 1);
+  EXPECT_EQ(commits_of(results), std::vector<std::string>{theirs});
 }
 
 TEST(CatchUp, NestedAppendsRunUnderTheWalksLock) {
