@@ -29,16 +29,18 @@ std::string _nudge_message(std::string_view commit);
 // JSON document on one line on stdout.
 void _nudge(std::string_view commit);
 
-// .tamrik/.unattested-head: the hash of the last commit recorded without an
-// attestation at commit time, until a hook nudges about it.
-path unattested_head_marker(const path& repo_root);
+// .tamrik/.unattested-head of the checkout (not of the repository home: an
+// agent in another worktree has its own commits to be nudged about): the
+// hash of the last commit recorded there without an attestation at commit
+// time, until a hook nudges about it.
+path unattested_head_marker(const path& work_tree);
 
 // Records that `commit` was just recorded unattested. Throws OSError.
-void mark_unattested_head(const path& repo_root, std::string_view commit);
+void mark_unattested_head(const path& work_tree, std::string_view commit);
 // Removes the marker (the commit went in attested). Never throws.
-void clear_unattested_head(const path& repo_root);
+void clear_unattested_head(const path& work_tree);
 // Removes the marker when it names `commit`; true for the one caller that
 // removed it. Never throws.
-bool claim_unattested_head(const path& repo_root, std::string_view commit);
+bool claim_unattested_head(const path& work_tree, std::string_view commit);
 
 }  // namespace tamrik::attest
