@@ -85,13 +85,13 @@ TEST(AttachPendingAttestation, FilesOnlyOnTheCommitItsHashDescribes) {
   EXPECT_EQ(_find_commit_by_diff_hash(repo.root(), services::shared::patch_hash("")), std::nullopt);
 
   write_pending(repo, staged);
-  const BackfillResult refused = attach_pending_attestation(repo.root(), head);
+  const BackfillResult refused = attach_pending_attestation(Checkout::main(repo.root()), head);
   EXPECT_FALSE(refused.written);
   EXPECT_NE(refused.reason.find("describes commit " + described), std::string::npos) << refused.reason;
-  EXPECT_TRUE(attach_pending_attestation(repo.root(), described).written);
+  EXPECT_TRUE(attach_pending_attestation(Checkout::main(repo.root()), described).written);
 
   write_pending(repo, services::shared::patch_hash(""));
-  const BackfillResult empty = attach_pending_attestation(repo.root(), head);
+  const BackfillResult empty = attach_pending_attestation(Checkout::main(repo.root()), head);
   EXPECT_TRUE(empty.written);
   EXPECT_EQ(empty.commit, head);
   EXPECT_FALSE(std::filesystem::exists(paths::attestations_dir(repo.root()) / (root + ".yaml")));
@@ -197,7 +197,7 @@ TEST(EnrichAttestation, FillsTheEnvironmentalFields) {
   FixtureRegistry registry;
   GitRepo repo;
   Json bare = {{"summary", "x"}};
-  _enrich_attestation(bare, repo.root());
+  _enrich_attestation(bare, Checkout::main(repo.root()));
   EXPECT_TRUE(bare["rules"]["available"].is_null());  // no rules cached
   EXPECT_EQ(bare["developer"]["git_author_name"], "Test Author");
   EXPECT_FALSE(bare.contains("agent"));  // no harness detected
@@ -206,7 +206,7 @@ TEST(EnrichAttestation, FillsTheEnvironmentalFields) {
   registry.alpha->current_session = "live";
   registry.session("alpha", "live");
   Json doc = {{"summary", "x"}, {"agent", "ALPHA"}, {"rules", {{"checked", true}}}};
-  _enrich_attestation(doc, repo.root());
+  _enrich_attestation(doc, Checkout::main(repo.root()));
   EXPECT_EQ(doc["agent"], "alpha");
   EXPECT_EQ(doc["agent_session_id"], "live");
   EXPECT_EQ(doc["telemetry"]["source"], "adapter_direct");
@@ -214,7 +214,7 @@ TEST(EnrichAttestation, FillsTheEnvironmentalFields) {
 
   write_text(paths::platform_dir(repo.root()) / "tamrikrules.yaml", "principles:\n  a: 1\n  b: 2\n");
   Json with_provider = {{"summary", "x"}};
-  _enrich_attestation(with_provider, repo.root());
+  _enrich_attestation(with_provider, Checkout::main(repo.root()));
   EXPECT_EQ(with_provider["rules"]["available"], 2);
   EXPECT_EQ(with_provider["agent"], "alpha");
   EXPECT_EQ(with_provider["agent_provider"], "alpha-provider");
@@ -224,14 +224,14 @@ TEST(AttachPendingAttestation, UpgradesTheRecordedLineInPlace) {
   FixtureRegistry registry;
   GitRepo repo;
   const std::string sha = repo.commit("first");
-  EXPECT_EQ(attach_pending_attestation(repo.root(), "nope").reason, "no such commit in this repo");
-  EXPECT_EQ(attach_pending_attestation(repo.root(), sha).reason, "no pending attestation file");
+  EXPECT_EQ(attach_pending_attestation(Checkout::main(repo.root()), "nope").reason, "no such commit in this repo");
+  EXPECT_EQ(attach_pending_attestation(Checkout::main(repo.root()), sha).reason, "no pending attestation file");
 
   write_pending(repo, "");
   process_pending_attestation(Checkout::main(repo.root()), {.commit_override = sha});
   _mark_synced(paths::log_jsonl(repo.root()), Json::array({Json{{"commit", sha}}}));
   write_pending(repo, "", "agent_id: upgraded\n");
-  const BackfillResult result = attach_pending_attestation(repo.root(), sha.substr(0, 9));
+  const BackfillResult result = attach_pending_attestation(Checkout::main(repo.root()), sha.substr(0, 9));
   EXPECT_TRUE(result.written);
   EXPECT_TRUE(result.attested);
   const AttestationLog log = read_attestation_log(paths::log_jsonl(repo.root()));
