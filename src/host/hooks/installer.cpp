@@ -204,7 +204,8 @@ std::optional<bool> agent_hooks_installed(const std::string& agent) {
   return hooks->file && hook_rows_installed(*hooks->file, hooks->rows);
 }
 
-SetupReport setup_repository(const path& repo_root, const SetupOptions& options) {
+SetupReport setup_repository(const services::Checkout& checkout, const SetupOptions& options) {
+  const path& repo_root = checkout.home;
   SetupReport report;
   report.steps.push_back(
       run_step("configuration", [&] { return write_configuration(repo_root, options, report.agents); }));
@@ -212,7 +213,8 @@ SetupReport setup_repository(const path& repo_root, const SetupOptions& options)
       run_step("ignore entries", [&] { return changed_or_not(shared::ensure_gitignore(repo_root), repo_root / ".gitignore"); }));
   report.steps.push_back(run_step("example attestation", [&] { return write_example(repo_root); }));
   report.steps.push_back(run_step("post-commit hook", [&] {
-    return changed_or_not(install_post_commit_hook(repo_root, options.program), post_commit_hook_path(repo_root));
+    return changed_or_not(install_post_commit_hook(checkout.work_tree, options.program),
+                          post_commit_hook_path(checkout.work_tree));
   }));
   report.steps.push_back(run_step("repository list", [&] {
     return changed_or_not(setup_list::add(repo_root), setup_list::list_file().value_or(path()));
@@ -226,10 +228,11 @@ SetupReport setup_repository(const path& repo_root, const SetupOptions& options)
   return report;
 }
 
-SetupReport uninstall_repository(const path& repo_root) {
+SetupReport uninstall_repository(const services::Checkout& checkout) {
+  const path& repo_root = checkout.home;
   SetupReport report;
   report.steps.push_back(run_step("post-commit hook", [&] {
-    return changed_or_not(uninstall_post_commit_hook(repo_root), post_commit_hook_path(repo_root));
+    return changed_or_not(uninstall_post_commit_hook(checkout.work_tree), post_commit_hook_path(checkout.work_tree));
   }));
   for (const std::string_view agent : agents_with_hook_rows()) {
     report.steps.push_back(
