@@ -168,7 +168,7 @@ TEST(CatchUp, LeavesATeammatesCommitsToThemAndWalksPastThem) {
   FixtureRegistry registry;
   GitRepo repo;
   set_up(repo);
-  ASSERT_TRUE(capture_commit(repo.root(), repo.commit("base")).written);
+  ASSERT_TRUE(capture_commit(Checkout::main(repo.root()), repo.commit("base")).written);
   const std::string mine = repo.commit("mine");
   const std::string theirs = commit_by(repo, "theirs", "alice@example.com");
   const std::string shouted = commit_by(repo, "mine, spelled in capitals", "AUTHOR@Example.COM");
@@ -178,16 +178,16 @@ TEST(CatchUp, LeavesATeammatesCommitsToThemAndWalksPastThem) {
   setenv("GIT_AUTHOR_EMAIL", "author@example.com", 1);
   const std::string theirs_on_top = commit_by(repo, "theirs on top", "alice@example.com");
 
-  EXPECT_EQ(commits_of(catch_up_commits(repo.root())), (std::vector<std::string>{picked, shouted, mine}));
+  EXPECT_EQ(commits_of(catch_up_commits(Checkout::main(repo.root()))), (std::vector<std::string>{picked, shouted, mine}));
   EXPECT_FALSE(_already_recorded(repo.root(), theirs));
   EXPECT_FALSE(_already_recorded(repo.root(), theirs_on_top));
-  EXPECT_TRUE(catch_up_commits(repo.root()).empty());
+  EXPECT_TRUE(catch_up_commits(Checkout::main(repo.root())).empty());
 
   // A commit made here on top of a teammate's: the hook records it, and the
   // walk below it passes theirs.
   const std::string more_theirs = commit_by(repo, "more theirs", "alice@example.com");
   const std::string next = repo.commit("next");
-  EXPECT_EQ(record_commit(repo.root()), next);
+  EXPECT_EQ(record_commit(Checkout::main(repo.root())), next);
   EXPECT_FALSE(_already_recorded(repo.root(), more_theirs));
   expect_one_line_each(repo, 5u);
 }
@@ -198,7 +198,7 @@ TEST(CatchUp, WithoutAConfiguredIdentityEveryCommitCounts) {
   set_up(repo);
   const std::string theirs = commit_by(repo, "theirs", "alice@example.com");
   setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1);  // the identity lived there
-  const std::vector<BackfillResult> results = catch_up_commits(repo.root());
+  const std::vector<BackfillResult> results = catch_up_commits(Checkout::main(repo.root()));
   setenv("GIT_CONFIG_GLOBAL", (testing::test_home() / ".gitconfig").c_str(), 1);
   EXPECT_EQ(commits_of(results), std::vector<std::string>{theirs});
 }
