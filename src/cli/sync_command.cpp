@@ -6,10 +6,14 @@
 #include "cli/sync_run_command.hpp"
 #include "host/services/setup_list.hpp"
 #include "host/agents/registry.hpp"
+#include "host/services/hook_payload.hpp"
 #include "host/services/session_context.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/capture.hpp"
 #include "synccore/ledger.hpp"
+#include "synccore/rewritten_history.hpp"
+
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -32,6 +36,23 @@ failure to .tamrik/.platform/logs/sync.log.)";
 constexpr const char* kRecordCommitHelp =
     "Post-commit hook: record HEAD, start the upload in the background, print nothing, always exit 0.";
 
+constexpr const char* kRecordRewriteHelp =
+    "Post-rewrite hook: carry the records of the commits git lists on stdin (\"<old> <new>\" lines) to their new "
+    "commits, print nothing, always exit 0. KIND is what git passes: amend or rebase.";
+
+// The most of git's list of rewritten commits read: some 100 000 commits.
+constexpr size_t kRewrittenListCap = size_t{16} << 20;
+
+// The commit or rewrite must not wait on the network.
+void upload_in_background(const path& repo_root) {
+  if (!services::session_context::resolve_session(repo_root).connected) return;
+  run_detached([repo_root] {
+    // Off the commit's path, the upload may wait for the lock as any sync.
+    synccore::limit_lock_waits(std::chrono::minutes(1));
+    attest::_upload_best_effort(repo_root);
+  });
+}
+
 // Records HEAD as the post-commit entry does, keeping the result: an agent's
 // commit that went in unattested is marked for the nudge its harness's own
 // hook shows next. A person's commit is nobody's to nudge about.
@@ -43,14 +64,15 @@ void record_head(const path& repo_root) {
   } else {
     attest::clear_unattested_head(repo_root);
   }
-  // The commit must not wait on the network.
-  if (services::session_context::resolve_session(repo_root).connected) {
-    run_detached([repo_root] {
-      // Off the commit's path, the upload may wait for the lock as any sync.
-      synccore::limit_lock_waits(std::chrono::minutes(1));
-      attest::_upload_best_effort(repo_root);
-    });
-  }
+  upload_in_background(repo_root);
+}
+
+// The hooks' own repository, when it is set up; git runs hooks at the top of
+// the working tree.
+std::optional<path> set_up_repository_here() {
+  const std::optional<path> repo_root = attest::_repo_root_for(std::filesystem::current_path());
+  if (repo_root && services::setup_list::is_set_up(*repo_root)) return repo_root;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -60,10 +82,26 @@ void record_head(const path& repo_root) {
 int record_commit_from_hook() {
   synccore::limit_lock_waits(synccore::kHookLockBudget);
   try {
-    const std::optional<path> repo_root = attest::_repo_root_for(std::filesystem::current_path());
-    if (repo_root && services::setup_list::is_set_up(*repo_root)) record_head(*repo_root);
+    if (const std::optional<path> repo_root = set_up_repository_here()) record_head(*repo_root);
   } catch (...) {
     // Never fail the commit; the catch-up walk records what was missed.
+  }
+  return 0;
+}
+
+// Git names the command that rewrote (amend, rebase); both carry the same way.
+int record_rewrite_from_hook() {
+  synccore::limit_lock_waits(synccore::kHookLockBudget);
+  try {
+    const std::optional<path> repo_root = set_up_repository_here();
+    if (!repo_root) return 0;
+    const std::optional<std::string> list =
+        services::shared::read_hook_input(STDIN_FILENO, {.max_bytes = kRewrittenListCap});
+    if (!list) return 0;
+    const std::vector<synccore::MadeFrom> made = synccore::parse_rewritten_list(*list);
+    if (synccore::carry_records(*repo_root, made, synccore::CarryKind::rewrite)) upload_in_background(*repo_root);
+  } catch (...) {
+    // Never fail the rewrite; the new commits keep their own records.
   }
   return 0;
 }
@@ -72,11 +110,18 @@ void add_sync_command(CLI::App& parent, attest::SelectedCommand& selected) {
   CLI::App* sync = parent.add_subcommand("sync", kSyncDescription);
   sync->footer(kSyncFooter);
   auto record_commit = std::make_shared<bool>(false);
+  auto rewrite_kind = std::make_shared<std::string>();
   auto run_options = std::make_shared<SyncRunOptions>();
-  add_sync_run_options(*sync, sync->add_flag("--record-commit", *record_commit, kRecordCommitHelp), *run_options);
-  sync->callback([sync, record_commit, run_options, &selected] {
+  CLI::Option* record_flag = sync->add_flag("--record-commit", *record_commit, kRecordCommitHelp);
+  CLI::Option* rewrite_option = sync->add_option("--record-rewrite", *rewrite_kind, kRecordRewriteHelp)
+                                    ->option_text("KIND")
+                                    ->excludes(record_flag);
+  add_sync_run_options(*sync, {record_flag, rewrite_option}, *run_options);
+  sync->callback([sync, record_commit, rewrite_option, run_options, &selected] {
     if (*record_commit) {
       selected = {sync, record_commit_from_hook};
+    } else if (rewrite_option->count() > 0) {
+      selected = {sync, record_rewrite_from_hook};
     } else {
       selected = {sync, [run_options] { return run_sync_command(*run_options); }};
     }

@@ -211,9 +211,11 @@ SetupReport setup_repository(const path& repo_root, const SetupOptions& options)
   report.steps.push_back(
       run_step("ignore entries", [&] { return changed_or_not(shared::ensure_gitignore(repo_root), repo_root / ".gitignore"); }));
   report.steps.push_back(run_step("example attestation", [&] { return write_example(repo_root); }));
-  report.steps.push_back(run_step("post-commit hook", [&] {
-    return changed_or_not(install_post_commit_hook(repo_root, options.program), post_commit_hook_path(repo_root));
-  }));
+  for (const GitHook hook : kGitHooks) {
+    report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook", [&] {
+      return changed_or_not(install_git_hook(repo_root, hook, options.program), git_hook_path(repo_root, hook));
+    }));
+  }
   report.steps.push_back(run_step("repository list", [&] {
     return changed_or_not(setup_list::add(repo_root), setup_list::list_file().value_or(path()));
   }));
@@ -228,9 +230,11 @@ SetupReport setup_repository(const path& repo_root, const SetupOptions& options)
 
 SetupReport uninstall_repository(const path& repo_root) {
   SetupReport report;
-  report.steps.push_back(run_step("post-commit hook", [&] {
-    return changed_or_not(uninstall_post_commit_hook(repo_root), post_commit_hook_path(repo_root));
-  }));
+  for (const GitHook hook : kGitHooks) {
+    report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook", [&] {
+      return changed_or_not(uninstall_git_hook(repo_root, hook), git_hook_path(repo_root, hook));
+    }));
+  }
   for (const std::string_view agent : agents_with_hook_rows()) {
     report.steps.push_back(
         run_step(std::string(agent) + " hooks", [&] { return agent_rows(std::string(agent), false, path()); }));
