@@ -248,7 +248,8 @@ TEST_F(RewrittenHistory, ThePlatformListsTheSquashedCommitWithBothAttestationsAn
                                               {{"Authorization", "Bearer " + platform.key()}});
     EXPECT_TRUE(result && result->status == 200);
     std::map<std::string, ordered_json> records;
-    for (const ordered_json& record : ordered_json::parse(result->body)["attestations"]) records[record["commit"]] = record;
+    const ordered_json body = ordered_json::parse(result->body);
+    for (const ordered_json& record : body["attestations"]) records[record["commit"]] = record;
     return records;
   };
   const auto listed = listing("");
