@@ -115,12 +115,14 @@ void add_sync_command(CLI::App& parent, attest::SelectedCommand& selected) {
   CLI::Option* record_flag = sync->add_flag("--record-commit", *record_commit, kRecordCommitHelp);
   CLI::Option* rewrite_option = sync->add_option("--record-rewrite", *rewrite_kind, kRecordRewriteHelp)
                                     ->option_text("KIND")
+                                    ->check(CLI::IsMember({"amend", "rebase"}))
                                     ->excludes(record_flag);
   add_sync_run_options(*sync, {record_flag, rewrite_option}, *run_options);
-  sync->callback([sync, record_commit, rewrite_option, run_options, &selected] {
+  // The callback owns what the options write into.
+  sync->callback([sync, record_commit, rewrite_kind, run_options, &selected] {
     if (*record_commit) {
       selected = {sync, record_commit_from_hook};
-    } else if (rewrite_option->count() > 0) {
+    } else if (!rewrite_kind->empty()) {
       selected = {sync, record_rewrite_from_hook};
     } else {
       selected = {sync, [run_options] { return run_sync_command(*run_options); }};

@@ -22,6 +22,12 @@ namespace {
 
 const core::Logger logger("ledger");
 
+// Lets a set of commits be searched with a string_view.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
 // A new line for the first line of a commit: the entry's `commit` value
 // (any JSON value) and the text that replaces its line.
 struct Replacement {
@@ -34,12 +40,22 @@ struct Replacement {
 // line recorded for its commit; returns the commits replaced. The caller
 // holds the lock.
 std::vector<Json> replace_lines_locked(const path& log_path, std::vector<Replacement>& replacements) {
+  // Lines of our own writers name their commit up front: the line of a
+  // commit not being replaced keeps its bytes without a search or a parse.
+  std::unordered_set<std::string, TextHash, std::equal_to<>> named;
+  bool all_named = true;
+  for (const Replacement& replacement : replacements) {
+    if (replacement.commit.is_string()) named.insert(replacement.commit.get<std::string>());
+    all_named = all_named && replacement.commit.is_string();
+  }
   const auto may_hold = [](const Replacement& replacement, std::string_view candidate) {
     // Only a line that holds the commit's text can be its line.
     const std::string commit_text = replacement.commit.is_string() ? replacement.commit.get<std::string>() : "";
     return !replacement.done && (commit_text.empty() || candidate.find(commit_text) != std::string_view::npos);
   };
   const bool rewritten = detail::rewrite_lines(log_path, [&](std::string_view candidate) -> std::optional<std::string> {
+    const std::string_view leading = detail::leading_commit(candidate);
+    if (!leading.empty() && all_named && named.find(leading) == named.end()) return {};
     if (std::none_of(replacements.begin(), replacements.end(),
                      [&](const Replacement& replacement) { return may_hold(replacement, candidate); })) {
       return {};
@@ -129,12 +145,6 @@ void write_locked(const path& log_path, std::string_view text, Write&& write) {
   merge_spools(log_path);
   write();
 }
-
-// Lets the set of batch commits be searched with a string_view.
-struct TextHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-};
 
 }  // namespace
 
