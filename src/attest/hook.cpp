@@ -98,11 +98,17 @@ void record_head(const path& repo_root, const Json& payload, const std::optional
     } catch (...) {
       // The nudge below matters more than an upload the next sync repeats.
     }
-    if (!result.attested) _nudge(result.commit);
-  } else if (result.reason == "already recorded" && claim_unattested_head(repo_root, result.commit)) {
-    // The post-commit hook recorded it a moment ago, unattested, and
-    // already started the upload.
-    _nudge(result.commit);
+    if (!result.attested) {
+      _nudge(result.commit);
+    } else if (result.mismatched) {
+      _nudge(result.commit, NudgeReason::mismatched);
+    }
+  } else if (result.reason == "already recorded") {
+    // The post-commit hook recorded it a moment ago, unattested or with a
+    // mismatching attestation, and already started the upload.
+    if (const std::optional<NudgeReason> reason = claim_unattested_head(repo_root, result.commit)) {
+      _nudge(result.commit, *reason);
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The nudge: what the agent is told, once, when a commit it made went into
-// the ledger without an attestation.
+// the ledger without an attestation, or with one whose staged diff hash
+// does not match the commit's change.
 //
 // Two triggers see an agent's commit: the git post-commit hook, inside
 // `git commit`, and the harness's post-tool hook, after the Bash call
@@ -12,6 +13,7 @@
 // the post-commit hook.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,23 +24,27 @@ using std::filesystem::path;
 // Characters of the commit hash the nudge shows.
 inline constexpr std::size_t kNudgeHashLength = 7;
 
+enum class NudgeReason { unattested, mismatched };
+
 // The message for `commit` (a full hash).
-std::string _nudge_message(std::string_view commit);
+std::string _nudge_message(std::string_view commit, NudgeReason reason = NudgeReason::unattested);
 
 // Prints the nudge for `commit` as the harness's PostToolUse output: one
 // JSON document on one line on stdout.
-void _nudge(std::string_view commit);
+void _nudge(std::string_view commit, NudgeReason reason = NudgeReason::unattested);
 
-// .tamrik/.unattested-head: the hash of the last commit recorded without an
-// attestation at commit time, until a hook nudges about it.
+// .tamrik/.unattested-head: the hash of the last commit recorded at commit
+// time without an attestation (or with a mismatching one, said after the
+// hash), until a hook nudges about it.
 path unattested_head_marker(const path& repo_root);
 
-// Records that `commit` was just recorded unattested. Throws OSError.
-void mark_unattested_head(const path& repo_root, std::string_view commit);
+// Records that `commit` was just recorded so. Throws OSError.
+void mark_unattested_head(const path& repo_root, std::string_view commit,
+                          NudgeReason reason = NudgeReason::unattested);
 // Removes the marker (the commit went in attested). Never throws.
 void clear_unattested_head(const path& repo_root);
-// Removes the marker when it names `commit`; true for the one caller that
-// removed it. Never throws.
-bool claim_unattested_head(const path& repo_root, std::string_view commit);
+// Removes the marker when it names `commit`; its reason for the one caller
+// that removed it, else nullopt. Never throws.
+std::optional<NudgeReason> claim_unattested_head(const path& repo_root, std::string_view commit);
 
 }  // namespace tamrik::attest

@@ -59,8 +59,11 @@ void upload_in_background(const path& repo_root) {
 void record_head(const path& repo_root) {
   const synccore::BackfillResult result = synccore::capture_head_at_commit(repo_root);
   if (!result.written) return;
-  if (!result.attested && agents::detect_active_agent() != nullptr) {
+  const bool agents_commit = agents::detect_active_agent() != nullptr;
+  if (agents_commit && !result.attested) {
     attest::mark_unattested_head(repo_root, result.commit);
+  } else if (agents_commit && result.mismatched) {
+    attest::mark_unattested_head(repo_root, result.commit, attest::NudgeReason::mismatched);
   } else {
     attest::clear_unattested_head(repo_root);
   }

@@ -82,7 +82,9 @@ BackfillResult capture_resolved(const path& repo_root, const std::string& full, 
   if (options.consume_pending && core::path_exists(paths::commit_attestation(repo_root))) {
     const AttestationResult result = process_pending_attestation(repo_root, {.commit_override = full});
     if (result.error && !result.error->empty()) return {.commit = full, .written = false, .reason = *result.error};
-    if (_already_recorded(repo_root, full)) return {.commit = full, .written = true, .attested = true};
+    if (_already_recorded(repo_root, full)) {
+      return {.commit = full, .written = true, .attested = true, .mismatched = result.mismatched};
+    }
   }
 
   const Attribution who = attribute(repo_root, options);

@@ -113,7 +113,10 @@ AttestationResult process_pending_attestation(const path& repo_root, const Pendi
   if (const int error = core::remove_file(pending); error != 0 && error != ENOENT) {
     logger.warning("Could not remove the filed attestation %s", {pending.string()});
   }
-  return {.found = true, .matched_commit = target, .change_spec_slugs = std::move(slugs)};
+  return {.found = true,
+          .matched_commit = target,
+          .mismatched = core::is_set(parsed, kDiffHashMismatch),
+          .change_spec_slugs = std::move(slugs)};
 }
 
 std::string _staged_diff_hash_of(const Json& attestation) {

@@ -18,6 +18,7 @@ struct BackfillResult {
   std::string reason;    // why nothing was written; "" when written
   bool tokens = false;   // the written record's telemetry carries token counts
   bool attested = false;  // a pending attestation was filed for the commit
+  bool mismatched = false;  // ... whose staged diff hash matches no commit
 };
 
 // The adapter's telemetry for `session_id` as a map, with "source" and

@@ -186,7 +186,8 @@ UploadResult upload_attestations(std::string_view api_key, std::string_view api_
   if (!core::is_set(shared::load_local_config(repo_root))) return {.already_synced = true};
   if (!core::is_set(project_id)) return {.ok = false, .error = "no project id to address the upload to"};
   const path log_path = paths::log_jsonl(repo_root);
-  if (!core::path_exists(log_path)) return {.already_synced = true};
+  // Spools count: the first records may wait there before a ledger exists.
+  if (!core::path_exists(log_path) && detail::spool_files(log_path).empty()) return {.already_synced = true};
   if (api_key.empty()) return {.ok = false, .error = "No API key configured"};
 
   AttestationLog log = read_attestation_log(log_path);

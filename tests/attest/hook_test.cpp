@@ -127,6 +127,8 @@ TEST(UnattestedHeadMarker, OnlyOneClaimForTheMarkedCommitSucceeds) {
   const std::string commit(40, 'a');
   EXPECT_FALSE(claim_unattested_head(repo.path(), commit));
   std::filesystem::create_directories(repo / ".tamrik");
+  mark_unattested_head(repo.path(), commit, NudgeReason::mismatched);
+  EXPECT_EQ(claim_unattested_head(repo.path(), commit), NudgeReason::mismatched);
   mark_unattested_head(repo.path(), commit);
   EXPECT_FALSE(claim_unattested_head(repo.path(), std::string(40, 'b')));
 

@@ -78,7 +78,11 @@ TEST_F(AttestCommand, AnAttestationOfAnEarlierStagingIsFiledFlagged) {
   ASSERT_EQ(attest(stage_change()).exit_code, 0);
   write_text(repo_.root() / "later.txt", "staged after the attestation\n");
   repo_.git({"add", "later.txt"});
-  const std::string head = repo_.commit("feat: more than was attested");
+  std::string head;
+  {
+    const agent_fixtures::ScopedEnv agent{{"CLAUDE_CODE_SESSION_ID", "s-1"}};
+    head = repo_.commit("feat: more than was attested");
+  }
 
   const std::vector<ordered_json> entries = ledger();
   ASSERT_EQ(entries.size(), 1u);
@@ -90,6 +94,15 @@ TEST_F(AttestCommand, AnAttestationOfAnEarlierStagingIsFiledFlagged) {
   const TamrikResult status = tamrik({"status"});
   EXPECT_NE(status.err.find("1 attestation(s) filed on a commit whose change does not match"), std::string::npos)
       << status.out << status.err;
+  // The agent's next tool call hears of it once.
+  const ordered_json payload = {{"session_id", "s-1"},
+                                {"tool_name", "Bash"},
+                                {"tool_input", {{"command", "git commit -m x"}}},
+                                {"tool_response", {{"interrupted", false}}},
+                                {"cwd", repo_.root().string()}};
+  const std::vector<std::string> hook{"attest", "add", "--from-hook", "--agent", "claude-code"};
+  EXPECT_NE(tamrik(hook, payload.dump()).out.find("does not match that commit's change"), std::string::npos);
+  EXPECT_EQ(tamrik(hook, payload.dump()).out, "");
 }
 
 TEST_F(AttestCommand, WritesThePendingAttestation) {

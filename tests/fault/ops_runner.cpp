@@ -71,6 +71,10 @@ Child start(const std::vector<std::string>& args, const std::vector<std::string>
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
+    // A test run in the background inherits SIGINT ignored; the helper
+    // stands for a process a person interrupts, so it gets the default.
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
     const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (err < 0 || ::dup2(pipe_fds[1], STDOUT_FILENO) < 0 || ::dup2(err, STDERR_FILENO) < 0) _exit(127);
     ::execve(argv[0], argv.data(), envp.data());

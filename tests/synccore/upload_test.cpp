@@ -14,6 +14,7 @@
 #include "platform/platform_process.hpp"
 #include "support/test_env.hpp"
 #include "synccore/ledger.hpp"
+#include "synccore/ledger_text.hpp"
 #include "synccore/ledger_test_util.hpp"
 #include "synccore/test_adapter.hpp"
 #include "synccore/too_large.hpp"
@@ -185,6 +186,18 @@ TEST_F(UploadToPlatform, EveryPendingRecordArrivesOnceAndIsMarkedSynced) {
   EXPECT_TRUE(again.ok);
   EXPECT_TRUE(again.already_synced);
   EXPECT_EQ(again.uploaded, 0);
+}
+
+// The first records of a repository can sit in spools before any ledger
+// exists (the lock was busy): they are uploaded and merged all the same.
+TEST_F(UploadToPlatform, SpooledRecordsWithoutALedgerAreUploaded) {
+  Workspace ws;
+  fs::create_directories(ws.log().parent_path());
+  write_text(detail::new_spool_name(ws.log()), core::to_json_line(ledger_entry(fake_sha(1))) + "\n");
+  const UploadResult result = ws.upload(platform_.url(), project_);
+  EXPECT_EQ(result.uploaded, 1) << result.error.value_or("");
+  EXPECT_EQ(ws.synced(), 1);
+  EXPECT_TRUE(detail::spool_files(ws.log()).empty());
 }
 
 TEST_F(UploadToPlatform, ArchivesRideAlongAndCorruptOnesHoldTheirRecordBack) {
