@@ -5,7 +5,7 @@
 #include "core/file_io.hpp"
 #include "host/display/output.hpp"
 #include "host/paths.hpp"
-#include "host/services/repo_root.hpp"
+#include "host/services/checkout.hpp"
 #include "synccore/capture.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/pending.hpp"
@@ -23,13 +23,13 @@ constexpr std::size_t kShownHashLength = 12;
 
 std::string shown(const std::string& commit) { return commit.substr(0, kShownHashLength); }
 
-bool attach_mode(const AddOptions& options, const std::filesystem::path& repo_root) {
+bool attach_mode(const AddOptions& options, const services::Checkout& checkout) {
   return options.commit && !options.commit->empty() && !options.session_id && !options.task_type &&
-         core::path_exists(paths::commit_attestation(repo_root));
+         core::path_exists(paths::commit_attestation(checkout.work_tree));
 }
 
-int attach(const std::filesystem::path& repo_root, const std::string& commit) {
-  const synccore::BackfillResult result = synccore::attach_pending_attestation(repo_root, commit);
+int attach(const services::Checkout& checkout, const std::string& commit) {
+  const synccore::BackfillResult result = synccore::attach_pending_attestation(checkout, commit);
   if (!result.written) {
     console().error(commit + ": " + result.reason);
     return 1;
@@ -49,10 +49,10 @@ void require_backfill_options(const AddOptions& options) {
   throw UsageError("Missing required options: " + names);
 }
 
-int backfill(const std::filesystem::path& repo_root, const AddOptions& options) {
+int backfill(const services::Checkout& checkout, const AddOptions& options) {
   require_backfill_options(options);
   const synccore::BackfillResult result = synccore::record_backfill(
-      repo_root, {.commit = *options.commit, .session_id = *options.session_id, .task_type = *options.task_type});
+      checkout, {.commit = *options.commit, .session_id = *options.session_id, .task_type = *options.task_type});
   if (result.written) {
     std::string message = "Recorded " + shown(result.commit) + " (" + *options.task_type + ")";
     if (!result.tokens) message += " — no token counts in that transcript";
@@ -76,9 +76,9 @@ int run_attest_add(const AddOptions& options) {
     return 0;
   }
   if (options.agent) throw UsageError("--agent is only for hook rows (with --from-hook)");
-  const std::filesystem::path repo_root = services::shared::get_repo_root();
-  if (attach_mode(options, repo_root)) return attach(repo_root, *options.commit);
-  return backfill(repo_root, options);
+  const services::Checkout checkout = services::current_checkout();
+  if (attach_mode(options, checkout)) return attach(checkout, *options.commit);
+  return backfill(checkout, options);
 }
 
 }  // namespace tamrik::attest

@@ -5,7 +5,7 @@
 #include "host/hooks/scripts.hpp"
 #include "host/services/attestation_fields.hpp"
 #include "host/services/git_identity.hpp"
-#include "host/services/repo_root.hpp"
+#include "host/services/checkout.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -84,7 +84,9 @@ int run_attest(const AttestOptions& options) {
     console().error("Missing required flags: " + joined(missing));
     return 1;
   }
-  const std::filesystem::path repo_root = shared::get_repo_root();
+  // The attestation waits beside the staged change it describes: in this
+  // checkout, not in the home another worktree's agent also writes to.
+  const std::filesystem::path repo_root = services::current_checkout().work_tree;
   const std::string current = shared::get_staged_diff_hash(repo_root).value_or("");
   if (*options.staged_diff_hash != current) return report_mismatch(*options.staged_diff_hash, current);
 

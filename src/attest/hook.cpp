@@ -69,32 +69,29 @@ double seconds_now() {
 }
 
 // Where the hook's tool call ran.
-std::optional<path> repository_of(const Json& payload) {
+std::optional<services::Checkout> repository_of(const Json& payload) {
   const std::optional<std::string> cwd = text_member(payload, "cwd");
-  const path start = cwd && !cwd->empty() ? path(*cwd) : std::filesystem::current_path();
-  std::optional<path> root = _repo_root_for(start);
-  if (!root || !services::setup_list::is_set_up(*root)) return std::nullopt;
-  return root;
+  return _set_up_checkout_for(cwd && !cwd->empty() ? path(*cwd) : std::filesystem::current_path());
 }
 
-// Steps 1 to 5: the repository when this payload reports a `git commit`
-// that finished cleanly and moved HEAD just now, else nullopt.
-std::optional<path> committed_repository(const Json& payload) {
+// Steps 1 to 5: the checkout when this payload reports a `git commit` that
+// finished cleanly and moved its HEAD just now, else nullopt.
+std::optional<services::Checkout> committed_repository(const Json& payload) {
   if (!payload.is_object() || text_member(payload, "tool_name") != "Bash") return std::nullopt;
   const Json* input = member(payload, "tool_input");
   const std::optional<std::string> command = input != nullptr ? text_member(*input, "command") : std::nullopt;
   if (!command || !_is_git_commit(*command) || _tool_failed(payload)) return std::nullopt;
-  std::optional<path> root = repository_of(payload);
-  if (!root || !_head_is_fresh(*root)) return std::nullopt;
-  return root;
+  std::optional<services::Checkout> checkout = repository_of(payload);
+  if (!checkout || !_head_is_fresh(checkout->work_tree)) return std::nullopt;
+  return checkout;
 }
 
-void record_head(const path& repo_root, const Json& payload, const std::optional<std::string>& agent) {
+void record_head(const services::Checkout& checkout, const Json& payload, const std::optional<std::string>& agent) {
   const synccore::BackfillResult result = synccore::capture_commit(
-      repo_root, "HEAD", {.session_id = text_member(payload, "session_id"), .agent = agent});
+      checkout, "HEAD", {.session_id = text_member(payload, "session_id"), .agent = agent});
   if (result.written) {
     try {
-      _upload_best_effort(repo_root);
+      _upload_best_effort(checkout.home);
     } catch (...) {
       // The nudge below matters more than an upload the next sync repeats.
     }
@@ -106,7 +103,7 @@ void record_head(const path& repo_root, const Json& payload, const std::optional
   } else if (result.reason == "already recorded") {
     // The post-commit hook recorded it a moment ago, unattested or with a
     // mismatching attestation, and already started the upload.
-    if (const std::optional<NudgeReason> reason = claim_unattested_head(repo_root, result.commit)) {
+    if (const std::optional<NudgeReason> reason = claim_unattested_head(checkout.work_tree, result.commit)) {
       _nudge(result.commit, *reason);
     }
   }
@@ -159,11 +156,19 @@ std::optional<path> _repo_root_for(const path& start) {
   return std::nullopt;
 }
 
-bool _head_is_fresh(const path& repo_root) { return _head_is_fresh(repo_root, seconds_now()); }
+std::optional<services::Checkout> _set_up_checkout_for(const path& start) {
+  const std::optional<path> top = _repo_root_for(start);
+  if (!top) return std::nullopt;
+  std::optional<services::Checkout> checkout = services::checkout_at(*top);
+  if (!checkout || !services::setup_list::is_set_up(checkout->home)) return std::nullopt;
+  return checkout;
+}
 
-bool _head_is_fresh(const path& repo_root, double now) {
+bool _head_is_fresh(const path& work_tree) { return _head_is_fresh(work_tree, seconds_now()); }
+
+bool _head_is_fresh(const path& work_tree, double now) {
   const std::optional<long long> committed =
-      parse_seconds(synccore::_git({"log", "-1", "--format=%ct", "HEAD"}, repo_root));
+      parse_seconds(synccore::_git({"log", "-1", "--format=%ct", "HEAD"}, work_tree));
   if (!committed) return false;
   const double age = now - static_cast<double>(*committed);
   return age >= 0 && age <= static_cast<double>(_FRESH_HEAD_SECONDS);
@@ -189,7 +194,9 @@ void _add_from_hook(const std::optional<std::string>& agent) {
     if (!input || !_may_be_git_commit_payload(*input)) return;
     const std::optional<Json> payload = core::parse_json(*input);
     if (!payload) return;
-    if (const std::optional<path> root = committed_repository(*payload)) record_head(*root, *payload, agent);
+    if (const std::optional<services::Checkout> checkout = committed_repository(*payload)) {
+      record_head(*checkout, *payload, agent);
+    }
   } catch (...) {
     // A hook never fails the agent's tool call.
   }

@@ -10,6 +10,7 @@
 // to stdout is that nudge, which the harness parses.
 
 #include "core/json.hpp"
+#include "host/services/checkout.hpp"
 
 #include <filesystem>
 #include <optional>
@@ -52,10 +53,15 @@ bool _tool_failed(const Json& payload);
 // directory, or a file in a worktree), or nullopt. `start` is not resolved.
 std::optional<path> _repo_root_for(const path& start);
 
-// HEAD's committer time is at most _FRESH_HEAD_SECONDS before now, and not
-// in the future. `now` is seconds since the epoch.
-bool _head_is_fresh(const path& repo_root);
-bool _head_is_fresh(const path& repo_root, double now);
+// The checkout around `start` when its repository home is set up, else
+// nullopt: where every hook entry records, from any worktree, without
+// running git.
+std::optional<services::Checkout> _set_up_checkout_for(const path& start);
+
+// The HEAD of `work_tree` has a committer time at most _FRESH_HEAD_SECONDS
+// before now, and not in the future. `now` is seconds since the epoch.
+bool _head_is_fresh(const path& work_tree);
+bool _head_is_fresh(const path& work_tree, double now);
 
 // Uploads unsent records when the repository resolves from disk (signed in
 // and linked), within _HOOK_UPLOAD_BUDGET; failures are swallowed.

@@ -45,17 +45,18 @@ void _nudge(std::string_view commit, NudgeReason reason) {
   std::fflush(stdout);
 }
 
-path unattested_head_marker(const path& repo_root) { return paths::tamrik_dir(repo_root) / ".unattested-head"; }
+path unattested_head_marker(const path& work_tree) { return paths::tamrik_dir(work_tree) / ".unattested-head"; }
 
-void mark_unattested_head(const path& repo_root, std::string_view commit, NudgeReason reason) {
-  core::replace_file_atomically(unattested_head_marker(repo_root), marker_text(commit, reason),
-                                core::Durability::no_flush);
+void mark_unattested_head(const path& work_tree, std::string_view commit, NudgeReason reason) {
+  const path marker = unattested_head_marker(work_tree);
+  core::make_dirs(marker.parent_path());
+  core::replace_file_atomically(marker, marker_text(commit, reason), core::Durability::no_flush);
 }
 
-void clear_unattested_head(const path& repo_root) { core::remove_file(unattested_head_marker(repo_root)); }
+void clear_unattested_head(const path& work_tree) { core::remove_file(unattested_head_marker(work_tree)); }
 
-std::optional<NudgeReason> claim_unattested_head(const path& repo_root, std::string_view commit) {
-  const path marker = unattested_head_marker(repo_root);
+std::optional<NudgeReason> claim_unattested_head(const path& work_tree, std::string_view commit) {
+  const path marker = unattested_head_marker(work_tree);
   const std::optional<std::string> text = core::try_read_file(marker, core::kSmallFileCap);
   if (!text || commit.empty()) return std::nullopt;
   for (const NudgeReason reason : {NudgeReason::unattested, NudgeReason::mismatched}) {

@@ -33,18 +33,20 @@ std::string _nudge_message(std::string_view commit, NudgeReason reason = NudgeRe
 // JSON document on one line on stdout.
 void _nudge(std::string_view commit, NudgeReason reason = NudgeReason::unattested);
 
-// .tamrik/.unattested-head: the hash of the last commit recorded at commit
-// time without an attestation (or with a mismatching one, said after the
-// hash), until a hook nudges about it.
-path unattested_head_marker(const path& repo_root);
+// .tamrik/.unattested-head of the checkout (not of the repository home: an
+// agent in another worktree has its own commits to be nudged about): the
+// hash of the last commit recorded there at commit time without an
+// attestation (or with a mismatching one, said after the hash), until a
+// hook nudges about it.
+path unattested_head_marker(const path& work_tree);
 
 // Records that `commit` was just recorded so. Throws OSError.
-void mark_unattested_head(const path& repo_root, std::string_view commit,
+void mark_unattested_head(const path& work_tree, std::string_view commit,
                           NudgeReason reason = NudgeReason::unattested);
 // Removes the marker (the commit went in attested). Never throws.
-void clear_unattested_head(const path& repo_root);
+void clear_unattested_head(const path& work_tree);
 // Removes the marker when it names `commit`; its reason for the one caller
 // that removed it, else nullopt. Never throws.
-std::optional<NudgeReason> claim_unattested_head(const path& repo_root, std::string_view commit);
+std::optional<NudgeReason> claim_unattested_head(const path& work_tree, std::string_view commit);
 
 }  // namespace tamrik::attest

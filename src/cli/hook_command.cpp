@@ -2,7 +2,6 @@
 
 #include "attest/hook.hpp"
 #include "core/json.hpp"
-#include "host/services/setup_list.hpp"
 #include "host/commands/hook_output.hpp"
 #include "host/display/output.hpp"
 #include "host/paths.hpp"
@@ -49,12 +48,13 @@ std::string display_text(const Json& project_id) {
 int session_start(const HookValues& values) {
   synccore::limit_lock_waits(synccore::kHookLockBudget);
   try {
-    const std::optional<path> repo_root = attest::_repo_root_for(start_directory(services::shared::read_hook_payload()));
-    if (!repo_root || !services::setup_list::is_set_up(*repo_root)) return 0;
-    synccore::catch_up_commits(*repo_root, values.limit);
-    const Json project_id = services::session_context::resolve_session(*repo_root).project_id;
+    const std::optional<services::Checkout> checkout =
+        attest::_set_up_checkout_for(start_directory(services::shared::read_hook_payload()));
+    if (!checkout) return 0;
+    synccore::catch_up_commits(*checkout, values.limit);
+    const Json project_id = services::session_context::resolve_session(checkout->home).project_id;
     const std::string summary =
-        synccore::generate_session_summary(paths::platform_dir(*repo_root), display_text(project_id), values.agent);
+        synccore::generate_session_summary(paths::platform_dir(checkout->home), display_text(project_id), values.agent);
     const std::optional<Json> output = commands::render_hook_context(values.agent, "SessionStart", summary);
     display::output::console().print(output ? core::to_json_compact(*output) : summary);
   } catch (...) {

@@ -3,7 +3,7 @@
 #include "host/agents/registry.hpp"
 #include "host/display/output.hpp"
 #include "host/hooks/installer.hpp"
-#include "host/services/repo_root.hpp"
+#include "host/services/checkout.hpp"
 #include "host/services/setup_list.hpp"
 #include "host/services/shared.hpp"
 
@@ -110,8 +110,9 @@ void print_steps(const installer::SetupReport& report, const path& repo_root, bo
   }
 }
 
-int uninstall(const path& repo_root) {
-  const installer::SetupReport report = installer::uninstall_repository(repo_root);
+int uninstall(const services::Checkout& checkout) {
+  const path& repo_root = checkout.home;
+  const installer::SetupReport report = installer::uninstall_repository(checkout);
   print_steps(report, repo_root, true);
   if (!report.ok()) {
     console().error("Some of tamrik's setup could not be removed; fix the problems above and run it again.");
@@ -122,17 +123,22 @@ int uninstall(const path& repo_root) {
   return 0;
 }
 
-int set_up(const path& repo_root, const SetupValues& values) {
+int set_up(const services::Checkout& checkout, const SetupValues& values) {
+  const path& repo_root = checkout.home;
   const std::string notice =
       services::setup_list::committed_files_notice(services::setup_list::committed_tamrik_files(repo_root));
   if (!notice.empty()) console().warning(notice);
-  const installer::SetupReport report = installer::setup_repository(repo_root, {.agents = chosen_agents(values)});
+  const installer::SetupReport report = installer::setup_repository(checkout, {.agents = chosen_agents(values)});
   print_steps(report, repo_root, false);
   if (!report.ok()) {
     console().error("tamrik setup did not finish; fix the problems above and run `tamrik setup` again.");
     return 1;
   }
   console().success("tamrik is set up in " + repo_root.string());
+  if (checkout.work_tree != repo_root) {
+    console().info("  Every worktree of this repository records into the ledger there, " + repo_root.string() +
+                   "/.tamrik.");
+  }
   if (std::find(report.agents.begin(), report.agents.end(), "codex") != report.agents.end()) {
     console().info(kCodexHooksNote);
   }
@@ -143,13 +149,13 @@ int set_up(const path& repo_root, const SetupValues& values) {
   return 0;
 }
 
-int link_project(const path& repo_root, const SetupValues& values) {
+int link_project(const services::Checkout& checkout, const SetupValues& values) {
   if (values.uninstall) throw attest::UsageError("--uninstall does not go with `project`");
   const long long id = project_id_of(values.project);
-  if (const int status = set_up(repo_root, values); status != 0) return status;
-  core::Json config = services::shared::load_local_config(repo_root);
+  if (const int status = set_up(checkout, values); status != 0) return status;
+  core::Json config = services::shared::load_local_config(checkout.home);
   config["project_id"] = id;
-  services::shared::save_local_config(repo_root, config);
+  services::shared::save_local_config(checkout.home, config);
   console().success("Linked to project " + std::to_string(id) + "; `tamrik sync` uploads its records there.");
   return 0;
 }
@@ -172,12 +178,12 @@ void add_setup_command(CLI::App& parent, attest::SelectedCommand& selected) {
   setup->callback([setup, values, &selected] {
     if (!setup->get_subcommands().empty()) return;
     selected = {setup, [values] {
-                  const path repo_root = services::shared::get_repo_root();
-                  return values->uninstall ? uninstall(repo_root) : set_up(repo_root, *values);
+                  const services::Checkout checkout = services::current_checkout();
+                  return values->uninstall ? uninstall(checkout) : set_up(checkout, *values);
                 }};
   });
   project->callback([project, values, &selected] {
-    selected = {project, [values] { return link_project(services::shared::get_repo_root(), *values); }};
+    selected = {project, [values] { return link_project(services::current_checkout(), *values); }};
   });
 }
 

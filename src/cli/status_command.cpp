@@ -7,7 +7,6 @@
 #include "host/hooks/git_hook.hpp"
 #include "host/hooks/installer.hpp"
 #include "host/paths.hpp"
-#include "host/services/repo_root.hpp"
 #include "host/services/session_context.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/ledger.hpp"
@@ -29,7 +28,7 @@ using display::output::console;
 using std::filesystem::path;
 
 struct Status {
-  path repo_root;
+  services::Checkout checkout;
   bool set_up = false;
   std::vector<std::string> committed_files;  // under .tamrik, in the repository's history
   services::session_context::Session session;
@@ -57,18 +56,22 @@ std::vector<std::string> configured_agents(const path& repo_root) {
   return agents;
 }
 
-Status gather(const path& repo_root) {
+// The repository's answers come from its home; the pending attestation and
+// the post-commit hook are the checkout's own.
+Status gather(const services::Checkout& checkout) {
+  const path& repo_root = checkout.home;
   Status status;
-  status.repo_root = repo_root;
+  status.checkout = checkout;
   status.set_up = services::setup_list::is_set_up(repo_root);
   status.committed_files = services::setup_list::committed_tamrik_files(repo_root);
   status.session = services::session_context::resolve_session(repo_root);
   status.log = synccore::count_attestation_log(paths::log_jsonl(repo_root));
   status.too_large = synccore::read_too_large_records(repo_root);
   status.rules = synccore::read_rules_cache_state(paths::platform_dir(repo_root));
-  status.pending_attestation = core::path_exists(paths::commit_attestation(repo_root));
-  status.post_commit_hook = hooks::installer::git_hook_installed(repo_root, hooks::installer::GitHook::post_commit);
-  status.post_rewrite_hook = hooks::installer::git_hook_installed(repo_root, hooks::installer::GitHook::post_rewrite);
+  status.pending_attestation = core::path_exists(paths::commit_attestation(checkout.work_tree));
+  using hooks::installer::GitHook;
+  status.post_commit_hook = hooks::installer::git_hook_installed(checkout.work_tree, GitHook::post_commit);
+  status.post_rewrite_hook = hooks::installer::git_hook_installed(checkout.work_tree, GitHook::post_rewrite);
   for (const std::string& agent : configured_agents(repo_root)) {
     const std::optional<bool> installed = hooks::installer::agent_hooks_installed(agent);
     status.agent_hooks[agent] = installed ? Json(*installed) : Json();
@@ -85,7 +88,7 @@ Json ledger_counts(const Status& status) {
 
 Json to_json(const Status& status) {
   const auto& session = status.session;
-  return {{"repo_root", status.repo_root.string()},
+  return {{"repo_root", status.checkout.home.string()},
           {"set_up", status.set_up},
           {"committed_files", status.committed_files},
           {"linked", session.linked()},
@@ -134,7 +137,10 @@ std::string hook_text(const Json& installed) {
 void print_text(const Status& status) {
   const auto& session = status.session;
   const auto& log = status.log;
-  console().print("tamrik status of " + status.repo_root.string());
+  console().print("tamrik status of " + status.checkout.home.string());
+  if (status.checkout.work_tree != status.checkout.home) {
+    console().print("  worktree:    " + status.checkout.work_tree.string() + " (records into the ledger above)");
+  }
   if (!status.set_up) console().warning("tamrik is not set up here; run `tamrik setup`");
   if (!status.committed_files.empty()) {
     console().warning(services::setup_list::committed_files_notice(status.committed_files));
@@ -173,7 +179,7 @@ void print_text(const Status& status) {
 
 }  // namespace
 
-Json status_json(const path& repo_root) { return to_json(gather(repo_root)); }
+Json status_json(const services::Checkout& checkout) { return to_json(gather(checkout)); }
 
 void add_status_command(CLI::App& parent, attest::SelectedCommand& selected) {
   CLI::App* status = parent.add_subcommand("status", "Show the ledger, the link to the platform and the hooks.");
@@ -184,11 +190,11 @@ void add_status_command(CLI::App& parent, attest::SelectedCommand& selected) {
   status->add_flag("--json", *as_json, "Print one JSON object instead of text.");
   status->callback([status, as_json, &selected] {
     selected = {status, [as_json] {
-                  const path repo_root = services::shared::get_repo_root();
+                  const services::Checkout checkout = services::current_checkout();
                   if (*as_json) {
-                    console().print(status_json(repo_root).dump(2, ' ', false, Json::error_handler_t::replace));
+                    console().print(status_json(checkout).dump(2, ' ', false, Json::error_handler_t::replace));
                   } else {
-                    print_text(gather(repo_root));
+                    print_text(gather(checkout));
                   }
                   return 0;
                 }};

@@ -2,7 +2,8 @@
 // `tamrik status [--json]`: what tamrik knows about the current repository.
 //
 // The JSON form (one object, keys in this order) is stable:
-//   repo_root            text
+//   repo_root            text: the repository's home (its main working tree),
+//                        the same from every worktree
 //   set_up               bool: this user ran `tamrik setup` here (the repository is listed)
 //   committed_files      list: files under .tamrik the repository's history holds
 //   linked               bool; project_id: integer, text or null
@@ -13,19 +14,18 @@
 //                         as too large for the platform
 //   rules                {count: integer or null, trustworthy: bool,
 //                         description: text}
-//   pending_attestation  bool: .tamrik/.commit-attestation.yaml waits
-//   hooks                {post_commit: bool, agents: {<agent>: bool, or null
+//   pending_attestation  bool: this checkout's .tamrik/.commit-attestation.yaml waits
+//   hooks                {post_commit: bool (fires in this checkout), agents: {<agent>: bool, or null
 //                         when tamrik has no hook rows for that harness}}
 
 #include "attest/command_line.hpp"
 #include "core/json.hpp"
-
-#include <filesystem>
+#include "host/services/checkout.hpp"
 
 namespace tamrik::cli {
 
-// The JSON form above, for the repository at `repo_root`.
-core::Json status_json(const std::filesystem::path& repo_root);
+// The JSON form above, for `checkout`.
+core::Json status_json(const services::Checkout& checkout);
 
 void add_status_command(CLI::App& parent, attest::SelectedCommand& selected);
 

@@ -4,7 +4,6 @@
 #include "attest/nudge.hpp"
 #include "cli/detached.hpp"
 #include "cli/sync_run_command.hpp"
-#include "host/services/setup_list.hpp"
 #include "host/agents/registry.hpp"
 #include "host/services/hook_payload.hpp"
 #include "host/services/session_context.hpp"
@@ -44,48 +43,43 @@ constexpr const char* kRecordRewriteHelp =
 constexpr size_t kRewrittenListCap = size_t{16} << 20;
 
 // The commit or rewrite must not wait on the network.
-void upload_in_background(const path& repo_root) {
-  if (!services::session_context::resolve_session(repo_root).connected) return;
-  run_detached([repo_root] {
+void upload_in_background(const path& home) {
+  if (!services::session_context::resolve_session(home).connected) return;
+  run_detached([home] {
     // Off the commit's path, the upload may wait for the lock as any sync.
     synccore::limit_lock_waits(std::chrono::minutes(1));
-    attest::_upload_best_effort(repo_root);
+    attest::_upload_best_effort(home);
   });
 }
 
 // Records HEAD as the post-commit entry does, keeping the result: an agent's
 // commit that went in unattested is marked for the nudge its harness's own
 // hook shows next. A person's commit is nobody's to nudge about.
-void record_head(const path& repo_root) {
-  const synccore::BackfillResult result = synccore::capture_head_at_commit(repo_root);
+void record_head(const services::Checkout& checkout) {
+  const synccore::BackfillResult result = synccore::capture_head_at_commit(checkout);
   if (!result.written) return;
   const bool agents_commit = agents::detect_active_agent() != nullptr;
   if (agents_commit && !result.attested) {
-    attest::mark_unattested_head(repo_root, result.commit);
+    attest::mark_unattested_head(checkout.work_tree, result.commit);
   } else if (agents_commit && result.mismatched) {
-    attest::mark_unattested_head(repo_root, result.commit, attest::NudgeReason::mismatched);
+    attest::mark_unattested_head(checkout.work_tree, result.commit, attest::NudgeReason::mismatched);
   } else {
-    attest::clear_unattested_head(repo_root);
+    attest::clear_unattested_head(checkout.work_tree);
   }
-  upload_in_background(repo_root);
-}
-
-// The hooks' own repository, when it is set up; git runs hooks at the top of
-// the working tree.
-std::optional<path> set_up_repository_here() {
-  const std::optional<path> repo_root = attest::_repo_root_for(std::filesystem::current_path());
-  if (repo_root && services::setup_list::is_set_up(*repo_root)) return repo_root;
-  return std::nullopt;
+  upload_in_background(checkout.home);
 }
 
 }  // namespace
 
-// Git runs the hook at the top of the working tree. A repository that is
-// not set up records nothing, as with every other trigger.
+// Git runs the hook at the top of the checkout that committed, whichever
+// worktree it is. A repository that is not set up records nothing, as with
+// every other trigger.
 int record_commit_from_hook() {
   synccore::limit_lock_waits(synccore::kHookLockBudget);
   try {
-    if (const std::optional<path> repo_root = set_up_repository_here()) record_head(*repo_root);
+    if (const std::optional<services::Checkout> checkout = attest::_set_up_checkout_for(std::filesystem::current_path())) {
+      record_head(*checkout);
+    }
   } catch (...) {
     // Never fail the commit; the catch-up walk records what was missed.
   }
@@ -96,13 +90,13 @@ int record_commit_from_hook() {
 int record_rewrite_from_hook() {
   synccore::limit_lock_waits(synccore::kHookLockBudget);
   try {
-    const std::optional<path> repo_root = set_up_repository_here();
-    if (!repo_root) return 0;
+    const std::optional<services::Checkout> checkout = attest::_set_up_checkout_for(std::filesystem::current_path());
+    if (!checkout) return 0;
     const std::optional<std::string> list =
         services::shared::read_hook_input(STDIN_FILENO, {.max_bytes = kRewrittenListCap});
     if (!list) return 0;
     const std::vector<synccore::MadeFrom> made = synccore::parse_rewritten_list(*list);
-    if (synccore::carry_records(*repo_root, made, synccore::CarryKind::rewrite)) upload_in_background(*repo_root);
+    if (synccore::carry_records(*checkout, made, synccore::CarryKind::rewrite)) upload_in_background(checkout->home);
   } catch (...) {
     // Never fail the rewrite; the new commits keep their own records.
   }

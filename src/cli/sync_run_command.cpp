@@ -3,7 +3,7 @@
 #include "host/services/setup_list.hpp"
 #include "host/display/output.hpp"
 #include "host/paths.hpp"
-#include "host/services/repo_root.hpp"
+#include "host/services/checkout.hpp"
 #include "host/services/session_context.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/project.hpp"
@@ -113,7 +113,8 @@ bool report_refresh(const synccore::RefreshResult& refresh, const path& repo_roo
 }  // namespace
 
 int run_sync_command(const SyncRunOptions& options) {
-  const path repo_root = services::shared::get_repo_root();
+  const services::Checkout checkout = services::current_checkout();
+  const path& repo_root = checkout.home;
   if (!services::setup_list::is_set_up(repo_root)) {
     console().error("tamrik is not set up in " + repo_root.string() + "; run `tamrik setup` first.");
     return 1;
@@ -124,11 +125,11 @@ int run_sync_command(const SyncRunOptions& options) {
     // network. Linking may fail; the sync still repairs the repository, so
     // nothing waits for a project.
     const auto [archived, resolution] =
-        synccore::resolve_if_unlinked(repo_root, session.api_key, session.api_url, options.team_id);
+        synccore::resolve_if_unlinked(checkout, session.api_key, session.api_url, options.team_id);
     const Json project_id = linked_project(session, resolution);
     bool failed = project_id.is_null();
     const synccore::SyncReport report =
-        synccore::run_sync_detailed(repo_root, session.api_key, session.api_url, project_id);
+        synccore::run_sync_detailed(checkout, session.api_key, session.api_url, project_id);
     report_attestations(archived, report.attestation);
     if (report.upload) failed = !report_upload(*report.upload) || failed;
     if (report.refresh) failed = !report_refresh(*report.refresh, repo_root) || failed;

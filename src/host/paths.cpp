@@ -17,7 +17,7 @@ path log_jsonl(const path& repo_root) { return tamrik_dir(repo_root) / "log.json
 
 path attestations_dir(const path& repo_root) { return tamrik_dir(repo_root) / "attestations"; }
 
-path commit_attestation(const path& repo_root) { return tamrik_dir(repo_root) / ".commit-attestation.yaml"; }
+path commit_attestation(const path& work_tree) { return tamrik_dir(work_tree) / ".commit-attestation.yaml"; }
 
 path example_attestation(const path& repo_root) { return tamrik_dir(repo_root) / "example-attestation.yaml"; }
 

@@ -2,12 +2,18 @@
 // Workspace paths: every file and directory tamrik keeps in a repository.
 // None of these create anything.
 //
+// `repo_root` is the repository's home (services::Checkout): its main
+// working tree, one for all of its worktrees. The files of one checkout's
+// own change, which two agents in two worktrees must not share, take that
+// checkout's `work_tree` instead and are marked so below.
+//
 // <repo>/.tamrik/
 //   log.jsonl                    the ledger, one line per recorded commit
 //   attestations/<sha>.yaml      archived attestation of a commit
 //   attestations/<sha>.ledger.jsonl   sealed ledger of the change it completed
 //   ledgers/<slug>.jsonl         live ledger of an in-flight change
-//   .commit-attestation.yaml     the pending attestation an agent wrote
+//   .commit-attestation.yaml     the pending attestation an agent wrote (per checkout)
+//   .unattested-head             HEAD recorded without attestation (per checkout)
 //   example-attestation.yaml     example of a complete attestation
 //   .platform/config.yaml        local configuration
 //   .platform/too-large.json     records set aside as too large to upload
@@ -24,7 +30,7 @@ using std::filesystem::path;
 path tamrik_dir(const path& repo_root);
 path log_jsonl(const path& repo_root);
 path attestations_dir(const path& repo_root);
-path commit_attestation(const path& repo_root);
+path commit_attestation(const path& work_tree);
 path example_attestation(const path& repo_root);
 // `slug` must pass is_safe_slug(); callers check before building a path.
 path ledger_jsonl(const path& repo_root, std::string_view slug);

@@ -27,8 +27,9 @@ struct Attribution {
 
 // Who made the commit, as far as that can be proven: the adapter that
 // recognises the given session (the named one asked first), or, at commit
-// time, the harness this process runs under by its strong markers.
-Attribution attribute(const path& repo_root, const CaptureOptions& options) {
+// time, the harness this process runs under by its strong markers. Sessions
+// ran in the checkout.
+Attribution attribute(const path& work_tree, const CaptureOptions& options) {
   Attribution who;
   const agents::Adapter* named =
       options.agent && !options.agent->empty() ? agents::get_adapter_by_name(*options.agent) : nullptr;
@@ -41,7 +42,7 @@ Attribution attribute(const path& repo_root, const CaptureOptions& options) {
       if (named == nullptr || adapter->name() != named->name()) candidates.push_back(adapter);
     }
     for (const agents::Adapter* candidate : candidates) {
-      std::optional<core::Json> telemetry = _adapter_telemetry(*candidate, repo_root, *options.session_id, options.source);
+      std::optional<core::Json> telemetry = _adapter_telemetry(*candidate, work_tree, *options.session_id, options.source);
       if (telemetry && core::is_set(*telemetry)) {
         who.adapter = candidate;
         who.telemetry = std::move(telemetry);
@@ -65,33 +66,33 @@ Attribution attribute(const path& repo_root, const CaptureOptions& options) {
     return who;
   }
   try {
-    who.session_id = who.adapter->get_session_id(repo_root);
+    who.session_id = who.adapter->get_session_id(work_tree);
   } catch (const std::exception&) {
     who.session_id = std::nullopt;
   }
-  who.telemetry = _adapter_telemetry(*who.adapter, repo_root, who.session_id.value_or(""), options.source);
+  who.telemetry = _adapter_telemetry(*who.adapter, work_tree, who.session_id.value_or(""), options.source);
   return who;
 }
 
 // Records the commit `full` once; `branch` is the one checked out now, for
 // captures made at commit time.
-BackfillResult capture_resolved(const path& repo_root, const std::string& full, std::optional<std::string> branch,
+BackfillResult capture_resolved(const Checkout& checkout, const std::string& full, std::optional<std::string> branch,
                                 const CaptureOptions& options) {
-  if (_already_recorded(repo_root, full)) return {.commit = full, .written = false, .reason = "already recorded"};
+  if (_already_recorded(checkout.home, full)) return {.commit = full, .written = false, .reason = "already recorded"};
 
-  if (options.consume_pending && core::path_exists(paths::commit_attestation(repo_root))) {
-    const AttestationResult result = process_pending_attestation(repo_root, {.commit_override = full});
+  if (options.consume_pending && core::path_exists(paths::commit_attestation(checkout.work_tree))) {
+    const AttestationResult result = process_pending_attestation(checkout, {.commit_override = full});
     if (result.error && !result.error->empty()) return {.commit = full, .written = false, .reason = *result.error};
-    if (_already_recorded(repo_root, full)) {
+    if (_already_recorded(checkout.home, full)) {
       return {.commit = full, .written = true, .attested = true, .mismatched = result.mismatched};
     }
   }
 
-  const Attribution who = attribute(repo_root, options);
+  const Attribution who = attribute(checkout.work_tree, options);
   std::optional<core::Json> developer;
   if (options.attribute_ambient) {
     try {
-      developer = services::shared::detect_git_author(repo_root);
+      developer = services::shared::detect_git_author(checkout.work_tree);
     } catch (const std::exception& e) {
       logger.debug("Developer identity detection failed", {}, e);
     }
@@ -109,16 +110,16 @@ BackfillResult capture_resolved(const path& repo_root, const std::string& full, 
     record.agent_provider = who.adapter->provider();
     record.session_id = who.session_id;
   }
-  return _write_commit_record(repo_root, full, std::move(record));
+  return _write_commit_record(checkout, full, std::move(record));
 }
 
 // A commit made by `git cherry-pick` carries the record of the commit it
 // copies. Best-effort: the copy keeps its own record when this fails.
-void carry_cherry_picked(const path& repo_root, const CommitOnBranch& head) {
+void carry_cherry_picked(const Checkout& checkout, const CommitOnBranch& head) {
   const std::optional<std::string> picked = _cherry_picked_commit(head.git_dir);
   if (!picked || *picked == head.full) return;
   try {
-    carry_records(repo_root, {{.commit = head.full, .from = {*picked}}}, CarryKind::cherry_pick);
+    carry_records(checkout, {{.commit = head.full, .from = {*picked}}}, CarryKind::cherry_pick);
   } catch (const std::exception& e) {
     logger.debug("Carrying the record of cherry-picked %s failed (best-effort)", {*picked}, e);
   }
@@ -140,53 +141,53 @@ BackfillResult guarded(const std::string& sha, Capture&& capture) {
 
 }  // namespace
 
-BackfillResult capture_commit(const path& repo_root, const std::string& sha, const CaptureOptions& options) {
+BackfillResult capture_commit(const Checkout& checkout, const std::string& sha, const CaptureOptions& options) {
   return guarded(sha, [&]() -> BackfillResult {
     // At commit time the record also names the branch checked out now; one
     // git child answers both questions.
     if (options.attribute_ambient) {
-      std::optional<CommitOnBranch> found = _resolve_full_sha_on_branch(repo_root, sha);
+      std::optional<CommitOnBranch> found = _resolve_full_sha_on_branch(checkout.work_tree, sha);
       if (!found) return {.commit = sha, .written = false, .reason = "no such commit in this repo"};
-      return capture_resolved(repo_root, found->full, std::move(found->branch), options);
+      return capture_resolved(checkout, found->full, std::move(found->branch), options);
     }
-    const std::optional<std::string> full = _resolve_full_sha(repo_root, sha);
+    const std::optional<std::string> full = _resolve_full_sha(checkout.work_tree, sha);
     if (!full) return {.commit = sha, .written = false, .reason = "no such commit in this repo"};
-    return capture_resolved(repo_root, *full, std::nullopt, options);
+    return capture_resolved(checkout, *full, std::nullopt, options);
   });
 }
 
-BackfillResult capture_head_at_commit(const path& repo_root, const std::string& event) {
+BackfillResult capture_head_at_commit(const Checkout& checkout, const std::string& event) {
   try {
-    const std::optional<CommitOnBranch> head = _resolve_full_sha_on_branch(repo_root, "HEAD");
+    const std::optional<CommitOnBranch> head = _resolve_full_sha_on_branch(checkout.work_tree, "HEAD");
     if (!head) return {.commit = "HEAD", .written = false, .reason = "no such commit in this repo"};
     const CaptureOptions options{.source = "post_commit", .event = event};
     BackfillResult result =
-        guarded(head->full, [&] { return capture_resolved(repo_root, head->full, head->branch, options); });
+        guarded(head->full, [&] { return capture_resolved(checkout, head->full, head->branch, options); });
     // Another process committing in this checkout may have moved HEAD on
     // before this hook ran, so the commit it fired for can sit below.
-    if (result.written || result.reason == "already recorded") catch_up_below(repo_root, head->parents);
-    if (result.written) carry_cherry_picked(repo_root, *head);
+    if (result.written || result.reason == "already recorded") catch_up_below(checkout, head->parents);
+    if (result.written) carry_cherry_picked(checkout, *head);
     return result;
   } catch (const std::exception& e) {
     return {.commit = "HEAD", .written = false, .reason = core::class_name_of(e) + ": " + e.what()};
   }
 }
 
-std::optional<std::string> record_commit(const path& repo_root, const std::string& event) {
-  const BackfillResult result = capture_head_at_commit(repo_root, event);
+std::optional<std::string> record_commit(const Checkout& checkout, const std::string& event) {
+  const BackfillResult result = capture_head_at_commit(checkout, event);
   if (result.written || result.reason == "already recorded") return result.commit;
   return std::nullopt;
 }
 
-BackfillResult record_backfill(const path& repo_root, const BackfillRequest& request) {
-  const std::optional<std::string> full = _resolve_full_sha(repo_root, request.commit);
+BackfillResult record_backfill(const Checkout& checkout, const BackfillRequest& request) {
+  const std::optional<std::string> full = _resolve_full_sha(checkout.work_tree, request.commit);
   if (!full) return {.commit = request.commit, .written = false, .reason = "no such commit in this repo"};
-  if (_already_recorded(repo_root, *full)) return {.commit = *full, .written = false, .reason = "already recorded"};
+  if (_already_recorded(checkout.home, *full)) return {.commit = *full, .written = false, .reason = "already recorded"};
 
   const agents::Adapter* recogniser = nullptr;
   std::optional<core::Json> telemetry;
   for (const agents::Adapter* adapter : agents::iter_adapters()) {
-    telemetry = _adapter_telemetry(*adapter, repo_root, request.session_id, "backfill");
+    telemetry = _adapter_telemetry(*adapter, checkout.work_tree, request.session_id, "backfill");
     if (telemetry && core::is_set(*telemetry)) {
       recogniser = adapter;
       break;
@@ -200,7 +201,7 @@ BackfillResult record_backfill(const path& repo_root, const BackfillRequest& req
             .written = false,
             .reason = "transcript for session " + request.session_id + " names no model"};
   }
-  return _write_commit_record(repo_root, *full,
+  return _write_commit_record(checkout, *full,
                               {.source = "backfill",
                                .agent_name = recogniser->name(),
                                .agent_provider = recogniser->provider(),

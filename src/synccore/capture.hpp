@@ -4,6 +4,7 @@
 // so each commit gets exactly one record whoever sees it first; and
 // backfill of a past agent-session commit.
 
+#include "host/services/checkout.hpp"
 #include "synccore/recording_result.hpp"
 
 #include <filesystem>
@@ -12,6 +13,7 @@
 
 namespace tamrik::synccore {
 
+using services::Checkout;
 using std::filesystem::path;
 
 struct CaptureOptions {
@@ -25,18 +27,19 @@ struct CaptureOptions {
   bool attribute_ambient = true;
 };
 
-// Records `sha` (any revision git accepts) once. Never throws: failures come
-// back as a reason.
-BackfillResult capture_commit(const path& repo_root, const std::string& sha, const CaptureOptions& options = {});
+// Records `sha` (any revision git accepts in the checkout) once, in the
+// ledger of the checkout's home. Never throws: failures come back as a
+// reason.
+BackfillResult capture_commit(const Checkout& checkout, const std::string& sha, const CaptureOptions& options = {});
 
 // The post-commit capture of HEAD; then, since another process committing
 // in this checkout may have moved HEAD on before the hook ran, the commits
 // under HEAD that no trigger recorded (see catch_up_below). Never throws.
-BackfillResult capture_head_at_commit(const path& repo_root, const std::string& event = "commit_unattested");
+BackfillResult capture_head_at_commit(const Checkout& checkout, const std::string& event = "commit_unattested");
 
 // The post-commit entry: capture_head_at_commit's full hash when HEAD is
 // recorded (now or before), else nullopt. Never throws.
-std::optional<std::string> record_commit(const path& repo_root, const std::string& event = "commit_unattested");
+std::optional<std::string> record_commit(const Checkout& checkout, const std::string& event = "commit_unattested");
 
 struct BackfillRequest {
   std::string commit;
@@ -46,6 +49,6 @@ struct BackfillRequest {
 
 // Records a past commit of a known agent session, refusing sessions no
 // adapter knows and transcripts that name no model.
-BackfillResult record_backfill(const path& repo_root, const BackfillRequest& request);
+BackfillResult record_backfill(const Checkout& checkout, const BackfillRequest& request);
 
 }  // namespace tamrik::synccore

@@ -88,21 +88,21 @@ std::optional<std::string> configured_email(const path& repo_root) {
 // configured nothing is compared and every commit counts as ours. A commit
 // rebased, amended or cherry-picked here has this developer as committer, so
 // it counts as ours whoever wrote it first.
-Backlog find_backlog(const path& repo_root, const std::vector<std::string>& tips, int limit,
+Backlog find_backlog(const Checkout& checkout, const std::vector<std::string>& tips, int limit,
                      std::optional<double> anchor) {
   std::vector<LoggedCommit> unrecorded;
   std::vector<std::string> args = {"log", "--format=%H %ct %ce", "-n" + std::to_string(limit)};
   args.insert(args.end(), tips.begin(), tips.end());
-  for (const std::string& line : _git_lines(args, repo_root)) {
+  for (const std::string& line : _git_lines(args, checkout.work_tree)) {
     LoggedCommit commit = parse_logged(line);
     if (commit.hash.empty()) continue;
-    if (_already_recorded(repo_root, commit.hash)) break;
+    if (_already_recorded(checkout.home, commit.hash)) break;
     unrecorded.push_back(std::move(commit));
   }
   Backlog backlog;
   if (unrecorded.empty()) return backlog;  // the usual case asks git nothing more
 
-  const std::optional<std::string> mine = configured_email(repo_root);
+  const std::optional<std::string> mine = configured_email(checkout.work_tree);
   for (const LoggedCommit& commit : unrecorded) {
     if (mine && !same_email(commit.committer, *mine)) continue;
     const std::optional<double> time = parse_number(commit.time_text);
@@ -115,14 +115,14 @@ Backlog find_backlog(const path& repo_root, const std::vector<std::string>& tips
 }
 
 // hash -> every (adapter, session) that claims it, from one scan per adapter.
-std::map<std::string, std::vector<std::pair<std::string, std::string>>> session_hits(const path& repo_root,
+std::map<std::string, std::vector<std::pair<std::string, std::string>>> session_hits(const path& work_tree,
                                                                                     const Backlog& backlog,
                                                                                     std::optional<double> since) {
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> hits;
   for (const agents::Adapter* adapter : agents::iter_adapters()) {
     try {
       const std::optional<agents::SessionHits> found =
-          adapter->sessions_mentioning(repo_root, backlog.pending, since, backlog.commit_times);
+          adapter->sessions_mentioning(work_tree, backlog.pending, since, backlog.commit_times);
       if (!found) continue;
       for (const auto& [hash, sessions] : *found) {
         for (const std::string& session : sessions) hits[hash].emplace_back(adapter->name(), session);
@@ -140,22 +140,22 @@ enum class SetupFloor { first_run, always };
 
 // Records the backlog from `tips` (HEAD when empty), each commit attributed
 // only on a single claimant's word. The caller holds the ledger lock.
-std::vector<BackfillResult> walk_and_record_from(const path& repo_root, const std::vector<std::string>& tips,
+std::vector<BackfillResult> walk_and_record_from(const Checkout& checkout, const std::vector<std::string>& tips,
                                                  int limit, SetupFloor floor) {
   std::vector<BackfillResult> results;
   try {
-    if (!services::setup_list::is_set_up(repo_root)) return results;
-    const bool floored = floor == SetupFloor::always || _nothing_recorded_yet(repo_root);
-    const std::optional<double> anchor = floored ? _config_anchor(repo_root) : std::nullopt;
-    const Backlog backlog = find_backlog(repo_root, tips, limit, anchor);
+    if (!services::setup_list::is_set_up(checkout.home)) return results;
+    const bool floored = floor == SetupFloor::always || _nothing_recorded_yet(checkout.home);
+    const std::optional<double> anchor = floored ? _config_anchor(checkout.home) : std::nullopt;
+    const Backlog backlog = find_backlog(checkout, tips, limit, anchor);
     if (backlog.pending.empty()) return results;
 
     // The log above already printed the oldest commit's time; ask git only
     // when that text was not a number.
     std::optional<double> since = parse_number(backlog.oldest_time_text);
-    if (!since) since = parse_number(_git({"log", "-1", "--format=%ct", backlog.pending.back()}, repo_root));
+    if (!since) since = parse_number(_git({"log", "-1", "--format=%ct", backlog.pending.back()}, checkout.work_tree));
 
-    const auto hits = session_hits(repo_root, backlog, since);
+    const auto hits = session_hits(checkout.work_tree, backlog, since);
     for (const std::string& hash : backlog.pending) {
       CaptureOptions options{.source = "catch_up", .consume_pending = false, .attribute_ambient = false};
       const auto match = hits.find(hash);
@@ -165,7 +165,7 @@ std::vector<BackfillResult> walk_and_record_from(const path& repo_root, const st
         options.agent = match->second.front().first;
         options.session_id = match->second.front().second;
       }
-      results.push_back(capture_commit(repo_root, hash, options));
+      results.push_back(capture_commit(checkout, hash, options));
     }
   } catch (const std::exception& e) {
     logger.debug("catch-up walk failed (best-effort)", {}, e);
@@ -175,34 +175,34 @@ std::vector<BackfillResult> walk_and_record_from(const path& repo_root, const st
 
 }  // namespace
 
-std::vector<BackfillResult> catch_up_commits(const path& repo_root, int limit) {
+std::vector<BackfillResult> catch_up_commits(const Checkout& checkout, int limit) {
   try {
-    if (!services::setup_list::is_set_up(repo_root)) return {};
-    const core::LockGuard guard = detail::lock_ledger(paths::log_jsonl(repo_root), kWalkLockTimeout);
+    if (!services::setup_list::is_set_up(checkout.home)) return {};
+    const core::LockGuard guard = detail::lock_ledger(paths::log_jsonl(checkout.home), kWalkLockTimeout);
     if (!detail::may_write(guard)) return {};
-    return _walk_and_record(repo_root, limit);
+    return _walk_and_record(checkout, limit);
   } catch (const std::exception& e) {
     logger.debug("catch_up_commits failed (best-effort)", {}, e);
     return {};
   }
 }
 
-std::vector<BackfillResult> _walk_and_record(const path& repo_root, int limit) {
-  return walk_and_record_from(repo_root, {}, limit, SetupFloor::first_run);
+std::vector<BackfillResult> _walk_and_record(const Checkout& checkout, int limit) {
+  return walk_and_record_from(checkout, {}, limit, SetupFloor::first_run);
 }
 
-std::vector<BackfillResult> catch_up_below(const path& repo_root, const std::vector<std::string>& parents) {
+std::vector<BackfillResult> catch_up_below(const Checkout& checkout, const std::vector<std::string>& parents) {
   try {
     std::vector<std::string> tips;
     for (const std::string& parent : parents) {
-      if (!_already_recorded(repo_root, parent)) tips.push_back(parent);
+      if (!_already_recorded(checkout.home, parent)) tips.push_back(parent);
     }
-    if (tips.empty() || !services::setup_list::is_set_up(repo_root)) return {};
-    const core::LockGuard guard = detail::lock_ledger(paths::log_jsonl(repo_root), kWalkLockTimeout);
+    if (tips.empty() || !services::setup_list::is_set_up(checkout.home)) return {};
+    const core::LockGuard guard = detail::lock_ledger(paths::log_jsonl(checkout.home), kWalkLockTimeout);
     if (!detail::may_write(guard)) return {};
     // Always floored at setup: the parent of the first commit recorded here
     // is history from before tamrik, not a backlog.
-    return walk_and_record_from(repo_root, tips, kCatchUpLimit, SetupFloor::always);
+    return walk_and_record_from(checkout, tips, kCatchUpLimit, SetupFloor::always);
   } catch (const std::exception& e) {
     logger.debug("catch-up below a new commit failed (best-effort)", {}, e);
     return {};

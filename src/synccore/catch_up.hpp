@@ -4,6 +4,7 @@
 // attributing each to an agent session only when exactly one session on
 // this machine matches it. A teammate's commits are left to their own clone.
 
+#include "host/services/checkout.hpp"
 #include "synccore/recording_result.hpp"
 
 #include <filesystem>
@@ -13,12 +14,15 @@
 
 namespace tamrik::synccore {
 
+using services::Checkout;
 using std::filesystem::path;
 
 constexpr int kCatchUpLimit = 50;
 
-// Does nothing in a repository never set up. Never throws.
-std::vector<BackfillResult> catch_up_commits(const path& repo_root, int limit = kCatchUpLimit);
+// Walks the checkout's HEAD into its home's ledger, so commits another
+// worktree recorded stop the walk like any other. Does nothing in a
+// repository never set up. Never throws.
+std::vector<BackfillResult> catch_up_commits(const Checkout& checkout, int limit = kCatchUpLimit);
 
 // The same walk from a just-recorded commit's `parents` down, for the
 // commits that landed unrecorded under it: when several processes commit in
@@ -26,10 +30,10 @@ std::vector<BackfillResult> catch_up_commits(const path& repo_root, int limit = 
 // later commit. Only commits made since setup are walked. Nothing happens
 // (and no lock is taken) when every parent is recorded or the repository
 // was never set up. Never throws.
-std::vector<BackfillResult> catch_up_below(const path& repo_root, const std::vector<std::string>& parents);
+std::vector<BackfillResult> catch_up_below(const Checkout& checkout, const std::vector<std::string>& parents);
 
 // The walk itself; the caller holds the ledger lock.
-std::vector<BackfillResult> _walk_and_record(const path& repo_root, int limit);
+std::vector<BackfillResult> _walk_and_record(const Checkout& checkout, int limit);
 
 bool _nothing_recorded_yet(const path& repo_root);
 // When tamrik was set up here (seconds since the epoch, whole), or nullopt.

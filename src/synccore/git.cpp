@@ -102,13 +102,13 @@ std::string _git_rev_parse(const std::vector<std::string>& args, const std::opti
   return out.empty() ? "unknown" : out;
 }
 
-std::optional<std::string> _resolve_full_sha(const path& repo_root, std::string_view commit) {
-  std::string out = _git_rev_parse({"--verify", std::string(commit) + "^{commit}"}, repo_root);
+std::optional<std::string> _resolve_full_sha(const path& work_tree, std::string_view commit) {
+  std::string out = _git_rev_parse({"--verify", std::string(commit) + "^{commit}"}, work_tree);
   if (!_is_valid_commit_hash(out)) return std::nullopt;
   return out;
 }
 
-std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& repo_root, std::string_view commit) {
+std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& work_tree, std::string_view commit) {
   // Without --verify rev-parse answers several questions in one run, one
   // line each: the commit, its parents (none for a root commit), the commit
   // again, the branch, then the git directory. When any fails the whole run
@@ -116,7 +116,7 @@ std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& repo_root,
   const std::string name(commit);
   const std::vector<std::string> lines = _git_lines(
       {"rev-parse", name + "^{commit}", name + "^@", name + "^{commit}", "--abbrev-ref", "HEAD", "--absolute-git-dir"},
-      repo_root);
+      work_tree);
   if (lines.size() >= 4 && std::all_of(lines.begin(), lines.end() - 2, _is_valid_commit_hash)) {
     const std::string git_dir = trim_whitespace(lines.back());
     CommitOnBranch found{.full = lines.front(),
@@ -126,13 +126,13 @@ std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& repo_root,
     // can move between them, and the parents would be a later commit's.
     const bool same_commit = lines[lines.size() - 3] == found.full;
     found.parents = same_commit ? std::vector<std::string>(lines.begin() + 1, lines.end() - 3)
-                                : _parents_of(repo_root, found.full);
+                                : _parents_of(work_tree, found.full);
     if (!found.branch.empty()) return found;
   }
-  std::optional<std::string> full = _resolve_full_sha(repo_root, commit);
+  std::optional<std::string> full = _resolve_full_sha(work_tree, commit);
   if (!full) return std::nullopt;
-  std::vector<std::string> parents = _parents_of(repo_root, *full);
-  const std::vector<std::string> where = _git_lines({"rev-parse", "--abbrev-ref", "HEAD", "--absolute-git-dir"}, repo_root);
+  std::vector<std::string> parents = _parents_of(work_tree, *full);
+  const std::vector<std::string> where = _git_lines({"rev-parse", "--abbrev-ref", "HEAD", "--absolute-git-dir"}, work_tree);
   const std::string git_dir = where.size() == 2 ? where[1] : "";
   return CommitOnBranch{.full = std::move(*full),
                         .branch = recorded_branch(where.size() == 2 ? where[0] : "unknown", git_dir),
@@ -147,8 +147,8 @@ std::optional<std::string> _cherry_picked_commit(const path& git_dir) {
   return picked;
 }
 
-std::vector<std::string> _parents_of(const path& repo_root, const std::string& full) {
-  return _git_lines({"rev-parse", full + "^@"}, repo_root);
+std::vector<std::string> _parents_of(const path& work_tree, const std::string& full) {
+  return _git_lines({"rev-parse", full + "^@"}, work_tree);
 }
 
 std::optional<std::string> infer_task_type(std::optional<std::string_view> subject,

@@ -51,7 +51,7 @@ std::string _git_rev_parse(const std::vector<std::string>& args, const std::opti
 
 // The full hash of the commit `commit` names (hash, abbreviation, branch,
 // tag, "HEAD"), or nullopt. Tags peel to their commit; trees and blobs fail.
-std::optional<std::string> _resolve_full_sha(const path& repo_root, std::string_view commit);
+std::optional<std::string> _resolve_full_sha(const path& work_tree, std::string_view commit);
 
 // A commit's full hash with the branch checked out now.
 struct CommitOnBranch {
@@ -68,7 +68,7 @@ struct CommitOnBranch {
 // _resolve_full_sha, the commit's parents and the branch lookup together,
 // from one git child when all have an answer (the usual case at commit
 // time); nullopt when the commit does not resolve.
-std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& repo_root, std::string_view commit);
+std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& work_tree, std::string_view commit);
 
 // The commit a cherry-pick in progress in `git_dir` is copying, from its
 // CHERRY_PICK_HEAD; nullopt when none is, and during a rebase, whose picks
@@ -77,7 +77,7 @@ std::optional<std::string> _cherry_picked_commit(const path& git_dir);
 
 // The full hashes of a commit's parents; empty for a root commit or when git
 // fails.
-std::vector<std::string> _parents_of(const path& repo_root, const std::string& full);
+std::vector<std::string> _parents_of(const path& work_tree, const std::string& full);
 
 // Task type from a conventional subject prefix, else from the branch's
 // first path component, else nullopt. Pure.

@@ -62,9 +62,10 @@ void refresh_process_section(Json& parsed, const path& repo_root, const std::opt
 
 }  // namespace
 
-AttestationResult process_pending_attestation(const path& repo_root, const PendingOptions& options) {
-  const path pending = paths::commit_attestation(repo_root);
+AttestationResult process_pending_attestation(const Checkout& checkout, const PendingOptions& options) {
+  const path pending = paths::commit_attestation(checkout.work_tree);
   if (!core::path_exists(pending)) return {};
+  const path& repo_root = checkout.home;
   const path log_path = paths::log_jsonl(repo_root);
   const path attestations_dir = paths::attestations_dir(repo_root);
 
@@ -85,10 +86,10 @@ AttestationResult process_pending_attestation(const path& repo_root, const Pendi
   }
   Json parsed = _parse_attestation_yaml(text);
   if (!parsed.is_object()) parsed = Json::object();
-  _enrich_attestation(parsed, repo_root);
+  _enrich_attestation(parsed, checkout);
 
   const std::string diff_hash = _staged_diff_hash_of(parsed);
-  std::optional<std::string> target = _find_commit_by_diff_hash(repo_root, diff_hash);
+  std::optional<std::string> target = _find_commit_by_diff_hash(checkout.work_tree, diff_hash);
   if (!target && options.commit_override) {
     target = options.commit_override;
     // Staged for another change (files added after `tamrik attest`, say):
@@ -105,7 +106,7 @@ AttestationResult process_pending_attestation(const path& repo_root, const Pendi
   // file was removed leaves that file to be filed again on the next capture.
   try {
     _log_attestation(log_path, attestations_dir, parsed,
-                     {.commit_override = target, .repo_root = repo_root, .replace_existing = options.replace_existing});
+                     {.commit_override = target, .checkout = checkout, .replace_existing = options.replace_existing});
   } catch (const core::OSError& e) {
     logger.warning("Could not archive attestation: %s", {e.what()});
     return {.found = true, .error = e.what(), .change_spec_slugs = std::move(slugs)};
@@ -124,11 +125,11 @@ std::string _staged_diff_hash_of(const Json& attestation) {
                                                        : core::get_text(attestation, "diff_hash");
 }
 
-std::optional<std::string> _find_commit_by_diff_hash(const path& repo_root, const std::string& diff_hash,
+std::optional<std::string> _find_commit_by_diff_hash(const path& work_tree, const std::string& diff_hash,
                                                      int max_commits) {
   // An empty staged change describes no commit, least of all an empty one.
   if (diff_hash.empty() || diff_hash == services::shared::patch_hash("")) return std::nullopt;
-  const core::ProcessResult log = core::run_git({"log", "-" + std::to_string(max_commits), "--format=%H"}, repo_root);
+  const core::ProcessResult log = core::run_git({"log", "-" + std::to_string(max_commits), "--format=%H"}, work_tree);
   if (!log.ok()) return std::nullopt;
   const std::string hashes = log.out_text();
   size_t start = 0;
@@ -138,11 +139,11 @@ std::optional<std::string> _find_commit_by_diff_hash(const path& repo_root, cons
     const std::string commit(detail::trim(std::string_view(hashes).substr(start, end - start)));
     start = end + 1;
     if (commit.empty()) continue;
-    core::ProcessResult patch = core::run_git({"diff-tree", "-p", "-M", "--no-commit-id", commit}, repo_root);
+    core::ProcessResult patch = core::run_git({"diff-tree", "-p", "-M", "--no-commit-id", commit}, work_tree);
     if (!patch.ok()) continue;
     if (detail::trim(patch.out).empty()) {
       // A root commit: diff-tree shows nothing, so diff against the empty tree.
-      patch = core::run_git({"diff", std::string(services::shared::empty_tree_for(commit)), commit}, repo_root);
+      patch = core::run_git({"diff", std::string(services::shared::empty_tree_for(commit)), commit}, work_tree);
       if (!patch.ok() || detail::trim(patch.out).empty()) continue;
     }
     if (services::shared::patch_hash(patch.out) == diff_hash) return commit;
@@ -150,9 +151,9 @@ std::optional<std::string> _find_commit_by_diff_hash(const path& repo_root, cons
   return std::nullopt;
 }
 
-void _enrich_attestation(Json& parsed, const path& repo_root) {
+void _enrich_attestation(Json& parsed, const Checkout& checkout) {
   try {
-    const RulesCacheState state = read_rules_cache_state(paths::platform_dir(repo_root));
+    const RulesCacheState state = read_rules_cache_state(paths::platform_dir(checkout.home));
     if (!parsed.contains("rules") || !parsed["rules"].is_object()) parsed["rules"] = Json::object();
     parsed["rules"]["available"] = state.trustworthy() ? Json(*state.count) : Json(nullptr);
   } catch (const std::exception& e) {
@@ -161,7 +162,7 @@ void _enrich_attestation(Json& parsed, const path& repo_root) {
 
   try {
     if (!core::is_set(parsed, "developer")) {
-      if (std::optional<Json> developer = services::shared::detect_git_author(repo_root)) parsed["developer"] = *developer;
+      if (std::optional<Json> developer = services::shared::detect_git_author(checkout.work_tree)) parsed["developer"] = *developer;
     }
   } catch (const std::exception& e) {
     logger.debug("Developer identity detection failed", {}, e);
@@ -191,7 +192,7 @@ void _enrich_attestation(Json& parsed, const path& repo_root) {
 
   try {
     if (!core::is_set(parsed, "agent_session_id")) {
-      const std::optional<std::string> session = adapter->get_session_id(repo_root);
+      const std::optional<std::string> session = adapter->get_session_id(checkout.work_tree);
       if (session && !session->empty()) parsed["agent_session_id"] = *session;
     }
   } catch (const std::exception& e) {
@@ -200,22 +201,22 @@ void _enrich_attestation(Json& parsed, const path& repo_root) {
 
   if (!core::is_set(parsed, "telemetry")) {
     const std::optional<Json> telemetry =
-        _adapter_telemetry(*adapter, repo_root, core::get_text(parsed, "agent_session_id"), "adapter_direct");
+        _adapter_telemetry(*adapter, checkout.work_tree, core::get_text(parsed, "agent_session_id"), "adapter_direct");
     if (telemetry && core::is_set(*telemetry)) parsed["telemetry"] = *telemetry;
   }
   if (!core::is_set(parsed, "telemetry")) logger.warning("No telemetry source for %s", {adapter->name()});
 }
 
-BackfillResult attach_pending_attestation(const path& repo_root, const std::string& commit) {
-  const std::optional<std::string> full = _resolve_full_sha(repo_root, commit);
+BackfillResult attach_pending_attestation(const Checkout& checkout, const std::string& commit) {
+  const std::optional<std::string> full = _resolve_full_sha(checkout.work_tree, commit);
   if (!full) return {.commit = commit, .written = false, .reason = "no such commit in this repo"};
   const std::optional<std::string> text =
-      core::try_read_file(paths::commit_attestation(repo_root), core::kDocumentFileCap);
+      core::try_read_file(paths::commit_attestation(checkout.work_tree), core::kDocumentFileCap);
   if (!text) return {.commit = *full, .written = false, .reason = "no pending attestation file"};
   // The staged-diff hash names the commit an attestation describes; filing
   // it on another would attach it where it does not belong.
   const std::optional<std::string> described =
-      _find_commit_by_diff_hash(repo_root, _staged_diff_hash_of(_parse_attestation_yaml(*text)));
+      _find_commit_by_diff_hash(checkout.work_tree, _staged_diff_hash_of(_parse_attestation_yaml(*text)));
   if (described && *described != *full) {
     return {.commit = *full,
             .written = false,
@@ -224,7 +225,7 @@ BackfillResult attach_pending_attestation(const path& repo_root, const std::stri
                       "`tamrik attest add --commit " + *described + "`"};
   }
   const AttestationResult result =
-      process_pending_attestation(repo_root, {.commit_override = *full, .replace_existing = true});
+      process_pending_attestation(checkout, {.commit_override = *full, .replace_existing = true});
   if (result.error) return {.commit = *full, .written = false, .reason = *result.error};
   return {.commit = result.matched_commit.value_or(*full), .written = true, .attested = true};
 }

@@ -6,6 +6,7 @@
 // staged_diff_hash — and removes it. Every failure leaves it in place.
 
 #include "core/json.hpp"
+#include "host/services/checkout.hpp"
 #include "synccore/recording_result.hpp"
 
 #include <filesystem>
@@ -16,6 +17,7 @@
 namespace tamrik::synccore {
 
 using core::Json;
+using services::Checkout;
 using std::filesystem::path;
 
 struct AttestationResult {
@@ -32,25 +34,26 @@ struct PendingOptions {
   bool replace_existing = false;
 };
 
-// Files the pending attestation, if any. Errors other than file-system
-// errors of the archive write propagate.
-AttestationResult process_pending_attestation(const path& repo_root, const PendingOptions& options = {});
+// Files the checkout's pending attestation, if any, into its home's
+// ledger. Errors other than file-system errors of the archive write
+// propagate.
+AttestationResult process_pending_attestation(const Checkout& checkout, const PendingOptions& options = {});
 
 // The hash an attestation names for its staged change: `staged_diff_hash`,
 // else the older `diff_hash`; "" when it names none.
 std::string _staged_diff_hash_of(const Json& attestation);
 
-// The newest of the last `max_commits` commits of `repo_root` whose patch
-// hashes to `diff_hash`, or nullopt.
-std::optional<std::string> _find_commit_by_diff_hash(const path& repo_root, const std::string& diff_hash,
+// The newest of the last `max_commits` commits under the HEAD of
+// `work_tree` whose patch hashes to `diff_hash`, or nullopt.
+std::optional<std::string> _find_commit_by_diff_hash(const path& work_tree, const std::string& diff_hash,
                                                      int max_commits = 20);
 
 // Fills developer, agent, agent_provider, agent_session_id, telemetry and
 // rules.available where the agent left them out. Never throws.
-void _enrich_attestation(Json& parsed, const path& repo_root);
+void _enrich_attestation(Json& parsed, const Checkout& checkout);
 
 // Files the pending attestation against `commit`, which is already
 // recorded, upgrading its ledger line in place (it goes out again).
-BackfillResult attach_pending_attestation(const path& repo_root, const std::string& commit);
+BackfillResult attach_pending_attestation(const Checkout& checkout, const std::string& commit);
 
 }  // namespace tamrik::synccore

@@ -4,8 +4,6 @@
 
 #include "synccore/pending.hpp"
 
-#include <filesystem>
-
 namespace tamrik::synccore {
 
 struct PendingFiling {
@@ -19,6 +17,6 @@ struct PendingFiling {
 // staged-diff hash, or, when it names no hash, under HEAD. One whose hash
 // matches no recent commit stays pending: it was written for a change not
 // committed yet, and filing it now would pin it on the previous commit.
-PendingFiling _file_committed_attestation(const std::filesystem::path& repo_root);
+PendingFiling _file_committed_attestation(const Checkout& checkout);
 
 }  // namespace tamrik::synccore

@@ -110,15 +110,15 @@ ProjectResolution resolve_project_id(const path& repo_root, std::string_view api
   return {.project_id = project_id, .title = std::move(title), .created = core::is_set(answer, "created")};
 }
 
-std::pair<AttestationResult, std::optional<ProjectResolution>> resolve_if_unlinked(const path& repo_root,
+std::pair<AttestationResult, std::optional<ProjectResolution>> resolve_if_unlinked(const Checkout& checkout,
                                                                                    std::string_view api_key,
                                                                                    std::string_view api_url,
                                                                                    std::optional<long long> team_id) {
   // Guarded: between `tamrik attest` and its commit the pending attestation
   // belongs to a change HEAD does not hold yet.
-  AttestationResult archived = _file_committed_attestation(repo_root).result;
-  if (core::is_set(config_or_empty(repo_root), "project_id")) return {std::move(archived), std::nullopt};
-  return {std::move(archived), resolve_project_id(repo_root, api_key, api_url, team_id)};
+  AttestationResult archived = _file_committed_attestation(checkout).result;
+  if (core::is_set(config_or_empty(checkout.home), "project_id")) return {std::move(archived), std::nullopt};
+  return {std::move(archived), resolve_project_id(checkout.home, api_key, api_url, team_id)};
 }
 
 std::string remedy(std::optional<std::string_view> code) {

@@ -79,7 +79,7 @@ ProjectResolution resolve_project_id(const path& repo_root, std::string_view api
 // An attestation for a staged change not committed yet stays pending (see
 // _file_committed_attestation): found, with no matched commit and no error.
 std::pair<AttestationResult, std::optional<ProjectResolution>> resolve_if_unlinked(
-    const path& repo_root, std::string_view api_key, std::string_view api_url,
+    const Checkout& checkout, std::string_view api_key, std::string_view api_url,
     std::optional<long long> team_id = std::nullopt);
 
 // The remedy text for `code`; _REMEDY_UNREACHABLE when it has none.

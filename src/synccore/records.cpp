@@ -63,10 +63,9 @@ std::optional<std::string> sealed_slug_of(const Json& parsed) {
 void _log_attestation(const path& log_path, const path& attestations_dir, const Json& parsed,
                       const LogAttestationOptions& options) {
   // Ask git only for what the caller did not already know.
-  const std::string commit =
-      options.commit_override ? *options.commit_override : _git_rev_parse({"HEAD"}, options.repo_root);
-  const std::string branch =
-      options.branch ? *options.branch : _git_rev_parse({"--abbrev-ref", "HEAD"}, options.repo_root);
+  const std::optional<path> work_tree = options.checkout ? std::optional<path>(options.checkout->work_tree) : std::nullopt;
+  const std::string commit = options.commit_override ? *options.commit_override : _git_rev_parse({"HEAD"}, work_tree);
+  const std::string branch = options.branch ? *options.branch : _git_rev_parse({"--abbrev-ref", "HEAD"}, work_tree);
 
   core::make_dirs(attestations_dir);
   const path archived = archive_file(attestations_dir, commit, ".yaml");
@@ -74,7 +73,7 @@ void _log_attestation(const path& log_path, const path& attestations_dir, const 
   try {
     core::replace_file_atomically(archived, core::emit_yaml(parsed));
     if (options.archive_ledger) {
-      _archive_ledger_segment(options.repo_root.value_or(path(".")), attestations_dir, parsed, commit);
+      _archive_ledger_segment(options.checkout ? options.checkout->home : path("."), attestations_dir, parsed, commit);
     }
     const Json entry = ledger_entry_for(parsed, commit, branch, options.event);
     if (options.replace_existing && _replace_log_entry(log_path, entry)) return;
@@ -87,9 +86,9 @@ void _log_attestation(const path& log_path, const path& attestations_dir, const 
   }
 }
 
-BackfillResult _write_commit_record(const path& repo_root, const std::string& commit, CommitRecordOptions options) {
+BackfillResult _write_commit_record(const Checkout& checkout, const std::string& commit, CommitRecordOptions options) {
   // Author date, author name, author email, subject: one git child.
-  const std::string shown = _git({"show", "-s", "--format=%aI%n%an%n%ae%n%s", commit}, repo_root);
+  const std::string shown = _git({"show", "-s", "--format=%aI%n%an%n%ae%n%s", commit}, checkout.work_tree);
   std::vector<std::string> parts;
   size_t start = 0;
   while (parts.size() < 3) {
@@ -136,9 +135,9 @@ BackfillResult _write_commit_record(const path& repo_root, const std::string& co
   document["summary"] = subject;
   if (has_telemetry) document["telemetry"] = *options.telemetry;
 
-  _log_attestation(paths::log_jsonl(repo_root), paths::attestations_dir(repo_root), document,
+  _log_attestation(paths::log_jsonl(checkout.home), paths::attestations_dir(checkout.home), document,
                    {.commit_override = commit,
-                    .repo_root = repo_root,
+                    .checkout = checkout,
                     .archive_ledger = options.archive_ledger,
                     .event = options.event,
                     .replace_existing = false,

@@ -4,6 +4,7 @@
 // moves beside that commit's attestation.
 
 #include "core/json.hpp"
+#include "host/services/checkout.hpp"
 #include "synccore/recording_result.hpp"
 
 #include <filesystem>
@@ -13,11 +14,14 @@
 namespace tamrik::synccore {
 
 using core::Json;
+using services::Checkout;
 using std::filesystem::path;
 
 struct LogAttestationOptions {
-  std::optional<std::string> commit_override;  // default: HEAD of repo_root
-  std::optional<path> repo_root;
+  std::optional<std::string> commit_override;  // default: HEAD of the checkout
+  // Where git answers for HEAD and the branch, and whose home holds the
+  // change ledgers.
+  std::optional<Checkout> checkout;
   // False for commits that did not just happen: the live change ledger
   // belongs to the current change, not to a commit from last week.
   bool archive_ledger = true;
@@ -51,7 +55,7 @@ struct CommitRecordOptions {
 // THE one way a commit without an attestation file becomes a record. The
 // caller has checked _already_recorded. Throws OSError when the files
 // cannot be written.
-BackfillResult _write_commit_record(const path& repo_root, const std::string& commit, CommitRecordOptions options);
+BackfillResult _write_commit_record(const Checkout& checkout, const std::string& commit, CommitRecordOptions options);
 
 // Moves the live ledger of the change `parsed` names to
 // <commit>.ledger.jsonl beside the attestation. Best-effort: never throws.

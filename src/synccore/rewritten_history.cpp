@@ -45,13 +45,13 @@ std::vector<std::string> texts_of(const Json& entry, const char* key) {
   return texts;
 }
 
-path archive_of(const path& repo_root, const std::string& commit) {
-  return paths::attestations_dir(repo_root) / (commit + ".yaml");
+path archive_of(const path& home, const std::string& commit) {
+  return paths::attestations_dir(home) / (commit + ".yaml");
 }
 
 // A commit's archived document; nullopt when it is missing or unreadable.
-std::optional<Json> read_archive(const path& repo_root, const std::string& commit) {
-  const std::optional<std::string> text = core::try_read_file(archive_of(repo_root, commit), core::kDocumentFileCap);
+std::optional<Json> read_archive(const path& home, const std::string& commit) {
+  const std::optional<std::string> text = core::try_read_file(archive_of(home, commit), core::kDocumentFileCap);
   if (!text) return std::nullopt;
   try {
     Json document = core::load_yaml(*text);
@@ -65,9 +65,9 @@ std::optional<Json> read_archive(const path& repo_root, const std::string& commi
 // The attestations a record holds, in history order: the list its archive
 // keeps when it carries several, else the archive itself; none for a record
 // without an attestation.
-std::vector<Json> attestations_of(const path& repo_root, const Json& entry) {
+std::vector<Json> attestations_of(const path& home, const Json& entry) {
   if (!is_attested(entry)) return {};
-  std::optional<Json> document = read_archive(repo_root, core::get_text(entry, "commit"));
+  std::optional<Json> document = read_archive(home, core::get_text(entry, "commit"));
   if (!document) return {};
   const auto listed = document->find("attestations");
   if (listed != document->end() && listed->is_array()) return std::vector<Json>(listed->begin(), listed->end());
@@ -91,14 +91,14 @@ struct CarriedRecord {
 // commits it was made from, in history order; those it carried before
 // (`linked`) are already in its own record, which takes the place of the
 // first of them, or else comes last (its own attestation, if any).
-std::pair<std::vector<Json>, const Json*> attestations_in_order(const path& repo_root, const Json& current,
+std::pair<std::vector<Json>, const Json*> attestations_in_order(const path& home, const Json& current,
                                                                 const std::vector<Json>& sources,
                                                                 const std::vector<std::string>& linked) {
   std::vector<Json> attestations;
   const Json* first = nullptr;
   bool current_placed = false;
   const auto add = [&](const Json& record) {
-    std::vector<Json> held = attestations_of(repo_root, record);
+    std::vector<Json> held = attestations_of(home, record);
     if (!held.empty() && first == nullptr) first = &record;
     attestations.insert(attestations.end(), held.begin(), held.end());
   };
@@ -117,10 +117,10 @@ std::pair<std::vector<Json>, const Json*> attestations_in_order(const path& repo
 // The new commit's record made from its own (`current`) and the records of
 // the commits it was made from (`sources`, in history order), some of which
 // it may have carried before.
-CarriedRecord carried_record(const path& repo_root, const Json& current, const std::vector<Json>& sources,
+CarriedRecord carried_record(const path& home, const Json& current, const std::vector<Json>& sources,
                              const char* link) {
   const std::vector<std::string> linked = texts_of(current, link);
-  auto [attestations, first_attested] = attestations_in_order(repo_root, current, sources, linked);
+  auto [attestations, first_attested] = attestations_in_order(home, current, sources, linked);
 
   const std::string commit = core::get_text(current, "commit");
   CarriedRecord carried{.line = first_attested != nullptr ? *first_attested : current};
@@ -149,8 +149,8 @@ CarriedRecord carried_record(const path& repo_root, const Json& current, const s
   const auto named = std::find_if(sources.begin(), sources.end(), names_an_agent);
   if (named == sources.end()) return carried;
   copy_keys(line, *named);
-  std::optional<Json> document = read_archive(repo_root, commit);
-  const std::optional<Json> source_document = read_archive(repo_root, core::get_text(*named, "commit"));
+  std::optional<Json> document = read_archive(home, commit);
+  const std::optional<Json> source_document = read_archive(home, core::get_text(*named, "commit"));
   if (document && source_document) {
     copy_keys(*document, *source_document);
     carried.archive = std::move(document);
@@ -160,11 +160,11 @@ CarriedRecord carried_record(const path& repo_root, const Json& current, const s
 
 // The new commit's ledger entry, recording the commit first when no trigger
 // has; nullopt when it cannot be recorded.
-std::optional<Json> entry_of_new_commit(const path& repo_root, const std::string& commit,
+std::optional<Json> entry_of_new_commit(const Checkout& checkout, const std::string& commit,
                                         const std::map<std::string, Json>& entries) {
   if (const auto found = entries.find(commit); found != entries.end()) return found->second;
-  capture_commit(repo_root, commit, {.source = "post_rewrite", .consume_pending = false});
-  std::map<std::string, Json> recorded = _find_log_entries(paths::log_jsonl(repo_root), {commit});
+  capture_commit(checkout, commit, {.source = "post_rewrite", .consume_pending = false});
+  std::map<std::string, Json> recorded = _find_log_entries(paths::log_jsonl(checkout.home), {commit});
   if (recorded.empty()) return std::nullopt;
   return recorded.begin()->second;
 }
@@ -188,9 +188,10 @@ std::vector<MadeFrom> parse_rewritten_list(std::string_view text) {
   return made;
 }
 
-bool carry_records(const path& repo_root, const std::vector<MadeFrom>& made, CarryKind kind) {
+bool carry_records(const Checkout& checkout, const std::vector<MadeFrom>& made, CarryKind kind) {
+  const path& home = checkout.home;
   const char* link = kind == CarryKind::rewrite ? "rewritten_from" : "cherry_picked_from";
-  const path log_path = paths::log_jsonl(repo_root);
+  const path log_path = paths::log_jsonl(home);
   std::vector<std::string> wanted;
   for (const MadeFrom& m : made) {
     wanted.push_back(m.commit);
@@ -208,7 +209,7 @@ bool carry_records(const path& repo_root, const std::vector<MadeFrom>& made, Car
       }
     }
     if (sources.empty()) continue;  // nothing recorded to carry
-    const std::optional<Json> current = entry_of_new_commit(repo_root, m.commit, entries);
+    const std::optional<Json> current = entry_of_new_commit(checkout, m.commit, entries);
     if (!current) continue;
     const std::vector<std::string> linked = texts_of(*current, link);
     const bool carried_before = std::all_of(sources.begin(), sources.end(), [&](const Json& source) {
@@ -216,9 +217,9 @@ bool carry_records(const path& repo_root, const std::vector<MadeFrom>& made, Car
     });
     if (carried_before) continue;
 
-    CarriedRecord carried = carried_record(repo_root, *current, sources, link);
+    CarriedRecord carried = carried_record(home, *current, sources, link);
     if (carried.archive) {
-      const path archive = archive_of(repo_root, m.commit);
+      const path archive = archive_of(home, m.commit);
       archives_before[m.commit] = core::try_read_file(archive, core::kDocumentFileCap);
       core::make_dirs(archive.parent_path());
       core::replace_file_atomically(archive, core::emit_yaml(*carried.archive));
@@ -238,9 +239,9 @@ bool carry_records(const path& repo_root, const std::vector<MadeFrom>& made, Car
   for (const auto& [commit, before] : archives_before) {
     if (std::find(replaced.begin(), replaced.end(), commit) != replaced.end()) continue;
     if (before) {
-      core::replace_file_atomically(archive_of(repo_root, commit), *before);
+      core::replace_file_atomically(archive_of(home, commit), *before);
     } else {
-      core::remove_file(archive_of(repo_root, commit));
+      core::remove_file(archive_of(home, commit));
     }
   }
   return !replaced.empty();

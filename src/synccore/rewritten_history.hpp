@@ -15,14 +15,13 @@
 // A commit made from commits of which none is recorded keeps its own record
 // as it is.
 
-#include <filesystem>
+#include "host/services/checkout.hpp"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tamrik::synccore {
-
-using std::filesystem::path;
 
 // A new commit and the commits it was made from, in history order (full
 // hashes).
@@ -40,10 +39,10 @@ enum class CarryKind { rewrite, cherry_pick };
 std::vector<MadeFrom> parse_rewritten_list(std::string_view text);
 
 // Carries the records of the commits each new commit was made from to the
-// new commit's record (recording the new commit first when no trigger has),
+// new commit's record, in the ledger of the checkout's home (recording the new commit first when no trigger has),
 // and for a rewrite marks the old records. Running it again changes
 // nothing. Returns whether any record changed. Throws OSError when the
 // ledger or an archive cannot be written.
-bool carry_records(const path& repo_root, const std::vector<MadeFrom>& made, CarryKind kind);
+bool carry_records(const services::Checkout& checkout, const std::vector<MadeFrom>& made, CarryKind kind);
 
 }  // namespace tamrik::synccore

@@ -47,10 +47,11 @@ Json SyncReport::summary() const {
           {"cache_refreshed", refresh.has_value() && refresh->ok}};
 }
 
-SyncReport run_sync_detailed(const path& repo_root, std::string_view api_key, std::string_view api_url,
+SyncReport run_sync_detailed(const Checkout& checkout, std::string_view api_key, std::string_view api_url,
                              const Json& project_id) {
   SyncReport report;
-  report.attestation = _file_committed_attestation(repo_root);
+  report.attestation = _file_committed_attestation(checkout);
+  const path& repo_root = checkout.home;
   _refresh_local_static_files(repo_root);
 
   self_heal("Entire hook strip skipped (best-effort)", [&] { hooks::installer::cleanup_entire(repo_root); });
@@ -66,8 +67,8 @@ SyncReport run_sync_detailed(const path& repo_root, std::string_view api_key, st
   return report;
 }
 
-Json run_sync(const path& repo_root, std::string_view api_key, std::string_view api_url, const Json& project_id) {
-  return run_sync_detailed(repo_root, api_key, api_url, project_id).summary();
+Json run_sync(const Checkout& checkout, std::string_view api_key, std::string_view api_url, const Json& project_id) {
+  return run_sync_detailed(checkout, api_key, api_url, project_id).summary();
 }
 
 }  // namespace tamrik::synccore

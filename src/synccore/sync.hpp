@@ -34,10 +34,10 @@ struct SyncReport {
 // self-heal steps are, one by one ("... skipped (best-effort)" at debug
 // level). Without a project id or an API key it returns after them.
 // Errors the upload raises are not caught.
-SyncReport run_sync_detailed(const path& repo_root, std::string_view api_key, std::string_view api_url,
+SyncReport run_sync_detailed(const Checkout& checkout, std::string_view api_key, std::string_view api_url,
                              const Json& project_id);
 
 // The same, as the sync summary.
-Json run_sync(const path& repo_root, std::string_view api_key, std::string_view api_url, const Json& project_id);
+Json run_sync(const Checkout& checkout, std::string_view api_key, std::string_view api_url, const Json& project_id);
 
 }  // namespace tamrik::synccore

@@ -131,20 +131,6 @@ TEST_F(Setup, HonoursCoreHooksPath) {
   EXPECT_EQ(records_of(repo_.commit("feat: via hooksPath")), 1u);
 }
 
-TEST_F(Setup, WorksInALinkedWorktree) {
-  const TempDir outside;
-  const fs::path worktree = outside.path() / "wt";
-  repo_.git({"worktree", "add", "-q", worktree.string()});
-  const TamrikResult result = run_tamrik({.args = {"setup", "--agents", "claude-code"}, .cwd = worktree});
-  ASSERT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_TRUE(fs::exists(hook_file()));  // hooks are shared by all worktrees
-
-  write_text(worktree / "w.txt", "w\n");
-  ASSERT_EQ(run_command({"git", "add", "w.txt"}, worktree).exit_code, 0);
-  ASSERT_EQ(run_command({"git", "commit", "-q", "-m", "feat: in worktree"}, worktree).exit_code, 0);
-  EXPECT_NE(read_text(worktree / ".tamrik" / "log.jsonl").find("feat: in worktree"), std::string::npos);
-}
-
 TEST_F(Setup, KeepsOtherSettingsAndRestoresThemOnUninstall) {
   const ordered_json settings = {
       {"model", "opus"},

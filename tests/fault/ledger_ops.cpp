@@ -69,7 +69,7 @@ int run(const std::vector<std::string>& args) {
     synccore::PendingOptions options;
     if (args.size() == 3) options.commit_override = args[2];
     ready();
-    const synccore::AttestationResult result = synccore::process_pending_attestation(args[1], options);
+    const synccore::AttestationResult result = synccore::process_pending_attestation(tamrik::services::Checkout::main(args[1]), options);
     if (result.error) {
       std::printf("not filed: %s\n", result.error->c_str());
       return kNotFiled;

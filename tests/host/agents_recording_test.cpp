@@ -30,7 +30,7 @@ class Recording : public ::testing::Test {
   }
 
   synccore::BackfillResult backfill(const std::string& session_id) {
-    return synccore::record_backfill(repo_.root(), {.commit = sha_, .session_id = session_id, .task_type = "bug-fix"});
+    return synccore::record_backfill(services::Checkout::main(repo_.root()), {.commit = sha_, .session_id = session_id, .task_type = "bug-fix"});
   }
 
   Json ledger_line() const {
@@ -100,7 +100,7 @@ TEST_F(Recording, CatchUpGivesACommitToTheSessionThatMadeIt) {
   ClaudeSession reader{"6f6f6f6f-reader", repo_.root().string()};
   write_claude(reader.id, {reader.text_reply("m1", "Saw " + sha_, ClaudeSession::usage(1, 1, 0, 0), kDay + 50)});
 
-  const auto results = synccore::catch_up_commits(repo_.root());
+  const auto results = synccore::catch_up_commits(services::Checkout::main(repo_.root()));
   ASSERT_EQ(results.size(), 1u);
   ASSERT_TRUE(results[0].written) << results[0].reason;
   const Json line = ledger_line();
@@ -116,7 +116,7 @@ TEST_F(Recording, CatchUpNamesNobodyWhenTwoSessionsCouldHaveMadeIt) {
     ClaudeSession session{id, repo_.root().string()};
     write_claude(id, {session.text_reply("m1", "Committed " + sha_, ClaudeSession::usage(1, 1, 0, 0), kDay + 5)});
   }
-  const auto results = synccore::catch_up_commits(repo_.root());
+  const auto results = synccore::catch_up_commits(services::Checkout::main(repo_.root()));
   ASSERT_EQ(results.size(), 1u);
   ASSERT_TRUE(results[0].written) << results[0].reason;
   const Json line = ledger_line();

@@ -30,20 +30,20 @@ void write_pending(const GitRepo& repo, const std::string& summary) {
 TEST(CaptureCommit, RecordsEachCommitOnce) {
   FixtureRegistry registry;
   GitRepo repo;
-  EXPECT_EQ(record_commit(repo.root()), std::nullopt);  // no commits yet
+  EXPECT_EQ(record_commit(Checkout::main(repo.root())), std::nullopt);  // no commits yet
   const std::string sha = repo.commit("feat: first");
 
-  const BackfillResult first = capture_commit(repo.root(), "HEAD");
+  const BackfillResult first = capture_commit(Checkout::main(repo.root()), "HEAD");
   EXPECT_TRUE(first.written);
   EXPECT_EQ(first.commit, sha);
   const std::string after_first = ledger_text(repo);
-  const BackfillResult second = capture_commit(repo.root(), sha.substr(0, 10));
+  const BackfillResult second = capture_commit(Checkout::main(repo.root()), sha.substr(0, 10));
   EXPECT_FALSE(second.written);
   EXPECT_EQ(second.reason, "already recorded");
   EXPECT_EQ(ledger_text(repo), after_first);
-  EXPECT_EQ(record_commit(repo.root()), sha);
+  EXPECT_EQ(record_commit(Checkout::main(repo.root())), sha);
 
-  const BackfillResult missing = capture_commit(repo.root(), "no-such-ref");
+  const BackfillResult missing = capture_commit(Checkout::main(repo.root()), "no-such-ref");
   EXPECT_EQ(missing.reason, "no such commit in this repo");
   EXPECT_EQ(missing.commit, "no-such-ref");
 }
@@ -53,14 +53,14 @@ TEST(CaptureCommit, FilesAWaitingAttestationOnlyWhenAllowed) {
   GitRepo repo;
   const std::string first = repo.commit("first");
   write_pending(repo, "attested change");
-  const BackfillResult kept = capture_commit(repo.root(), first, {.consume_pending = false});
+  const BackfillResult kept = capture_commit(Checkout::main(repo.root()), first, {.consume_pending = false});
   EXPECT_TRUE(kept.written);
   EXPECT_FALSE(kept.attested);
   EXPECT_TRUE(std::filesystem::exists(paths::commit_attestation(repo.root())));
   EXPECT_EQ(archived(repo, first)["summary"], "first");
 
   const std::string second = repo.commit("second");
-  const BackfillResult filed = capture_commit(repo.root(), second);
+  const BackfillResult filed = capture_commit(Checkout::main(repo.root()), second);
   EXPECT_TRUE(filed.written);
   EXPECT_TRUE(filed.attested);
   EXPECT_FALSE(std::filesystem::exists(paths::commit_attestation(repo.root())));
@@ -79,7 +79,7 @@ TEST(CaptureCommit, AttributesOnlyWhatCanBeProven) {
   // A session no adapter knows, with a named adapter: that adapter, the
   // session id, no telemetry.
   const std::string a = repo.commit("one");
-  capture_commit(repo.root(), a, {.session_id = "s-unknown", .agent = "beta"});
+  capture_commit(Checkout::main(repo.root()), a, {.session_id = "s-unknown", .agent = "beta"});
   Json doc = archived(repo, a);
   EXPECT_EQ(doc["agent"], "beta");
   EXPECT_EQ(doc["agent_session_id"], "s-unknown");
@@ -87,14 +87,14 @@ TEST(CaptureCommit, AttributesOnlyWhatCanBeProven) {
 
   // The same without a named adapter: unknown, no session.
   const std::string b = repo.commit("two");
-  capture_commit(repo.root(), b, {.session_id = "s-unknown"});
+  capture_commit(Checkout::main(repo.root()), b, {.session_id = "s-unknown"});
   doc = archived(repo, b);
   EXPECT_EQ(doc["agent"], "unknown");
   EXPECT_FALSE(doc.contains("agent_session_id"));
 
   // A known session: the recognising adapter, with telemetry and tokens.
   const std::string c = repo.commit("three");
-  const BackfillResult known = capture_commit(repo.root(), c, {.session_id = "s-alpha", .agent = "beta"});
+  const BackfillResult known = capture_commit(Checkout::main(repo.root()), c, {.session_id = "s-alpha", .agent = "beta"});
   EXPECT_TRUE(known.tokens);
   doc = archived(repo, c);
   EXPECT_EQ(doc["agent"], "alpha");
@@ -111,7 +111,7 @@ TEST(CaptureCommit, NamedAdapterIsAskedFirstAndOnce) {
   registry.session("beta", "shared", "beta-model");
   GitRepo repo;
   const std::string sha = repo.commit("one");
-  capture_commit(repo.root(), sha, {.session_id = "shared", .agent = "beta"});
+  capture_commit(Checkout::main(repo.root()), sha, {.session_id = "shared", .agent = "beta"});
   EXPECT_EQ(archived(repo, sha)["agent"], "beta");
   EXPECT_EQ(registry.beta->telemetry_calls, 1);
   EXPECT_EQ(registry.alpha->telemetry_calls, 0);
@@ -123,7 +123,7 @@ TEST(CaptureCommit, AFailingAdapterIsSkipped) {
   registry.session("beta", "s-beta");
   GitRepo repo;
   const std::string sha = repo.commit("one");
-  EXPECT_TRUE(capture_commit(repo.root(), sha, {.session_id = "s-beta"}).written);
+  EXPECT_TRUE(capture_commit(Checkout::main(repo.root()), sha, {.session_id = "s-beta"}).written);
   EXPECT_EQ(archived(repo, sha)["agent"], "beta");
 }
 
@@ -133,7 +133,7 @@ TEST(CaptureCommit, AmbientAttributionOnlyAtCommitTime) {
   repo.git({"checkout", "-q", "-b", "fix/login"});
   repo.git({"commit", "-q", "--allow-empty", "--author=Someone Else <else@example.com>", "-m", "tidy"});
   const std::string walked = repo.head();
-  capture_commit(repo.root(), walked, {.source = "catch_up", .attribute_ambient = false});
+  capture_commit(Checkout::main(repo.root()), walked, {.source = "catch_up", .attribute_ambient = false});
   Json doc = archived(repo, walked);
   EXPECT_EQ(doc["agent"], "unknown");
   EXPECT_EQ(doc["developer"], (Json{{"git_author_name", "Someone Else"}, {"git_author_email", "else@example.com"}}));
@@ -146,7 +146,7 @@ TEST(CaptureCommit, AmbientAttributionOnlyAtCommitTime) {
   registry.session("alpha", "live");
   repo.git({"commit", "-q", "--allow-empty", "--author=Someone Else <else@example.com>", "-m", "tidy again"});
   const std::string live = repo.head();
-  capture_commit(repo.root(), live, {.source = "post_commit"});
+  capture_commit(Checkout::main(repo.root()), live, {.source = "post_commit"});
   doc = archived(repo, live);
   EXPECT_EQ(doc["agent"], "alpha");
   EXPECT_EQ(doc["agent_session_id"], "live");
@@ -161,22 +161,22 @@ TEST(RecordBackfill, RefusesWhatItCannotProve) {
   registry.session("beta", "good");
   GitRepo repo;
   const std::string sha = repo.commit("one");
-  BackfillResult result = record_backfill(repo.root(), {.commit = sha, .session_id = "ghost", .task_type = "feature"});
+  BackfillResult result = record_backfill(Checkout::main(repo.root()), {.commit = sha, .session_id = "ghost", .task_type = "feature"});
   EXPECT_EQ(result.reason, "no agent transcript found for session ghost");
-  result = record_backfill(repo.root(), {.commit = sha, .session_id = "no-model", .task_type = "feature"});
+  result = record_backfill(Checkout::main(repo.root()), {.commit = sha, .session_id = "no-model", .task_type = "feature"});
   EXPECT_EQ(result.reason, "transcript for session no-model names no model");
   EXPECT_FALSE(std::filesystem::exists(paths::log_jsonl(repo.root())));
 
-  result = record_backfill(repo.root(), {.commit = sha, .session_id = "good", .task_type = "docs"});
+  result = record_backfill(Checkout::main(repo.root()), {.commit = sha, .session_id = "good", .task_type = "docs"});
   EXPECT_TRUE(result.written);
   const Json doc = archived(repo, sha);
   EXPECT_EQ(doc["agent"], "beta");
   EXPECT_EQ(doc["task_type"], "docs");
   EXPECT_EQ(doc["task_type_source"], "declared");
   EXPECT_EQ(doc["telemetry"]["source"], "backfill");
-  EXPECT_EQ(record_backfill(repo.root(), {.commit = sha, .session_id = "good", .task_type = "docs"}).reason,
+  EXPECT_EQ(record_backfill(Checkout::main(repo.root()), {.commit = sha, .session_id = "good", .task_type = "docs"}).reason,
             "already recorded");
-  EXPECT_EQ(record_backfill(repo.root(), {.commit = "nope", .session_id = "good", .task_type = "docs"}).reason,
+  EXPECT_EQ(record_backfill(Checkout::main(repo.root()), {.commit = "nope", .session_id = "good", .task_type = "docs"}).reason,
             "no such commit in this repo");
 }
 

@@ -73,7 +73,7 @@ TEST(CatchUp, DoesNothingInARepositoryNeverSetUp) {
   FixtureRegistry registry;
   GitRepo repo;
   repo.commit("one");
-  EXPECT_TRUE(catch_up_commits(repo.root()).empty());
+  EXPECT_TRUE(catch_up_commits(Checkout::main(repo.root())).empty());
   EXPECT_FALSE(std::filesystem::exists(paths::tamrik_dir(repo.root())));
 }
 
@@ -82,16 +82,16 @@ TEST(CatchUp, RecordsTheBacklogNewestFirstAndStopsAtTheFirstRecorded) {
   GitRepo repo;
   set_up(repo);
   const std::string base = repo.commit("base");
-  ASSERT_TRUE(capture_commit(repo.root(), base).written);
+  ASSERT_TRUE(capture_commit(Checkout::main(repo.root()), base).written);
   const std::string a = repo.commit("feat: a"), b = repo.commit("b"), c = repo.commit("c");
 
-  const std::vector<BackfillResult> results = catch_up_commits(repo.root());
+  const std::vector<BackfillResult> results = catch_up_commits(Checkout::main(repo.root()));
   EXPECT_EQ(commits_of(results), (std::vector<std::string>{c, b, a}));
   EXPECT_EQ(archived(repo, a)["source"], "catch_up");
   EXPECT_EQ(archived(repo, a)["task_type"], "feature");
 
   const int scans = registry.alpha->scan_calls;
-  EXPECT_TRUE(catch_up_commits(repo.root()).empty());
+  EXPECT_TRUE(catch_up_commits(Checkout::main(repo.root())).empty());
   EXPECT_EQ(registry.alpha->scan_calls, scans);  // nothing unrecorded: no adapter asked
 }
 
@@ -102,7 +102,7 @@ TEST(CatchUp, FirstRunSkipsHistoryBeforeSetup) {
   const std::string older = commit_at(repo, "older", setup_time - 1);
   const std::string same = commit_at(repo, "same second", setup_time);
   set_up(repo, "2024-05-01T10:00:00Z");
-  EXPECT_EQ(commits_of(catch_up_commits(repo.root())), (std::vector<std::string>{same}));
+  EXPECT_EQ(commits_of(catch_up_commits(Checkout::main(repo.root()))), (std::vector<std::string>{same}));
   EXPECT_FALSE(_already_recorded(repo.root(), older));
 }
 
@@ -112,12 +112,12 @@ TEST(CatchUp, AnchorsOnlyTheFirstRun) {
   set_up(repo, "2030-01-01T00:00:00");  // no zone: UTC
   EXPECT_EQ(_installed_at(repo.root()), 1893456000.0);
   const std::string sha = repo.commit("before the stamp");
-  EXPECT_TRUE(catch_up_commits(repo.root()).empty());  // predates the (future) setup
+  EXPECT_TRUE(catch_up_commits(Checkout::main(repo.root())).empty());  // predates the (future) setup
   // Once anything is recorded the anchor no longer applies.
   const std::string later = repo.commit("later");
-  capture_commit(repo.root(), later);
+  capture_commit(Checkout::main(repo.root()), later);
   repo.commit("after");
-  EXPECT_EQ(catch_up_commits(repo.root()).size(), 1u);
+  EXPECT_EQ(catch_up_commits(Checkout::main(repo.root())).size(), 1u);
 }
 
 TEST(CatchUp, ConfigFileTimeIsTheFloorWithoutAStamp) {
@@ -144,7 +144,7 @@ TEST(CatchUp, AttributesOnlyASingleMatchingSession) {
   registry.claims("beta", "s2", two);
   write_text(paths::commit_attestation(repo.root()), "---\nsummary: waiting\n---\n");
 
-  catch_up_commits(repo.root());
+  catch_up_commits(Checkout::main(repo.root()));
   EXPECT_EQ(archived(repo, one)["agent"], "alpha");
   EXPECT_EQ(archived(repo, one)["agent_session_id"], "s1");
   EXPECT_EQ(archived(repo, two)["agent"], "unknown");  // claimed by two sessions
@@ -160,7 +160,7 @@ TEST(CatchUp, AFailingScanLeavesOtherAdaptersAnswering) {
   set_up(repo);
   const std::string sha = repo.commit("one");
   registry.claims("beta", "s2", sha);
-  EXPECT_EQ(catch_up_commits(repo.root()).size(), 1u);
+  EXPECT_EQ(catch_up_commits(Checkout::main(repo.root())).size(), 1u);
   EXPECT_EQ(archived(repo, sha)["agent"], "beta");
 }
 
@@ -210,7 +210,7 @@ TEST(CatchUp, NestedAppendsRunUnderTheWalksLock) {
   repo.commit("one");
   repo.commit("two");
   detail::ledger_lock_timeout = std::chrono::milliseconds(100);
-  EXPECT_EQ(catch_up_commits(repo.root(), 1).size(), 1u);  // limit 1: only the newest
+  EXPECT_EQ(catch_up_commits(Checkout::main(repo.root()), 1).size(), 1u);  // limit 1: only the newest
   detail::ledger_lock_timeout = std::chrono::milliseconds(10'000);
   EXPECT_TRUE(detail::spool_files(paths::log_jsonl(repo.root())).empty());
 }
@@ -223,7 +223,7 @@ TEST(CatchUp, TwoWalksAtOnceRecordEachCommitOnce) {
   for (int w = 0; w < 2; ++w) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-      catch_up_commits(repo.root());
+      catch_up_commits(Checkout::main(repo.root()));
       ::_exit(0);
     }
     walkers.push_back(pid);
@@ -238,10 +238,10 @@ TEST(CatchUpBelow, TheHookRecordsTheUnrecordedCommitsUnderHead) {
   FixtureRegistry registry;
   GitRepo repo;
   set_up(repo, "2020-01-01T00:00:00Z");
-  ASSERT_TRUE(capture_commit(repo.root(), repo.commit("base")).written);
+  ASSERT_TRUE(capture_commit(Checkout::main(repo.root()), repo.commit("base")).written);
   const std::string a = repo.commit("feat: a"), b = repo.commit("b"), c = repo.commit("c");
 
-  EXPECT_EQ(record_commit(repo.root()), c);
+  EXPECT_EQ(record_commit(Checkout::main(repo.root())), c);
   EXPECT_EQ(archived(repo, c)["source"], "post_commit");
   EXPECT_EQ(archived(repo, b)["source"], "catch_up");
   EXPECT_EQ(archived(repo, a)["source"], "catch_up");
@@ -249,8 +249,8 @@ TEST(CatchUpBelow, TheHookRecordsTheUnrecordedCommitsUnderHead) {
 
   // HEAD recorded by another trigger first: the hook still fills the gap.
   const std::string d = repo.commit("d"), e = repo.commit("e");
-  ASSERT_TRUE(capture_commit(repo.root(), e).written);
-  EXPECT_EQ(record_commit(repo.root()), e);
+  ASSERT_TRUE(capture_commit(Checkout::main(repo.root()), e).written);
+  EXPECT_EQ(record_commit(Checkout::main(repo.root())), e);
   EXPECT_TRUE(_already_recorded(repo.root(), d));
 
   expect_one_line_each(repo, 6u);
@@ -267,14 +267,14 @@ TEST(CatchUpBelow, HistoryBeforeSetupStaysUnrecorded) {
 
   // The first record made here leaves the history under it alone, even
   // though nothing was recorded before; so does every later one.
-  EXPECT_EQ(record_commit(repo.root()), first);
+  EXPECT_EQ(record_commit(Checkout::main(repo.root())), first);
   EXPECT_FALSE(_already_recorded(repo.root(), older_branch_base));
   EXPECT_FALSE(_already_recorded(repo.root(), old));
 
   // A branch started from old history: its first commit's parent predates setup.
   repo.git({"checkout", "-q", "-b", "topic", old});
   const std::string topic = commit_at(repo, "topic", setup_time + 10);
-  EXPECT_EQ(record_commit(repo.root()), topic);
+  EXPECT_EQ(record_commit(Checkout::main(repo.root())), topic);
   EXPECT_FALSE(_already_recorded(repo.root(), old));
   const std::string ledger = read_text(paths::log_jsonl(repo.root()));
   EXPECT_EQ(detail::split_lines(ledger).size(), 2u);
@@ -284,14 +284,14 @@ TEST(CatchUpBelow, AMergeRecordsTheUnrecordedSideBranch) {
   FixtureRegistry registry;
   GitRepo repo;
   set_up(repo, "2020-01-01T00:00:00Z");
-  ASSERT_TRUE(record_commit(repo.root(), repo.commit("base")));
+  ASSERT_TRUE(record_commit(Checkout::main(repo.root()), repo.commit("base")));
   repo.git({"checkout", "-q", "-b", "side"});
   const std::string side = repo.commit("side", "side.txt");  // no hook saw it
   repo.git({"checkout", "-q", "main"});
-  ASSERT_TRUE(record_commit(repo.root(), repo.commit("mainline", "main.txt")));
+  ASSERT_TRUE(record_commit(Checkout::main(repo.root()), repo.commit("mainline", "main.txt")));
   repo.git({"merge", "-q", "--no-ff", "-m", "merge side", "side"});
 
-  const std::optional<std::string> merge = record_commit(repo.root());
+  const std::optional<std::string> merge = record_commit(Checkout::main(repo.root()));
   ASSERT_TRUE(merge);
   EXPECT_TRUE(_already_recorded(repo.root(), side));
   EXPECT_EQ(archived(repo, side)["source"], "catch_up");

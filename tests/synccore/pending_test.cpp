@@ -85,13 +85,13 @@ TEST(AttachPendingAttestation, FilesOnlyOnTheCommitItsHashDescribes) {
   EXPECT_EQ(_find_commit_by_diff_hash(repo.root(), services::shared::patch_hash("")), std::nullopt);
 
   write_pending(repo, staged);
-  const BackfillResult refused = attach_pending_attestation(repo.root(), head);
+  const BackfillResult refused = attach_pending_attestation(Checkout::main(repo.root()), head);
   EXPECT_FALSE(refused.written);
   EXPECT_NE(refused.reason.find("describes commit " + described), std::string::npos) << refused.reason;
-  EXPECT_TRUE(attach_pending_attestation(repo.root(), described).written);
+  EXPECT_TRUE(attach_pending_attestation(Checkout::main(repo.root()), described).written);
 
   write_pending(repo, services::shared::patch_hash(""));
-  const BackfillResult empty = attach_pending_attestation(repo.root(), head);
+  const BackfillResult empty = attach_pending_attestation(Checkout::main(repo.root()), head);
   EXPECT_TRUE(empty.written);
   EXPECT_EQ(empty.commit, head);
   EXPECT_FALSE(std::filesystem::exists(paths::attestations_dir(repo.root()) / (root + ".yaml")));
@@ -106,7 +106,7 @@ TEST(ProcessPendingAttestation, NothingPendingDoesNothing) {
   GitRepo repo;
   repo.commit("first");
   write_text(repo.root() / ".tamriklog", "{\"commit\": \"x\"}\n");
-  const AttestationResult result = process_pending_attestation(repo.root());
+  const AttestationResult result = process_pending_attestation(Checkout::main(repo.root()));
   EXPECT_FALSE(result.found);
   EXPECT_TRUE(std::filesystem::exists(repo.root() / ".tamriklog"));
 }
@@ -118,7 +118,7 @@ TEST(ProcessPendingAttestation, DiffHashMatchWinsOverTheOverride) {
   const auto [staged, second] = commit_staged_change(repo, "second");
 
   write_pending(repo, staged);
-  const AttestationResult result = process_pending_attestation(repo.root(), {.commit_override = root});
+  const AttestationResult result = process_pending_attestation(Checkout::main(repo.root()), {.commit_override = root});
   EXPECT_TRUE(result.found);
   EXPECT_EQ(result.matched_commit, second);
   EXPECT_EQ(archived(repo, second)["summary"], "filed");
@@ -131,12 +131,12 @@ TEST(ProcessPendingAttestation, AFilingLeftBehindByACrashIsFiledAgainOnTheSameLi
   repo.commit("root", "a.txt", "one\n");
   const auto [staged, attested] = commit_staged_change(repo, "attested");
   write_pending(repo, staged);
-  ASSERT_EQ(process_pending_attestation(repo.root(), {}).matched_commit, attested);
+  ASSERT_EQ(process_pending_attestation(Checkout::main(repo.root()), {}).matched_commit, attested);
 
   // Killed between the ledger line and the removal: the same file is back.
   write_pending(repo, staged);
   repo.commit("later", "b.txt", "other\n");
-  const AttestationResult again = process_pending_attestation(repo.root(), {.commit_override = repo.head()});
+  const AttestationResult again = process_pending_attestation(Checkout::main(repo.root()), {.commit_override = repo.head()});
   EXPECT_EQ(again.matched_commit, attested);
   EXPECT_EQ(commit_counts(paths::log_jsonl(repo.root()))[attested], 1);
   EXPECT_FALSE(std::filesystem::exists(paths::commit_attestation(repo.root())));
@@ -148,9 +148,9 @@ TEST(ProcessPendingAttestation, WithoutAHashTheOverrideOrHeadDecides) {
   const std::string first = repo.commit("first");
   const std::string second = repo.commit("second");
   write_pending(repo, "");
-  EXPECT_EQ(process_pending_attestation(repo.root(), {.commit_override = first}).matched_commit, first);
+  EXPECT_EQ(process_pending_attestation(Checkout::main(repo.root()), {.commit_override = first}).matched_commit, first);
   write_pending(repo, "");
-  const AttestationResult head = process_pending_attestation(repo.root());
+  const AttestationResult head = process_pending_attestation(Checkout::main(repo.root()));
   EXPECT_EQ(head.matched_commit, std::nullopt);
   EXPECT_EQ(archived(repo, second)["summary"], "filed");  // filed under HEAD
 }
@@ -162,7 +162,7 @@ TEST(ProcessPendingAttestation, MergesTheLegacyLedgerWithALineBreak) {
   const std::string old_line = R"({"commit": ")" + std::string(40, 'a') + R"(", "synced": true})";
   write_text(repo.root() / ".tamriklog", old_line);  // no final line break
   write_pending(repo, "");
-  process_pending_attestation(repo.root(), {.commit_override = sha});
+  process_pending_attestation(Checkout::main(repo.root()), {.commit_override = sha});
   EXPECT_FALSE(std::filesystem::exists(repo.root() / ".tamriklog"));
   const AttestationLog log = read_attestation_log(paths::log_jsonl(repo.root()));
   EXPECT_EQ(log.corrupt, 0);
@@ -177,17 +177,17 @@ TEST(ProcessPendingAttestation, RefreshesOrDropsTheProcessSection) {
   const std::string process = "process:\n  slug: login-flow\n  stale: true\n";
 
   write_pending(repo, "", process);  // no live ledger, nothing archived: dropped
-  process_pending_attestation(repo.root(), {.commit_override = sha});
+  process_pending_attestation(Checkout::main(repo.root()), {.commit_override = sha});
   EXPECT_FALSE(archived(repo, sha).contains("process"));
 
   write_text(paths::archived_ledger(repo.root(), sha), "{}\n");  // archived: kept as written
   write_pending(repo, "", process);
-  process_pending_attestation(repo.root(), {.commit_override = sha});
+  process_pending_attestation(Checkout::main(repo.root()), {.commit_override = sha});
   EXPECT_EQ(archived(repo, sha)["process"]["stale"], true);
 
   services::ledger_service::mark_milestone(repo.root(), "login-flow", "planned", Json::object());
   write_pending(repo, "", process);  // derivable: replaced
-  process_pending_attestation(repo.root(), {.commit_override = sha});
+  process_pending_attestation(Checkout::main(repo.root()), {.commit_override = sha});
   const Json section = archived(repo, sha)["process"];
   EXPECT_EQ(section["slug"], "login-flow");
   EXPECT_FALSE(section.contains("stale"));
@@ -197,7 +197,7 @@ TEST(EnrichAttestation, FillsTheEnvironmentalFields) {
   FixtureRegistry registry;
   GitRepo repo;
   Json bare = {{"summary", "x"}};
-  _enrich_attestation(bare, repo.root());
+  _enrich_attestation(bare, Checkout::main(repo.root()));
   EXPECT_TRUE(bare["rules"]["available"].is_null());  // no rules cached
   EXPECT_EQ(bare["developer"]["git_author_name"], "Test Author");
   EXPECT_FALSE(bare.contains("agent"));  // no harness detected
@@ -206,7 +206,7 @@ TEST(EnrichAttestation, FillsTheEnvironmentalFields) {
   registry.alpha->current_session = "live";
   registry.session("alpha", "live");
   Json doc = {{"summary", "x"}, {"agent", "ALPHA"}, {"rules", {{"checked", true}}}};
-  _enrich_attestation(doc, repo.root());
+  _enrich_attestation(doc, Checkout::main(repo.root()));
   EXPECT_EQ(doc["agent"], "alpha");
   EXPECT_EQ(doc["agent_session_id"], "live");
   EXPECT_EQ(doc["telemetry"]["source"], "adapter_direct");
@@ -214,7 +214,7 @@ TEST(EnrichAttestation, FillsTheEnvironmentalFields) {
 
   write_text(paths::platform_dir(repo.root()) / "tamrikrules.yaml", "principles:\n  a: 1\n  b: 2\n");
   Json with_provider = {{"summary", "x"}};
-  _enrich_attestation(with_provider, repo.root());
+  _enrich_attestation(with_provider, Checkout::main(repo.root()));
   EXPECT_EQ(with_provider["rules"]["available"], 2);
   EXPECT_EQ(with_provider["agent"], "alpha");
   EXPECT_EQ(with_provider["agent_provider"], "alpha-provider");
@@ -224,14 +224,14 @@ TEST(AttachPendingAttestation, UpgradesTheRecordedLineInPlace) {
   FixtureRegistry registry;
   GitRepo repo;
   const std::string sha = repo.commit("first");
-  EXPECT_EQ(attach_pending_attestation(repo.root(), "nope").reason, "no such commit in this repo");
-  EXPECT_EQ(attach_pending_attestation(repo.root(), sha).reason, "no pending attestation file");
+  EXPECT_EQ(attach_pending_attestation(Checkout::main(repo.root()), "nope").reason, "no such commit in this repo");
+  EXPECT_EQ(attach_pending_attestation(Checkout::main(repo.root()), sha).reason, "no pending attestation file");
 
   write_pending(repo, "");
-  process_pending_attestation(repo.root(), {.commit_override = sha});
+  process_pending_attestation(Checkout::main(repo.root()), {.commit_override = sha});
   _mark_synced(paths::log_jsonl(repo.root()), Json::array({Json{{"commit", sha}}}));
   write_pending(repo, "", "agent_id: upgraded\n");
-  const BackfillResult result = attach_pending_attestation(repo.root(), sha.substr(0, 9));
+  const BackfillResult result = attach_pending_attestation(Checkout::main(repo.root()), sha.substr(0, 9));
   EXPECT_TRUE(result.written);
   EXPECT_TRUE(result.attested);
   const AttestationLog log = read_attestation_log(paths::log_jsonl(repo.root()));

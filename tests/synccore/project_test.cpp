@@ -104,7 +104,7 @@ TEST(ResolveIfUnlinked, ThePendingAttestationIsFiledEvenWhenThePlatformIsUnreach
   OriginRepo repo("git@github.com:acme/widgets.git");
   const std::string head = commit_attested(repo);
 
-  const auto [archived, resolution] = resolve_if_unlinked(repo.root(), kKey, closed_port_url());
+  const auto [archived, resolution] = resolve_if_unlinked(Checkout::main(repo.root()), kKey, closed_port_url());
   EXPECT_TRUE(archived.found);
   EXPECT_EQ(archived.matched_commit, head);
   EXPECT_TRUE(archived_for(repo, head));
@@ -122,13 +122,13 @@ TEST(ResolveIfUnlinked, ALinkedRepositoryOnlyFilesItsPendingAttestation) {
   const std::string head = commit_attested(repo);
   FaultServer server(answer_with(200, R"({"projectId": 99})"));
 
-  const auto [archived, resolution] = resolve_if_unlinked(repo.root(), kKey, server.url());
+  const auto [archived, resolution] = resolve_if_unlinked(Checkout::main(repo.root()), kKey, server.url());
   EXPECT_EQ(archived.matched_commit, head);
   EXPECT_EQ(resolution, std::nullopt);
   EXPECT_EQ(server.connections(), 0);
 
   services::shared::save_local_config(repo.root(), {{"team_id", 3}});  // unlinked again
-  const auto [nothing_pending, linked] = resolve_if_unlinked(repo.root(), kKey, server.url());
+  const auto [nothing_pending, linked] = resolve_if_unlinked(Checkout::main(repo.root()), kKey, server.url());
   EXPECT_FALSE(nothing_pending.found);
   ASSERT_TRUE(linked.has_value());
   EXPECT_EQ(linked->project_id, 99);
@@ -144,7 +144,7 @@ TEST(ResolveIfUnlinked, AnAttestationForAChangeNotCommittedYetWaitsForItsCommit)
   const std::string previous = repo.commit("chore: start");
   attest_staged_change(repo);
 
-  const auto [signed_out, not_signed_in] = resolve_if_unlinked(repo.root(), "", "");
+  const auto [signed_out, not_signed_in] = resolve_if_unlinked(Checkout::main(repo.root()), "", "");
   EXPECT_TRUE(signed_out.found);
   EXPECT_EQ(signed_out.matched_commit, std::nullopt);
   EXPECT_EQ(signed_out.error, std::nullopt);
@@ -152,7 +152,7 @@ TEST(ResolveIfUnlinked, AnAttestationForAChangeNotCommittedYetWaitsForItsCommit)
   EXPECT_EQ(not_signed_in->code, NOT_SIGNED_IN);
 
   services::shared::save_local_config(repo.root(), {{"project_id", 12}});
-  const auto [linked, no_resolve] = resolve_if_unlinked(repo.root(), kKey, closed_port_url());
+  const auto [linked, no_resolve] = resolve_if_unlinked(Checkout::main(repo.root()), kKey, closed_port_url());
   EXPECT_TRUE(linked.found);
   EXPECT_EQ(linked.matched_commit, std::nullopt);
   EXPECT_EQ(no_resolve, std::nullopt);
@@ -161,7 +161,7 @@ TEST(ResolveIfUnlinked, AnAttestationForAChangeNotCommittedYetWaitsForItsCommit)
 
   repo.git({"commit", "-q", "-m", "feat: login form"});
   const std::string attested = repo.head();
-  const auto [filed, resolution] = resolve_if_unlinked(repo.root(), kKey, closed_port_url());
+  const auto [filed, resolution] = resolve_if_unlinked(Checkout::main(repo.root()), kKey, closed_port_url());
   EXPECT_EQ(filed.matched_commit, attested);
   EXPECT_TRUE(archived_for(repo, attested));
   EXPECT_FALSE(archived_for(repo, previous));

@@ -43,7 +43,7 @@ TEST(WriteCommitRecord, WritesTheDocumentAndItsLedgerLine) {
   GitRepo repo;
   const std::string sha = repo.commit("fix(login): reject empty passwords");
   Json telemetry = {{"model", "claude-sonnet-4"}, {"tokens", {{"input", 10}, {"output", 5}}}};
-  const BackfillResult result = _write_commit_record(repo.root(), sha,
+  const BackfillResult result = _write_commit_record(Checkout::main(repo.root()), sha,
                                                      {.source = "post_commit",
                                                       .agent_name = "claude-code",
                                                       .agent_provider = "anthropic",
@@ -80,7 +80,7 @@ TEST(WriteCommitRecord, WritesTheDocumentAndItsLedgerLine) {
 TEST(WriteCommitRecord, BackfillDeclaresItsTaskTypeAndProvenance) {
   GitRepo repo;
   const std::string sha = repo.commit("feat: a feature");
-  _write_commit_record(repo.root(), sha,
+  _write_commit_record(Checkout::main(repo.root()), sha,
                        {.source = "backfill", .agent_name = "codex", .task_type = "refactor", .archive_ledger = false});
   const Json doc = archived(repo, sha);
   EXPECT_EQ(doc["task_type"], "refactor");
@@ -92,7 +92,7 @@ TEST(WriteCommitRecord, DeveloperFromTheCommitAndNoTypeWhenNothingInfers) {
   GitRepo repo;
   repo.git({"-c", "user.email=", "commit", "-q", "--allow-empty", "--author=Only Name <>", "-m", "tidy things"});
   const std::string sha = repo.head();
-  _write_commit_record(repo.root(), sha, {.source = "catch_up", .developer_from_commit = true});
+  _write_commit_record(Checkout::main(repo.root()), sha, {.source = "catch_up", .developer_from_commit = true});
   const Json doc = archived(repo, sha);
   EXPECT_EQ(doc["developer"], (Json{{"git_author_name", "Only Name"}}));
   EXPECT_FALSE(doc.contains("task_type"));
@@ -106,10 +106,10 @@ TEST(LogAttestation, ReplaceExistingKeepsOneLine) {
   const path log = paths::log_jsonl(repo.root());
   const path dir = paths::attestations_dir(repo.root());
   Json doc = {{"timestamp", "2024-05-01T10:00:00Z"}, {"agent", "claude-code"}, {"summary", "one"}};
-  _log_attestation(log, dir, doc, {.commit_override = sha, .repo_root = repo.root()});
+  _log_attestation(log, dir, doc, {.commit_override = sha, .checkout = Checkout::main(repo.root())});
   _mark_synced(log, Json::array({Json{{"commit", sha}}}));
   doc["summary"] = "two";
-  _log_attestation(log, dir, doc, {.commit_override = sha, .repo_root = repo.root(), .replace_existing = true});
+  _log_attestation(log, dir, doc, {.commit_override = sha, .checkout = Checkout::main(repo.root()), .replace_existing = true});
   std::vector<Json> lines = ledger_lines(repo);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0]["summary"], "two");
@@ -118,7 +118,7 @@ TEST(LogAttestation, ReplaceExistingKeepsOneLine) {
 
   // Without it the ledger still keeps one line per commit.
   doc["summary"] = "three";
-  _log_attestation(log, dir, doc, {.commit_override = sha, .repo_root = repo.root()});
+  _log_attestation(log, dir, doc, {.commit_override = sha, .checkout = Checkout::main(repo.root())});
   lines = ledger_lines(repo);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0]["summary"], "three");
@@ -128,7 +128,7 @@ TEST(LogAttestation, AbsentKeysBecomeEmptyTextAndNullStaysNull) {
   GitRepo repo;
   const std::string sha = repo.commit("first");
   _log_attestation(paths::log_jsonl(repo.root()), paths::attestations_dir(repo.root()),
-                   Json{{"agent", nullptr}, {"developer", Json::object()}}, {.repo_root = repo.root()});
+                   Json{{"agent", nullptr}, {"developer", Json::object()}}, {.checkout = Checkout::main(repo.root())});
   const Json line = ledger_lines(repo)[0];
   EXPECT_EQ(line["commit"], sha);  // HEAD by default
   EXPECT_EQ(line["timestamp"], "");
@@ -144,7 +144,7 @@ TEST(ArchiveLedgerSegment, SealsAndMovesTheChangeLedger) {
   services::ledger_service::mark_milestone(repo.root(), "other-change", "started", Json::object());
   const Json doc = {{"summary", "x"}, {"provenance", {{"type", "spec"}, {"ref", "login-flow"}}}};
   _log_attestation(paths::log_jsonl(repo.root()), paths::attestations_dir(repo.root()), doc,
-                   {.commit_override = sha, .repo_root = repo.root()});
+                   {.commit_override = sha, .checkout = Checkout::main(repo.root())});
 
   EXPECT_FALSE(std::filesystem::exists(paths::ledger_jsonl(repo.root(), "login-flow")));
   EXPECT_TRUE(std::filesystem::exists(paths::ledger_jsonl(repo.root(), "other-change")));

@@ -166,7 +166,7 @@ class SyncRun : public ::testing::Test {
 TEST_F(SyncRun, WithoutAKeyFilesTheAttestationAndRunsEveryRepair) {
   fs::remove(agent_settings());
   DebugLines debug;
-  const Json summary = run_sync(repo_.root(), "", "", Json());
+  const Json summary = run_sync(Checkout::main(repo_.root()), "", "", Json());
 
   EXPECT_EQ(summary, Json({{"attestations_uploaded", false}, {"cache_refreshed", false}}));
   expect_pending_filed_for_head();
@@ -186,7 +186,7 @@ TEST_F(SyncRun, FailedIgnoreRepairStopsNeitherTheOtherRepairsNorTheUpload) {
   fs::remove(agent_settings());
 
   DebugLines debug;
-  const SyncReport report = run_sync_detailed(repo_.root(), kKey, platform.url(), project);
+  const SyncReport report = run_sync_detailed(Checkout::main(repo_.root()), kKey, platform.url(), project);
 
   const long ignore_failed = debug.find("Gitignore self-heal skipped (best-effort): IsADirectoryError");
   ASSERT_GE(ignore_failed, 0) << "the failure is logged with its class";
@@ -212,13 +212,13 @@ TEST_F(SyncRun, AttestationForAChangeNotYetCommittedWaitsForItsCommit) {
   repo_.git({"add", "feature.txt"});
   write_pending(repo_, *services::shared::get_staged_diff_hash(repo_.root()));
 
-  const SyncReport before = run_sync_detailed(repo_.root(), "", "", Json());
+  const SyncReport before = run_sync_detailed(Checkout::main(repo_.root()), "", "", Json());
   EXPECT_TRUE(before.attestation.waiting);
   EXPECT_TRUE(fs::exists(paths::commit_attestation(repo_.root())));
   EXPECT_TRUE(read_attestation_log(paths::log_jsonl(repo_.root())).pending.empty()) << "not pinned on the old HEAD";
 
   repo_.git({"commit", "-q", "-m", "feat: the next change"});
-  const SyncReport after = run_sync_detailed(repo_.root(), "", "", Json());
+  const SyncReport after = run_sync_detailed(Checkout::main(repo_.root()), "", "", Json());
   EXPECT_FALSE(after.attestation.waiting);
   EXPECT_EQ(after.attestation.result.matched_commit, repo_.head());
   EXPECT_FALSE(fs::exists(paths::commit_attestation(repo_.root())));

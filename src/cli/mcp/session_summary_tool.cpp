@@ -2,7 +2,7 @@
 #include "host/agents/registry.hpp"
 #include "host/paths.hpp"
 #include "host/services/setup_list.hpp"
-#include "host/services/repo_root.hpp"
+#include "host/services/checkout.hpp"
 #include "host/services/session_context.hpp"
 #include "synccore/rules_cache.hpp"
 
@@ -37,7 +37,7 @@ Tool session_summary_tool() {
                                {"description", "Your harness's name (e.g. claude-code, codex); detected when omitted."}}}}},
                            {"additionalProperties", false}},
           .call = [](const Json& arguments) -> ToolResult {
-            const auto repo_root = services::shared::get_repo_root();
+            const std::filesystem::path repo_root = services::current_checkout().home;
             // What a clone brought in .tamrik is no context of this user's.
             if (!services::setup_list::is_set_up(repo_root)) {
               return {"tamrik is not set up in " + repo_root.string() +

@@ -1,6 +1,6 @@
 #include "cli/mcp/tools.hpp"
 #include "cli/status_command.hpp"
-#include "host/services/repo_root.hpp"
+#include "host/services/checkout.hpp"
 
 namespace tamrik::cli::mcp {
 
@@ -11,7 +11,7 @@ Tool status_tool() {
                          "waiting for the next commit, and which hooks are installed.",
           .input_schema = {{"type", "object"}, {"properties", Json::object()}, {"additionalProperties", false}},
           .call = [](const Json&) -> ToolResult {
-            const Json status = status_json(services::shared::get_repo_root());
+            const Json status = status_json(services::current_checkout());
             return {status.dump(2, ' ', false, Json::error_handler_t::replace), false};
           }};
 }

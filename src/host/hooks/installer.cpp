@@ -204,7 +204,8 @@ std::optional<bool> agent_hooks_installed(const std::string& agent) {
   return hooks->file && hook_rows_installed(*hooks->file, hooks->rows);
 }
 
-SetupReport setup_repository(const path& repo_root, const SetupOptions& options) {
+SetupReport setup_repository(const services::Checkout& checkout, const SetupOptions& options) {
+  const path& repo_root = checkout.home;
   SetupReport report;
   report.steps.push_back(
       run_step("configuration", [&] { return write_configuration(repo_root, options, report.agents); }));
@@ -213,7 +214,8 @@ SetupReport setup_repository(const path& repo_root, const SetupOptions& options)
   report.steps.push_back(run_step("example attestation", [&] { return write_example(repo_root); }));
   for (const GitHook hook : kGitHooks) {
     report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook", [&] {
-      return changed_or_not(install_git_hook(repo_root, hook, options.program), git_hook_path(repo_root, hook));
+      return changed_or_not(install_git_hook(checkout.work_tree, hook, options.program),
+                            git_hook_path(checkout.work_tree, hook));
     }));
   }
   report.steps.push_back(run_step("repository list", [&] {
@@ -228,11 +230,12 @@ SetupReport setup_repository(const path& repo_root, const SetupOptions& options)
   return report;
 }
 
-SetupReport uninstall_repository(const path& repo_root) {
+SetupReport uninstall_repository(const services::Checkout& checkout) {
+  const path& repo_root = checkout.home;
   SetupReport report;
   for (const GitHook hook : kGitHooks) {
     report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook", [&] {
-      return changed_or_not(uninstall_git_hook(repo_root, hook), git_hook_path(repo_root, hook));
+      return changed_or_not(uninstall_git_hook(checkout.work_tree, hook), git_hook_path(checkout.work_tree, hook));
     }));
   }
   for (const std::string_view agent : agents_with_hook_rows()) {

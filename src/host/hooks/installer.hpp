@@ -17,6 +17,8 @@
 // user's own content alone. The ledger and the attestation archive are
 // records, not setup: uninstall never removes them.
 
+#include "host/services/checkout.hpp"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -54,15 +56,18 @@ struct SetupOptions {
   path program = current_program();
 };
 
-// Sets tamrik up in the repository. A step that fails is reported and the
+// Sets tamrik up in the checkout's repository: its files and the set-up
+// list go to the home, whichever worktree this runs in; the post-commit
+// hook goes where git runs hooks for this checkout (the common hooks
+// directory, or core.hooksPath). A step that fails is reported and the
 // others still run. Never throws for a failing step.
-SetupReport setup_repository(const path& repo_root, const SetupOptions& options = {});
+SetupReport setup_repository(const services::Checkout& checkout, const SetupOptions& options = {});
 
 // Removes what setup_repository() adds: the configuration keys it wrote
 // (the file too when nothing else is in it), the ignore block, the example
 // attestation, the git hook blocks, and the agent rows and tool-server
 // entries of every harness, whether or not it is configured.
-SetupReport uninstall_repository(const path& repo_root);
+SetupReport uninstall_repository(const services::Checkout& checkout);
 
 // Installs the agent hook rows of `agents` (nullopt: installed_harnesses())
 // running `program`. Rows are per user; `repo_root` names the repository
