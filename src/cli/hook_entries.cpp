@@ -12,6 +12,10 @@ namespace tamrik::cli {
 std::optional<int> run_hook_entry(int argc, const char* const* argv) {
   const std::vector<std::string_view> args(argv + 1, argv + argc);
   if (args == std::vector<std::string_view>{"sync", "--record-commit"}) return record_commit_from_hook();
+  if (args == std::vector<std::string_view>{"sync", "--record-rewrite", "amend"} ||
+      args == std::vector<std::string_view>{"sync", "--record-rewrite", "rebase"}) {
+    return record_rewrite_from_hook();
+  }
 
   if (args.size() < 3 || args[0] != "attest" || args[1] != "add" || args[2] != "--from-hook") return std::nullopt;
   if (args.size() == 3) return attest::run_attest_add({.from_hook = true});

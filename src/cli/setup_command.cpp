@@ -23,7 +23,8 @@ using std::filesystem::path;
 
 constexpr const char* kSetupDescription = "Set tamrik up in this repository, so that every commit is recorded.";
 
-constexpr const char* kSetupFooter = R"(Installs the git post-commit hook (`tamrik sync --record-commit`), the agent hook rows of
+constexpr const char* kSetupFooter = R"(Installs the git post-commit hook (`tamrik sync --record-commit`) and post-rewrite hook
+(`tamrik sync --record-rewrite`, which carries attestations across amend and rebase), the agent hook rows of
 the configured harnesses (PostToolUse and SessionStart rows, per user, in Claude Code's
 settings.json and Codex's hooks.json), the agent tool server `tamrik mcp` (.mcp.json for Claude
 Code, config.toml for Codex), the ignore entries that keep .tamrik out of commits, and

@@ -37,6 +37,7 @@ struct Status {
   synccore::RulesCacheState rules;
   bool pending_attestation = false;
   bool post_commit_hook = false;
+  bool post_rewrite_hook = false;
   Json agent_hooks = Json::object();  // agent -> true, false or null
 };
 
@@ -68,7 +69,9 @@ Status gather(const services::Checkout& checkout) {
   status.too_large = synccore::read_too_large_records(repo_root);
   status.rules = synccore::read_rules_cache_state(paths::platform_dir(repo_root));
   status.pending_attestation = core::path_exists(paths::commit_attestation(checkout.work_tree));
-  status.post_commit_hook = hooks::installer::post_commit_hook_installed(checkout.work_tree);
+  using hooks::installer::GitHook;
+  status.post_commit_hook = hooks::installer::git_hook_installed(checkout.work_tree, GitHook::post_commit);
+  status.post_rewrite_hook = hooks::installer::git_hook_installed(checkout.work_tree, GitHook::post_rewrite);
   for (const std::string& agent : configured_agents(repo_root)) {
     const std::optional<bool> installed = hooks::installer::agent_hooks_installed(agent);
     status.agent_hooks[agent] = installed ? Json(*installed) : Json();
@@ -98,7 +101,10 @@ Json to_json(const Status& status) {
             {"trustworthy", status.rules.trustworthy()},
             {"description", status.rules.describe()}}},
           {"pending_attestation", status.pending_attestation},
-          {"hooks", {{"post_commit", status.post_commit_hook}, {"agents", status.agent_hooks}}}};
+          {"hooks",
+           {{"post_commit", status.post_commit_hook},
+            {"post_rewrite", status.post_rewrite_hook},
+            {"agents", status.agent_hooks}}}};
 }
 
 std::string project_text(const Json& project_id) {
@@ -164,8 +170,8 @@ void print_text(const Status& status) {
   console().print(std::string("  attestation: ") +
                   (status.pending_attestation ? "waiting in .tamrik/.commit-attestation.yaml (filed at the next commit)"
                                               : "none waiting"));
-  console().print(std::string("  hooks:       post-commit ") +
-                  (status.post_commit_hook ? "installed" : "missing — run `tamrik setup`"));
+  console().print(std::string("  hooks:       post-commit ") + hook_text(status.post_commit_hook));
+  console().print(std::string("               post-rewrite ") + hook_text(status.post_rewrite_hook));
   for (const auto& [agent, installed] : status.agent_hooks.items()) {
     console().print("               " + agent + " " + hook_text(installed));
   }
@@ -179,7 +185,7 @@ void add_status_command(CLI::App& parent, attest::SelectedCommand& selected) {
   CLI::App* status = parent.add_subcommand("status", "Show the ledger, the link to the platform and the hooks.");
   status->footer("The --json form is one object with stable keys: repo_root, set_up, committed_files, linked, project_id, signed_in,\n"
                  "api_url, ledger (pending, uploaded, skipped, unaddressable, corrupt, attested, unattested, too_large),\n"
-                 "rules (count, trustworthy, description), pending_attestation, hooks (post_commit, agents).");
+                 "rules (count, trustworthy, description), pending_attestation, hooks (post_commit, post_rewrite, agents).");
   auto as_json = std::make_shared<bool>(false);
   status->add_flag("--json", *as_json, "Print one JSON object instead of text.");
   status->callback([status, as_json, &selected] {

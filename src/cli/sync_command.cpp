@@ -5,10 +5,14 @@
 #include "cli/detached.hpp"
 #include "cli/sync_run_command.hpp"
 #include "host/agents/registry.hpp"
+#include "host/services/hook_payload.hpp"
 #include "host/services/session_context.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/capture.hpp"
 #include "synccore/ledger.hpp"
+#include "synccore/rewritten_history.hpp"
+
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -31,6 +35,23 @@ failure to .tamrik/.platform/logs/sync.log.)";
 constexpr const char* kRecordCommitHelp =
     "Post-commit hook: record HEAD, start the upload in the background, print nothing, always exit 0.";
 
+constexpr const char* kRecordRewriteHelp =
+    "Post-rewrite hook: carry the records of the commits git lists on stdin (\"<old> <new>\" lines) to their new "
+    "commits, print nothing, always exit 0. KIND is what git passes: amend or rebase.";
+
+// The most of git's list of rewritten commits read: some 100 000 commits.
+constexpr size_t kRewrittenListCap = size_t{16} << 20;
+
+// The commit or rewrite must not wait on the network.
+void upload_in_background(const path& home) {
+  if (!services::session_context::resolve_session(home).connected) return;
+  run_detached([home] {
+    // Off the commit's path, the upload may wait for the lock as any sync.
+    synccore::limit_lock_waits(std::chrono::minutes(1));
+    attest::_upload_best_effort(home);
+  });
+}
+
 // Records HEAD as the post-commit entry does, keeping the result: an agent's
 // commit that went in unattested is marked for the nudge its harness's own
 // hook shows next. A person's commit is nobody's to nudge about.
@@ -45,14 +66,7 @@ void record_head(const services::Checkout& checkout) {
   } else {
     attest::clear_unattested_head(checkout.work_tree);
   }
-  // The commit must not wait on the network.
-  if (services::session_context::resolve_session(checkout.home).connected) {
-    run_detached([home = checkout.home] {
-      // Off the commit's path, the upload may wait for the lock as any sync.
-      synccore::limit_lock_waits(std::chrono::minutes(1));
-      attest::_upload_best_effort(home);
-    });
-  }
+  upload_in_background(checkout.home);
 }
 
 }  // namespace
@@ -72,15 +86,41 @@ int record_commit_from_hook() {
   return 0;
 }
 
+// Git names the command that rewrote (amend, rebase); both carry the same way.
+int record_rewrite_from_hook() {
+  synccore::limit_lock_waits(synccore::kHookLockBudget);
+  try {
+    const std::optional<services::Checkout> checkout = attest::_set_up_checkout_for(std::filesystem::current_path());
+    if (!checkout) return 0;
+    const std::optional<std::string> list =
+        services::shared::read_hook_input(STDIN_FILENO, {.max_bytes = kRewrittenListCap});
+    if (!list) return 0;
+    const std::vector<synccore::MadeFrom> made = synccore::parse_rewritten_list(*list);
+    if (synccore::carry_records(*checkout, made, synccore::CarryKind::rewrite)) upload_in_background(checkout->home);
+  } catch (...) {
+    // Never fail the rewrite; the new commits keep their own records.
+  }
+  return 0;
+}
+
 void add_sync_command(CLI::App& parent, attest::SelectedCommand& selected) {
   CLI::App* sync = parent.add_subcommand("sync", kSyncDescription);
   sync->footer(kSyncFooter);
   auto record_commit = std::make_shared<bool>(false);
+  auto rewrite_kind = std::make_shared<std::string>();
   auto run_options = std::make_shared<SyncRunOptions>();
-  add_sync_run_options(*sync, sync->add_flag("--record-commit", *record_commit, kRecordCommitHelp), *run_options);
-  sync->callback([sync, record_commit, run_options, &selected] {
+  CLI::Option* record_flag = sync->add_flag("--record-commit", *record_commit, kRecordCommitHelp);
+  CLI::Option* rewrite_option = sync->add_option("--record-rewrite", *rewrite_kind, kRecordRewriteHelp)
+                                    ->option_text("KIND")
+                                    ->check(CLI::IsMember({"amend", "rebase"}))
+                                    ->excludes(record_flag);
+  add_sync_run_options(*sync, {record_flag, rewrite_option}, *run_options);
+  // The callback owns what the options write into.
+  sync->callback([sync, record_commit, rewrite_kind, run_options, &selected] {
     if (*record_commit) {
       selected = {sync, record_commit_from_hook};
+    } else if (!rewrite_kind->empty()) {
+      selected = {sync, record_rewrite_from_hook};
     } else {
       selected = {sync, [run_options] { return run_sync_command(*run_options); }};
     }

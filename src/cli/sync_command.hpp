@@ -1,6 +1,6 @@
 #pragma once
 // `tamrik sync`: the full sync (sync_run_command.hpp), and `tamrik sync
-// --record-commit`, what the git post-commit hook runs.
+// --record-commit` and `--record-rewrite`, what the git hooks run.
 
 #include "attest/command_line.hpp"
 
@@ -11,5 +11,11 @@ void add_sync_command(CLI::App& parent, attest::SelectedCommand& selected);
 // `tamrik sync --record-commit`: records HEAD, starts the upload in the
 // background, prints nothing, and returns 0 whatever happened.
 int record_commit_from_hook();
+
+// `tamrik sync --record-rewrite <kind>`: carries the records of the commits
+// git lists on stdin to their new commits (synccore/rewritten_history.hpp),
+// starts the upload in the background, prints nothing, and returns 0
+// whatever happened.
+int record_rewrite_from_hook();
 
 }  // namespace tamrik::cli

@@ -146,11 +146,11 @@ int run_sync_command(const SyncRunOptions& options) {
   }
 }
 
-void add_sync_run_options(CLI::App& sync, CLI::Option* excluded, SyncRunOptions& options) {
-  sync.add_option("--team-id", options.team_id,
-                  "The team to link this repository under, when you belong to several. It is saved.")
-      ->check(CLI::PositiveNumber)
-      ->excludes(excluded);
+void add_sync_run_options(CLI::App& sync, const std::vector<CLI::Option*>& excluded, SyncRunOptions& options) {
+  CLI::Option* team_id = sync.add_option("--team-id", options.team_id,
+                                         "The team to link this repository under, when you belong to several. It is saved.")
+                             ->check(CLI::PositiveNumber);
+  for (CLI::Option* hook_option : excluded) team_id->excludes(hook_option);
 }
 
 }  // namespace tamrik::cli

@@ -3,6 +3,7 @@
 // directory, with one line per outcome.
 
 #include <optional>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -16,8 +17,8 @@ struct SyncRunOptions {
 };
 
 // Adds the options of the full sync to `sync` (none of which go with
-// `excluded`, the post-commit hook's flag).
-void add_sync_run_options(CLI::App& sync, CLI::Option* excluded, SyncRunOptions& options);
+// `excluded`, the git hooks' options).
+void add_sync_run_options(CLI::App& sync, const std::vector<CLI::Option*>& excluded, SyncRunOptions& options);
 
 // Runs the sync and reports it. Exit status 0 when nothing failed, 1 when
 // linking, the upload or the context refresh failed or nobody is signed in.

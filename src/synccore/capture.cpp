@@ -11,6 +11,7 @@
 #include "synccore/ledger.hpp"
 #include "synccore/pending.hpp"
 #include "synccore/records.hpp"
+#include "synccore/rewritten_history.hpp"
 
 namespace tamrik::synccore {
 
@@ -112,6 +113,18 @@ BackfillResult capture_resolved(const Checkout& checkout, const std::string& ful
   return _write_commit_record(checkout, full, std::move(record));
 }
 
+// A commit made by `git cherry-pick` carries the record of the commit it
+// copies. Best-effort: the copy keeps its own record when this fails.
+void carry_cherry_picked(const Checkout& checkout, const CommitOnBranch& head) {
+  const std::optional<std::string> picked = _cherry_picked_commit(head.git_dir);
+  if (!picked || *picked == head.full) return;
+  try {
+    carry_records(checkout, {{.commit = head.full, .from = {*picked}}}, CarryKind::cherry_pick);
+  } catch (const std::exception& e) {
+    logger.debug("Carrying the record of cherry-picked %s failed (best-effort)", {*picked}, e);
+  }
+}
+
 // Failures of a capture come back as its reason: no trigger may fail.
 template <typename Capture>
 BackfillResult guarded(const std::string& sha, Capture&& capture) {
@@ -153,6 +166,7 @@ BackfillResult capture_head_at_commit(const Checkout& checkout, const std::strin
     // Another process committing in this checkout may have moved HEAD on
     // before this hook ran, so the commit it fired for can sit below.
     if (result.written || result.reason == "already recorded") catch_up_below(checkout, head->parents);
+    if (result.written) carry_cherry_picked(checkout, *head);
     return result;
   } catch (const std::exception& e) {
     return {.commit = "HEAD", .written = false, .reason = core::class_name_of(e) + ": " + e.what()};

@@ -1,5 +1,6 @@
 #include "synccore/git.hpp"
 
+#include "core/file_io.hpp"
 #include "core/git_runner.hpp"
 #include "synccore/ledger.hpp"
 
@@ -35,6 +36,39 @@ std::optional<std::string> prefix_word(const std::regex& re, std::string_view te
     return std::nullopt;
   }
   return match[1].str();
+}
+
+// The first line of a small file of git's own state; "" when it is missing
+// or unreadable. The git directory is trusted, the read still bounded.
+std::string git_state_line(const path& file) {
+  const std::optional<std::string> text = core::try_read_file(file, core::kSmallFileCap);
+  if (!text) return "";
+  return trim_whitespace(text->substr(0, text->find('\n')));
+}
+
+// A rebase detaches HEAD and keeps the branch it rebases in head-name
+// (rebase-merge for the interactive and merge backends, rebase-apply for
+// the apply backend); a rebase of a detached HEAD names none.
+std::optional<std::string> branch_being_rebased(const path& git_dir) {
+  constexpr std::string_view kBranchRefs = "refs/heads/";
+  for (const char* state : {"rebase-merge", "rebase-apply"}) {
+    const std::string head_name = git_state_line(git_dir / state / "head-name");
+    if (head_name.starts_with(kBranchRefs) && head_name.size() > kBranchRefs.size()) {
+      return head_name.substr(kBranchRefs.size());
+    }
+  }
+  return std::nullopt;
+}
+
+bool rebase_in_progress(const path& git_dir) {
+  return core::path_exists(git_dir / "rebase-merge") || core::path_exists(git_dir / "rebase-apply");
+}
+
+// The branch to record: the one checked out, or while a rebase has HEAD
+// detached the one it rebases.
+std::string recorded_branch(std::string branch, const std::string& git_dir) {
+  if (branch != "HEAD" || git_dir.empty()) return branch;
+  return branch_being_rebased(git_dir).value_or(branch);
 }
 
 }  // namespace
@@ -77,26 +111,40 @@ std::optional<std::string> _resolve_full_sha(const path& work_tree, std::string_
 std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& work_tree, std::string_view commit) {
   // Without --verify rev-parse answers several questions in one run, one
   // line each: the commit, its parents (none for a root commit), the commit
-  // again, then the branch. When any fails the whole run fails and we ask
-  // them apart.
+  // again, the branch, then the git directory. When any fails the whole run
+  // fails and we ask them apart.
   const std::string name(commit);
-  const std::vector<std::string> lines =
-      _git_lines({"rev-parse", name + "^{commit}", name + "^@", name + "^{commit}", "--abbrev-ref", "HEAD"}, work_tree);
-  if (lines.size() >= 3 && std::all_of(lines.begin(), lines.end() - 1, _is_valid_commit_hash)) {
-    CommitOnBranch found{.full = lines.front(), .branch = trim_whitespace(lines.back())};
+  const std::vector<std::string> lines = _git_lines(
+      {"rev-parse", name + "^{commit}", name + "^@", name + "^{commit}", "--abbrev-ref", "HEAD", "--absolute-git-dir"},
+      work_tree);
+  if (lines.size() >= 4 && std::all_of(lines.begin(), lines.end() - 2, _is_valid_commit_hash)) {
+    const std::string git_dir = trim_whitespace(lines.back());
+    CommitOnBranch found{.full = lines.front(),
+                         .branch = recorded_branch(trim_whitespace(lines[lines.size() - 2]), git_dir),
+                         .git_dir = git_dir};
     // Each name is resolved anew: with another process committing, HEAD
     // can move between them, and the parents would be a later commit's.
-    const bool same_commit = lines[lines.size() - 2] == found.full;
-    found.parents = same_commit ? std::vector<std::string>(lines.begin() + 1, lines.end() - 2)
+    const bool same_commit = lines[lines.size() - 3] == found.full;
+    found.parents = same_commit ? std::vector<std::string>(lines.begin() + 1, lines.end() - 3)
                                 : _parents_of(work_tree, found.full);
     if (!found.branch.empty()) return found;
   }
   std::optional<std::string> full = _resolve_full_sha(work_tree, commit);
   if (!full) return std::nullopt;
   std::vector<std::string> parents = _parents_of(work_tree, *full);
+  const std::vector<std::string> where = _git_lines({"rev-parse", "--abbrev-ref", "HEAD", "--absolute-git-dir"}, work_tree);
+  const std::string git_dir = where.size() == 2 ? where[1] : "";
   return CommitOnBranch{.full = std::move(*full),
-                        .branch = _git_rev_parse({"--abbrev-ref", "HEAD"}, work_tree),
+                        .branch = recorded_branch(where.size() == 2 ? where[0] : "unknown", git_dir),
+                        .git_dir = git_dir,
                         .parents = std::move(parents)};
+}
+
+std::optional<std::string> _cherry_picked_commit(const path& git_dir) {
+  if (git_dir.empty() || rebase_in_progress(git_dir)) return std::nullopt;
+  std::string picked = git_state_line(git_dir / "CHERRY_PICK_HEAD");
+  if (!_is_valid_commit_hash(picked)) return std::nullopt;
+  return picked;
 }
 
 std::vector<std::string> _parents_of(const path& work_tree, const std::string& full) {

@@ -56,7 +56,10 @@ std::optional<std::string> _resolve_full_sha(const path& work_tree, std::string_
 // A commit's full hash with the branch checked out now.
 struct CommitOnBranch {
   std::string full;
-  std::string branch;  // as _git_rev_parse("--abbrev-ref", "HEAD") gives it
+  // As _git_rev_parse("--abbrev-ref", "HEAD") gives it, except while a
+  // rebase has HEAD detached: then the branch being rebased.
+  std::string branch;
+  std::string git_dir;  // this checkout's git directory; "" when git did not say
   // Its parents' full hashes; empty for a root commit, and when git could
   // not answer everything in one run.
   std::vector<std::string> parents;
@@ -66,6 +69,11 @@ struct CommitOnBranch {
 // from one git child when all have an answer (the usual case at commit
 // time); nullopt when the commit does not resolve.
 std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& work_tree, std::string_view commit);
+
+// The commit a cherry-pick in progress in `git_dir` is copying, from its
+// CHERRY_PICK_HEAD; nullopt when none is, and during a rebase, whose picks
+// leave the same file behind.
+std::optional<std::string> _cherry_picked_commit(const path& git_dir);
 
 // The full hashes of a commit's parents; empty for a root commit or when git
 // fails.

@@ -14,6 +14,7 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -89,6 +90,17 @@ void _append_log_entry(const path& log_path, const Json& entry);
 // when the lock could not be taken: a rewrite without the lock could drop a
 // line another writer is appending.
 bool _replace_log_entry(const path& log_path, const Json& entry);
+
+// Rewrites, in one pass, the line of each entry's commit with that entry
+// (entries must name distinct commits). Returns the commits whose lines were
+// rewritten: none when the ledger is missing or the lock could not be taken
+// (see _replace_log_entry).
+std::vector<std::string> _replace_log_entries(const path& log_path, const std::vector<Json>& entries);
+
+// The ledger's entries (spooled ones included) for each of `commits`, by
+// commit; a commit without a line is left out. Empty when the ledger cannot
+// be read.
+std::map<std::string, Json> _find_log_entries(const path& log_path, const std::vector<std::string>& commits);
 
 // Marks the entries of `batch` (an array of entry maps) synced. Lines of
 // other commits keep their bytes. Without the lock nothing is marked: the

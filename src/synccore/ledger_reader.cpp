@@ -9,6 +9,9 @@
 #include "host/services/shared.hpp"
 #include "synccore/ledger_text.hpp"
 
+#include <algorithm>
+#include <set>
+
 
 
 namespace tamrik::synccore {
@@ -80,6 +83,27 @@ bool _commit_already_logged(const path& log_path, std::string_view commit) {
 
 bool _already_recorded(const path& repo_root, std::string_view full) {
   return _commit_already_logged(paths::log_jsonl(repo_root), full);
+}
+
+std::map<std::string, Json> _find_log_entries(const path& log_path, const std::vector<std::string>& commits) {
+  std::map<std::string, Json> found;
+  const std::set<std::string, std::less<>> wanted(commits.begin(), commits.end());
+  const auto visit = [&](std::optional<std::string_view> line) {
+    if (!line) return;
+    // Lines of our own writers name their commit up front; any other line
+    // is one only when it holds a commit's text.
+    const std::string_view leading = detail::leading_commit(*line);
+    const auto held = [&](const std::string& commit) { return line->find(commit) != std::string_view::npos; };
+    if (leading.empty() ? std::none_of(wanted.begin(), wanted.end(), held) : wanted.count(leading) == 0) return;
+    std::optional<Json> entry = core::parse_json(*line);
+    if (!entry || !entry->is_object()) return;
+    const std::string commit = core::get_text(*entry, "commit");
+    // The first line of a commit is its record.
+    if (wanted.count(commit) != 0 && found.count(commit) == 0) found[commit] = std::move(*entry);
+  };
+  detail::visit_lines(log_path, visit);
+  for (const path& spool : detail::spool_files(log_path)) detail::visit_lines(spool, visit);
+  return found;
 }
 
 Json _parse_attestation_yaml(std::string_view content) {

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace tamrik::synccore {
@@ -21,19 +22,63 @@ namespace {
 
 const core::Logger logger("ledger");
 
-// Rewrites the ledger with `line` in place of the line recorded for
-// `commit`; false when no line holds it. The caller holds the lock.
-bool replace_line_locked(const path& log_path, const Json& commit, std::string_view line) {
-  const std::string commit_text = commit.is_string() ? commit.get<std::string>() : "";
-  bool replaced = false;
-  return detail::rewrite_lines(log_path, [&](std::string_view candidate) -> std::optional<std::string> {
+// Lets a set of commits be searched with a string_view.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+// A new line for the first line of a commit: the entry's `commit` value
+// (any JSON value) and the text that replaces its line.
+struct Replacement {
+  Json commit;
+  std::string line;
+  bool done = false;
+};
+
+// Rewrites the ledger with each replacement's line in place of the first
+// line recorded for its commit; returns the commits replaced. The caller
+// holds the lock.
+std::vector<Json> replace_lines_locked(const path& log_path, std::vector<Replacement>& replacements) {
+  // Lines of our own writers name their commit up front: the line of a
+  // commit not being replaced keeps its bytes without a search or a parse.
+  std::unordered_set<std::string, TextHash, std::equal_to<>> named;
+  bool all_named = true;
+  for (const Replacement& replacement : replacements) {
+    if (replacement.commit.is_string()) named.insert(replacement.commit.get<std::string>());
+    all_named = all_named && replacement.commit.is_string();
+  }
+  const auto may_hold = [](const Replacement& replacement, std::string_view candidate) {
     // Only a line that holds the commit's text can be its line.
-    if (replaced || (!commit_text.empty() && candidate.find(commit_text) == std::string_view::npos)) return {};
+    const std::string commit_text = replacement.commit.is_string() ? replacement.commit.get<std::string>() : "";
+    return !replacement.done && (commit_text.empty() || candidate.find(commit_text) != std::string_view::npos);
+  };
+  const bool rewritten = detail::rewrite_lines(log_path, [&](std::string_view candidate) -> std::optional<std::string> {
+    const std::string_view leading = detail::leading_commit(candidate);
+    if (!leading.empty() && all_named && named.find(leading) == named.end()) return {};
+    if (std::none_of(replacements.begin(), replacements.end(),
+                     [&](const Replacement& replacement) { return may_hold(replacement, candidate); })) {
+      return {};
+    }
     const std::optional<Json> parsed = core::parse_json(candidate);
-    if (!parsed || !parsed->is_object() || !parsed->contains("commit") || (*parsed)["commit"] != commit) return {};
-    replaced = true;
-    return std::string(line);
+    if (!parsed || !parsed->is_object() || !parsed->contains("commit")) return {};
+    for (Replacement& replacement : replacements) {
+      if (replacement.done || (*parsed)["commit"] != replacement.commit) continue;
+      replacement.done = true;
+      return replacement.line;
+    }
+    return {};
   });
+  std::vector<Json> replaced;
+  for (const Replacement& replacement : replacements) {
+    if (rewritten && replacement.done) replaced.push_back(replacement.commit);
+  }
+  return replaced;
+}
+
+bool replace_line_locked(const path& log_path, const Json& commit, std::string_view line) {
+  std::vector<Replacement> replacements{{.commit = commit, .line = std::string(line)}};
+  return !replace_lines_locked(log_path, replacements).empty();
 }
 
 // What the one-line-per-commit rule needs to know of a line.
@@ -101,12 +146,6 @@ void write_locked(const path& log_path, std::string_view text, Write&& write) {
   write();
 }
 
-// Lets the set of batch commits be searched with a string_view.
-struct TextHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-};
-
 }  // namespace
 
 void _append_log_entry(const path& log_path, const Json& entry) {
@@ -125,15 +164,28 @@ void _append_log_text(const path& log_path, std::string_view text) {
 }
 
 bool _replace_log_entry(const path& log_path, const Json& entry) {
-  if (!core::path_exists(log_path)) return false;
+  return !_replace_log_entries(log_path, {entry}).empty();
+}
+
+std::vector<std::string> _replace_log_entries(const path& log_path, const std::vector<Json>& entries) {
+  if (entries.empty() || !core::path_exists(log_path)) return {};
   const core::LockGuard guard = detail::lock_ledger(log_path);
   if (!detail::may_write(guard)) {
     logger.debug("Ledger lock busy; not rewriting the line in place");
-    return false;
+    return {};
   }
   merge_spools(log_path);
   core::remove_abandoned_temp_files(log_path);
-  return replace_line_locked(log_path, entry.contains("commit") ? entry["commit"] : Json(), core::to_json_line(entry));
+  std::vector<Replacement> replacements;
+  for (const Json& entry : entries) {
+    replacements.push_back({.commit = entry.contains("commit") ? entry["commit"] : Json(),
+                            .line = core::to_json_line(entry)});
+  }
+  std::vector<std::string> replaced;
+  for (const Json& commit : replace_lines_locked(log_path, replacements)) {
+    replaced.push_back(commit.is_string() ? commit.get<std::string>() : "");
+  }
+  return replaced;
 }
 
 void _mark_synced(const path& log_path, const Json& batch) {

@@ -75,7 +75,15 @@ std::vector<Json> records_to_send(std::vector<Json> pending, const path& attesta
     if (!entry.contains("attestation") && !entry.contains("raw_attestation")) {
       const path file = attestations_dir / (commit + ".yaml");
       try {
-        if (std::optional<Json> attestation = archived_attestation(file)) entry["attestation"] = std::move(*attestation);
+        if (std::optional<Json> attestation = archived_attestation(file)) {
+          // A commit that carries several attestations keeps them all in
+          // its archive; the record sends them beside the first.
+          if (attestation->is_object() && attestation->contains("attestations")) {
+            entry["attestations"] = std::move((*attestation)["attestations"]);
+            attestation->erase("attestations");
+          }
+          entry["attestation"] = std::move(*attestation);
+        }
       } catch (const core::Error& e) {  // OSError or YAMLError
         logger.warning("Corrupt attestation file %s: %s", {file.string(), e.what()});
         ++skipped_invalid;

@@ -62,10 +62,11 @@ TEST_F(GitCalls, ARecordAsksGitEachQuestionOnce) {
 
   const std::vector<std::string> calls = git_calls_of({"sync", "--record-commit"});
 
-  // The hash with its parents and the branch, the configured identity, the
-  // commit's date, author and subject.
+  // The hash with its parents, the branch and the git directory (where a
+  // rebase names its branch), the configured identity, the commit's date,
+  // author and subject.
   ASSERT_EQ(calls.size(), 3u) << ::testing::PrintToString(calls);
-  EXPECT_EQ(calls[0], "rev-parse HEAD^{commit} HEAD^@ HEAD^{commit} --abbrev-ref HEAD");
+  EXPECT_EQ(calls[0], "rev-parse HEAD^{commit} HEAD^@ HEAD^{commit} --abbrev-ref HEAD --absolute-git-dir");
   EXPECT_EQ(calls[1].rfind("config ", 0), 0u) << calls[1];
   EXPECT_EQ(calls[2], "show -s --format=%aI%n%an%n%ae%n%s " + head);
 

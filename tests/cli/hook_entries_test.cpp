@@ -79,7 +79,8 @@ TEST_F(HookEntries, OtherSpellingsMeetTheParser) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"attest", "add", "--from-hook", "--agent=codex"},
         std::vector<std::string>{"attest", "add", "--from-hook", "--user"},
-        std::vector<std::string>{"attest", "add", "--agent", "codex", "--from-hook"}}) {
+        std::vector<std::string>{"attest", "add", "--agent", "codex", "--from-hook"},
+        std::vector<std::string>{"sync", "--record-rewrite=amend"}}) {
     const TamrikResult run = tamrik(args, "{}");
     EXPECT_EQ(run.exit_code, 0) << ::testing::PrintToString(args) << run.err;
     EXPECT_EQ(run.out, "") << ::testing::PrintToString(args);
@@ -89,7 +90,9 @@ TEST_F(HookEntries, OtherSpellingsMeetTheParser) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"attest", "add", "--from-hook", "--agent"},
         std::vector<std::string>{"attest", "add", "--from-hook", "extra", "words"},
-        std::vector<std::string>{"sync", "--record-commit", "--bogus"}}) {
+        std::vector<std::string>{"sync", "--record-commit", "--bogus"},
+        std::vector<std::string>{"sync", "--record-rewrite"},
+        std::vector<std::string>{"sync", "--record-rewrite", "amend", "--record-commit"}}) {
     const TamrikResult run = tamrik(args, "{}");
     EXPECT_EQ(run.exit_code, 2) << ::testing::PrintToString(args) << run.out << run.err;
     EXPECT_NE(run.err, "") << ::testing::PrintToString(args);

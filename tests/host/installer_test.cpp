@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <tuple>
+
 namespace tamrik::hooks::installer {
 namespace {
 
@@ -139,40 +141,47 @@ TEST(AgentHooks, EachHarnessHasItsFileWhereItsVariableOrHomePoints) {
   EXPECT_FALSE(agent_hooks("gemini-cli").has_value());
 }
 
-class PostCommitHook : public ::testing::Test {
+class GitHooks : public ::testing::Test {
  protected:
-  fs::path hook() const { return repo_.root() / ".git/hooks/post-commit"; }
-  void write_hook(const std::string& text, fs::perms perms = fs::perms::owner_all) {
-    write_text(hook(), text);
-    fs::permissions(hook(), perms);
+  fs::path hook(GitHook which) const { return repo_.root() / ".git/hooks" / git_hook_name(which); }
+  void write_hook(GitHook which, const std::string& text, fs::perms perms = fs::perms::owner_all) {
+    write_text(hook(which), text);
+    fs::permissions(hook(which), perms);
   }
   GitRepo repo_;
 };
 
-TEST_F(PostCommitHook, ANewHookIsAnExecutableShellScriptRemovedWhole) {
-  EXPECT_TRUE(install_post_commit_hook(repo_.root(), "/opt/it's/tamrik"));
-  const std::string text = read_text(hook());
-  EXPECT_TRUE(text.starts_with("#!/bin/sh\n# >>> tamrik: record commits >>>\n"));
-  EXPECT_NE(text.find("'/opt/it'\\''s/tamrik' sync --record-commit"), std::string::npos) << text;
-  EXPECT_TRUE(post_commit_hook_installed(repo_.root()));
-  EXPECT_EQ(testing::run_command({"sh", "-n", hook().string()}).exit_code, 0);
+TEST_F(GitHooks, ANewHookIsAnExecutableShellScriptRemovedWhole) {
+  for (const auto& [which, begin, call] :
+       {std::tuple{GitHook::post_commit, "# >>> tamrik: record commits >>>", "sync --record-commit"},
+        std::tuple{GitHook::post_rewrite, "# >>> tamrik: carry attestations of rewritten commits >>>",
+                   "sync --record-rewrite \"$1\""}}) {
+    EXPECT_TRUE(install_git_hook(repo_.root(), which, "/opt/it's/tamrik"));
+    const std::string text = read_text(hook(which));
+    EXPECT_TRUE(text.starts_with("#!/bin/sh\n" + std::string(begin) + "\n")) << text;
+    EXPECT_NE(text.find("'/opt/it'\\''s/tamrik' " + std::string(call)), std::string::npos) << text;
+    EXPECT_TRUE(git_hook_installed(repo_.root(), which));
+    EXPECT_EQ(testing::run_command({"sh", "-n", hook(which).string()}).exit_code, 0);
 
-  EXPECT_TRUE(uninstall_post_commit_hook(repo_.root()));
-  EXPECT_FALSE(fs::exists(hook()));
+    EXPECT_TRUE(uninstall_git_hook(repo_.root(), which));
+    EXPECT_FALSE(fs::exists(hook(which)));
+  }
 }
 
-TEST_F(PostCommitHook, ShellsByAnyNameTakeTheBlockOtherLanguagesDoNot) {
-  for (const std::string shebang : {"#!/bin/bash -e", "#!/usr/bin/env zsh", "#!/usr/bin/env -S bash -e"}) {
-    write_hook(shebang + "\necho user\n");
-    EXPECT_TRUE(install_post_commit_hook(repo_.root(), "/bin/tamrik")) << shebang;
-    EXPECT_TRUE(uninstall_post_commit_hook(repo_.root()));
-    EXPECT_EQ(read_text(hook()), shebang + "\necho user\n");
+TEST_F(GitHooks, ShellsByAnyNameTakeTheBlockOtherLanguagesDoNot) {
+  for (const GitHook which : kGitHooks) {
+    for (const std::string shebang : {"#!/bin/bash -e", "#!/usr/bin/env zsh", "#!/usr/bin/env -S bash -e"}) {
+      write_hook(which, shebang + "\necho user\n");
+      EXPECT_TRUE(install_git_hook(repo_.root(), which, "/bin/tamrik")) << shebang;
+      EXPECT_TRUE(uninstall_git_hook(repo_.root(), which));
+      EXPECT_EQ(read_text(hook(which)), shebang + "\necho user\n");
+    }
+    write_hook(which, "#!/usr/bin/env node\nconsole.log(1)\n");
+    EXPECT_THROW(install_git_hook(repo_.root(), which, "/bin/tamrik"), UnusableHookError);
+    write_hook(which, "#!/bin/sh\necho switched off\n", fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_THROW(install_git_hook(repo_.root(), which, "/bin/tamrik"), UnusableHookError);
+    EXPECT_EQ(read_text(hook(which)), "#!/bin/sh\necho switched off\n");
   }
-  write_hook("#!/usr/bin/env node\nconsole.log(1)\n");
-  EXPECT_THROW(install_post_commit_hook(repo_.root(), "/bin/tamrik"), UnusableHookError);
-  write_hook("#!/bin/sh\necho switched off\n", fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_THROW(install_post_commit_hook(repo_.root(), "/bin/tamrik"), UnusableHookError);
-  EXPECT_EQ(read_text(hook()), "#!/bin/sh\necho switched off\n");
 }
 
 TEST(Gitignore, TheBlockIsAddedOnceAndRemovedExactly) {

@@ -162,6 +162,10 @@ class ClonedRepository : public McpClientTest, public ::testing::WithParamInterf
                        {"git", "commit", "-q", "--allow-empty", "-m", "feat: mine"},
                        "",
                        true});
+      steps.push_back({"git commit --amend with the post-rewrite hook",
+                       {"git", "commit", "-q", "--amend", "--allow-empty", "-m", "feat: mine, amended"},
+                       "",
+                       true});
     }
     steps.push_back({"the session-start hook",
                      {tamrik, "hook", "session-start", "--agent", "claude-code"},

@@ -54,8 +54,8 @@ std::string without_foreign_lines(std::string_view script) {
   return kept;
 }
 
-bool strip_post_commit_hook(const path& repo_root) {
-  const path hook = post_commit_hook_path(repo_root);
+bool strip_git_hook(const path& repo_root, GitHook which) {
+  const path hook = git_hook_path(repo_root, which);
   const std::optional<std::string> before = user_file::read_if_exists(hook);
   if (!before || !takes_shell_lines(*before)) return false;
   const std::string after = without_foreign_lines(*before);
@@ -136,7 +136,8 @@ bool strip_agent_hook_file(const path& file) {
 }  // namespace
 
 bool cleanup_entire(const path& repo_root) {
-  bool changed = strip_post_commit_hook(repo_root);
+  bool changed = false;
+  for (const GitHook hook : kGitHooks) changed = strip_git_hook(repo_root, hook) || changed;
   for (std::string_view file : kAgentHookFiles) changed = strip_agent_hook_file(paths::repository_file(repo_root, file)) || changed;
   return changed;
 }

@@ -18,67 +18,105 @@ namespace {
 namespace block = utils::marked_block;
 namespace user_file = utils::user_file;
 
-constexpr block::Markers kMarkers{"# >>> tamrik: record commits >>>", "# <<< tamrik <<<"};
 constexpr std::string_view kShebang = "#!/bin/sh\n";
 
-std::string block_body(const path& program) {
+struct HookText {
+  block::Markers markers;
+  std::string_view arguments;  // what the hook passes to tamrik, as shell words
+};
+
+HookText text_of(GitHook hook) {
+  if (hook == GitHook::post_commit) {
+    return {{"# >>> tamrik: record commits >>>", "# <<< tamrik <<<"}, "sync --record-commit"};
+  }
+  return {{"# >>> tamrik: carry attestations of rewritten commits >>>", "# <<< tamrik <<<"},
+          "sync --record-rewrite \"$1\""};
+}
+
+// Runs tamrik, or the one on PATH when `program` is gone, silently and
+// never failing; `input` is what it reads on stdin.
+std::string run_line(const path& program, std::string_view arguments, std::string_view input) {
   const std::string quoted = shell_quote(program.string());
-  return "# Records each commit in tamrik's ledger. It never fails the commit: when\n"
-         "# tamrik cannot run, the next agent session start records the commit.\n"
-         "if [ -x " + quoted + " ]; then " + quoted + " sync --record-commit; "
-         "elif command -v tamrik >/dev/null 2>&1; then tamrik sync --record-commit; "
-         "fi </dev/null >/dev/null 2>&1 || :\n";
+  const std::string args(arguments);
+  const std::string in(input);
+  return "if [ -x " + quoted + " ]; then " + in + quoted + " " + args + "; "
+         "elif command -v tamrik >/dev/null 2>&1; then " + in + "tamrik " + args + "; "
+         "fi" + (input.empty() ? " </dev/null" : "") + " >/dev/null 2>&1 || :\n";
+}
+
+std::string block_body(GitHook hook, const path& program) {
+  const std::string_view arguments = text_of(hook).arguments;
+  if (hook == GitHook::post_commit) {
+    return "# Records each commit in tamrik's ledger. It never fails the commit: when\n"
+           "# tamrik cannot run, the next agent session start records the commit.\n" +
+           run_line(program, arguments, "");
+  }
+  // Git lists the rewritten commits on stdin; the lines of this hook after
+  // the block get the list as well.
+  return "# Carries the attestations of amended and rebased commits to the commits\n"
+         "# that replace them. It never fails the rewrite.\n"
+         "tamrik_rewritten=$(cat)\n" +
+         run_line(program, arguments, "printf '%s\\n' \"$tamrik_rewritten\" | ") +
+         "exec <<tamrik_rewritten_end\n"
+         "$tamrik_rewritten\n"
+         "tamrik_rewritten_end\n";
 }
 
 bool is_executable(const path& file) { return ::access(file.c_str(), X_OK) == 0; }
 
 }  // namespace
 
-path post_commit_hook_path(const path& repo_root) {
+std::string_view git_hook_name(GitHook hook) { return hook == GitHook::post_commit ? "post-commit" : "post-rewrite"; }
+
+path git_hook_path(const path& repo_root, GitHook hook) {
   const core::ProcessResult result = core::run_git({"rev-parse", "--git-path", "hooks"}, repo_root);
   std::string dir = result.out_text();
   while (!dir.empty() && (dir.back() == '\n' || dir.back() == '\r')) dir.pop_back();
   if (!result.ok() || dir.empty()) throw core::OSError("git rev-parse --git-path hooks in " + repo_root.string(), ENOENT);
   const path hooks = dir;
-  return (hooks.is_absolute() ? hooks : repo_root / hooks) / "post-commit";
+  return (hooks.is_absolute() ? hooks : repo_root / hooks) / git_hook_name(hook);
 }
 
-bool install_post_commit_hook(const path& repo_root, const path& program) {
-  const path hook = post_commit_hook_path(repo_root);
-  const std::optional<std::string> existing = user_file::read_if_exists(hook);
+bool install_git_hook(const path& repo_root, GitHook hook, const path& program) {
+  const path file = git_hook_path(repo_root, hook);
+  const HookText text = text_of(hook);
+  const std::optional<std::string> existing = user_file::read_if_exists(file);
   const std::string before = existing && !existing->empty() ? *existing : std::string(kShebang);
   if (!takes_shell_lines(before)) {
-    throw UnusableHookError(hook.string() + " is not a shell script, so tamrik cannot add its line to it; add a call to `" +
-                            program.string() + " sync --record-commit` there yourself (its exit status does not matter)");
+    throw UnusableHookError(file.string() + " is not a shell script, so tamrik cannot add its line to it; add a call to `" +
+                            program.string() + " " + std::string(text.arguments) +
+                            "` there yourself (its exit status does not matter)");
   }
-  if (existing && !is_executable(hook)) {
-    throw UnusableHookError(hook.string() + " is not executable, so git does not run it; make it executable " +
+  if (existing && !is_executable(file)) {
+    throw UnusableHookError(file.string() + " is not executable, so git does not run it; make it executable " +
                             "(chmod +x) if it should run, then run `tamrik setup` again");
   }
-  const std::string after = block::with_block(before, kMarkers, block_body(program), block::Placement::after_shebang);
+  const std::string after =
+      block::with_block(before, text.markers, block_body(hook, program), block::Placement::after_shebang);
   if (existing && after == *existing) return false;
-  user_file::replace(hook, after, 0755);
+  user_file::replace(file, after, 0755);
   return true;
 }
 
-bool uninstall_post_commit_hook(const path& repo_root) {
-  const path hook = post_commit_hook_path(repo_root);
-  const std::optional<std::string> existing = user_file::read_if_exists(hook);
-  if (!existing || !block::find_block(*existing, kMarkers)) return false;
-  const std::string after = block::without_block(*existing, kMarkers);
+bool uninstall_git_hook(const path& repo_root, GitHook hook) {
+  const path file = git_hook_path(repo_root, hook);
+  const block::Markers markers = text_of(hook).markers;
+  const std::optional<std::string> existing = user_file::read_if_exists(file);
+  if (!existing || !block::find_block(*existing, markers)) return false;
+  const std::string after = block::without_block(*existing, markers);
   if (only_shebang_left(after)) {
-    user_file::remove(hook);
+    user_file::remove(file);
   } else {
-    user_file::replace(hook, after, 0755);
+    user_file::replace(file, after, 0755);
   }
   return true;
 }
 
-bool post_commit_hook_installed(const path& repo_root) {
+bool git_hook_installed(const path& repo_root, GitHook hook) {
   try {
-    const path hook = post_commit_hook_path(repo_root);
-    const std::optional<std::string> text = core::try_read_file(hook, core::kSmallFileCap);
-    return text && block::find_block(*text, kMarkers).has_value() && is_executable(hook);
+    const path file = git_hook_path(repo_root, hook);
+    const std::optional<std::string> text = core::try_read_file(file, core::kSmallFileCap);
+    return text && block::find_block(*text, text_of(hook).markers).has_value() && is_executable(file);
   } catch (const std::exception&) {
     return false;
   }

@@ -212,10 +212,12 @@ SetupReport setup_repository(const services::Checkout& checkout, const SetupOpti
   report.steps.push_back(
       run_step("ignore entries", [&] { return changed_or_not(shared::ensure_gitignore(repo_root), repo_root / ".gitignore"); }));
   report.steps.push_back(run_step("example attestation", [&] { return write_example(repo_root); }));
-  report.steps.push_back(run_step("post-commit hook", [&] {
-    return changed_or_not(install_post_commit_hook(checkout.work_tree, options.program),
-                          post_commit_hook_path(checkout.work_tree));
-  }));
+  for (const GitHook hook : kGitHooks) {
+    report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook", [&] {
+      return changed_or_not(install_git_hook(checkout.work_tree, hook, options.program),
+                            git_hook_path(checkout.work_tree, hook));
+    }));
+  }
   report.steps.push_back(run_step("repository list", [&] {
     return changed_or_not(setup_list::add(repo_root), setup_list::list_file().value_or(path()));
   }));
@@ -231,9 +233,11 @@ SetupReport setup_repository(const services::Checkout& checkout, const SetupOpti
 SetupReport uninstall_repository(const services::Checkout& checkout) {
   const path& repo_root = checkout.home;
   SetupReport report;
-  report.steps.push_back(run_step("post-commit hook", [&] {
-    return changed_or_not(uninstall_post_commit_hook(checkout.work_tree), post_commit_hook_path(checkout.work_tree));
-  }));
+  for (const GitHook hook : kGitHooks) {
+    report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook", [&] {
+      return changed_or_not(uninstall_git_hook(checkout.work_tree, hook), git_hook_path(checkout.work_tree, hook));
+    }));
+  }
   for (const std::string_view agent : agents_with_hook_rows()) {
     report.steps.push_back(
         run_step(std::string(agent) + " hooks", [&] { return agent_rows(std::string(agent), false, path()); }));

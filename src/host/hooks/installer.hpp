@@ -7,6 +7,7 @@
 //   .gitignore                      tamrik's block: .tamrik stays local
 //   .tamrik/example-attestation.yaml
 //   post-commit hook                `tamrik sync --record-commit`
+//   post-rewrite hook               `tamrik sync --record-rewrite`
 //   agent hook rows                 per user; Claude Code's and Codex's
 //                                   (agent_hooks.hpp)
 //   agent tool server               `tamrik mcp` where each agent looks
@@ -64,7 +65,7 @@ SetupReport setup_repository(const services::Checkout& checkout, const SetupOpti
 
 // Removes what setup_repository() adds: the configuration keys it wrote
 // (the file too when nothing else is in it), the ignore block, the example
-// attestation, the post-commit block, and the agent rows and tool-server
+// attestation, the git hook blocks, and the agent rows and tool-server
 // entries of every harness, whether or not it is configured.
 SetupReport uninstall_repository(const services::Checkout& checkout);
 

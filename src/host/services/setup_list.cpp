@@ -70,10 +70,11 @@ bool edit_list(Change&& change) {
 // Set up by an earlier version, before the list: the repository's own hooks
 // directory (never a shared core.hooksPath) holds our post-commit hook.
 bool set_up_before_the_list(const path& repo_root) {
+  namespace installer = hooks::installer;
   try {
-    const path hook = hooks::installer::post_commit_hook_path(repo_root).lexically_normal();
+    const path hook = installer::git_hook_path(repo_root, installer::GitHook::post_commit).lexically_normal();
     const path own_hooks = (repo_root / ".git" / "hooks").lexically_normal();
-    return hook.parent_path() == own_hooks && hooks::installer::post_commit_hook_installed(repo_root);
+    return hook.parent_path() == own_hooks && installer::git_hook_installed(repo_root, installer::GitHook::post_commit);
   } catch (const std::exception&) {
     return false;
   }
