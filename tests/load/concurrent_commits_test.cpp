@@ -206,34 +206,36 @@ class ConcurrentCommits : public CliTest {
     }
   }
 
-  // Every commit of the committers in its checkout's ledger exactly once,
-  // synced; the platform holding each ledger record exactly once; nothing
-  // left behind.
-  void expect_every_commit_once(const std::vector<fs::path>& checkouts) {
+  // Every commit of the committers in the repository's one ledger (in
+  // `home`, whichever checkout made it) exactly once, synced; the platform
+  // holding each ledger record exactly once; nothing left behind.
+  void expect_every_commit_once(const std::vector<fs::path>& checkouts, const fs::path& home) {
+    std::set<std::string> load, all;
+    for (const fs::path& checkout : checkouts) {
+      const auto [made_here, history] = history_of(checkout);
+      load.insert(made_here.begin(), made_here.end());
+      all.insert(history.begin(), history.end());
+    }
     std::set<std::string> recorded;
     std::vector<std::string> missing, duplicated, foreign;
-    int commits = 0, records = 0;
-    for (const fs::path& checkout : checkouts) {
-      const auto [load, all] = history_of(checkout);
-      commits += static_cast<int>(load.size());
-      const LedgerCount ledger = count_ledger(checkout);
-      EXPECT_EQ(ledger.unsynced, 0) << checkout;
-      EXPECT_EQ(ledger.unreadable, 0) << checkout;
-      for (const auto& [commit, lines] : ledger.lines_per_commit) {
-        records += lines;
-        recorded.insert(commit);
-        if (lines > 1) duplicated.push_back(commit);
-        if (all.count(commit) == 0) foreign.push_back(commit);
-      }
-      for (const std::string& commit : load) {
-        if (ledger.lines_per_commit.count(commit) == 0) missing.push_back(commit);
-      }
-      const std::vector<std::string> left = leftovers(checkout);
-      EXPECT_TRUE(left.empty()) << sample(left);
+    int records = 0;
+    const LedgerCount ledger = count_ledger(home);
+    EXPECT_EQ(ledger.unsynced, 0);
+    EXPECT_EQ(ledger.unreadable, 0);
+    for (const auto& [commit, lines] : ledger.lines_per_commit) {
+      records += lines;
+      recorded.insert(commit);
+      if (lines > 1) duplicated.push_back(commit);
+      if (all.count(commit) == 0) foreign.push_back(commit);
     }
-    std::cout << "load: " << commits << " commits in " << seconds_ << " s; " << records << " ledger records, "
+    for (const std::string& commit : load) {
+      if (ledger.lines_per_commit.count(commit) == 0) missing.push_back(commit);
+    }
+    const std::vector<std::string> left = leftovers(home);
+    EXPECT_TRUE(left.empty()) << sample(left);
+    std::cout << "load: " << load.size() << " commits in " << seconds_ << " s; " << records << " ledger records, "
               << duplicated.size() << " duplicated, " << missing.size() << " missing\n";
-    EXPECT_EQ(commits, total_commits());
+    EXPECT_EQ(static_cast<int>(load.size()), total_commits());
     EXPECT_TRUE(missing.empty()) << missing.size() << " commits not recorded, e.g.\n" << sample(missing);
     EXPECT_TRUE(duplicated.empty()) << duplicated.size() << " commits recorded twice, e.g.\n" << sample(duplicated);
     EXPECT_TRUE(foreign.empty()) << sample(foreign);
@@ -250,7 +252,7 @@ class ConcurrentCommits : public CliTest {
 };
 
 // Sixteen agents, each in its own worktree: the post-commit hooks of all of
-// them fire together, and each checkout keeps its own ledger.
+// them fire together into the repository's one ledger.
 TEST_F(ConcurrentCommits, SixteenWorktreesEachRecordEveryCommitOnce) {
   std::vector<fs::path> checkouts;
   for (int n = 0; n < kCommitters; ++n) {
@@ -258,7 +260,7 @@ TEST_F(ConcurrentCommits, SixteenWorktreesEachRecordEveryCommitOnce) {
     ASSERT_NO_FATAL_FAILURE(set_up_and_link(checkouts.back()));
   }
   ASSERT_NO_FATAL_FAILURE(run_load(checkouts, checkouts));
-  expect_every_commit_once(checkouts);
+  expect_every_commit_once(checkouts, repo_.root());
 }
 
 // Sixteen agents sharing one checkout, so one ledger; git's index lock
@@ -267,7 +269,7 @@ TEST_F(ConcurrentCommits, SixteenWorktreesEachRecordEveryCommitOnce) {
 TEST_F(ConcurrentCommits, SixteenAgentsInOneCheckoutRecordEveryCommitOnce) {
   ASSERT_NO_FATAL_FAILURE(set_up_and_link(repo_.root()));
   ASSERT_NO_FATAL_FAILURE(run_load(std::vector<fs::path>(kCommitters, repo_.root()), {repo_.root()}));
-  expect_every_commit_once({repo_.root()});
+  expect_every_commit_once({repo_.root()}, repo_.root());
 }
 
 }  // namespace
