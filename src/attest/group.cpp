@@ -46,6 +46,12 @@ int report_mismatch(const std::string& provided, const std::string& current) {
   console().error("Diff hash mismatch — staged changes have changed since hash was computed");
   console().print("  Provided: " + provided.substr(0, kShownDiffHashLength) + "...");
   console().print("  Current:  " + current.substr(0, kShownDiffHashLength) + "...");
+  // The usual cause is not a change at all: porcelain diff under other diff
+  // settings (diff.noprefix, CR LF files) prints other text than tamrik hashes.
+  console().print(
+      "  If nothing was staged since, the hash was computed from other text: tamrik hashes "
+      "`git diff-index --cached -p -M HEAD | sed 's/\\r$//' | shasum -a 256` (before the first commit, "
+      "`git diff --cached` in place of the diff-index).");
   return 1;
 }
 

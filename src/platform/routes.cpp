@@ -124,7 +124,11 @@ RecordToStore record_to_store(const Json& record, size_t index) {
     throw ApiFailure{422, "bad_record",
                      "record " + std::to_string(index) + " has a rewritten_from that is not a list of commits"};
   }
-  return {commit, core::to_json_compact(record), record_richness(record), std::move(*replaced)};
+  // `synced` is the client's own "not yet sent" flag, false on every record
+  // it sends: once stored it says nothing true.
+  Json stored = record;
+  stored.erase("synced");
+  return {commit, core::to_json_compact(stored), record_richness(record), std::move(*replaced)};
 }
 
 // The flag `name` of a listing: absent or 0 is false, 1 true.

@@ -105,9 +105,12 @@ TEST_F(Setup, UninstallTakesTheGuidanceBlockOutAndKeepsTheUsersText) {
   ASSERT_NE(read_text(repo_.root() / "CLAUDE.md"), own_text);
   ASSERT_TRUE(fs::exists(repo_.root() / "AGENTS.md"));
 
-  ASSERT_EQ(tamrik({"setup", "--uninstall"}).exit_code, 0);
+  const TamrikResult removed = tamrik({"setup", "--uninstall"});
+  ASSERT_EQ(removed.exit_code, 0);
   EXPECT_EQ(read_text(repo_.root() / "CLAUDE.md"), own_text);
   EXPECT_FALSE(fs::exists(repo_.root() / "AGENTS.md"));  // it held only our block
+  // The report names every file it changed.
+  EXPECT_NE(removed.out.find("agent guidance: removed from CLAUDE.md, AGENTS.md\n"), std::string::npos) << removed.out;
 }
 
 TEST_F(Setup, AHookInAnotherLanguageIsLeftAloneWithAnExplanation) {

@@ -53,7 +53,10 @@ class RecordHistory : public PlatformClientTest {
 };
 
 TEST_F(RecordHistory, RicherRecordsWinAndPoorerOnesStillCountAsAccepted) {
-  ASSERT_EQ(upload({record("a", "claude-code", true, "by alice")}).body["inserted"], 1);
+  Json sent = record("a", "claude-code", true, "by alice");
+  sent["synced"] = false;  // the client's flag does not outlive the upload
+  ASSERT_EQ(upload({sent}).body["inserted"], 1);
+  EXPECT_FALSE(listed("a").contains("synced"));
   // A teammate's clone sends a bare record of the same commit with one of its own.
   const Answer bare = upload({record("a", "unknown", false, "bare"), record("b", "unknown", false, "bare")});
   EXPECT_EQ(bare.status, 200);

@@ -250,8 +250,12 @@ SetupReport uninstall_repository(const services::Checkout& checkout) {
     return changed_or_not(commands::mcp::remove_codex_registration(), commands::mcp::codex_config_file().value_or(path()));
   }));
   report.steps.push_back(run_step("agent guidance", [&] {
-    const std::vector<path> changed = agent_guidance::remove_guidance(repo_root);
-    return changed_or_not(!changed.empty(), changed.empty() ? path() : repo_root / changed.front());
+    // Every file it changed is named: CLAUDE.md, AGENTS.md and GEMINI.md may all hold the block.
+    std::string where;
+    for (const path& file : agent_guidance::remove_guidance(repo_root)) {
+      where += (where.empty() ? "" : ", ") + file.string();
+    }
+    return StepReport{"", where.empty() ? Outcome::unchanged : Outcome::changed, where};
   }));
   report.steps.push_back(run_step("ignore entries", [&] {
     return changed_or_not(shared::remove_gitignore_entries(repo_root), repo_root / ".gitignore");
