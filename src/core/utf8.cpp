@@ -64,6 +64,15 @@ void append_utf8(std::string& out, char32_t code_point) {
   }
 }
 
+bool is_valid_utf8(std::string_view text) {
+  for (size_t pos = 0; pos < text.size();) {
+    const Utf8Char c = decode_utf8_char(text, pos);
+    if (!c.valid) return false;
+    pos += c.length;
+  }
+  return true;
+}
+
 std::string printable_text(std::string_view text) {
   std::string out;
   out.reserve(text.size());

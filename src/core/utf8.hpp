@@ -25,6 +25,9 @@ struct Utf8Char {
 // Overlong forms, surrogates and values above U+10FFFF are invalid.
 Utf8Char decode_utf8_char(std::string_view bytes, std::size_t pos);
 
+// Whether every character of `text` decodes.
+bool is_valid_utf8(std::string_view text);
+
 // Appends the UTF-8 encoding of a valid code point.
 void append_utf8(std::string& out, char32_t code_point);
 

@@ -4,6 +4,7 @@
 #include "core/file_io.hpp"
 #include "core/json.hpp"
 #include "core/log.hpp"
+#include "core/utf8.hpp"
 #include "core/yaml.hpp"
 #include "host/hooks/scripts.hpp"
 #include "host/paths.hpp"
@@ -26,7 +27,9 @@ const core::Logger logger("synccore");
 // malformed.
 std::optional<Json> load_yaml_file(const path& file) {
   const std::optional<std::string> text = core::try_read_file(file, core::kDocumentFileCap);
-  if (!text) return std::nullopt;
+  // YAML is Unicode text: bytes that do not decode make the file unreadable,
+  // not a document to count.
+  if (!text || !core::is_valid_utf8(*text)) return std::nullopt;
   try {
     return core::load_yaml(*text);
   } catch (const core::Error&) {

@@ -20,7 +20,9 @@ using std::filesystem::path;
 // Most records in one upload request.
 inline constexpr size_t ATTESTATION_BATCH_SIZE = 100;
 // Most serialised bytes of records in one upload request (6 MiB), well under
-// the platform's request limit.
+// the platform's request limit. Measured on the compact JSON that goes on
+// the wire, not on a spaced, \u-escaped reference encoding: the limit is
+// the server's, and it sees the bytes sent.
 inline constexpr size_t ATTESTATION_BATCH_BYTES = 6291456;
 
 struct UploadResult {

@@ -53,6 +53,8 @@ TEST(RulesCacheState, CountsRulesAndKnowsWhenToTrustThem) {
   EXPECT_EQ(state.describe(), "unreadable \u2014 run 'tamrik sync' to repair the cache");
   write_text(dir / "tamrikrules.yaml", "principles: [unclosed\n");
   EXPECT_TRUE(read_rules_cache_state(dir.path()).unreadable);
+  write_text(dir / "tamrikrules.yaml", "principles: {a: \"\xff\xfe\"}\n");
+  EXPECT_TRUE(read_rules_cache_state(dir.path()).unreadable);
 }
 
 TEST(SessionSummary, ReportsTheCacheAndTheRealLedger) {
