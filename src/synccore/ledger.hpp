@@ -64,6 +64,10 @@ AttestationLog count_attestation_log(const path& log_path);
 
 bool _is_valid_commit_hash(std::string_view value);
 
+// Whether a ledger line carries an attestation: only bare records of
+// commits nobody attested have an `event`.
+inline bool _carries_attestation(const Json& entry) { return entry.is_object() && !entry.contains("event"); }
+
 // Whether any ledger line (or spooled line) is for `commit`. False when the
 // ledger cannot be read: a duplicate beats a lost record.
 bool _commit_already_logged(const path& log_path, std::string_view commit);

@@ -91,7 +91,7 @@ LineOf line_of(const Json& entry) {
   if (!entry.is_object()) return {};
   const std::string commit = core::get_text(entry, "commit");
   if (!_is_valid_commit_hash(commit)) return {};
-  return {.commit = commit, .attested = !entry.contains("event")};
+  return {.commit = commit, .attested = _carries_attestation(entry)};
 }
 
 // The ledger keeps one line per commit. Under the lock, a line for a commit

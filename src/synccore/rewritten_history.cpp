@@ -1,9 +1,7 @@
 #include "synccore/rewritten_history.hpp"
 
-#include "core/errors.hpp"
 #include "core/file_io.hpp"
 #include "core/json.hpp"
-#include "core/log.hpp"
 #include "core/yaml.hpp"
 #include "host/paths.hpp"
 #include "synccore/capture.hpp"
@@ -22,13 +20,9 @@ namespace {
 
 using core::Json;
 
-const core::Logger logger("synccore");
-
 // What names who made a commit, on a ledger line and in its archive.
 constexpr std::array<const char*, 6> kAttributionKeys = {"agent",            "agent_provider", "agent_id",
                                                          "agent_session_id", "agent_model",    "telemetry"};
-
-bool is_attested(const Json& entry) { return !entry.contains("event"); }
 
 bool names_an_agent(const Json& entry) {
   const std::string agent = core::get_text(entry, "agent");
@@ -53,20 +47,16 @@ path archive_of(const path& home, const std::string& commit) {
 std::optional<Json> read_archive(const path& home, const std::string& commit) {
   const std::optional<std::string> text = core::try_read_file(archive_of(home, commit), core::kDocumentFileCap);
   if (!text) return std::nullopt;
-  try {
-    Json document = core::load_yaml(*text);
-    if (document.is_object()) return document;
-  } catch (const core::Error& e) {
-    logger.debug("Unreadable archive of %s", {commit}, e);
-  }
-  return std::nullopt;
+  Json document = _parse_attestation_yaml(*text);
+  if (!document.is_object() || document.empty()) return std::nullopt;
+  return document;
 }
 
 // The attestations a record holds, in history order: the list its archive
 // keeps when it carries several, else the archive itself; none for a record
 // without an attestation.
 std::vector<Json> attestations_of(const path& home, const Json& entry) {
-  if (!is_attested(entry)) return {};
+  if (!_carries_attestation(entry)) return {};
   std::optional<Json> document = read_archive(home, core::get_text(entry, "commit"));
   if (!document) return {};
   const auto listed = document->find("attestations");
