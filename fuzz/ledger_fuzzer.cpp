@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,12 @@ std::vector<std::string> undecodable_lines(const std::string& text) {
 
 int records(const synccore::AttestationLog& log) { return log.attested + log.unattested + log.skipped; }
 
-// Every record whose line holds its commit verbatim is found by the lookup.
-// A line that escapes its commit's characters is not promised: our writers
-// never escape a hash, and the same bytes elsewhere in the file do not count.
-void check_lookup_agrees(const std::filesystem::path& log_path, const std::string& text) {
+// The commits of the records whose own line holds the commit verbatim. A
+// line that escapes its commit's characters is not promised to be found:
+// our writers never escape a hash, and the same bytes on another line do
+// not count.
+std::set<std::string> verbatim_record_commits(const std::string& text) {
+  std::set<std::string> commits;
   for (std::string_view line : detail::split_lines(text)) {
     line = detail::trim(line);
     const std::optional<Json> entry = tamrik::core::parse_json(line);
@@ -52,8 +55,14 @@ void check_lookup_agrees(const std::filesystem::path& log_path, const std::strin
     const auto commit = entry->find("commit");
     if (commit == entry->end() || !commit->is_string()) continue;
     const std::string& hash = commit->get_ref<const std::string&>();
-    if (!synccore::_is_valid_commit_hash(hash) || line.find(hash) == std::string_view::npos) continue;
-    require(synccore::_commit_already_logged(log_path, hash), "a logged commit is not found");
+    if (synccore::_is_valid_commit_hash(hash) && line.find(hash) != std::string_view::npos) commits.insert(hash);
+  }
+  return commits;
+}
+
+void check_lookup_agrees(const std::filesystem::path& log_path, const std::string& text) {
+  for (const std::string& commit : verbatim_record_commits(text)) {
+    require(synccore::_commit_already_logged(log_path, commit), "a logged commit is not found");
   }
 }
 
@@ -96,9 +105,10 @@ void check_replace(const std::filesystem::path& log_path) {
 
   const std::string old_text = read_all(log_path);
   const bool replaced = synccore::_replace_log_entry(log_path, entry);
-  // As with the lookup, only a line holding the commit verbatim is found.
+  // As with the lookup, only a record line holding the commit verbatim is found.
   const std::string commit = entry["commit"].get<std::string>();
-  require(replaced || old_text.find(commit) == std::string::npos, "the line of a pending commit was not replaced");
+  require(replaced || verbatim_record_commits(old_text).count(commit) == 0,
+          "the line of a pending commit was not replaced");
   const std::string new_text = read_all(log_path);
   const synccore::AttestationLog after = synccore::read_attestation_log(log_path);
 
