@@ -1,6 +1,7 @@
 #include "attest/hook.hpp"
 
 #include "attest/nudge.hpp"
+#include "core/utf8.hpp"
 #include "host/services/setup_list.hpp"
 #include "host/paths.hpp"
 #include "host/protocol/http_client.hpp"
@@ -24,20 +25,22 @@ namespace tamrik::attest {
 
 namespace {
 
-bool is_word_byte(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-         byte == '_' || byte >= 0x80;
+// Whether the character before `at` / from `at` in `line` is a word character
+// (a line's ends count as non-word).
+bool word_before(std::string_view line, size_t at) {
+  return at > 0 && core::is_word_character(core::decode_utf8_char_before(line, at).code_point);
+}
+
+bool word_from(std::string_view line, size_t at) {
+  return at < line.size() && core::is_word_character(core::decode_utf8_char(line, at).code_point);
 }
 
 // The first occurrence of `word` at or after `from` in `line` with a word
-// boundary on both sides (\bword\b); npos when there is none.
+// boundary on both sides (\bword\b, Unicode word characters); npos when there
+// is none.
 size_t find_word(std::string_view line, std::string_view word, size_t from) {
   for (size_t at = line.find(word, from); at != std::string_view::npos; at = line.find(word, at + 1)) {
-    const size_t end = at + word.size();
-    const bool starts = at == 0 || !is_word_byte(line[at - 1]);
-    const bool ends = end == line.size() || !is_word_byte(line[end]);
-    if (starts && ends) return at;
+    if (!word_before(line, at) && !word_from(line, at + word.size())) return at;
   }
   return std::string_view::npos;
 }

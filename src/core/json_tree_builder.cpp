@@ -56,6 +56,12 @@ void JsonTreeBuilder::close() {
   add_value(std::move(finished));
 }
 
+const Json& JsonTreeBuilder::last_added() const {
+  if (stack_.empty()) return result_;
+  const Json& top = stack_.back().value;
+  return top.is_array() ? top.back() : top.get_ref<const Json::object_t&>().back().second;
+}
+
 void JsonTreeBuilder::settle_repeated_keys(Members& members) const {
   if (members.size() <= kPairwiseMembers && !has_repeated_key_pairwise(members)) return;
 

@@ -38,6 +38,9 @@ class JsonTreeBuilder {
   void add_value(Json value);
   // Closes the innermost open list or object and adds it as a value.
   void close();
+  // The value the last add_value() or close() placed; valid until the next
+  // call that changes the tree.
+  const Json& last_added() const;
 
   // The value built, once every container is closed.
   Json take_result() { return std::move(result_); }

@@ -335,9 +335,14 @@ ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOpt
     result.status = ProcessStatus::timed_out;
     return result;
   }
-  // It exited, but something it started still held our pipes at the deadline.
-  if (!drained) child.kill_leftovers();
   fill_status(result, child.status());
+  if (!drained) {
+    // It exited, but something it started still held our pipes at the
+    // deadline: the run did not end within its limit, and its output may
+    // be cut short.
+    child.kill_leftovers();
+    result.status = ProcessStatus::timed_out;
+  }
   return result;
 }
 

@@ -21,9 +21,10 @@ struct ProcessOptions {
   // Working directory of the child; empty means ours.
   std::filesystem::path cwd;
   // Zero means no limit. When it passes the child is killed with SIGKILL
-  // (its whole process group when new_process_group is set). A child that
-  // has already exited, while something it started still holds its output
-  // open, is reported as exited (and that group is killed too).
+  // (its whole process group when new_process_group is set). The limit
+  // covers reading the output to its end: a child that has exited while
+  // something it started still holds its output open is timed out too
+  // (its exit code kept, that group killed).
   std::chrono::milliseconds timeout{10'000};
   StdinMode stdin_mode = StdinMode::devnull;
   // Captured into ProcessResult::err when true, else sent to /dev/null.

@@ -1,5 +1,8 @@
 #include "core/utf8.hpp"
 
+#include <locale.h>
+#include <wctype.h>
+
 namespace tamrik::core {
 
 namespace {
@@ -44,6 +47,47 @@ Utf8Char decode_utf8_char(std::string_view bytes, std::size_t pos) {
     code_point = (code_point << 6) | (byte & 0x3F);
   }
   return {code_point, length, true};
+}
+
+Utf8Char decode_utf8_char_before(std::string_view bytes, std::size_t end) {
+  std::size_t start = end - 1;
+  while (start > 0 && end - start < 4 && is_continuation(static_cast<unsigned char>(bytes[start]))) --start;
+  const Utf8Char c = decode_utf8_char(bytes, start);
+  if (c.valid && start + c.length == end) return c;
+  return {};
+}
+
+bool is_unicode_space(char32_t c) {
+  if (c <= 0x20) return c == 0x20 || (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x1F);
+  return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
+         c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+std::string_view trim_unicode_space_front(std::string_view text) {
+  while (!text.empty()) {
+    const Utf8Char c = decode_utf8_char(text, 0);
+    if (!c.valid || !is_unicode_space(c.code_point)) break;
+    text.remove_prefix(c.length);
+  }
+  return text;
+}
+
+std::string_view trim_unicode_space(std::string_view text) {
+  text = trim_unicode_space_front(text);
+  while (!text.empty()) {
+    const Utf8Char c = decode_utf8_char_before(text, text.size());
+    if (!c.valid || !is_unicode_space(c.code_point)) break;
+    text.remove_suffix(c.length);
+  }
+  return text;
+}
+
+bool is_word_character(char32_t c) {
+  if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  // The C.UTF-8 locale carries Unicode's classes; made once, never freed.
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  if (unicode == locale_t{}) return true;
+  return iswalnum_l(static_cast<wint_t>(c), unicode) != 0;
 }
 
 void append_utf8(std::string& out, char32_t code_point) {

@@ -25,6 +25,24 @@ struct Utf8Char {
 // Overlong forms, surrogates and values above U+10FFFF are invalid.
 Utf8Char decode_utf8_char(std::string_view bytes, std::size_t pos);
 
+// The character that ends at `bytes[end - 1]`; `end` must be above 0. A
+// byte that ends no valid sequence reads as one invalid character.
+Utf8Char decode_utf8_char_before(std::string_view bytes, std::size_t end);
+
+// White space as Unicode text handling counts it: the ASCII blanks, the
+// separators U+001C to U+001F, NEL, NO-BREAK SPACE, the Zs spaces and the
+// line and paragraph separators.
+bool is_unicode_space(char32_t c);
+
+// `text` without its leading and trailing Unicode white space.
+std::string_view trim_unicode_space(std::string_view text);
+std::string_view trim_unicode_space_front(std::string_view text);
+
+// A letter, digit or underscore of any script: what a regular expression's
+// \w matches on Unicode text, so \b sits between such a character and any
+// other (an em dash is not a word character).
+bool is_word_character(char32_t c);
+
 // Whether every character of `text` decodes.
 bool is_valid_utf8(std::string_view text);
 

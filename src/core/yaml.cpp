@@ -3,7 +3,9 @@
 #include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <istream>
+#include <map>
 #include <optional>
 #include <streambuf>
 #include <vector>
@@ -62,7 +64,8 @@ bool has_core_type(const Json& value, std::string_view type) {
 Json scalar_value(const YAML::Mark& mark, const std::string& tag, const std::string& text) {
   if (tag == "?") return resolve_plain_scalar(text);
   const std::string_view type = standard_type(tag);
-  if (tag == "!" || type == "str") return text;
+  // A safe loader makes a date of !!timestamp; dates stay text here.
+  if (tag == "!" || type == "str" || type == "timestamp") return text;
   if (type != "null" && type != "bool" && type != "int" && type != "float") {
     throw YAMLError(at(mark, "unsupported tag " + written_tag(tag)));
   }
@@ -77,9 +80,34 @@ void check_collection_tag(const YAML::Mark& mark, std::string_view tag, std::str
   }
 }
 
+// How big a value is: its lists, objects and scalars, and its nesting.
+struct Shape {
+  std::size_t nodes = 0;
+  std::size_t depth = 0;
+};
+
+Shape shape_of(const Json& value) {
+  Shape shape;
+  std::vector<std::pair<const Json*, std::size_t>> pending{{&value, 0}};
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    ++shape.nodes;
+    if (!node->is_structured()) continue;
+    shape.depth = std::max(shape.depth, depth + 1);
+    for (const Json& child : *node) pending.emplace_back(&child, depth + 1);
+  }
+  return shape;
+}
+
+// What an alias may add to a document in all: copies of anchored values, so
+// a chain of aliases of aliases cannot grow a small text into a huge value.
+constexpr std::size_t kMaxAliasedNodes = 100'000;
+
 // Builds the JSON value of one document straight from parser events, so no
-// node graph is ever built and aliased nodes can never be walked: an alias
-// is refused when it is met. Depth is bounded by the explicit stack.
+// node graph is ever built. An alias inserts a copy of its anchor's value,
+// counted against kMaxAliasedNodes; depth is bounded by the explicit stack,
+// aliased values included.
 class JsonBuilder : public YAML::EventHandler {
  public:
   Json take_result() { return tree_.take_result(); }
@@ -88,45 +116,84 @@ class JsonBuilder : public YAML::EventHandler {
   void OnDocumentStart(const YAML::Mark& mark) override { start_ = mark; }
   void OnDocumentEnd() override {}
 
-  void OnNull(const YAML::Mark& /*mark*/, YAML::anchor_t /*anchor*/) override { add_scalar(nullptr, "null"); }
+  void OnNull(const YAML::Mark& mark, YAML::anchor_t anchor) override { add_scalar(mark, nullptr, "null", anchor); }
 
-  void OnAlias(const YAML::Mark& mark, YAML::anchor_t /*anchor*/) override {
-    throw YAMLError(at(mark, "aliases (*name) are not supported"));
+  void OnAlias(const YAML::Mark& mark, YAML::anchor_t anchor) override {
+    const auto found = anchored_.find(anchor);
+    if (found == anchored_.end()) throw YAMLError(at(mark, "alias of an anchor not yet defined"));
+    const Anchored& target = found->second;
+    if (tree_.awaiting_key()) {
+      if (target.value.is_structured()) throw YAMLError(at(mark, "mapping keys must be scalars, not lists or mappings"));
+      tree_.add_key(target.key_text);
+      return;
+    }
+    aliased_nodes_ += target.shape.nodes;
+    if (aliased_nodes_ > kMaxAliasedNodes) throw YAMLError(at(mark, "aliases expand to too large a document"));
+    if (tree_.depth() + target.shape.depth > static_cast<std::size_t>(kMaxJsonDepth)) {
+      throw YAMLError(at(mark, "YAML nested deeper than " + std::to_string(kMaxJsonDepth) + " levels"));
+    }
+    tree_.add_value(target.value);
   }
 
-  void OnScalar(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t /*anchor*/,
+  void OnScalar(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t anchor,
                 const std::string& value) override {
     // The parser passes bytes through; values hold UTF-8 only, so what loads
     // is what the writers (which print U+FFFD for bad bytes) give back.
     const std::string text = decode_utf8_lossy(value);
-    add_scalar(scalar_value(mark, tag, text), text);
+    add_scalar(mark, scalar_value(mark, tag, text), text, anchor);
   }
 
-  void OnSequenceStart(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t /*anchor*/,
+  void OnSequenceStart(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t anchor,
                        YAML::EmitterStyle::value /*style*/) override {
     check_collection_tag(mark, tag, "seq");
     check_can_open(mark);
     tree_.open_array();
+    open_anchors_.push_back(anchor);
   }
-  void OnSequenceEnd() override { tree_.close(); }
+  void OnSequenceEnd() override { close(); }
 
-  void OnMapStart(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t /*anchor*/,
+  void OnMapStart(const YAML::Mark& mark, const std::string& tag, YAML::anchor_t anchor,
                   YAML::EmitterStyle::value /*style*/) override {
     check_collection_tag(mark, tag, "map");
     check_can_open(mark);
     tree_.open_object();
+    open_anchors_.push_back(anchor);
   }
-  void OnMapEnd() override { tree_.close(); }
+  void OnMapEnd() override { close(); }
 
  private:
+  struct Anchored {
+    Json value;
+    Shape shape;
+    std::string key_text;  // what it reads as when an alias stands for a key
+  };
+
   // A scalar is a key when a mapping waits for one; keys are taken as their
   // text ("1: a" has the key "1"), a null key as "null".
-  void add_scalar(Json value, const std::string& text) {
+  void add_scalar(const YAML::Mark& mark, Json value, const std::string& text, YAML::anchor_t anchor) {
     if (tree_.awaiting_key()) {
       tree_.add_key(text);
-    } else {
-      tree_.add_value(std::move(value));
+      if (anchor != YAML::NullAnchor) remember(mark, anchor, Json(text), text);
+      return;
     }
+    tree_.add_value(std::move(value));
+    if (anchor != YAML::NullAnchor) remember(mark, anchor, tree_.last_added(), text);
+  }
+
+  void close() {
+    tree_.close();
+    const YAML::anchor_t anchor = open_anchors_.back();
+    open_anchors_.pop_back();
+    if (anchor != YAML::NullAnchor) remember(YAML::Mark::null_mark(), anchor, tree_.last_added(), "");
+  }
+
+  // Keeps a copy of `value` under `anchor` for aliases further on; copies
+  // count against the same budget as the aliases themselves.
+  void remember(const YAML::Mark& mark, YAML::anchor_t anchor, const Json& value, const std::string& key_text) {
+    const Shape shape = shape_of(value);
+    aliased_nodes_ += shape.nodes;
+    if (aliased_nodes_ > kMaxAliasedNodes) throw YAMLError(at(mark, "aliases expand to too large a document"));
+    anchored_[anchor] = {value, shape, key_text};
   }
 
   void check_can_open(const YAML::Mark& mark) const {
@@ -138,6 +205,9 @@ class JsonBuilder : public YAML::EventHandler {
 
   JsonTreeBuilder tree_{DuplicateKeys::keep_first};
   YAML::Mark start_;
+  std::vector<YAML::anchor_t> open_anchors_;  // one per open list or mapping
+  std::map<YAML::anchor_t, Anchored> anchored_;
+  std::size_t aliased_nodes_ = 0;
 };
 
 // Notices that another document starts, and ignores its content.
@@ -159,17 +229,21 @@ class DocumentDetector : public YAML::EventHandler {
   YAML::Mark start_;
 };
 
-// Parses at most two documents: the one we load, and the start of another,
-// which is an error. Never more: on some malformed text yaml-cpp reports
-// empty documents forever without moving on (",\n" does).
-Json load_document(std::istream& in) {
+// Loads the first document. The ones after it are refused, or, with
+// `later` ignore, parsed (a syntax error anywhere still fails the load) and
+// dropped. A document that does not start past the one before is an error:
+// on some malformed text yaml-cpp reports empty documents forever without
+// moving on (",\n" does).
+Json load_document(std::istream& in, LaterDocuments later) {
   YAML::Parser parser(in);
   JsonBuilder builder;
   if (!parser.HandleNextDocument(builder)) return nullptr;
-  DocumentDetector next;
-  if (parser.HandleNextDocument(next)) {
-    if (next.start().pos <= builder.start().pos) throw YAMLError(at(next.start(), "cannot parse this YAML"));
-    throw YAMLError(at(next.start(), "more than one YAML document (a second one starts here)"));
+  int previous = builder.start().pos;
+  for (DocumentDetector next; parser.HandleNextDocument(next); previous = next.start().pos) {
+    if (next.start().pos <= previous) throw YAMLError(at(next.start(), "cannot parse this YAML"));
+    if (later == LaterDocuments::refuse) {
+      throw YAMLError(at(next.start(), "more than one YAML document (a second one starts here)"));
+    }
   }
   return builder.take_result();
 }
@@ -236,11 +310,11 @@ void append_key(std::string& out, const std::string& key, std::size_t indent) {
 
 }  // namespace
 
-Json load_yaml(std::string_view text) {
+Json load_yaml(std::string_view text, LaterDocuments later) {
   ViewStreambuf buffer(text);
   std::istream in(&buffer);
   try {
-    return load_document(in);
+    return load_document(in, later);
   } catch (const YAML::Exception& e) {
     throw YAMLError("invalid YAML: " + at(e.mark, e.msg));
   }

@@ -18,15 +18,21 @@ namespace tamrik::core {
 //   beyond 64 bits; quoted scalars are always text;
 // - mapping keys are taken as their text ("1: a" has the key "1", a null key
 //   is "null"); a list or mapping as a key throws YAMLError;
-// - the standard tags !!str, !!int, !!float, !!bool, !!null are honoured;
-//   any other tag throws YAMLError, as a safe loader constructs no types;
-// - aliases, nesting deeper than kMaxJsonDepth, and text after the first
-//   document (a second document, or trailing text the parser cannot place)
-//   throw YAMLError (a walk of aliased nodes can grow exponentially);
+// - the standard tags !!str, !!int, !!float, !!bool, !!null are honoured,
+//   !!timestamp stays text; any other tag throws YAMLError, as a safe loader
+//   constructs no other types;
+// - an alias (*name) stands for a copy of its anchor's value; the copies of
+//   a document add up to at most 100,000 values, or YAMLError (aliases of
+//   aliases would otherwise grow a small text exponentially);
+// - nesting deeper than kMaxJsonDepth throws YAMLError;
+// - a second document (or trailing text the parser cannot place) throws
+//   YAMLError, unless `later` is ignore: then the later documents must
+//   still parse and are dropped;
 // - an empty document loads as null;
 // - bytes that are not UTF-8 load as U+FFFD, one per invalid sequence.
 // Throws YAMLError for any text it cannot load, with its line and column.
-Json load_yaml(std::string_view text);
+enum class LaterDocuments { refuse, ignore };
+Json load_yaml(std::string_view text, LaterDocuments later = LaterDocuments::refuse);
 
 // Emits `value` as block-style YAML (flow only for empty collections), keys in
 // insertion order (a key of over 1000 bytes in the explicit "? key" form),

@@ -5,6 +5,7 @@
 // backfill of a past agent-session commit.
 
 #include "host/services/checkout.hpp"
+#include "synccore/ledger.hpp"
 #include "synccore/recording_result.hpp"
 
 #include <filesystem>
@@ -20,7 +21,7 @@ struct CaptureOptions {
   std::optional<std::string> session_id;  // the session that made the commit, when known
   std::optional<std::string> agent;       // the adapter to ask first
   std::string source = "harness";         // trigger label, stored on the record
-  std::string event = "commit_unattested";
+  std::string event{event_for_reason("unattested")};
   bool consume_pending = true;  // may file a waiting pending attestation
   // Whether the harness and person around this process made the commit
   // (true at commit time; false for commits walked from history).
@@ -35,11 +36,11 @@ BackfillResult capture_commit(const Checkout& checkout, const std::string& sha, 
 // The post-commit capture of HEAD; then, since another process committing
 // in this checkout may have moved HEAD on before the hook ran, the commits
 // under HEAD that no trigger recorded (see catch_up_below). Never throws.
-BackfillResult capture_head_at_commit(const Checkout& checkout, const std::string& event = "commit_unattested");
+BackfillResult capture_head_at_commit(const Checkout& checkout, const std::string& event = std::string(event_for_reason("unattested")));
 
 // The post-commit entry: capture_head_at_commit's full hash when HEAD is
 // recorded (now or before), else nullopt. Never throws.
-std::optional<std::string> record_commit(const Checkout& checkout, const std::string& event = "commit_unattested");
+std::optional<std::string> record_commit(const Checkout& checkout, const std::string& event = std::string(event_for_reason("unattested")));
 
 struct BackfillRequest {
   std::string commit;

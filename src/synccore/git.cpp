@@ -2,6 +2,7 @@
 
 #include "core/file_io.hpp"
 #include "core/git_runner.hpp"
+#include "core/utf8.hpp"
 #include "synccore/ledger.hpp"
 
 #include <algorithm>
@@ -155,7 +156,8 @@ std::optional<std::string> infer_task_type(std::optional<std::string_view> subje
                                            std::optional<std::string_view> branch) {
   static const std::regex subject_re{std::string(_SUBJECT_PREFIX_RE)};
   static const std::regex branch_re{std::string(_BRANCH_PREFIX_RE)};
-  if (const auto word = prefix_word(subject_re, subject.value_or(""))) {
+  // The pattern's leading \s* is ASCII-only in std::regex; Unicode spaces go first.
+  if (const auto word = prefix_word(subject_re, core::trim_unicode_space_front(subject.value_or("")))) {
     if (auto type = task_type_of(*word)) return type;
   }
   if (const auto word = prefix_word(branch_re, branch.value_or(""))) {

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,6 +35,15 @@ inline constexpr std::array<std::pair<std::string_view, std::string_view>, 2> RE
     {"skipped", "attestation_skipped"},
     {"unattested", "commit_unattested"},
 }};
+
+// The `event` RECORD_REASON_EVENTS gives a recording reason ("skipped",
+// "unattested"); a reason it does not know is a programming error.
+constexpr std::string_view event_for_reason(std::string_view reason) {
+  for (const auto& [known, event] : RECORD_REASON_EVENTS) {
+    if (known == reason) return event;
+  }
+  throw std::logic_error("no ledger event for recording reason");
+}
 
 // Set on an attestation, and on its ledger line, when its staged diff hash
 // matches no commit and it was filed on the commit it was asked for.

@@ -20,9 +20,9 @@ namespace {
 
 void classify(const Json& entry, AttestationLog& log, bool keep_pending) {
   const std::string event = core::get_text(entry, "event");
-  if (event == "attestation_skipped") {
+  if (event == event_for_reason("skipped")) {
     ++log.skipped;
-  } else if (event == "commit_unattested") {
+  } else if (event == event_for_reason("unattested")) {
     ++log.unattested;
   } else {
     ++log.attested;

@@ -3,6 +3,7 @@
 #include "core/file_io.hpp"
 #include "core/json.hpp"
 #include "core/line_reader.hpp"
+#include "core/utf8.hpp"
 #include "core/errors.hpp"
 
 #include <fcntl.h>
@@ -96,12 +97,7 @@ std::vector<std::string_view> split_lines(std::string_view text) {
   return lines;
 }
 
-std::string_view trim(std::string_view text) {
-  const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
-  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
-  return text;
-}
+std::string_view trim(std::string_view text) { return core::trim_unicode_space(text); }
 
 std::string_view leading_commit(std::string_view line) {
   constexpr std::string_view prefix = R"({"commit": ")";

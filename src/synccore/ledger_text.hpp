@@ -41,7 +41,7 @@ bool visit_lines(const std::filesystem::path& file, const LineVisitor& visit);
 using LineEdit = std::function<std::optional<std::string>(std::string_view line)>;
 bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit);
 
-// Without surrounding ASCII whitespace.
+// Without surrounding white space (Unicode's, as a ledger reader strips it).
 std::string_view trim(std::string_view text);
 
 // The commit of a line written by our own writers, which always put

@@ -37,12 +37,12 @@ bool is_plain_file(const path& file) {
 }
 
 // The archived attestation in `file`, or nullopt when there is none. An
-// empty archive is an empty map. Throws OSError when it cannot be read and
-// YAMLError when it does not load (our emitter writes a single document, so
-// a second one is as corrupt as broken syntax).
+// empty archive is an empty map; of several documents (the pending file's
+// own "---" layout makes two) the first is taken. Throws OSError when it
+// cannot be read and YAMLError when any of its documents does not load.
 std::optional<Json> archived_attestation(const path& file) {
   if (!core::path_exists(file)) return std::nullopt;
-  Json document = core::load_yaml(core::read_file(file, core::kDocumentFileCap));
+  Json document = core::load_yaml(core::read_file(file, core::kDocumentFileCap), core::LaterDocuments::ignore);
   if (document.is_null()) return Json::object();
   return document;
 }

@@ -127,12 +127,13 @@ TEST(RunProcess, TimeLimitHoldsAfterTheChildClosesItsOutput) {
   EXPECT_EQ(r.status, ProcessStatus::timed_out);
 }
 
-TEST(RunProcess, ExitIsReportedWhenALeftoverHoldsTheOutputOpen) {
-  // The child exits at once; what it started keeps stdout open until the
-  // limit. The child's own exit is what we report, and in a new group the
-  // leftover is killed.
+TEST(RunProcess, ALeftoverHoldingTheOutputAtTheLimitIsATimeOut) {
+  // The child exits at once (even with 0); what it started keeps stdout open
+  // until the limit. The run did not finish: timed out, the child's exit
+  // code kept, and in a new group the leftover is killed.
   const ProcessResult r = run_process({"sh", "-c", "sleep 30 & echo $!; exit 4"}, limited(300ms, Group::new_group));
-  EXPECT_EQ(r.status, ProcessStatus::exited);
+  EXPECT_EQ(r.status, ProcessStatus::timed_out);
+  EXPECT_FALSE(r.ok());
   EXPECT_EQ(r.exit_code, 4);
   EXPECT_TRUE(gone_within_seconds(std::stoi(r.out), 5));
 }

@@ -96,6 +96,7 @@ TEST(InferTaskType, ReadsSubjectPrefixesThenBranches) {
       {"TEST: more", std::nullopt, "test"},
       {"ci:pipeline", std::nullopt, "chore"},
       {"feat : spaced", std::nullopt, std::nullopt},
+      {"\u00a0\u3000feat: unicode spaces", std::nullopt, "feature"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(infer_task_type(c.subject, c.branch), c.type)

@@ -60,20 +60,23 @@ TEST(ReadAttestationLog, ClassifiesEveryKindOfLine) {
                            "\n" + core::to_json_line(ledger_entry(upper)) + "\n" +
                            core::to_json_line(ledger_entry("abc1234")) + "\n" + core::to_json_line(no_commit) + "\n" +
                            core::to_json_line(numeric_commit) + "\n" + "[1, 2, 3]\n" + "not json at all\n" +
-                           "{\"commit\": \"\xff\xfe\"}\n" + "\n";
+                           "{\"commit\": \"\xff\xfe\"}\n" + "\n" +
+                           // Unicode white space around a record is trimmed like ASCII's.
+                           "\u00a0" + core::to_json_line(ledger_entry(fake_sha(5))) + "\u2003\n";
   write_text(dir / "log.jsonl", text);
   const AttestationLog log = read_attestation_log(dir / "log.jsonl");
 
   EXPECT_EQ(log.uploaded, 2);       // `uploaded` set, `synced` set
   EXPECT_EQ(log.skipped, 1);
   EXPECT_EQ(log.unattested, 1);
-  EXPECT_EQ(log.attested, 6);
+  EXPECT_EQ(log.attested, 7);
   EXPECT_EQ(log.unaddressable, 4);  // upper case, abbreviated, missing, numeric
   EXPECT_EQ(log.corrupt, 3);        // array, text, invalid UTF-8
-  ASSERT_EQ(log.size(), 2u);        // the skipped record still goes out
+  ASSERT_EQ(log.size(), 3u);        // the skipped record still goes out
   EXPECT_EQ(log.pending[0]["commit"], b);
   EXPECT_EQ(log.pending[1]["commit"], sha256);
-  expect_counts_identity(log, 8);
+  EXPECT_EQ(log.pending[2]["commit"], fake_sha(5));
+  expect_counts_identity(log, 9);
 }
 
 // JSON allows U+2028 raw inside a string, so it never splits a line: two
