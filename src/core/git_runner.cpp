@@ -29,6 +29,9 @@ ProcessResult run_git(const std::vector<std::string>& args, const std::filesyste
   options.timeout = git_time_limit;
   options.stdin_mode = StdinMode::inherit;
   options.capture_stderr = false;
+  // A git killed at the limit takes what it started (hooks, aliases, a
+  // credential helper) with it.
+  options.new_process_group = true;
   options.env = {{"GIT_OPTIONAL_LOCKS", "0"}, {"GIT_TERMINAL_PROMPT", "0"}};
   return run_process(argv, options);
 }

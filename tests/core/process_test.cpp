@@ -29,24 +29,6 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-// Whether `pid` is gone: no such process, or a zombie nobody has reaped yet
-// (the orphan's new parent may be slow to reap, or not reap at all).
-bool gone_within_seconds(pid_t pid, int seconds) {
-  for (int i = 0; i < seconds * 100; ++i) {
-    if (kill(pid, 0) != 0 && errno == ESRCH) return true;
-    std::string stat;
-    try {
-      stat = tamrik::testing::read_text("/proc/" + std::to_string(pid) + "/stat");
-    } catch (const std::exception&) {
-      return true;  // vanished since kill()
-    }
-    const auto close_paren = stat.rfind(')');
-    if (close_paren != std::string::npos && stat.compare(close_paren, 4, ") Z ") == 0) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return false;
-}
-
 // Options built by assignment: g++ 12 warns about designated initializers
 // that leave members out.
 ProcessOptions in_dir(const fs::path& cwd) {
@@ -135,7 +117,7 @@ TEST(RunProcess, ALeftoverHoldingTheOutputAtTheLimitIsATimeOut) {
   EXPECT_EQ(r.status, ProcessStatus::timed_out);
   EXPECT_FALSE(r.ok());
   EXPECT_EQ(r.exit_code, 4);
-  EXPECT_TRUE(gone_within_seconds(std::stoi(r.out), 5));
+  EXPECT_TRUE(tamrik::testing::process_gone_soon(std::stoi(r.out)));
 }
 
 TEST(RunProcess, TimeLimitKillsTheWholeNewProcessGroup) {
@@ -143,7 +125,7 @@ TEST(RunProcess, TimeLimitKillsTheWholeNewProcessGroup) {
                                       limited(300ms, Group::new_group));
   ASSERT_EQ(r.status, ProcessStatus::timed_out);
   const pid_t grandchild = std::stoi(r.out);  // output before the kill is kept
-  EXPECT_TRUE(gone_within_seconds(grandchild, 5));
+  EXPECT_TRUE(tamrik::testing::process_gone_soon(grandchild));
 }
 
 TEST(RunProcess, TimeLimitWithoutANewGroupSparesTheGrandchild) {

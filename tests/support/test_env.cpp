@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
+#include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include <cstdlib>
 #include <fstream>
@@ -119,6 +123,22 @@ std::string GitRepo::head() const { return git({"rev-parse", "HEAD"}); }
 fs::path test_home() {
   const char* home = std::getenv("HOME");
   return home != nullptr ? fs::path(home) : fs::path();
+}
+
+bool process_gone_soon(pid_t pid) {
+  for (int i = 0; i < 500; ++i) {
+    if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
+    std::string stat;
+    try {
+      stat = read_text("/proc/" + std::to_string(pid) + "/stat");
+    } catch (const std::exception&) {
+      return true;  // vanished since kill()
+    }
+    const auto close_paren = stat.rfind(')');
+    if (close_paren != std::string::npos && stat.compare(close_paren, 4, ") Z ") == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 }  // namespace tamrik::testing

@@ -3,6 +3,8 @@
 // Self-contained (no tamrik code), so any test binary can link it whatever
 // library it tests.
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <initializer_list>
 #include <string>
@@ -41,6 +43,11 @@ CommandResult run_command(const std::vector<std::string>& argv, const fs::path& 
 
 void write_text(const fs::path& file, const std::string& text);
 std::string read_text(const fs::path& file);
+
+// Whether process `pid` is gone within about five seconds: no such process,
+// or a zombie nobody has reaped yet (an orphan's new parent may be slow to
+// reap it, or never do). A killed process needs a moment to be taken down.
+bool process_gone_soon(pid_t pid);
 
 // A git repository in a temporary directory with a fixed identity.
 class GitRepo {

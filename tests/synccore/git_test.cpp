@@ -58,17 +58,21 @@ TEST(Git, DecodesBadBytesWithReplacement) {
   EXPECT_EQ(_git({"show", "HEAD:menu.txt"}, repo.root()), "caf\xef\xbf\xbd");
 }
 
-TEST(Git, AHungGitIsKilledAtTheLimit) {
+TEST(Git, AHungGitIsKilledAtTheLimitWithWhatItStarted) {
   GitRepo repo;
   repo.commit("first");
-  // An alias that never returns stands in for git waiting on a lock.
-  repo.git({"config", "alias.hang", "!sleep 30"});
+  // An alias that never returns stands in for git waiting on a lock; the
+  // shell it starts writes the pid of its own `sleep`.
+  const std::string pid_file = (repo.root() / ".git" / "sleep.pid").string();
+  repo.git({"config", "alias.hang", "!sleep 30 & echo $! > '" + pid_file + "'; wait"});
   const auto saved = core::git_time_limit;
-  core::git_time_limit = std::chrono::milliseconds(300);
+  // Long enough for the shell to have written it on a loaded machine.
+  core::git_time_limit = std::chrono::seconds(2);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(_git({"hang"}, repo.root()), "");
   core::git_time_limit = saved;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_TRUE(testing::process_gone_soon(std::stoi(testing::read_text(pid_file)))) << "git's own child outlived it";
 }
 
 TEST(InferTaskType, ReadsSubjectPrefixesThenBranches) {

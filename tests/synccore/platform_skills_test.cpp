@@ -25,22 +25,6 @@ using testing::TempDir;
 using testing::write_text;
 using testing::agent_fixtures::ScopedEnv;
 
-// Whether process `pid` still runs (a zombie no longer does).
-bool running(const std::string& pid) {
-  const std::optional<std::string> stat = core::try_read_file("/proc/" + pid + "/stat", core::kSmallFileCap);
-  if (!stat) return false;
-  const size_t after_name = stat->rfind(')');
-  const char state = after_name + 2 < stat->size() ? (*stat)[after_name + 2] : 'X';
-  return state != 'Z' && state != 'X';
-}
-
-// Whether `pid` is gone within a few seconds: a killed process needs a
-// moment before the kernel has taken it down.
-bool ends_soon(const std::string& pid) {
-  for (int i = 0; i < 100 && running(pid); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  return !running(pid);
-}
-
 class SkillsInstaller : public ::testing::Test {
  protected:
   SkillsInstaller() {
@@ -121,7 +105,7 @@ TEST_F(SkillsInstaller, HangingInstallerIsKilledWithEverythingItStarted) {
     EXPECT_FALSE(install_platform_skills(repo_.path())) << hang;
     EXPECT_TRUE(logged("Platform-skill install timed out; process group killed")) << hang;
     const std::string child = read_text(calls_.string() + ".child");
-    EXPECT_TRUE(ends_soon(child.substr(0, child.find('\n')))) << hang << ": the installer's own child went with it";
+    EXPECT_TRUE(testing::process_gone_soon(std::stoi(child))) << hang << ": the installer's own child went with it";
   }
 }
 
