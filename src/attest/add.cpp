@@ -59,7 +59,7 @@ int backfill(const services::Checkout& checkout, const AddOptions& options) {
     console().success(message);
     return 0;
   }
-  if (result.reason == "already recorded") {
+  if (result.outcome == synccore::RecordOutcome::already_recorded) {
     console().info(shown(result.commit) + " already recorded");
     return 0;
   }

@@ -103,7 +103,7 @@ void record_head(const services::Checkout& checkout, const Json& payload, const 
     } else if (result.mismatched) {
       _nudge(result.commit, NudgeReason::mismatched);
     }
-  } else if (result.reason == "already recorded") {
+  } else if (result.outcome == synccore::RecordOutcome::already_recorded) {
     // The post-commit hook recorded it a moment ago, unattested or with a
     // mismatching attestation, and already started the upload.
     if (const std::optional<NudgeReason> reason = claim_unattested_head(checkout.work_tree, result.commit)) {

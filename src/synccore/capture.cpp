@@ -78,11 +78,11 @@ Attribution attribute(const path& work_tree, const CaptureOptions& options) {
 // captures made at commit time.
 BackfillResult capture_resolved(const Checkout& checkout, const std::string& full, std::optional<std::string> branch,
                                 const CaptureOptions& options) {
-  if (_already_recorded(checkout.home, full)) return {.commit = full, .written = false, .reason = "already recorded"};
+  if (_already_recorded(checkout.home, full)) return not_written(full, RecordOutcome::already_recorded);
 
   if (options.consume_pending && core::path_exists(paths::commit_attestation(checkout.work_tree))) {
     const AttestationResult result = process_pending_attestation(checkout, {.commit_override = full});
-    if (result.error && !result.error->empty()) return {.commit = full, .written = false, .reason = *result.error};
+    if (result.error && !result.error->empty()) return not_written(full, RecordOutcome::refused, *result.error);
     if (_already_recorded(checkout.home, full)) {
       return {.commit = full, .written = true, .attested = true, .mismatched = result.mismatched};
     }
@@ -132,10 +132,10 @@ BackfillResult guarded(const std::string& sha, Capture&& capture) {
     return capture();
   } catch (const std::exception& e) {
     logger.debug("capture_commit failed for %s (best-effort)", {sha}, e);
-    return {.commit = sha, .written = false, .reason = core::class_name_of(e) + ": " + e.what()};
+    return not_written(sha, RecordOutcome::refused, core::class_name_of(e) + ": " + e.what());
   } catch (...) {
     logger.debug("capture_commit failed for %s (best-effort)", {sha});
-    return {.commit = sha, .written = false, .reason = "Exception: unknown error"};
+    return not_written(sha, RecordOutcome::refused, "Exception: unknown error");
   }
 }
 
@@ -147,11 +147,11 @@ BackfillResult capture_commit(const Checkout& checkout, const std::string& sha, 
     // git child answers both questions.
     if (options.attribute_ambient) {
       std::optional<CommitOnBranch> found = _resolve_full_sha_on_branch(checkout.work_tree, sha);
-      if (!found) return {.commit = sha, .written = false, .reason = "no such commit in this repo"};
+      if (!found) return not_written(sha, RecordOutcome::no_such_commit);
       return capture_resolved(checkout, found->full, std::move(found->branch), options);
     }
     const std::optional<std::string> full = _resolve_full_sha(checkout.work_tree, sha);
-    if (!full) return {.commit = sha, .written = false, .reason = "no such commit in this repo"};
+    if (!full) return not_written(sha, RecordOutcome::no_such_commit);
     return capture_resolved(checkout, *full, std::nullopt, options);
   });
 }
@@ -159,30 +159,30 @@ BackfillResult capture_commit(const Checkout& checkout, const std::string& sha, 
 BackfillResult capture_head_at_commit(const Checkout& checkout, const std::string& event) {
   try {
     const std::optional<CommitOnBranch> head = _resolve_full_sha_on_branch(checkout.work_tree, "HEAD");
-    if (!head) return {.commit = "HEAD", .written = false, .reason = "no such commit in this repo"};
+    if (!head) return not_written("HEAD", RecordOutcome::no_such_commit);
     const CaptureOptions options{.source = "post_commit", .event = event};
     BackfillResult result =
         guarded(head->full, [&] { return capture_resolved(checkout, head->full, head->branch, options); });
     // Another process committing in this checkout may have moved HEAD on
     // before this hook ran, so the commit it fired for can sit below.
-    if (result.written || result.reason == "already recorded") catch_up_below(checkout, head->parents);
+    if (result.recorded()) catch_up_below(checkout, head->parents);
     if (result.written) carry_cherry_picked(checkout, *head);
     return result;
   } catch (const std::exception& e) {
-    return {.commit = "HEAD", .written = false, .reason = core::class_name_of(e) + ": " + e.what()};
+    return not_written("HEAD", RecordOutcome::refused, core::class_name_of(e) + ": " + e.what());
   }
 }
 
 std::optional<std::string> record_commit(const Checkout& checkout, const std::string& event) {
   const BackfillResult result = capture_head_at_commit(checkout, event);
-  if (result.written || result.reason == "already recorded") return result.commit;
+  if (result.recorded()) return result.commit;
   return std::nullopt;
 }
 
 BackfillResult record_backfill(const Checkout& checkout, const BackfillRequest& request) {
   const std::optional<std::string> full = _resolve_full_sha(checkout.work_tree, request.commit);
-  if (!full) return {.commit = request.commit, .written = false, .reason = "no such commit in this repo"};
-  if (_already_recorded(checkout.home, *full)) return {.commit = *full, .written = false, .reason = "already recorded"};
+  if (!full) return not_written(request.commit, RecordOutcome::no_such_commit);
+  if (_already_recorded(checkout.home, *full)) return not_written(*full, RecordOutcome::already_recorded);
 
   const agents::Adapter* recogniser = nullptr;
   std::optional<core::Json> telemetry;
@@ -194,12 +194,10 @@ BackfillResult record_backfill(const Checkout& checkout, const BackfillRequest& 
     }
   }
   if (recogniser == nullptr) {
-    return {.commit = *full, .written = false, .reason = "no agent transcript found for session " + request.session_id};
+    return not_written(*full, RecordOutcome::no_transcript, request.session_id);
   }
   if (core::get_text(*telemetry, "model").empty()) {
-    return {.commit = *full,
-            .written = false,
-            .reason = "transcript for session " + request.session_id + " names no model"};
+    return not_written(*full, RecordOutcome::no_model, request.session_id);
   }
   return _write_commit_record(checkout, *full,
                               {.source = "backfill",

@@ -209,24 +209,23 @@ void _enrich_attestation(Json& parsed, const Checkout& checkout) {
 
 BackfillResult attach_pending_attestation(const Checkout& checkout, const std::string& commit) {
   const std::optional<std::string> full = _resolve_full_sha(checkout.work_tree, commit);
-  if (!full) return {.commit = commit, .written = false, .reason = "no such commit in this repo"};
+  if (!full) return not_written(commit, RecordOutcome::no_such_commit);
   const std::optional<std::string> text =
       core::try_read_file(paths::commit_attestation(checkout.work_tree), core::kDocumentFileCap);
-  if (!text) return {.commit = *full, .written = false, .reason = "no pending attestation file"};
+  if (!text) return not_written(*full, RecordOutcome::no_pending_attestation);
   // The staged-diff hash names the commit an attestation describes; filing
   // it on another would attach it where it does not belong.
   const std::optional<std::string> described =
       _find_commit_by_diff_hash(checkout.work_tree, _staged_diff_hash_of(_parse_attestation_yaml(*text)));
   if (described && *described != *full) {
-    return {.commit = *full,
-            .written = false,
-            .reason = "the pending attestation describes commit " + *described +
-                      " (its staged-diff hash matches that commit's change); attach it there with "
-                      "`tamrik attest add --commit " + *described + "`"};
+    return not_written(*full, RecordOutcome::refused,
+                       "the pending attestation describes commit " + *described +
+                           " (its staged-diff hash matches that commit's change); attach it there with "
+                           "`tamrik attest add --commit " + *described + "`");
   }
   const AttestationResult result =
       process_pending_attestation(checkout, {.commit_override = *full, .replace_existing = true});
-  if (result.error) return {.commit = *full, .written = false, .reason = *result.error};
+  if (result.error) return not_written(*full, RecordOutcome::refused, *result.error);
   return {.commit = result.matched_commit.value_or(*full), .written = true, .attested = true};
 }
 

@@ -8,6 +8,20 @@ namespace {
 const core::Logger logger("synccore");
 }
 
+BackfillResult not_written(std::string commit, RecordOutcome outcome, const std::string& detail) {
+  std::string reason;
+  switch (outcome) {
+    case RecordOutcome::already_recorded: reason = "already recorded"; break;
+    case RecordOutcome::no_such_commit: reason = "no such commit in this repo"; break;
+    case RecordOutcome::no_pending_attestation: reason = "no pending attestation file"; break;
+    case RecordOutcome::no_transcript: reason = "no agent transcript found for session " + detail; break;
+    case RecordOutcome::no_model: reason = "transcript for session " + detail + " names no model"; break;
+    case RecordOutcome::written:  // not a reason: taken as refused
+    case RecordOutcome::refused: reason = detail; outcome = RecordOutcome::refused; break;
+  }
+  return {.commit = std::move(commit), .written = false, .reason = std::move(reason), .outcome = outcome};
+}
+
 std::optional<core::Json> _adapter_telemetry(const agents::Adapter& adapter, const std::filesystem::path& repo_root,
                                              std::string_view session_id, std::string_view source) {
   std::optional<agents::SessionTelemetry> telemetry;
