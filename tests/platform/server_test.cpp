@@ -219,8 +219,8 @@ TEST(PlatformServerLifecycle, ASecondServerOnAPortInUseRefusesToStart) {
   const std::string address = "127.0.0.1:" + std::to_string(first.port());
   TempDir dir;
   // Held to 30 s, so a server that shares the port fails the test, not hangs it.
-  const CommandResult second = run_command({"timeout", "30", platform_binary(), "serve", "--db", (dir / "second.sqlite").string(),
-                                            "--api-key", "k", "--listen", address});
+  const CommandResult second = run_command({"timeout", "30", platform_binary(), "serve", "--db",
+                                            (dir / "second.sqlite").string(), "--api-key", "k", "--listen", address});
   EXPECT_EQ(second.exit_code, 1);
   EXPECT_NE(second.out.find("cannot listen on " + address + ": address already in use"), std::string::npos)
       << second.out;
