@@ -1,6 +1,8 @@
 #include "cli/auth_command.hpp"
 
+#include "core/utf8.hpp"
 #include "host/display/output.hpp"
+#include "host/protocol/http_client.hpp"
 #include "host/services/credentials.hpp"
 #include "host/services/session_context.hpp"
 
@@ -19,11 +21,19 @@ namespace tamrik::cli {
 namespace {
 
 using display::output::console;
+namespace http_client = protocol::http_client;
 namespace session_context = services::session_context;
+
+// The most the check of a key and URL waits for the platform.
+constexpr double kCheckSeconds = 15;
 
 constexpr const char* kAuthFooter = R"(The key and URL are stored for your user in $XDG_CONFIG_HOME/tamrik/credentials.json
 (~/.config/tamrik/credentials.json), readable by you only. TAMRIK_API_KEY and TAMRIK_API_URL
 override them, for CI. The key is never printed.
+
+The key and URL are checked with one request to the platform (at most 15 s) before they are
+stored; --offline stores them unchecked, for a platform that is not up yet. http:// is accepted
+only for this machine (localhost, 127.0.0.1, ::1); another host needs https://.
 
   tamrik auth login --api-url https://tamrik.example.com     (then paste the key)
   printf '%s\n' "$KEY" | tamrik auth login --api-url URL     (from a secret store)
@@ -32,6 +42,7 @@ override them, for CI. The key is never printed.
 struct LoginValues {
   std::string api_key;
   std::string api_url;
+  bool offline = false;
 };
 
 std::string environment(const char* name) {
@@ -70,36 +81,110 @@ bool is_usable_key(const std::string& key) {
          std::all_of(key.begin(), key.end(), [](char c) { return static_cast<unsigned char>(c) > 0x20 && c != 0x7f; });
 }
 
+// Where a value in use comes from: its variable, or the credentials file.
+std::string source_of(const char* variable) {
+  if (!environment(variable).empty()) return variable;
+  const std::optional<std::filesystem::path> file = session_context::credentials_file();
+  return file ? file->string() : "nowhere";
+}
+
+// The platform to sign in to, checked as every request checks it: the URL
+// given, or else the one in use, which the person is told the key is for.
+std::string platform_url(const LoginValues& values) {
+  std::string url = trimmed(values.api_url);
+  const bool given = !url.empty();
+  if (!given) url = session_context::resolve_session(".").api_url;
+  if (url.empty()) {
+    throw attest::UsageError("no platform address known yet; pass --api-url URL "
+                             "(http://127.0.0.1:8787 for a local tamrik-platform)");
+  }
+  try {
+    url = http_client::checked_api_url(url);
+  } catch (const http_client::ConfigurationError& e) {
+    throw attest::UsageError("cannot sign in to '" + core::printable_text(url) + "': " + e.what());
+  }
+  if (!given) {
+    console().info("No --api-url given: the key is for " + url + " (from " + source_of("TAMRIK_API_URL") +
+                   "); pass --api-url URL to sign in to another platform.");
+  }
+  return url;
+}
+
+// The status of a refusal, whether or not it carried a refusal code.
+std::optional<int> refusal_status(const http_client::PlatformError& error) {
+  if (const auto* refusal = dynamic_cast<const http_client::AgentApiError*>(&error)) return refusal->status;
+  if (const auto* answer = dynamic_cast<const http_client::HTTPError*>(&error)) return answer->status;
+  return std::nullopt;
+}
+
+void explain_failed_check(const http_client::PlatformError& error, const std::string& url) {
+  constexpr std::string_view kOffline = "use --offline to store the key anyway";
+  const std::optional<int> status = refusal_status(error);
+  if (status == 401) {
+    console().error("API key rejected by " + url + ": check the key and run `tamrik auth login` again.");
+  } else if (status == 404) {
+    console().error(url + " does not answer the sign-in check (HTTP 404): check the URL for a typo; a platform "
+                    "older than API version 1.1 cannot check keys, " + std::string(kOffline) + ".");
+  } else if (status) {
+    console().error("The platform at " + url + " refused the key: " + error.what() + ".");
+  } else if (dynamic_cast<const http_client::ConnectionError*>(&error) != nullptr ||
+             dynamic_cast<const http_client::TimeoutError*>(&error) != nullptr) {
+    console().error("Could not reach " + url + ": is the platform running? " + std::string(kOffline) + ".");
+  } else {
+    console().error(std::string(error.what()) + "; " + std::string(kOffline) + ".");
+  }
+}
+
+// Checks the key and the URL with one request. The member the key belongs
+// to, or nullopt once the failure is explained.
+std::optional<http_client::Member> checked_member(const std::string& key, const std::string& url) {
+  const auto budget = http_client::network_budget(kCheckSeconds);
+  try {
+    return http_client::fetch_member(key, url);
+  } catch (const http_client::PlatformError& e) {
+    explain_failed_check(e, url);
+    return std::nullopt;
+  }
+}
+
+// " (team 1)", " (teams 3, 7)", or nothing when the platform named none.
+std::string teams_text(const std::vector<long long>& team_ids) {
+  if (team_ids.empty()) return "";
+  std::string text = team_ids.size() == 1 ? " (team " : " (teams ";
+  for (size_t i = 0; i < team_ids.size(); ++i) text += (i == 0 ? "" : ", ") + std::to_string(team_ids[i]);
+  return text + ")";
+}
+
 int login(const LoginValues& values) {
   const std::string key = values.api_key.empty() ? read_key_from_stdin() : trimmed(values.api_key);
   if (key.empty()) {
     throw attest::UsageError("no API key given; pass --api-key KEY, or type or pipe it in when asked");
   }
   if (!is_usable_key(key)) throw attest::UsageError("the API key holds blanks or control characters; copy it again");
-  std::string url = trimmed(values.api_url);
-  if (url.empty()) url = session_context::resolve_session(".").api_url;
-  if (url.empty()) {
-    throw attest::UsageError("no platform address known yet; pass --api-url URL "
-                             "(http://127.0.0.1:8787 for a local tamrik-platform)");
-  }
-  if (!url.starts_with("https://") && !url.starts_with("http://")) {
-    throw attest::UsageError("the API URL must start with https:// (or http:// for this machine), got '" + url + "'");
-  }
-  while (url.ends_with("/")) url.pop_back();
+  const std::string url = platform_url(values);
 
+  std::string signed_in_as;
+  if (!values.offline) {
+    const std::optional<http_client::Member> member = checked_member(key, url);
+    if (!member) {
+      console().info("Nothing was stored; the sign-in in use before is unchanged.");
+      return 1;
+    }
+    signed_in_as = " as " + member->label + teams_text(member->team_ids);
+  }
   const std::filesystem::path file = services::credentials::save_credentials(key, url);
-  console().success("Signed in to " + url + "; the key is stored in " + file.string() + " (readable by you only).");
+  if (values.offline) {
+    console().success("Stored the key for " + url + " in " + file.string() +
+                      " (readable by you only), unchecked (--offline): the next `tamrik sync` shows whether "
+                      "the platform accepts it.");
+  } else {
+    console().success("Signed in to " + url + signed_in_as + "; the key is stored in " + file.string() +
+                      " (readable by you only).");
+  }
   if (!environment("TAMRIK_API_KEY").empty()) {
     console().warning("TAMRIK_API_KEY is set in this environment and is used instead of the stored key.");
   }
   return 0;
-}
-
-// Where a value in use comes from: its variable, or the credentials file.
-std::string source_of(const char* variable) {
-  if (!environment(variable).empty()) return variable;
-  const std::optional<std::filesystem::path> file = session_context::credentials_file();
-  return file ? file->string() : "nowhere";
 }
 
 int status() {
@@ -135,10 +220,13 @@ void add_auth_command(CLI::App& parent, attest::SelectedCommand& selected) {
   auth->require_subcommand(1);
 
   CLI::App* login_command = auth->add_subcommand(
-      "login", "Store an API key and the platform's URL for your user. Without --api-key the key is read from stdin.");
+      "login", "Check an API key and the platform's URL with the platform, then store them for your user. Without "
+      "--api-key the key is read from stdin.");
   auto values = std::make_shared<LoginValues>();
   login_command->add_option("--api-key", values->api_key, "The API key (reading it from stdin keeps it out of shell history).");
-  login_command->add_option("--api-url", values->api_url, "The platform's URL; defaults to the one stored before.");
+  login_command->add_option("--api-url", values->api_url, "The platform's URL; defaults to the one in use before.");
+  login_command->add_flag("--offline", values->offline,
+                          "Store the key without checking it, for a platform that is not up yet.");
   login_command->callback([login_command, values, &selected] {
     selected = {login_command, [values] { return login(*values); }};
   });

@@ -31,7 +31,10 @@ constexpr const char* kSyncFooter = R"(Links the repository to its platform proj
 `tamrik auth login`), repairs tamrik's hooks and ignore entries, uploads every record not yet
 on the platform, and refreshes the rules, specs and skills agents read. One line per outcome;
 exit status 1 when linking, the upload or the refresh failed. TAMRIK_DEBUG=1 also writes the
-failure to .tamrik/.platform/logs/sync.log.)";
+failure to .tamrik/.platform/logs/sync.log.
+
+The sync waits at most 60 s for the platform, all requests together (--timeout SECONDS); on a
+terminal a line on stderr says which request it is waiting for and when it gives up.)";
 constexpr const char* kRecordCommitHelp =
     "Post-commit hook: record HEAD, start the upload in the background, print nothing, always exit 0.";
 
@@ -108,7 +111,7 @@ void add_sync_command(CLI::App& parent, attest::SelectedCommand& selected) {
   sync->footer(kSyncFooter);
   auto record_commit = std::make_shared<bool>(false);
   auto rewrite_kind = std::make_shared<std::string>();
-  auto run_options = std::make_shared<SyncRunOptions>();
+  auto run_options = std::make_shared<SyncRunOptions>(SyncRunOptions{.show_waiting = true});
   CLI::Option* record_flag = sync->add_flag("--record-commit", *record_commit, kRecordCommitHelp);
   CLI::Option* rewrite_option = sync->add_option("--record-rewrite", *rewrite_kind, kRecordRewriteHelp)
                                     ->option_text("KIND")

@@ -1,8 +1,10 @@
 #include "cli/sync_run_command.hpp"
 
+#include "cli/waiting_line.hpp"
 #include "host/services/setup_list.hpp"
 #include "host/display/output.hpp"
 #include "host/paths.hpp"
+#include "host/protocol/http_client.hpp"
 #include "host/services/checkout.hpp"
 #include "host/services/session_context.hpp"
 #include "host/services/shared.hpp"
@@ -19,6 +21,7 @@ namespace {
 using core::Json;
 using display::output::console;
 using std::filesystem::path;
+namespace http_client = protocol::http_client;
 namespace session_context = services::session_context;
 
 // "commit 0123456789ab", or "HEAD" for an attestation that named no change.
@@ -102,6 +105,7 @@ bool report_refresh(const synccore::RefreshResult& refresh, const path& repo_roo
   if (!refresh.ok) {
     console().error("Context refresh failed at " + refresh.stage.value_or("?") +
                     (refresh.error ? " (" + *refresh.error + ")" : "") + "; the cached context is kept.");
+    if (const std::optional<std::string> advice = synccore::failure_advice(refresh.code)) console().info(*advice);
     point_at_details(refresh.log_path);
     return false;
   }
@@ -110,16 +114,10 @@ bool report_refresh(const synccore::RefreshResult& refresh, const path& repo_roo
   return true;
 }
 
-}  // namespace
-
-int run_sync_command(const SyncRunOptions& options) {
-  const services::Checkout checkout = services::current_checkout();
+// Links, syncs and reports; the exit status.
+int sync_and_report(const services::Checkout& checkout, const session_context::Session& session,
+                    const SyncRunOptions& options) {
   const path& repo_root = checkout.home;
-  if (!services::setup_list::is_set_up(repo_root)) {
-    console().error("tamrik is not set up in " + repo_root.string() + "; run `tamrik setup` first.");
-    return 1;
-  }
-  const session_context::Session session = session_context::resolve_session(repo_root);
   try {
     // The pending attestation is filed before linking may wait on the
     // network. Linking may fail; the sync still repairs the repository, so
@@ -146,11 +144,51 @@ int run_sync_command(const SyncRunOptions& options) {
   }
 }
 
+std::string seconds_text(std::chrono::milliseconds duration) {
+  const auto whole = std::chrono::duration_cast<std::chrono::seconds>(duration).count();
+  return whole >= 1 ? std::to_string(whole) + " s" : std::to_string(duration.count()) + " ms";
+}
+
+}  // namespace
+
+int run_sync_command(const SyncRunOptions& options) {
+  const services::Checkout checkout = services::current_checkout();
+  if (!services::setup_list::is_set_up(checkout.home)) {
+    console().error("tamrik is not set up in " + checkout.home.string() + "; run `tamrik setup` first.");
+    return 1;
+  }
+  const session_context::Session session = session_context::resolve_session(checkout.home);
+  const http_client::NetworkBudget deadline(options.deadline);
+  int status = 0;
+  {
+    const WaitingLine waiting(options.show_waiting);
+    status = sync_and_report(checkout, session, options);
+  }
+  // Time up: the failures above were the platform's silence.
+  const std::optional<std::chrono::milliseconds> left = http_client::network_time_left();
+  if (status == 0 || !left || *left > std::chrono::milliseconds(0)) return status;
+  console().error("Stopped waiting for the platform at " + session.api_url + " after " +
+                  seconds_text(options.deadline) +
+                  ", the time a sync allows: it did not answer in time. Check that it is running, then run "
+                  "`tamrik sync` again (--timeout allows longer).");
+  return 1;
+}
+
 void add_sync_run_options(CLI::App& sync, const std::vector<CLI::Option*>& excluded, SyncRunOptions& options) {
   CLI::Option* team_id = sync.add_option("--team-id", options.team_id,
                                          "The team to link this repository under, when you belong to several. It is saved.")
                              ->check(CLI::PositiveNumber);
-  for (CLI::Option* hook_option : excluded) team_id->excludes(hook_option);
+  CLI::Option* timeout =
+      sync.add_option_function<int>(
+              "--timeout", [&options](int seconds) { options.deadline = std::chrono::seconds(seconds); },
+              "The most the sync waits for the platform, in seconds, all its requests together (default: " +
+                  std::to_string(kSyncDeadline.count()) + ").")
+          ->option_text("SECONDS")
+          ->check(CLI::Range(1, 3600));
+  for (CLI::Option* hook_option : excluded) {
+    team_id->excludes(hook_option);
+    timeout->excludes(hook_option);
+  }
 }
 
 }  // namespace tamrik::cli

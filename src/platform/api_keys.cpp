@@ -44,13 +44,24 @@ ApiKeys::ApiKeys(const std::vector<std::string>& given, std::string_view env_lis
   }
 }
 
-bool ApiKeys::accepts(std::string_view authorization) const {
-  if (!starts_with_bearer(authorization)) return false;
+std::optional<size_t> ApiKeys::match(std::string_view authorization) const {
+  if (!starts_with_bearer(authorization)) return std::nullopt;
   const std::string_view offered = trim(authorization.substr(7));
-  bool accepted = false;
+  if (offered.empty()) return std::nullopt;
+  std::optional<size_t> matched;
   // Every key is compared, so the time taken does not tell which one matched.
-  for (const std::string& key : keys_) accepted |= same_secret(offered, key);
-  return accepted && !offered.empty();
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    if (same_secret(offered, keys_[i]) && !matched) matched = i;
+  }
+  return matched;
+}
+
+bool ApiKeys::accepts(std::string_view authorization) const { return match(authorization).has_value(); }
+
+std::optional<std::string> ApiKeys::member_of(std::string_view authorization) const {
+  const std::optional<size_t> index = match(authorization);
+  if (!index) return std::nullopt;
+  return "key " + std::to_string(*index + 1);
 }
 
 }  // namespace tamrik::platform

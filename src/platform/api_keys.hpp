@@ -1,6 +1,7 @@
 #pragma once
 // The API keys the platform accepts.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,7 +21,14 @@ class ApiKeys {
   // the keys. Compares in time independent of where a guess goes wrong.
   bool accepts(std::string_view authorization) const;
 
+  // The member an accepted key belongs to: each key is a member of its own,
+  // labelled by its place among the keys ("key 1" for the first given).
+  // nullopt when the key is not accepted.
+  std::optional<std::string> member_of(std::string_view authorization) const;
+
  private:
+  std::optional<size_t> match(std::string_view authorization) const;
+
   std::vector<std::string> keys_;
 };
 

@@ -76,6 +76,15 @@ std::string refusal_line(const std::string& client, ConnectionSlots::Taken why, 
          " connections are in use (--max-connections)\n";
 }
 
+// The library's default sets SO_REUSEPORT, which lets a second server bind
+// a port in use and the kernel then shares its connections between the two
+// (and their databases). SO_REUSEADDR alone still allows a restart while
+// the last run's connections linger.
+void own_the_port(socket_t sock) {
+  const int yes = 1;
+  setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}
+
 }  // namespace
 
 GuardedServer::GuardedServer(const ConnectionLimits& limits)
@@ -94,6 +103,7 @@ GuardedServer::GuardedServer(const ConnectionLimits& limits)
     return queue;
   };
   set_post_routing_handler(end_connection_when_out_of_step);
+  set_socket_options(own_the_port);
 }
 
 void GuardedServer::stop_listening() {

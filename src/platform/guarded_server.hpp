@@ -5,6 +5,8 @@
 // connections, and a connection past either bound is closed at once, on the
 // accepting thread, without taking a worker.
 //
+// A port another server listens on is refused, never shared.
+//
 // An answer that says "Connection: close" ends its connection; the server
 // says so itself whenever a request's body was not read to its end (an
 // answer given before the body, say), so that the unread body is never

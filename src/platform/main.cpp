@@ -20,10 +20,12 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -67,6 +69,18 @@ bool is_loopback(const std::string& host) {
 std::string shown_address(const ListenAddress& address) {
   const bool v6 = address.host.find(':') != std::string::npos;
   return (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
+}
+
+void report_bind_failure(const std::string& listen, int error) {
+  if (error == EADDRINUSE) {
+    std::fprintf(stderr,
+                 "tamrik-platform: cannot listen on %s: address already in use; another server holds the port. "
+                 "Stop it, or pick another port with --listen\n",
+                 listen.c_str());
+  } else {
+    std::fprintf(stderr, "tamrik-platform: cannot listen on %s: %s\n", listen.c_str(),
+                 error != 0 ? std::strerror(error) : "the address is not available here");
+  }
 }
 
 // Waits for SIGINT or SIGTERM (blocked in every thread, so only sigwait sees
@@ -142,14 +156,14 @@ int serve(const ServeOptions& options) {
   install_routes(server, *storage, context, keys);
 
   ListenAddress bound = *address;
+  errno = 0;
   if (address->port == 0) {
     bound.port = server.bind_to_any_port(address->host);
   } else if (!server.bind_to_port(address->host, address->port)) {
     bound.port = -1;
   }
   if (bound.port <= 0) {
-    std::fprintf(stderr, "tamrik-platform: cannot listen on %s: the address is in use or not available here\n",
-                 options.listen.c_str());
+    report_bind_failure(options.listen, errno);
     return 1;
   }
   {

@@ -30,6 +30,8 @@ constexpr size_t kMaxListLimit = 1000;
 constexpr size_t kMaxCommitLength = 128;
 constexpr size_t kMaxSessionIdLength = 256;
 constexpr const char* kProjectPath = R"(/v1/projects/(\d{1,18}))";
+// Every member of this platform is on its one team.
+constexpr long long kOnlyTeamId = 1;
 constexpr const char* kTooLarge = "the request body is larger than 8 MiB; send fewer records at a time";
 
 // A request refused with a status, a code and a message for users.
@@ -181,6 +183,14 @@ class Api {
 
   void post(const Request& req, Response& res, const httplib::ContentReader& reader, PostHandler handler) {
     guarded(res, [&] { (this->*handler)(req, res, json_object_of(read_body(reader))); });
+  }
+
+  // Who the key belongs to: what a client checks a key and URL with before
+  // it stores them.
+  void me(const Request& req, Response& res) {
+    const std::optional<std::string> member = keys_.member_of(req.get_header_value("Authorization"));
+    if (!member) throw ApiFailure{401, "key_rejected", "the API key was not accepted"};
+    send_json(res, 200, {{"member", *member}, {"team_ids", Json::array({kOnlyTeamId})}});
   }
 
   void resolve(const Request&, Response& res, const Json& body) {
@@ -410,6 +420,7 @@ void install_routes(httplib::Server& server, Storage& storage, const ContextFile
     });
   };
   const std::string project = kProjectPath;
+  get("/v1/me", &Api::me);
   post("/v1/projects/resolve", &Api::resolve);
   post(project + "/attestations", &Api::upload);
   get(project + "/attestations", &Api::list);

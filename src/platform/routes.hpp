@@ -1,5 +1,5 @@
 #pragma once
-// The HTTP endpoints of the platform API, version 1.
+// The HTTP endpoints of the platform API, version 1.1.
 
 #include <cstddef>
 

@@ -8,6 +8,7 @@
 #include "synccore/context_fetch.hpp"
 #include "synccore/diagnostics.hpp"
 #include "synccore/platform_skills.hpp"
+#include "synccore/project.hpp"
 
 namespace tamrik::synccore {
 
@@ -23,6 +24,7 @@ RefreshResult failed(const path& repo_root, std::string_view stage, const std::e
     std::rethrow_exception(failure);
   } catch (const std::exception& e) {
     result.error = _short_exc(e);
+    result.code = failure_code(e);
     logger.debug("Context cache refresh failed at stage %s", {stage}, e);
     if (tamrik_debug_enabled()) result.log_path = _write_sync_debug_log(repo_root, stage, e);
   } catch (...) {

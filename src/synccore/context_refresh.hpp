@@ -25,6 +25,7 @@ struct RefreshResult {
   bool ok = false;
   std::optional<std::string> stage;  // which stage failed: "project", "credentials", "config", "fetch", "write", "record"
   std::optional<std::string> error;  // the failing error's class name; none when nothing was raised
+  std::optional<std::string> code;   // its failure code (synccore/project.hpp's failure_code)
   std::optional<path> log_path;      // the debug log holding the failure, when one was written
 
   explicit operator bool() const { return ok; }

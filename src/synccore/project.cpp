@@ -7,6 +7,7 @@
 #include "host/services/shared.hpp"
 #include "synccore/pending_filing.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -82,7 +83,7 @@ ProjectResolution resolve_project_id(const path& repo_root, std::string_view api
     return {.reason = e.what(), .code = e.code};
   } catch (const std::exception& e) {
     // Only the class name: the message may hold the URL or a response body.
-    return {.reason = "could not reach tamrik (" + core::class_name_of(e) + ")", .code = "unreachable"};
+    return {.reason = "could not reach tamrik (" + core::class_name_of(e) + ")", .code = failure_code(e)};
   }
 
   // Zero or a negative id would be saved and then read as "no project" by
@@ -127,6 +128,20 @@ std::string remedy(std::optional<std::string_view> code) {
     if (known == key) return std::string(text);
   }
   return std::string(_REMEDY_UNREACHABLE);
+}
+
+std::optional<std::string> failure_code(const std::exception& error) {
+  if (const auto* refusal = dynamic_cast<const client::AgentApiError*>(&error)) return refusal->code;
+  if (dynamic_cast<const client::ConfigurationError*>(&error) != nullptr) return std::string(BAD_CONFIGURATION);
+  return std::string(UNREACHABLE);
+}
+
+std::optional<std::string> failure_advice(std::optional<std::string_view> code) {
+  if (!code) return std::nullopt;
+  if (*code == client::CODE_KEY_REJECTED) return "API key rejected: run `tamrik auth login`.";
+  const bool known =
+      std::any_of(_REMEDIES.begin(), _REMEDIES.end(), [&](const auto& entry) { return entry.first == *code; });
+  return known ? std::optional<std::string>(remedy(code)) : std::nullopt;
 }
 
 }  // namespace tamrik::synccore

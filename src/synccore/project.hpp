@@ -25,6 +25,12 @@ using std::filesystem::path;
 inline constexpr std::string_view NOT_SIGNED_IN = "not_signed_in";
 inline constexpr std::string_view NO_ORIGIN = "no_origin";
 inline constexpr std::string_view CONFIG_UNWRITABLE = "config_unwritable";
+// A request the client would not send as configured (an http:// URL to
+// another machine, say): nothing reached the platform, and waiting will
+// not help.
+inline constexpr std::string_view BAD_CONFIGURATION = "bad_configuration";
+// No usable answer from the platform.
+inline constexpr std::string_view UNREACHABLE = "unreachable";
 
 // The outcome of asking the server which project this repo belongs to.
 struct ProjectResolution {
@@ -38,7 +44,7 @@ struct ProjectResolution {
 };
 
 // What the user can do about each failure code.
-inline constexpr std::array<std::pair<std::string_view, std::string_view>, 11> _REMEDIES{{
+inline constexpr std::array<std::pair<std::string_view, std::string_view>, 12> _REMEDIES{{
     {protocol::http_client::CODE_KEY_REJECTED, "Run `tamrik auth login`."},
     {protocol::http_client::CODE_ACCOUNT_INACTIVE,
      "Add a payment method to activate the account, then run `tamrik sync`."},
@@ -62,6 +68,10 @@ inline constexpr std::array<std::pair<std::string_view, std::string_view>, 11> _
     {CONFIG_UNWRITABLE,
      "The project resolved but the id could not be saved. Fix permissions on .tamrik/.platform/config.yaml "
      "— until then every sync re-resolves."},
+    {BAD_CONFIGURATION,
+     "The API URL or key you signed in with cannot be used: http:// is accepted only for this machine "
+     "(localhost, 127.0.0.1, ::1), another host needs https://. `tamrik auth status` shows the URL; sign in "
+     "again with `tamrik auth login --api-url URL`."},
 }};
 // The remedy of every code not in _REMEDIES ("unreachable", "bad_response", none).
 inline constexpr std::string_view _REMEDY_UNREACHABLE =
@@ -84,5 +94,15 @@ std::pair<AttestationResult, std::optional<ProjectResolution>> resolve_if_unlink
 
 // The remedy text for `code`; _REMEDY_UNREACHABLE when it has none.
 std::string remedy(std::optional<std::string_view> code);
+
+// The failure code of an error a platform request raised: the refusal's own
+// code (none when it carried none), BAD_CONFIGURATION when the request could
+// not be sent as configured, UNREACHABLE for anything else.
+std::optional<std::string> failure_code(const std::exception& error);
+
+// The line that follows a failed platform request of a sync step: its
+// cause and what to do ("API key rejected: run `tamrik auth login`."), or
+// nullopt when the code has nothing to add to the failure's own line.
+std::optional<std::string> failure_advice(std::optional<std::string_view> code);
 
 }  // namespace tamrik::synccore

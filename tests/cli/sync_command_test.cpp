@@ -3,6 +3,7 @@
 
 #include "cli_fixture.hpp"
 
+#include "host/fault_server.hpp"
 #include "platform/platform_process.hpp"
 
 namespace tamrik::testing {
@@ -24,6 +25,12 @@ class SyncCommand : public CliTest {
   }
   void sign_in() {
     ASSERT_EQ(tamrik({"auth", "login", "--api-url", platform_.url()}, platform_.key() + "\n").exit_code, 0);
+  }
+  // `tamrik sync` with the environment's key or URL in place of the stored ones.
+  TamrikResult sync_with(std::vector<std::pair<std::string, std::string>> env, std::vector<std::string> flags = {}) {
+    std::vector<std::string> args = {"sync"};
+    args.insert(args.end(), flags.begin(), flags.end());
+    return run_tamrik({.args = args, .cwd = repo_.root(), .env = std::move(env)});
   }
   static bool has_line(const std::string& out, const std::string& line) {
     const std::vector<std::string> lines = lines_of(out);
@@ -129,9 +136,49 @@ TEST_F(SyncCommand, FailedRefreshFailsTheSyncAndNamesTheDebugLogOnlyWhenWritten)
   EXPECT_TRUE(fs::exists(log));
 }
 
+// Each failure is followed by its cause and what to do, also where nothing
+// was left to upload and the refresh was the only request refused.
+TEST_F(SyncCommand, FailuresNameTheirCauseAndTheRemedy) {
+  const TamrikResult clear_text =
+      sync_with({{"TAMRIK_API_KEY", platform_.key()}, {"TAMRIK_API_URL", "http://tamrik.example.com"}});
+  EXPECT_EQ(clear_text.exit_code, 1);
+  EXPECT_NE(clear_text.err.find("Not linked to a project: could not reach tamrik (ConfigurationError)"),
+            std::string::npos)
+      << clear_text.err;
+  EXPECT_NE(clear_text.out.find("http:// is accepted only for this machine"), std::string::npos) << clear_text.out;
+
+  sign_in();
+  ASSERT_EQ(tamrik({"sync"}).exit_code, 0);
+  const TamrikResult wrong_key = sync_with({{"TAMRIK_API_KEY", "sk-not-this-one"}});
+  EXPECT_EQ(wrong_key.exit_code, 1);
+  EXPECT_TRUE(has_line(wrong_key.out, "Nothing to upload: every record is on the platform.")) << wrong_key.out;
+  EXPECT_NE(wrong_key.err.find("Context refresh failed at fetch (AgentApiError)"), std::string::npos) << wrong_key.err;
+  EXPECT_TRUE(has_line(wrong_key.out, "API key rejected: run `tamrik auth login`.")) << wrong_key.out;
+}
+
+// A platform that takes the connections and never answers holds the sync
+// (its refresh: several requests at once) no longer than its deadline.
+TEST_F(SyncCommand, ASilentPlatformEndsTheSyncAtItsDeadline) {
+  sign_in();
+  ASSERT_EQ(tamrik({"sync"}).exit_code, 0);
+  FaultServer silent([](FaultConnection& connection) {
+    connection.read_request();
+    connection.stall();
+  });
+  const TamrikResult stalled = sync_with({{"TAMRIK_API_URL", silent.url()}}, {"--timeout", "2"});
+  EXPECT_EQ(stalled.exit_code, 1);
+  EXPECT_NE(stalled.err.find("Context refresh failed at fetch (TimeoutError)"), std::string::npos) << stalled.err;
+  EXPECT_NE(stalled.err.find("Stopped waiting for the platform at " + silent.url() +
+                             " after 2 s, the time a sync allows"),
+            std::string::npos)
+      << stalled.err;
+  EXPECT_EQ(stalled.err.find("Waiting"), std::string::npos) << "no progress line where stderr is no terminal";
+}
+
 TEST_F(SyncCommand, TeamIdDoesNotGoWithTheHookFlag) {
   EXPECT_EQ(tamrik({"sync", "--record-commit", "--team-id", "3"}).exit_code, 2);
   EXPECT_EQ(tamrik({"sync", "--team-id", "0"}).exit_code, 2);
+  EXPECT_EQ(tamrik({"sync", "--record-commit", "--timeout", "5"}).exit_code, 2);
 }
 
 }  // namespace

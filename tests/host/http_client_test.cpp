@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -237,6 +238,30 @@ TEST(HttpClientLimits, AStalledServerIsCutOffWhenTheBudgetEnds) {
   }
   // The budget, not the 60-second transfer limit, ended the request.
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+}
+
+// What a waiting command shows: the request under way, until it ends.
+TEST(HttpClientLimits, ARequestIsCountedUnderWayUntilItEnds) {
+  FaultServer server([](FaultConnection& connection) {
+    connection.read_request();
+    connection.stall();
+  });
+  std::atomic<int> idle_calls{0};
+  on_requests_idle([&] { ++idle_calls; });
+  std::thread uploading([&] {
+    const auto budget = network_budget(1);
+    expect_error<TimeoutError>([&] { upload_to(server.url()); });
+  });
+  RequestsInFlight seen;
+  while (!seen.oldest && idle_calls == 0) seen = requests_in_flight();
+  uploading.join();
+  on_requests_idle({});
+  ASSERT_TRUE(seen.oldest.has_value());
+  EXPECT_EQ(seen.count, 1u);
+  EXPECT_EQ(seen.oldest->method + " " + seen.oldest->api_url + seen.oldest->path,
+            "POST " + server.url() + "/v1/projects/7/attestations");
+  EXPECT_EQ(idle_calls, 1);
+  EXPECT_FALSE(requests_in_flight().oldest.has_value());
 }
 
 TEST(HttpClientLimits, ARequestStartedWithNothingLeftFailsWithoutConnecting) {

@@ -61,6 +61,18 @@ TEST(PlatformServerKeys, KeysComeFromTheCommandLineAndTheEnvironment) {
     ASSERT_TRUE(result);
     EXPECT_EQ(result->status, 200) << key;
   }
+  // Each key is a member of its own, on the one team.
+  int place = 0;
+  for (const char* key : {"cli-key", "env-one", "env-two"}) {
+    const auto me = client.Get("/v1/me", {{"Authorization", std::string("Bearer ") + key}});
+    ASSERT_TRUE(me);
+    EXPECT_EQ(core::parse_json_or_throw(me->body),
+              (Json{{"member", "key " + std::to_string(++place)}, {"team_ids", {1}}}));
+  }
+  const auto stranger = client.Get("/v1/me", {{"Authorization", "Bearer env-on"}});
+  ASSERT_TRUE(stranger);
+  EXPECT_EQ(stranger->status, 401);
+  EXPECT_EQ(core::parse_json_or_throw(stranger->body)["error"]["code"], "key_rejected");
   const std::string log = platform.log();
   for (const char* key : {"cli-key", "env-one", "env-two"}) EXPECT_EQ(log.find(key), std::string::npos) << log;
 }
@@ -200,6 +212,19 @@ TEST(PlatformServerLifecycle, RecordsSurviveARestartAndTheServerStopsCleanly) {
                                  {{"Authorization", "Bearer " + again.key()}});
   ASSERT_TRUE(listed);
   EXPECT_EQ(core::parse_json_or_throw(listed->body)["attestations"], Json::array({{{"commit", "kept"}}}));
+}
+
+TEST(PlatformServerLifecycle, ASecondServerOnAPortInUseRefusesToStart) {
+  PlatformProcess first;
+  const std::string address = "127.0.0.1:" + std::to_string(first.port());
+  TempDir dir;
+  // Held to 30 s, so a server that shares the port fails the test, not hangs it.
+  const CommandResult second = run_command({"timeout", "30", platform_binary(), "serve", "--db",
+                                            (dir / "second.sqlite").string(), "--api-key", "k", "--listen", address});
+  EXPECT_EQ(second.exit_code, 1);
+  EXPECT_NE(second.out.find("cannot listen on " + address + ": address already in use"), std::string::npos)
+      << second.out;
+  EXPECT_EQ(second.out.find("listening on"), std::string::npos) << second.out;
 }
 
 TEST(PlatformServerContext, ABrokenContextFileIsA500NamingTheFile) {

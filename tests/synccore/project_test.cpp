@@ -215,6 +215,11 @@ TEST(ResolveFailures, NoUsableAnswerIsUnreachableNamedByClassOnly) {
     EXPECT_EQ(resolution.reason, "could not reach tamrik (" + std::string(class_name) + ")");
     EXPECT_EQ(remedy(resolution.code), _REMEDY_UNREACHABLE);
   }
+  // Nothing was sent, and waiting will not help: a remedy of its own.
+  const ProjectResolution clear_text = resolve_project_id(repo.root(), kKey, "http://tamrik.example.com");
+  EXPECT_EQ(clear_text.code, BAD_CONFIGURATION);
+  EXPECT_EQ(clear_text.reason, "could not reach tamrik (ConfigurationError)");
+  EXPECT_NE(remedy(clear_text.code).find("another host needs https://"), std::string::npos);
 }
 
 TEST(ResolveFailures, OnlyAPositiveIntegerIsAProjectId) {
@@ -273,7 +278,7 @@ TEST(ResolveFailures, AnIdThatCannotBeSavedIsNotOk) {
 }
 
 TEST(Remedy, KnownCodesHaveTheirTextAndEveryOtherCodeTheUnreachableOne) {
-  EXPECT_EQ(_REMEDIES.size(), 11u);
+  EXPECT_EQ(_REMEDIES.size(), 12u);
   for (const auto& [code, text] : _REMEDIES) EXPECT_EQ(remedy(code), text);
   EXPECT_EQ(remedy(NOT_SIGNED_IN), "Run `tamrik auth login` and they upload on the next `tamrik sync`.");
   EXPECT_EQ(remedy(client::CODE_KEY_REJECTED), "Run `tamrik auth login`.");

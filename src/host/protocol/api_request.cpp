@@ -4,6 +4,7 @@
 #include "core/log.hpp"
 #include "host/protocol/endpoint.hpp"
 #include "host/protocol/http_client.hpp"
+#include "host/protocol/requests_in_flight.hpp"
 #include "host/protocol/transport.hpp"
 
 #include <algorithm>
@@ -180,7 +181,10 @@ ApiAnswer call_api(std::string_view api_key, std::string_view api_url, const Api
   apply_limits(request, endpoint);
 
   const auto started = std::chrono::steady_clock::now();
-  const TransportResponse response = perform(request);
+  const TransportResponse response = [&] {
+    const CountedRequest under_way(call.method, endpoint.base, call.path);
+    return perform(request);
+  }();
   const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started);
   logger.debug("%s %s -> %s in %s ms",
                {request.method, request.url,

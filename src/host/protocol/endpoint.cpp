@@ -89,3 +89,9 @@ Endpoint parse_endpoint(std::string_view api_url) {
 }
 
 }  // namespace tamrik::protocol::http_client::detail
+
+namespace tamrik::protocol::http_client {
+
+std::string checked_api_url(std::string_view api_url) { return detail::parse_endpoint(api_url).base; }
+
+}  // namespace tamrik::protocol::http_client

@@ -2,6 +2,7 @@
 
 #include "host/protocol/http_client.hpp"
 
+#include "core/utf8.hpp"
 #include "host/protocol/api_request.hpp"
 
 #include <stdexcept>
@@ -76,6 +77,23 @@ bool refused_as_too_large(const PlatformError& error) {
   if (const auto* refusal = dynamic_cast<const AgentApiError*>(&error)) return refusal->status == kContentTooLarge;
   if (const auto* answered = dynamic_cast<const HTTPError*>(&error)) return answered->status == kContentTooLarge;
   return false;
+}
+
+Member fetch_member(std::string_view api_key, std::string_view api_url) {
+  const Json answer = call_api(api_key, api_url, {.method = "GET", .path = "/v1/me"}).body;
+  const auto label = answer.find("member");
+  if (label == answer.end() || !label->is_string()) {
+    throw InvalidResponseError("the platform at " + checked_api_url(api_url) +
+                               " answered /v1/me without naming a member; check the API URL");
+  }
+  Member member{core::printable_text(label->get_ref<const std::string&>()), {}};
+  const auto teams = answer.find("team_ids");
+  if (teams != answer.end() && teams->is_array()) {
+    for (const Json& team : *teams) {
+      if (team.is_number_integer()) member.team_ids.push_back(team.get<long long>());
+    }
+  }
+  return member;
 }
 
 Json resolve_project(std::string_view api_key, std::string_view api_url, std::string_view remote,

@@ -14,6 +14,8 @@
 #include "core/json.hpp"
 
 #include <chrono>
+#include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -134,7 +136,43 @@ class NetworkBudget {
 // Time left under the open budgets; none when no budget is open.
 std::optional<std::chrono::milliseconds> network_time_left();
 
+// A platform request under way, for a display of what a command waits on.
+struct RequestInFlight {
+  std::string method;
+  std::string api_url;  // the API URL it went to, without trailing slashes
+  std::string path;     // from "/v1/...", query included; never the key
+  std::chrono::steady_clock::time_point started;
+};
+
+// The requests under way, from any thread.
+struct RequestsInFlight {
+  std::optional<RequestInFlight> oldest;  // none when no request is under way
+  std::size_t count = 0;
+};
+RequestsInFlight requests_in_flight();
+
+// Sets the function called each time the last request under way ends (on
+// the thread that made it, after the request is no longer counted), or
+// removes it when empty. One at a time; it must not start requests.
+void on_requests_idle(std::function<void()> observer);
+
+// The API URL without trailing slashes, when the client may send a key to
+// it: https:// to any host, http:// only to this machine. Otherwise throws
+// ConfigurationError saying what to fix. The check every request makes.
+std::string checked_api_url(std::string_view api_url);
+
 using ExtraHeaders = std::map<std::string, std::string>;
+
+// Who a key belongs to, as the platform knows it.
+struct Member {
+  std::string label;  // the platform's text, control characters removed
+  std::vector<long long> team_ids;
+};
+
+// GET /v1/me: checks the key and the URL with one request. A rejected key
+// throws AgentApiError (401, CODE_KEY_REJECTED); an answer without a
+// member throws InvalidResponseError; anything else as every request.
+Member fetch_member(std::string_view api_key, std::string_view api_url);
 
 // POST /v1/projects/<id>/attestations. `project_id` is an integer or text.
 // Returns the platform's answer, whose optional `inserted` counts the stored
