@@ -131,7 +131,8 @@ std::filesystem::path write_pending_attestation(const std::filesystem::path& rep
                                                 const Json& document) {
   const std::filesystem::path file = paths::commit_attestation(repo_root);
   core::make_dirs(file.parent_path());
-  core::replace_file_atomically(file, render_pending_attestation(document));
+  core::replace_file_atomically(file, render_pending_attestation(document), core::Durability::flush,
+                                core::ReplacedMode::keep_target);
   return file;
 }
 

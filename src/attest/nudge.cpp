@@ -50,7 +50,8 @@ path unattested_head_marker(const path& work_tree) { return paths::tamrik_dir(wo
 void mark_unattested_head(const path& work_tree, std::string_view commit, NudgeReason reason) {
   const path marker = unattested_head_marker(work_tree);
   core::make_dirs(marker.parent_path());
-  core::replace_file_atomically(marker, marker_text(commit, reason), core::Durability::no_flush);
+  core::replace_file_atomically(marker, marker_text(commit, reason), core::Durability::no_flush,
+                                core::ReplacedMode::keep_target);
 }
 
 void clear_unattested_head(const path& work_tree) { core::remove_file(unattested_head_marker(work_tree)); }

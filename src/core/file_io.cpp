@@ -189,16 +189,18 @@ std::string temp_name_for(const fs::path& target) {
 
 // A temporary file beside the target, removed unless it was renamed away.
 struct AtomicReplacement::Temp {
-  explicit Temp(const fs::path& target) : dir_(locate(target)) {
+  Temp(const fs::path& target, ReplacedMode mode) : dir_(locate(target)) {
+    const std::optional<mode_t> kept = mode == ReplacedMode::keep_target ? writable_target_mode(target) : std::nullopt;
     for (int attempt = 0;; ++attempt) {
       path_ = target.parent_path() / temp_name_for(target);
       try {
         fd_ = open_file(path_, O_WRONLY | O_CREAT | O_EXCL, 0600);
-        return;
+        break;
       } catch (const OSError& e) {
         if (e.code() != EEXIST || attempt == 10) throw;
       }
     }
+    if (kept && ::fchmod(fd_.get(), *kept) != 0) throw OSError("chmod " + path_.string(), errno);
   }
   Temp(const Temp&) = delete;
   Temp& operator=(const Temp&) = delete;
@@ -215,6 +217,19 @@ struct AtomicReplacement::Temp {
   void close() {
     // A failed close can be the first report of a failed write (NFS, quotas).
     if (const int error = fd_.close(); error != 0) throw OSError("close " + path_.string(), error);
+  }
+
+  // The permission bits of the regular file at `target` (never a link's),
+  // none when there is none; throws EACCES for a read-only one.
+  std::optional<mode_t> writable_target_mode(const fs::path& target) const {
+    struct stat st {};
+    if (::fstatat(dir_.dir.get(), dir_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+      return std::nullopt;
+    }
+    if ((st.st_mode & S_IWUSR) == 0 || ::faccessat(dir_.dir.get(), dir_.name.c_str(), W_OK, AT_EACCESS) != 0) {
+      throw OSError("write " + target.string() + " (read-only)", EACCES);
+    }
+    return st.st_mode & 07777;
   }
 
   // Renames over the target's name in the same directory. A link there is
@@ -277,8 +292,8 @@ void remove_abandoned_temp_files(const fs::path& target) {
   }
 }
 
-AtomicReplacement::AtomicReplacement(const fs::path& target, Durability durability)
-    : target_(target), durability_(durability), temp_(std::make_unique<Temp>(target)) {}
+AtomicReplacement::AtomicReplacement(const fs::path& target, Durability durability, ReplacedMode mode)
+    : target_(target), durability_(durability), temp_(std::make_unique<Temp>(target, mode)) {}
 
 AtomicReplacement::~AtomicReplacement() = default;
 
@@ -303,8 +318,9 @@ void AtomicReplacement::commit() {
   if (flush) fsync_directory(temp_->dir_fd(), target_);
 }
 
-void replace_file_atomically(const fs::path& target, std::string_view bytes, Durability durability) {
-  AtomicReplacement replacement(target, durability);
+void replace_file_atomically(const fs::path& target, std::string_view bytes, Durability durability,
+                             ReplacedMode mode) {
+  AtomicReplacement replacement(target, durability, mode);
   replacement.write(bytes);
   replacement.commit();
 }

@@ -71,21 +71,32 @@ enum class Durability {
   no_flush  // for files that can be rebuilt; skips both fsyncs
 };
 
+// The permissions a replaced file ends with.
+enum class ReplacedMode {
+  owner_only,  // 600, whatever the target had (credentials, the ledger)
+  // The target's own permission bits, 600 for a new file. A read-only target
+  // (its owner may not write it, or this process may not) is refused with
+  // EACCES and left as it is, as writing into it would be.
+  keep_target
+};
+
 // Replaces `target` whole and atomically: writes a temporary file with a
 // unique name ending ".tmp" in the target's own directory (created
 // exclusively, mode 600), flushes it, renames it over the target, flushes the
 // directory. On any failure the temporary file is removed and the first
-// error propagates as OSError; the target is then unchanged. The replaced
-// file keeps mode 600.
+// error propagates as OSError; the target is then unchanged. A link in the
+// target's place is replaced, never followed.
 void replace_file_atomically(const std::filesystem::path& target, std::string_view bytes,
-                             Durability durability = Durability::flush);
+                             Durability durability = Durability::flush,
+                             ReplacedMode mode = ReplacedMode::owner_only);
 
 // replace_file_atomically() for content written in pieces, so a large file
 // can be rewritten without holding it whole: write() any number of times,
 // then commit(). Destroyed without commit(), the target stays unchanged.
 class AtomicReplacement {
  public:
-  explicit AtomicReplacement(const std::filesystem::path& target, Durability durability = Durability::flush);
+  explicit AtomicReplacement(const std::filesystem::path& target, Durability durability = Durability::flush,
+                             ReplacedMode mode = ReplacedMode::owner_only);
   AtomicReplacement(const AtomicReplacement&) = delete;
   AtomicReplacement& operator=(const AtomicReplacement&) = delete;
   ~AtomicReplacement();

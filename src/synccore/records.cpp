@@ -71,7 +71,8 @@ void _log_attestation(const path& log_path, const path& attestations_dir, const 
   const path archived = archive_file(attestations_dir, commit, ".yaml");
   const bool archived_before = core::path_exists(archived);
   try {
-    core::replace_file_atomically(archived, core::emit_yaml(parsed));
+    core::replace_file_atomically(archived, core::emit_yaml(parsed), core::Durability::flush,
+                                  core::ReplacedMode::keep_target);
     if (options.archive_ledger) {
       _archive_ledger_segment(options.checkout ? options.checkout->home : path("."), attestations_dir, parsed, commit);
     }

@@ -212,7 +212,8 @@ bool carry_records(const Checkout& checkout, const std::vector<MadeFrom>& made, 
       const path archive = archive_of(home, m.commit);
       archives_before[m.commit] = core::try_read_file(archive, core::kDocumentFileCap);
       core::make_dirs(archive.parent_path());
-      core::replace_file_atomically(archive, core::emit_yaml(*carried.archive));
+      core::replace_file_atomically(archive, core::emit_yaml(*carried.archive), core::Durability::flush,
+                                    core::ReplacedMode::keep_target);
     }
     lines.push_back(std::move(carried.line));
     if (kind != CarryKind::rewrite) continue;
@@ -229,7 +230,8 @@ bool carry_records(const Checkout& checkout, const std::vector<MadeFrom>& made, 
   for (const auto& [commit, before] : archives_before) {
     if (std::find(replaced.begin(), replaced.end(), commit) != replaced.end()) continue;
     if (before) {
-      core::replace_file_atomically(archive_of(home, commit), *before);
+      core::replace_file_atomically(archive_of(home, commit), *before, core::Durability::flush,
+                                    core::ReplacedMode::keep_target);
     } else {
       core::remove_file(archive_of(home, commit));
     }

@@ -178,8 +178,10 @@ std::string generate_session_summary(const path& cache_dir, std::string_view pro
 void _refresh_local_static_files(const path& repo_root) {
   try {
     const path target = paths::example_attestation(repo_root);
+    const std::string_view text = hooks::scripts::example_attestation();
+    if (core::try_read_file(target, core::kSmallFileCap) == text) return;
     core::make_dirs(target.parent_path());
-    core::replace_file_atomically(target, hooks::scripts::example_attestation(), core::Durability::no_flush);
+    core::replace_file_atomically(target, text, core::Durability::no_flush, core::ReplacedMode::keep_target);
   } catch (const std::exception& e) {
     logger.debug("Failed to refresh example-attestation.yaml", {}, e);
   }

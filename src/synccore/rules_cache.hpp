@@ -42,8 +42,9 @@ RulesCacheState read_rules_cache_state(const path& cache_dir);
 // directory that holds it).
 std::string generate_session_summary(const path& cache_dir, std::string_view project_id, std::string_view agent_name);
 
-// Rewrites .tamrik/example-attestation.yaml from this version's own copy,
-// so the example always matches the validator. Never fails.
+// Rewrites .tamrik/example-attestation.yaml from this version's own copy
+// when it differs, so the example always matches the validator; the file
+// keeps its mode. Never fails.
 void _refresh_local_static_files(const path& repo_root);
 
 }  // namespace tamrik::synccore

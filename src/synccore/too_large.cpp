@@ -115,7 +115,8 @@ void TooLargeRecords::save() const {
       document[record.commit] = {{"sha256", record.sha256}, {"bytes", record.bytes}};
     }
     core::make_dirs(file.parent_path());
-    core::replace_file_atomically(file, core::to_json_compact(document) + "\n", core::Durability::no_flush);
+    core::replace_file_atomically(file, core::to_json_compact(document) + "\n", core::Durability::no_flush,
+                                  core::ReplacedMode::keep_target);
   } catch (const core::OSError& e) {
     logger.debug("Set-aside records not saved", {}, e);
   }

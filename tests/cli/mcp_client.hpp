@@ -5,6 +5,7 @@
 
 #include "cli_fixture.hpp"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,10 +21,11 @@ class McpClientTest : public CliTest {
     return request(id, "tools/call", {{"name", tool}, {"arguments", arguments}});
   }
 
-  // Runs a session with `input` in the repository and returns the answers,
-  // one per line.
-  std::vector<ordered_json> session(const std::string& input) {
-    last_ = tamrik({"mcp"}, input);
+  // Runs a session with `input` in the repository and returns the answers
+  // in the order of their ids (tool calls are answered when they end, other
+  // requests at once); answers without an id come first.
+  std::vector<ordered_json> session(const std::string& input, const fs::path& cwd = {}) {
+    last_ = tamrik({"mcp"}, input, cwd);
     std::vector<ordered_json> answers;
     for (const std::string& line : lines_of(last_.out)) {
       if (line.empty()) continue;
@@ -34,6 +36,9 @@ class McpClientTest : public CliTest {
       }
       answers.push_back(std::move(answer));
     }
+    std::stable_sort(answers.begin(), answers.end(), [](const ordered_json& a, const ordered_json& b) {
+      return a.contains("id") && b.contains("id") ? a["id"] < b["id"] : !a.contains("id") && b.contains("id");
+    });
     return answers;
   }
 

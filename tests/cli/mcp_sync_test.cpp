@@ -10,6 +10,8 @@
 
 #include <httplib.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <optional>
 
@@ -189,20 +191,81 @@ TEST_F(McpSync, AnAttestationForAChangeNotCommittedYetWaitsForItsCommit) {
   EXPECT_EQ(entries.back().value("summary", ""), "Add the feature") << entries.back().dump();
 }
 
-TEST_F(McpSync, ATeamIdThatIsNotAPositiveWholeNumberIsInvalidParams) {
+TEST_F(McpSync, ATeamIdThatIsNotAPositiveWholeNumberIsAFailedResultNamingIt) {
   sign_in(platform_.url());
   const auto answers = session(call(1, "sync", {{"team_id", "7"}}) + call(2, "sync", {{"team_id", -3}}) +
                                call(3, "sync", {{"team_id", 0}}) + call(4, "sync", {{"team_id", 2.5}}) +
                                call(5, "sync", {{"team_id", 7}, {"team", 7}}));
   ASSERT_EQ(answers.size(), 5u) << last_.out;
   for (const ordered_json& answer : answers) {
-    ASSERT_TRUE(answer.contains("error")) << answer.dump();
-    EXPECT_EQ(answer["error"]["code"], -32602) << answer.dump();
+    ASSERT_TRUE(answer.contains("result")) << answer.dump();
+    EXPECT_TRUE(tool_failed(answer)) << answer.dump();
+    EXPECT_TRUE(contains(tool_text(answer), "Invalid arguments for sync: ")) << answer.dump();
   }
-  EXPECT_TRUE(contains(answers[0]["error"]["message"], "team_id")) << answers[0].dump();
-  EXPECT_TRUE(contains(answers[4]["error"]["message"], "team")) << answers[4].dump();
+  EXPECT_TRUE(contains(tool_text(answers[0]), "`team_id` must be of type integer")) << answers[0].dump();
+  EXPECT_TRUE(contains(tool_text(answers[1]), "`team_id` must be at least 1")) << answers[1].dump();
+  EXPECT_TRUE(contains(tool_text(answers[4]), "unknown argument `team`")) << answers[4].dump();
   // Refused before anything ran: the repository is still unlinked.
   EXPECT_FALSE(contains(config(), "project_id")) << config();
+}
+
+// A platform that accepts the connection and never answers: the sync waits
+// on it, and the server still answers at once.
+class McpSilentPlatform : public McpSync {
+ protected:
+  // The sync is waiting on the platform once its request has arrived.
+  bool sync_waiting() const {
+    for (int tries = 0; tries < 3000 && silent_.connections() == 0; ++tries) ::usleep(10'000);
+    return silent_.connections() > 0;
+  }
+
+  std::optional<ordered_json> answer() {
+    const std::optional<std::string> line = server_->read_line();
+    if (!line) return std::nullopt;
+    return ordered_json::parse(*line);
+  }
+
+  void start_server() {
+    server_.emplace(TamrikRun{.args = {"mcp"},
+                              .cwd = repo_.root(),
+                              .env = {{"TAMRIK_API_KEY", platform_.key()}, {"TAMRIK_API_URL", silent_.url()}}},
+                    home_.path() / "mcp.err");
+  }
+
+  static std::string cancel(int id) {
+    return ordered_json{{"jsonrpc", "2.0"},
+                        {"method", "notifications/cancelled"},
+                        {"params", {{"requestId", id}, {"reason", "the user gave up"}}}}
+               .dump() +
+           "\n";
+  }
+
+  FaultServer silent_{[](FaultConnection& connection) { connection.stall(); }};
+  std::optional<TamrikProcess> server_;
+};
+
+TEST_F(McpSilentPlatform, APingIsAnsweredDuringTheSyncAndACancelledSyncIsNeverAnswered) {
+  repo_.commit("feat: waits for the platform");
+  start_server();
+  server_->write(call(1, "sync"));
+  ASSERT_TRUE(sync_waiting());
+
+  server_->write(request(2, "ping"));
+  const std::optional<ordered_json> pong = answer();
+  ASSERT_TRUE(pong) << read_text(home_.path() / "mcp.err");
+  EXPECT_EQ(*pong, ordered_json({{"jsonrpc", "2.0"}, {"id", 2}, {"result", ordered_json::object()}}));
+
+  // Cancelled, the sync stops waiting: the next call runs and is the next answer.
+  server_->write(cancel(1) + call(3, "status"));
+  const std::optional<ordered_json> status = answer();
+  ASSERT_TRUE(status) << read_text(home_.path() / "mcp.err");
+  EXPECT_EQ((*status)["id"], 3) << status->dump();
+  EXPECT_FALSE(tool_failed(*status)) << status->dump();
+
+  const TamrikResult end = server_->finish();
+  EXPECT_EQ(end.exit_code, 0) << read_text(home_.path() / "mcp.err");
+  EXPECT_EQ(end.out, "");
+  EXPECT_EQ(silent_.connections(), 1);
 }
 
 }  // namespace

@@ -26,10 +26,10 @@ struct Pipe {
   }
 };
 
-[[noreturn]] void exec_child(const TamrikRun& run, const Pipe& in, const Pipe& out, const Pipe& err) {
-  ::dup2(in.read, 0);
-  ::dup2(out.write, 1);
-  ::dup2(err.write, 2);
+[[noreturn]] void exec_child(const TamrikRun& run, int in, int out, int err) {
+  ::dup2(in, 0);
+  ::dup2(out, 1);
+  ::dup2(err, 2);
   if (!run.cwd.empty() && ::chdir(run.cwd.c_str()) != 0) ::_exit(126);
   for (const auto& [name, value] : run.env) {
     if (value.empty()) {
@@ -38,7 +38,7 @@ struct Pipe {
       ::setenv(name.c_str(), value.c_str(), 1);
     }
   }
-  const std::string program = tamrik_binary().string();
+  const std::string program = run.program.string();
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& arg : run.args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -83,6 +83,13 @@ void exchange(const std::string& input, int in_fd, int out_fd, int err_fd, Tamri
   if (in_fd >= 0) ::close(in_fd);
 }
 
+int exit_code_of(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 }  // namespace
 
 fs::path tamrik_binary() { return TAMRIK_BINARY; }
@@ -94,16 +101,85 @@ TamrikResult run_tamrik(const TamrikRun& run) {
   const Pipe in, out, err;
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) exec_child(run, in, out, err);
+  if (pid == 0) exec_child(run, in.read, out.write, err.write);
   ::close(in.read);
   ::close(out.write);
   ::close(err.write);
   TamrikResult result;
   exchange(run.input, in.write, out.read, err.read, result);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  result.exit_code = exit_code_of(pid);
+  return result;
+}
+
+TamrikProcess::TamrikProcess(const TamrikRun& run, const fs::path& stderr_file) {
+  static const bool sigpipe_ignored = ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+  (void)sigpipe_ignored;
+  const Pipe in, out;
+  const int err = ::open(stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (err < 0) throw std::runtime_error("cannot create " + stderr_file.string());
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) exec_child(run, in.read, out.write, err);
+  ::close(err);
+  ::close(in.read);
+  ::close(out.write);
+  in_ = in.write;
+  out_ = out.read;
+}
+
+TamrikProcess::~TamrikProcess() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    (void)exit_code_of(pid_);
   }
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (in_ >= 0) ::close(in_);
+  if (out_ >= 0) ::close(out_);
+}
+
+void TamrikProcess::write(const std::string& text) {
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(in_, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw std::runtime_error("tamrik stopped reading its input");
+    written += static_cast<size_t>(n);
+  }
+}
+
+std::optional<std::string> TamrikProcess::read_line() {
+  for (;;) {
+    const size_t end = buffered_.find('\n');
+    if (end != std::string::npos) {
+      std::string line = buffered_.substr(0, end);
+      buffered_.erase(0, end + 1);
+      return line;
+    }
+    pollfd ready{out_, POLLIN, 0};
+    const int polled = ::poll(&ready, 1, 30'000);
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled <= 0) return std::nullopt;
+    char chunk[4096];
+    const ssize_t n = ::read(out_, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    buffered_.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+TamrikResult TamrikProcess::finish() {
+  ::close(in_);
+  in_ = -1;
+  TamrikResult result;
+  result.out = std::move(buffered_);
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = ::read(out_, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    result.out.append(chunk, static_cast<size_t>(n));
+  }
+  result.exit_code = exit_code_of(pid_);
+  pid_ = -1;
   return result;
 }
 

@@ -5,7 +5,9 @@
 
 #include "support/test_env.hpp"
 
+#include <optional>
 #include <string>
+#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -15,6 +17,7 @@ namespace tamrik::testing {
 fs::path tamrik_binary();
 
 struct TamrikRun {
+  fs::path program = tamrik_binary();  // another program that drives tamrik, at times
   std::vector<std::string> args;
   fs::path cwd;
   std::string input;  // written to stdin, which is then closed
@@ -29,6 +32,31 @@ struct TamrikResult {
 };
 
 TamrikResult run_tamrik(const TamrikRun& run);
+
+// `tamrik` running while the test talks to it line by line, as an agent
+// harness talks to the tool server. `run.input` is not used; stderr goes to
+// `stderr_file`. Destroyed while running, the process is killed.
+class TamrikProcess {
+ public:
+  TamrikProcess(const TamrikRun& run, const fs::path& stderr_file);
+  ~TamrikProcess();
+  TamrikProcess(const TamrikProcess&) = delete;
+  TamrikProcess& operator=(const TamrikProcess&) = delete;
+
+  void write(const std::string& text);
+  // The next line of stdout without its line break; nullopt at its end or
+  // when nothing came for 30 s (the process is stuck: the test fails, not hangs).
+  std::optional<std::string> read_line();
+  // Closes stdin, reads stdout to its end and returns the exit code, with
+  // what stdout still held in `out`.
+  TamrikResult finish();
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string buffered_;
+};
 
 // The lines of `text`, without their line breaks.
 std::vector<std::string> lines_of(const std::string& text);

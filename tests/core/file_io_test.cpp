@@ -59,6 +59,30 @@ TEST(ReplaceFileAtomically, CreatesAndOverwritesWithMode600) {
   EXPECT_TRUE(temp_files_in(dir.path()).empty());
 }
 
+TEST(ReplaceFileAtomically, KeepingTheTargetsModeRefusesAReadOnlyTarget) {
+  TempDir dir;
+  const fs::path target = dir / "config.yaml";
+  replace_file_atomically(target, "new\n", Durability::no_flush, ReplacedMode::keep_target);
+  EXPECT_EQ(mode_of(target), 0600u);
+
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  replace_file_atomically(target, "second\n", Durability::no_flush, ReplacedMode::keep_target);
+  EXPECT_EQ(read_text(target), "second\n");
+  EXPECT_EQ(mode_of(target), 0640u);
+
+  // Read-only even for root, who may write anything: the owner may not.
+  ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+  try {
+    replace_file_atomically(target, "third\n", Durability::no_flush, ReplacedMode::keep_target);
+    FAIL() << "expected OSError";
+  } catch (const OSError& e) {
+    EXPECT_EQ(e.code(), EACCES);
+  }
+  EXPECT_EQ(read_text(target), "second\n");
+  EXPECT_EQ(mode_of(target), 0444u);
+  EXPECT_TRUE(temp_files_in(dir.path()).empty());
+}
+
 TEST(ReplaceFileAtomically, FailedWriteLeavesTargetUnchangedAndNoTempFile) {
   TempDir dir;
   const fs::path target = dir / "ledger.jsonl";

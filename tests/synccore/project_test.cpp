@@ -15,6 +15,7 @@
 #include "synccore/test_adapter.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace tamrik::synccore {
 namespace {
@@ -26,6 +27,7 @@ using testing::FaultServer;
 using testing::GitRepo;
 using testing::TempDir;
 using testing::answer_with;
+using testing::read_text;
 using testing::write_text;
 
 constexpr const char* kKey = "sk-resolve-SECRET-0123456789abcdef";
@@ -275,6 +277,20 @@ TEST(ResolveFailures, AnIdThatCannotBeSavedIsNotOk) {
   EXPECT_TRUE(resolution.reason->starts_with("could not save the project id locally (")) << *resolution.reason;
   EXPECT_TRUE(resolution.reason->ends_with("Error)")) << *resolution.reason;
   EXPECT_NE(remedy(resolution.code).find("every sync re-resolves"), std::string::npos);
+}
+
+TEST(ResolveFailures, AReadOnlyConfigurationIsNotReplaced) {
+  const OriginRepo repo("git@github.com:acme/widgets.git");
+  const fs::path config = paths::local_config_file(repo.root());
+  write_text(config, "agents: [claude-code]\n");
+  ASSERT_EQ(::chmod(config.c_str(), 0444), 0);
+  FaultServer server(answer_with(200, R"({"projectId": 5})"));
+  const ProjectResolution resolution = resolve_project_id(repo.root(), kKey, server.url());
+  EXPECT_EQ(resolution.code, CONFIG_UNWRITABLE);
+  EXPECT_EQ(read_text(config), "agents: [claude-code]\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(config.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
 }
 
 TEST(Remedy, KnownCodesHaveTheirTextAndEveryOtherCodeTheUnreachableOne) {

@@ -7,6 +7,7 @@
 #include "core/file_io.hpp"
 #include "core/log.hpp"
 #include "host/agent_fixtures.hpp"
+#include "host/hooks/scripts.hpp"
 #include "host/paths.hpp"
 #include "host/protocol/http_client.hpp"
 #include "host/services/git_identity.hpp"
@@ -124,6 +125,22 @@ TEST(Diagnostics, DebugLogIsCutToItsTailOnlyOncePastTheCap) {
   EXPECT_TRUE(text.ends_with("stage=sync ---\nRuntimeError: boom\n")) << text.substr(128000);
 }
 
+TEST(Diagnostics, DebugLogLinkedOutOfTheRepositoryIsNotFollowed) {
+  GitRepo repo;
+  testing::TempDir elsewhere;
+  const fs::path outside = elsewhere / "notes.txt";
+  write_text(outside, "someone else's file\n");
+  ASSERT_EQ(::chmod(outside.c_str(), 0644), 0);
+  core::make_dirs(sync_log(repo).parent_path());
+  fs::create_symlink(outside, sync_log(repo));
+
+  EXPECT_EQ(_write_sync_debug_log(repo.root(), "sync", std::runtime_error("x")), std::nullopt);
+  EXPECT_EQ(read_text(outside), "someone else's file\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(outside.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
 TEST(Diagnostics, DebugLogThatCannotBeWrittenIsNone) {
   GitRepo repo;
   // A file where the platform directory should be: no log directory can be
@@ -176,6 +193,17 @@ TEST_F(SyncRun, WithoutAKeyFilesTheAttestationAndRunsEveryRepair) {
   EXPECT_NE(read_text(agent_settings()).find("hook session-start --agent claude-code"), std::string::npos);
   EXPECT_NE(read_text(repo_.root() / ".mcp.json").find("\"tamrik\""), std::string::npos);
   EXPECT_EQ(debug.find("Agent hook self-heal skipped"), -1);
+}
+
+TEST_F(SyncRun, TheExampleAttestationIsRestoredWithItsMode) {
+  const fs::path example = paths::example_attestation(repo_.root());
+  write_text(example, "edited by hand\n");
+  ASSERT_EQ(::chmod(example.c_str(), 0644), 0);
+  run_sync(Checkout::main(repo_.root()), "", "", Json());
+  EXPECT_EQ(read_text(example), std::string(hooks::scripts::example_attestation()));
+  struct stat st {};
+  ASSERT_EQ(::stat(example.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
 TEST_F(SyncRun, FailedIgnoreRepairStopsNeitherTheOtherRepairsNorTheUpload) {

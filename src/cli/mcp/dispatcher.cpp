@@ -3,6 +3,8 @@
 #include "cli/mcp/argument_check.hpp"
 #include "core/log.hpp"
 
+#include <algorithm>
+
 namespace tamrik::cli::mcp {
 
 namespace {
@@ -20,19 +22,48 @@ Json tool_result(const ToolResult& result) {
   return {{"content", Json::array({{{"type", "text"}, {"text", result.text}}})}, {"isError", result.is_error}};
 }
 
+// The version asked for when this server speaks it, else its newest.
+std::string protocol_version(const Json& params) {
+  const Json requested = params.is_object() ? params.value("protocolVersion", Json()) : Json();
+  for (std::string_view version : kProtocolVersions) {
+    if (requested.is_string() && requested.get_ref<const std::string&>() == version) return std::string(version);
+  }
+  return std::string(kProtocolVersions[0]);
+}
+
+ToolResult invalid_arguments(const Tool& tool, const InvalidArguments& error) {
+  return {"Invalid arguments for " + tool.name + ": " + error.what() +
+              ". Call it again with arguments that fit its input schema (tools/list shows it).",
+          true};
+}
+
+// Never throws: whatever the tool does, the agent gets a result.
+ToolResult run(const Tool& tool, const Json& arguments) {
+  try {
+    return tool.call(arguments);
+  } catch (const InvalidArguments& e) {
+    return invalid_arguments(tool, e);
+  } catch (const std::exception& e) {
+    return {"tamrik " + tool.name + " failed: " + e.what(), true};
+  }
+}
+
 }  // namespace
 
 Json error_response(const Json& id, int code, const std::string& message) {
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}};
+  Json answer = {{"jsonrpc", "2.0"}};
+  if (!id.is_null()) answer["id"] = id;
+  answer["error"] = {{"code", code}, {"message", message}};
+  return answer;
 }
 
-std::optional<Json> Dispatcher::handle_line(std::string_view line) const {
+std::optional<Json> Dispatcher::handle_line(std::string_view line) {
   const std::optional<Json> message = core::parse_json(line);
   if (!message) return error_response(nullptr, kParseError, "Parse error: the line is not valid JSON");
   return handle_message(*message);
 }
 
-std::optional<Json> Dispatcher::handle_message(const Json& message) const {
+std::optional<Json> Dispatcher::handle_message(const Json& message) {
   if (!message.is_object()) return error_response(nullptr, kInvalidRequest, "Invalid Request: expected an object");
   const bool has_id = message.contains("id");
   const Json id = has_id ? message["id"] : Json();
@@ -49,14 +80,21 @@ std::optional<Json> Dispatcher::handle_message(const Json& message) const {
                   : std::nullopt;
   }
   if (!has_id) {
-    // Notifications (initialized, cancelled, ...) get no answer.
-    logger.debug("notification %s", {method.get<std::string>()});
+    notified(method.get<std::string>(), params);
     return std::nullopt;
   }
   return dispatch(method.get<std::string>(), id, params);
 }
 
-Json Dispatcher::dispatch(const std::string& method, const Json& id, const Json& params) const {
+// Notifications get no answer; of them, only a cancellation asks for work.
+void Dispatcher::notified(const std::string& method, const Json& params) {
+  logger.debug("notification %s", {method});
+  if (method != "notifications/cancelled" || !params.is_object()) return;
+  const Json request = params.value("requestId", Json());
+  if (valid_id(request)) runner_.cancel(request);
+}
+
+std::optional<Json> Dispatcher::dispatch(const std::string& method, const Json& id, const Json& params) {
   if (method == "initialize") return initialize(id, params);
   if (method == "ping") return result_response(id, Json::object());
   if (method == "tools/list") return list_tools(id);
@@ -65,9 +103,7 @@ Json Dispatcher::dispatch(const std::string& method, const Json& id, const Json&
 }
 
 Json Dispatcher::initialize(const Json& id, const Json& params) const {
-  const Json requested = params.is_object() ? params.value("protocolVersion", Json()) : Json();
-  const std::string version = requested.is_string() ? requested.get<std::string>() : kDefaultProtocolVersion;
-  return result_response(id, {{"protocolVersion", version},
+  return result_response(id, {{"protocolVersion", protocol_version(params)},
                               {"capabilities", {{"tools", Json::object()}}},
                               {"serverInfo", {{"name", "tamrik"}, {"version", version_}}}});
 }
@@ -80,23 +116,24 @@ Json Dispatcher::list_tools(const Json& id) const {
   return result_response(id, {{"tools", listed}});
 }
 
-Json Dispatcher::call_tool(const Json& id, const Json& params) const {
+// Arguments that do not fit are the agent's to correct, so they come back as
+// a failed result it reads, not as a protocol error; so does a failed call.
+std::optional<Json> Dispatcher::call_tool(const Json& id, const Json& params) {
   const Json name = params.is_object() ? params.value("name", Json()) : Json();
   if (!name.is_string()) return error_response(id, kInvalidParams, "Invalid params: tools/call needs a tool name");
+  const auto tool = std::find_if(tools_.begin(), tools_.end(),
+                                 [&name](const Tool& t) { return t.name == name.get_ref<const std::string&>(); });
+  if (tool == tools_.end()) return error_response(id, kInvalidParams, "Unknown tool: " + name.get<std::string>());
   const Json arguments = params.value("arguments", Json::object());
-  if (!arguments.is_object()) return error_response(id, kInvalidParams, "Invalid params: arguments must be an object");
-  for (const Tool& tool : tools_) {
-    if (tool.name != name.get<std::string>()) continue;
-    try {
-      check_arguments(tool.input_schema, arguments);
-      return result_response(id, tool_result(tool.call(arguments)));
-    } catch (const InvalidArguments& e) {
-      return error_response(id, kInvalidParams, std::string("Invalid params: ") + e.what());
-    } catch (const std::exception& e) {
-      return result_response(id, tool_result({"tamrik " + tool.name + " failed: " + e.what(), true}));
-    }
+  try {
+    if (!arguments.is_object()) throw InvalidArguments("the arguments must be an object");
+    check_arguments(tool->input_schema, arguments);
+  } catch (const InvalidArguments& e) {
+    return result_response(id, tool_result(invalid_arguments(*tool, e)));
   }
-  return error_response(id, kInvalidParams, "Unknown tool: " + name.get<std::string>());
+  // A copy of the tool: the runner may outlive the dispatcher.
+  runner_.submit(id, [tool = *tool, arguments, id] { return result_response(id, tool_result(run(tool, arguments))); });
+  return std::nullopt;
 }
 
 }  // namespace tamrik::cli::mcp

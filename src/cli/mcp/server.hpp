@@ -11,8 +11,9 @@ namespace tamrik::cli::mcp {
 // Longest message accepted; a longer line is answered with an error.
 inline constexpr std::size_t kMaxMessageBytes = 8 * 1024 * 1024;
 
-// Serves until the end of input. Returns the exit status: 0, or 1 when the
-// answers can no longer be written.
+// Serves until the end of input, and answers the tool calls given before
+// it. Returns the exit status: 0, or 1 when the answers can no longer be
+// written.
 int serve(const std::string& version);
 
 }  // namespace tamrik::cli::mcp

@@ -1,8 +1,18 @@
 #include "cli/mcp/output_capture.hpp"
 #include "cli/mcp/tools.hpp"
 #include "cli/sync_run_command.hpp"
+#include "host/protocol/http_client.hpp"
 
 namespace tamrik::cli::mcp {
+
+namespace {
+
+// All of the tool's platform requests together: well under the minute after
+// which agent clients give up on a call, so the agent reads what the sync
+// did rather than a time-out.
+constexpr double kSyncToolNetworkSeconds = 45;
+
+}  // namespace
 
 Tool sync_tool() {
   return {.name = "sync",
@@ -21,6 +31,7 @@ Tool sync_tool() {
           .call = [](const Json& arguments) -> ToolResult {
             SyncRunOptions options;
             if (arguments.contains("team_id")) options.team_id = arguments["team_id"].get<long long>();
+            const auto deadline = protocol::http_client::network_budget(kSyncToolNetworkSeconds);
             const Captured run = capture_output([&options] { return run_sync_command(options); });
             return {run.text, run.status != 0};
           }};

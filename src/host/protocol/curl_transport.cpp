@@ -99,6 +99,19 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// Nonzero makes libcurl stop with CURLE_ABORTED_BY_CALLBACK.
+int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* transfer = static_cast<const Transfer*>(user);
+  return transfer->request->keep_going(transfer->request->sink) == 0 ? 1 : 0;
+}
+
+bool set_keep_going(CURL* curl, Transfer& transfer) {
+  if (transfer.request->keep_going == nullptr) return true;
+  return curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, on_progress) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+}
+
 tamrik_http_outcome outcome_of(CURLcode code, const Transfer& transfer) {
   switch (code) {
     case CURLE_OK:
@@ -108,6 +121,7 @@ tamrik_http_outcome outcome_of(CURLcode code, const Transfer& transfer) {
     case CURLE_COULDNT_CONNECT:
       return TAMRIK_HTTP_NO_CONNECTION;
     case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_ABORTED_BY_CALLBACK:
       return TAMRIK_HTTP_TIMED_OUT;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
@@ -194,7 +208,7 @@ int perform(const tamrik_http_request* request, tamrik_http_response* response) 
       curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
       curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, on_header) == CURLE_OK &&
       curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_text) == CURLE_OK &&
+      curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_text) == CURLE_OK && set_keep_going(curl, transfer) &&
       (request->bypass_proxy == 0 || curl_easy_setopt(curl, CURLOPT_NOPROXY, "*") == CURLE_OK);
   if (!configured) return finish(response, TAMRIK_HTTP_FAILED, "libcurl refused the request settings");
 
@@ -207,6 +221,7 @@ int perform(const tamrik_http_request* request, tamrik_http_response* response) 
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
   const tamrik_http_outcome outcome = outcome_of(code, transfer);
   if (outcome == TAMRIK_HTTP_OK) return finish(response, outcome, "");
+  if (code == CURLE_ABORTED_BY_CALLBACK) return finish(response, outcome, "stopped: the time allowed ran out");
   return finish(response, outcome, error_text[0] != '\0' ? error_text : curl_easy_strerror(code));
 }
 

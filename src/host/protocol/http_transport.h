@@ -12,7 +12,7 @@ extern "C" {
 #endif
 
 // Bumped whenever a struct below changes; the library refuses other versions.
-#define TAMRIK_HTTP_ABI_VERSION 1
+#define TAMRIK_HTTP_ABI_VERSION 2
 
 // The name of the one exported function, for dlsym.
 #define TAMRIK_HTTP_PERFORM_SYMBOL "tamrik_http_perform"
@@ -46,6 +46,11 @@ struct tamrik_http_request {
   // Each response header line as received (line break included), the status
   // lines of interim (1xx) responses too.
   void (*on_header)(void* sink, const char* line, size_t size);
+  // Asked about once a second while the transfer runs, also while it waits
+  // on a silent peer; returning zero stops it as TAMRIK_HTTP_TIMED_OUT, so a
+  // deadline or a cancellation that comes after the start still holds. NULL
+  // when nothing can stop a transfer early.
+  int (*keep_going)(void* sink);
 };
 
 struct tamrik_http_response {

@@ -154,6 +154,13 @@ bool same_ascii_name(std::string_view a, std::string_view b) {
   return true;
 }
 
+// A transfer goes on while the open network budgets leave time: one opened
+// after it started (a cancelled tool call's) stops it too.
+int time_left(void*) {
+  const std::optional<std::chrono::milliseconds> left = network_time_left();
+  return !left || left->count() > 0 ? 1 : 0;
+}
+
 long milliseconds_at_least_one(std::chrono::milliseconds value) {
   return std::max<long>(1, static_cast<long>(value.count()));
 }
@@ -190,6 +197,7 @@ TransportResponse perform(const TransportRequest& request) {
       .sink = &response,
       .on_body = append_body,
       .on_header = collect_header,
+      .keep_going = time_left,
   };
   tamrik_http_response c_response{};
   {

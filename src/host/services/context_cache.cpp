@@ -84,7 +84,7 @@ std::vector<NamedText> named_texts(const Json& content) {
 void write_file(const path& file, std::string_view text) {
   core::make_dirs(file.parent_path());
   // The cache can always be fetched again, so it is not flushed to disk.
-  core::replace_file_atomically(file, text, core::Durability::no_flush);
+  core::replace_file_atomically(file, text, core::Durability::no_flush, core::ReplacedMode::keep_target);
 }
 
 // Removes what `dir`/`below` holds beyond `kept` (paths relative to `dir`),

@@ -38,7 +38,8 @@ std::vector<Json> read_events(const path& ledger) {
 
 void write_pointers(const path& repo_root, const Json& pointers) {
   core::make_dirs(pointers_file(repo_root).parent_path());
-  core::replace_file_atomically(pointers_file(repo_root), core::to_json_line(pointers) + "\n");
+  core::replace_file_atomically(pointers_file(repo_root), core::to_json_line(pointers) + "\n", core::Durability::flush,
+                                core::ReplacedMode::keep_target);
 }
 
 }  // namespace

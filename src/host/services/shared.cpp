@@ -70,7 +70,9 @@ Json load_local_config(const path& repo_root) {
 
 void save_local_config(const path& repo_root, const Json& config) {
   core::make_dirs(paths::platform_dir(repo_root));
-  core::replace_file_atomically(paths::local_config_file(repo_root), core::emit_yaml(config));
+  // A read-only file is the person's choice: refused, not replaced.
+  core::replace_file_atomically(paths::local_config_file(repo_root), core::emit_yaml(config), core::Durability::flush,
+                                core::ReplacedMode::keep_target);
 }
 
 std::string strip_yaml_delimiters(std::string_view text) {
