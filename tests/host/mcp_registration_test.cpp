@@ -57,13 +57,18 @@ TEST_F(McpRegistration, TwiceChangesNothingTheSecondTime) {
   EXPECT_EQ(fs::last_write_time(mcp_json()), json_time);
 }
 
-TEST_F(McpRegistration, ReplacesAStaleTableOfOursInPlace) {
+TEST_F(McpRegistration, ReplacesOurStaleKeysAndKeepsThePersonsOnUninstall) {
   fs::create_directories(codex_config().parent_path());
   write_text(codex_config(), "[mcp_servers.tamrik]\ncommand = \"old\"\n[mcp_servers.tamrik.env]\nA = \"1\"\n\n"
                              "[other]\nx = 1\n");
   install();
-  EXPECT_EQ(read_text(codex_config()),
-            "[mcp_servers.tamrik]\ncommand = \"tamrik\"\nargs = [\"mcp\"]\n\n[other]\nx = 1\n");
+  const std::string installed =
+      "[mcp_servers.tamrik]\nargs = [\"mcp\"]\ncommand = \"tamrik\"\n[mcp_servers.tamrik.env]\nA = \"1\"\n\n[other]\nx = 1\n";
+  EXPECT_EQ(read_text(codex_config()), installed);
+  const mcp::Removal removal = mcp::remove_codex_registration();
+  EXPECT_FALSE(removal.changed);
+  EXPECT_NE(removal.kept.find("your own settings (env)"), std::string::npos) << removal.kept;
+  EXPECT_EQ(read_text(codex_config()), installed);
 }
 
 TEST_F(McpRegistration, AMalformedMcpJsonIsLeftAloneAndCodexStillRegistered) {
@@ -79,12 +84,12 @@ TEST_F(McpRegistration, UninstallRemovesOnlyOurs) {
   write_text(codex_config(), kOtherToml);
   install();
   EXPECT_TRUE(mcp::remove_claude_code_registration(repo_.path()));
-  EXPECT_TRUE(mcp::remove_codex_registration());
+  EXPECT_TRUE(mcp::remove_codex_registration().changed);
   EXPECT_EQ(ordered_json::parse(read_text(mcp_json())),
             ordered_json::parse(R"({"mcpServers": {"other": {"command": "x"}}})"));
   EXPECT_EQ(read_text(codex_config()), kOtherToml);
   EXPECT_FALSE(mcp::remove_claude_code_registration(repo_.path()));
-  EXPECT_FALSE(mcp::remove_codex_registration());
+  EXPECT_FALSE(mcp::remove_codex_registration().changed);
 }
 
 TEST_F(McpRegistration, UninstallDeletesFilesThatHeldOnlyOurs) {
@@ -92,7 +97,7 @@ TEST_F(McpRegistration, UninstallDeletesFilesThatHeldOnlyOurs) {
   ASSERT_TRUE(fs::exists(mcp_json()));
   ASSERT_TRUE(fs::exists(codex_config()));
   EXPECT_TRUE(mcp::remove_claude_code_registration(repo_.path()));
-  EXPECT_TRUE(mcp::remove_codex_registration());
+  EXPECT_TRUE(mcp::remove_codex_registration().changed);
   EXPECT_FALSE(fs::exists(mcp_json()));
   EXPECT_FALSE(fs::exists(codex_config()));
 }

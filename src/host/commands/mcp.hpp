@@ -21,7 +21,8 @@ struct Registration {
 // Registers the tool server with one agent for `repo_root`. Idempotent: a
 // file already holding our entry is not written. nullopt for an agent
 // without a known place (or Codex without CODEX_HOME and HOME). Throws for
-// a file that cannot be read as its format, leaving it alone.
+// a file that cannot be read as its format, or (Codex's config.toml) whose
+// entry cannot be edited safely, leaving it alone.
 std::optional<Registration> register_tool_server(const std::filesystem::path& repo_root, const std::string& agent);
 
 // register_tool_server() for each of `agents` (nullopt: none configured).
@@ -37,6 +38,12 @@ std::optional<std::filesystem::path> codex_config_file();
 // Remove our entry; true when a file changed. A file left with nothing
 // else was ours and goes. Throw on unreadable files.
 bool remove_claude_code_registration(const std::filesystem::path& repo_root);
-bool remove_codex_registration();
+
+struct Removal {
+  bool changed = false;  // the file was written or removed
+  std::string kept;      // why an entry of ours stays; empty when none does
+};
+// Codex's entry goes only when it holds nothing of the person's.
+Removal remove_codex_registration();
 
 }  // namespace tamrik::commands::mcp
