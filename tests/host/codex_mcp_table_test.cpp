@@ -62,6 +62,8 @@ TEST(CodexMcpTable, EditsOnlyTamriksKeysInEveryFormItCanEditSafely) {
   // What setup added comes out byte for byte.
   for (const Case& c : {cases[0], cases[1]}) EXPECT_EQ(codex_config_without_server(c.after, kFile).text, c.before);
   EXPECT_EQ(codex_config_without_server("[mcp_servers.tamrik]\n" + std::string(kOurs) + "\n", kFile).text, "");
+  EXPECT_EQ(codex_config_without_server("\xEF\xBB\xBF[mcp_servers.tamrik]\n" + std::string(kOurs) + "\n[b]\n", kFile).text,
+            "\xEF\xBB\xBF[b]\n");
   EXPECT_EQ(codex_config_without_server("a = 1\n\n[mcp_servers.tamrik]\n" + std::string(kOurs) + "\n\n[b]\nc = 2\n",
                                         kFile)
                 .text,

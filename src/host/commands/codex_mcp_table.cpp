@@ -195,7 +195,9 @@ std::optional<Span> our_lines(std::string_view text, const toml::table& server) 
   }
   std::size_t end = 0;
   for (const Span& span : ours) end = std::max(end, span.end);
-  const Span lines{line_start(text, ours.front().begin), next_line(text, end)};
+  // A byte-order mark before the header stays.
+  const std::size_t begin = std::max(line_start(text, ours.front().begin), toml_text::offset(text, 1, 1));
+  const Span lines{begin, next_line(text, end)};
   for (std::size_t at = lines.begin; at < lines.end; at = next_line(text, at)) {
     const std::size_t next = next_line(text, at);
     const bool holds_ours =

@@ -59,6 +59,9 @@ void install_mcp_for_agents(const path& repo_root, const std::optional<std::vect
       if (registration && registration->changed) {
         logger.debug("Registered the tool server in %s", {registration->file.string()});
       }
+    } catch (const UneditableCodexConfig& e) {
+      // Only the person can fix this one: say so on every sync.
+      logger.warning("%s", {e.what()});
     } catch (const std::exception& e) {
       logger.debug("Could not register the tool server for %s", {agent}, e);
     }
