@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <vector>
 
 namespace tamrik::commands::mcp {
@@ -39,7 +40,7 @@ std::string value_text(std::string_view key, std::string_view command) {
 }
 
 // "key = value" lines, joined by `eol`, with no line ending after the last.
-std::string key_lines(const std::vector<std::string_view>& keys, std::string_view command, std::string_view eol) {
+std::string key_lines(std::span<const std::string_view> keys, std::string_view command, std::string_view eol) {
   std::string lines;
   for (const std::string_view key : keys) {
     if (!lines.empty()) lines += eol;
@@ -132,7 +133,7 @@ std::string applied(std::string text, std::vector<Edit> edits) {
 
 // A new table at the end, set apart by a blank line. The file keeps
 // ending with a line ending, or without one, as it did.
-Edit appended_table(std::string_view text, const std::vector<std::string_view>& keys, std::string_view command) {
+Edit appended_table(std::string_view text, std::span<const std::string_view> keys, std::string_view command) {
   const std::string eol(toml_text::line_ending(text));
   const std::string table = std::string(kHeader) + eol + key_lines(keys, command, eol);
   std::string added = table + eol;
@@ -142,7 +143,7 @@ Edit appended_table(std::string_view text, const std::vector<std::string_view>& 
 }
 
 // New keys first in the table, right under its header line.
-Edit under_header(std::string_view text, const toml::table& server, const std::vector<std::string_view>& keys,
+Edit under_header(std::string_view text, const toml::table& server, std::span<const std::string_view> keys,
                   std::string_view command) {
   const std::string_view eol = toml_text::line_ending(text);
   const std::size_t after = next_line(text, span_of(text, server.source()).end);
@@ -157,10 +158,9 @@ std::vector<Edit> edits_for(std::string_view text, const toml::table& doc, const
   const toml::node* servers = doc.get("mcp_servers");
   if (servers != nullptr && !servers->is_table()) refuse(file, "mcp_servers is not a table", command);
   const toml::node* server = servers != nullptr ? servers->as_table()->get("tamrik") : nullptr;
-  std::vector<std::string_view> all(kOwnedKeys.begin(), kOwnedKeys.end());
   if (server == nullptr) {
     if (servers != nullptr && servers->as_table()->is_inline()) refuse(file, "mcp_servers is an inline table", command);
-    return {appended_table(text, all, command)};
+    return {appended_table(text, kOwnedKeys, command)};
   }
   if (!server->is_table()) refuse(file, "mcp_servers.tamrik is not a table", command);
   const toml::table& table = *server->as_table();
@@ -240,7 +240,7 @@ std::string joined(const std::vector<std::string>& words) {
 std::optional<std::string> codex_config_with_server(const std::string& text, std::string_view command,
                                                     const std::string& file) {
   const toml::table doc = parsed(text, file);
-  const std::optional<toml::table> ours = reparsed(key_lines({kOwnedKeys.begin(), kOwnedKeys.end()}, command, "\n"));
+  const std::optional<toml::table> ours = reparsed(key_lines(kOwnedKeys, command, "\n"));
   if (!ours) refuse(file, "tamrik's own path cannot be written in TOML", command);
   const std::vector<Edit> edits = edits_for(text, doc, *ours, command, file);
   if (edits.empty()) return std::nullopt;
