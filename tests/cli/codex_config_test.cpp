@@ -4,7 +4,7 @@
 
 #include "cli_fixture.hpp"
 
-#include <toml++/toml.h>
+#include "host/utils/toml.hpp"
 
 namespace tamrik::testing {
 namespace {

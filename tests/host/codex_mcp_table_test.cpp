@@ -5,7 +5,7 @@
 #include "host/commands/codex_mcp_table.hpp"
 
 #include <gtest/gtest.h>
-#include <toml++/toml.h>
+#include "host/utils/toml.hpp"
 
 namespace tamrik::testing {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "host/utils/toml_text.hpp"
 
-#include <toml++/toml.h>
+#include "host/utils/toml.hpp"
 
 #include <algorithm>
 #include <array>
