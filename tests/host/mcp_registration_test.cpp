@@ -57,20 +57,6 @@ TEST_F(McpRegistration, TwiceChangesNothingTheSecondTime) {
   EXPECT_EQ(fs::last_write_time(mcp_json()), json_time);
 }
 
-TEST_F(McpRegistration, ReplacesOurStaleKeysAndKeepsThePersonsOnUninstall) {
-  fs::create_directories(codex_config().parent_path());
-  write_text(codex_config(), "[mcp_servers.tamrik]\ncommand = \"old\"\n[mcp_servers.tamrik.env]\nA = \"1\"\n\n"
-                             "[other]\nx = 1\n");
-  install();
-  const std::string installed =
-      "[mcp_servers.tamrik]\nargs = [\"mcp\"]\ncommand = \"tamrik\"\n[mcp_servers.tamrik.env]\nA = \"1\"\n\n[other]\nx = 1\n";
-  EXPECT_EQ(read_text(codex_config()), installed);
-  const mcp::Removal removal = mcp::remove_codex_registration();
-  EXPECT_FALSE(removal.changed);
-  EXPECT_NE(removal.kept.find("your own settings (env)"), std::string::npos) << removal.kept;
-  EXPECT_EQ(read_text(codex_config()), installed);
-}
-
 TEST_F(McpRegistration, AMalformedMcpJsonIsLeftAloneAndCodexStillRegistered) {
   write_text(mcp_json(), "{not json");
   install();

@@ -21,8 +21,7 @@ struct Registration {
 // Registers the tool server with one agent for `repo_root`. Idempotent: a
 // file already holding our entry is not written. nullopt for an agent
 // without a known place (or Codex without CODEX_HOME and HOME). Throws for
-// a file that cannot be read as its format, or (Codex's config.toml) whose
-// entry cannot be edited safely, leaving it alone.
+// a file that cannot be read as its format, leaving it alone.
 std::optional<Registration> register_tool_server(const std::filesystem::path& repo_root, const std::string& agent);
 
 // register_tool_server() for each of `agents` (nullopt: none configured).
