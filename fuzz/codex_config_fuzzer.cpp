@@ -1,7 +1,8 @@
 // tamrik's entry in Codex's config.toml over arbitrary text. Setup either
 // refuses the file or gives text that toml++ reads with our keys in it (the
 // editor checks every other value itself); a second setup changes nothing;
-// and where the file held no entry of ours, uninstall gives its bytes back.
+// and where a readable file held no entry of ours, uninstall gives its bytes
+// back.
 
 #include "host/commands/codex_mcp_table.hpp"
 #include "scratch.hpp"
@@ -44,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require((*after)["mcp_servers"]["tamrik"]["command"].value_or(std::string()) == kCommand,
           "setup wrote another command");
   require(!mcp::codex_config_with_server(*added, kCommand, kFile), "a second setup changed the file again");
-  if (!(*parsed(text))["mcp_servers"]["tamrik"]) {
+  const std::optional<toml::table> before = parsed(text);  // nullopt: repaired
+  if (before && !(*before)["mcp_servers"]["tamrik"]) {
     require(mcp::codex_config_without_server(*added, kFile).text == text, "uninstall did not give the bytes back");
   }
   return 0;

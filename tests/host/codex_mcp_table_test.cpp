@@ -18,7 +18,9 @@ using commands::mcp::UneditableCodexConfig;
 constexpr const char* kFile = "/home/u/.codex/config.toml";
 constexpr const char* kOurs = "command = \"tamrik\"\nargs = [\"mcp\"]";
 
-std::optional<std::string> with_server(const std::string& text) { return codex_config_with_server(text, "tamrik", kFile); }
+std::optional<std::string> with_server(const std::string& text) {
+  return codex_config_with_server(text, "tamrik", kFile);
+}
 
 struct Case {
   std::string before;
@@ -27,13 +29,15 @@ struct Case {
 
 TEST(CodexMcpTable, EditsOnlyTamriksKeysInEveryFormItCanEditSafely) {
   const std::string others =
-      "# Codex settings\nmodel = \"o3\"  # fast\n[mcp_servers]\nother = { command = \"npx\", args = [\"-y\", \"srv\"] }\n"
+      "# Codex settings\nmodel = \"o3\"  # fast\n[mcp_servers]\n"
+      "other = { command = \"npx\", args = [\"-y\", \"srv\"] }\n"
       "\n[profiles.work]\nnotify = [\n  [\"a\"],\n  [\"[mcp_servers.tamrik]\"],\n]\n";
   const std::vector<Case> cases = {
       // No entry yet: a table at the end; a `["a"],` line is no header.
       {others, others + "\n[mcp_servers.tamrik]\n" + kOurs + "\n"},
       // CRLF and no final newline, both kept.
-      {"model = \"o3\"\r\n# end", "model = \"o3\"\r\n# end\r\n\r\n[mcp_servers.tamrik]\r\ncommand = \"tamrik\"\r\nargs = [\"mcp\"]"},
+      {"model = \"o3\"\r\n# end",
+       "model = \"o3\"\r\n# end\r\n\r\n[mcp_servers.tamrik]\r\ncommand = \"tamrik\"\r\nargs = [\"mcp\"]"},
       // An inline table: the stale value is replaced where it stands.
       {"[mcp_servers]\ntamrik = { env = { K = \"é\" }, command = \"old\", args = [\"mcp\"] }  # mine\n",
        "[mcp_servers]\ntamrik = { env = { K = \"é\" }, command = \"tamrik\", args = [\"mcp\"] }  # mine\n"},
@@ -62,8 +66,8 @@ TEST(CodexMcpTable, EditsOnlyTamriksKeysInEveryFormItCanEditSafely) {
   // What setup added comes out byte for byte.
   for (const Case& c : {cases[0], cases[1]}) EXPECT_EQ(codex_config_without_server(c.after, kFile).text, c.before);
   EXPECT_EQ(codex_config_without_server("[mcp_servers.tamrik]\n" + std::string(kOurs) + "\n", kFile).text, "");
-  EXPECT_EQ(codex_config_without_server("\xEF\xBB\xBF[mcp_servers.tamrik]\n" + std::string(kOurs) + "\n[b]\n", kFile).text,
-            "\xEF\xBB\xBF[b]\n");
+  const std::string bom = "\xEF\xBB\xBF";
+  EXPECT_EQ(codex_config_without_server(bom + "[mcp_servers.tamrik]\n" + kOurs + "\n[b]\n", kFile).text, bom + "[b]\n");
   EXPECT_EQ(codex_config_without_server("a = 1\n\n[mcp_servers.tamrik]\n" + std::string(kOurs) + "\n\n[b]\nc = 2\n",
                                         kFile)
                 .text,
@@ -91,6 +95,19 @@ TEST(CodexMcpTable, WhatCannotBeEditedSafelyIsRefusedWithTheRemedy) {
   EXPECT_THROW(codex_config_without_server("[x\n", kFile), UneditableCodexConfig);
 }
 
+// Versions that matched line starts appended a second table after an inline
+// entry; Codex refused the file. Setup and uninstall take that table out.
+TEST(CodexMcpTable, TheTableAnEarlierVersionAddedTwiceIsTakenOut) {
+  const std::string inline_entry =
+      "[mcp_servers]\ntamrik = { command = \"tamrik\", args = [\"mcp\"], env = { A = \"1\" } }\n";
+  const std::string trusted = "\n[projects.\"/w\"]\ntrust_level = \"trusted\"\n";
+  const std::string broken = inline_entry + "\n[mcp_servers.tamrik]\n" + kOurs + "\n" + trusted;
+  EXPECT_EQ(with_server(broken), inline_entry + trusted);
+  const CodexRemoval removal = codex_config_without_server(broken, kFile);
+  EXPECT_EQ(removal.text, inline_entry + trusted);
+  EXPECT_NE(removal.kept.find("your own settings (env)"), std::string::npos) << removal.kept;
+}
+
 TEST(CodexMcpTable, UninstallKeepsAnEntryHoldingAnythingOfThePersons) {
   for (const char* text : {
            "[mcp_servers.tamrik]\ncommand = \"tamrik\"\nargs = [\"mcp\"]\ntool_timeout_sec = 30\n"
@@ -102,9 +119,8 @@ TEST(CodexMcpTable, UninstallKeepsAnEntryHoldingAnythingOfThePersons) {
     EXPECT_EQ(removal.text, std::nullopt) << text;
     EXPECT_NE(removal.kept.find("delete it by hand"), std::string::npos) << removal.kept;
   }
-  EXPECT_NE(codex_config_without_server("[mcp_servers.tamrik]\ncommand = \"t\"\nx = 1\n[mcp_servers.tamrik.env]\n", kFile)
-                .kept.find("your own settings (env, x)"),
-            std::string::npos);
+  const std::string theirs = "[mcp_servers.tamrik]\ncommand = \"t\"\nx = 1\n[mcp_servers.tamrik.env]\n";
+  EXPECT_NE(codex_config_without_server(theirs, kFile).kept.find("your own settings (env, x)"), std::string::npos);
 }
 
 }  // namespace

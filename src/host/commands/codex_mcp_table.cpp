@@ -1,8 +1,7 @@
 #include "host/commands/codex_mcp_table.hpp"
 
-#include "host/utils/toml_text.hpp"
-
 #include "host/utils/toml.hpp"
+#include "host/utils/toml_text.hpp"
 
 #include <algorithm>
 #include <array>
@@ -49,10 +48,43 @@ std::string key_lines(std::span<const std::string_view> keys, std::string_view c
   return lines;
 }
 
-toml::table parsed(const std::string& text, const std::string& file) {
+std::optional<toml::table> parsed(const std::string& text) {
   try {
     return toml::parse(text);
+  } catch (const toml::parse_error&) {
+    return std::nullopt;
+  }
+}
+
+// The file's text and what it holds.
+struct Readable {
+  std::string text;
+  toml::table doc;
+};
+
+// What versions of tamrik that matched line starts appended after an entry
+// of ours they did not recognise (an inline table, dotted keys, a spaced
+// header), set apart by a blank line: Codex then refused the file for
+// defining the table twice.
+constexpr std::string_view kEarlierTable = "[mcp_servers.tamrik]\ncommand = \"tamrik\"\nargs = [\"mcp\"]\n";
+
+// The file without that second table, when taking it out is what makes the
+// file TOML again.
+std::optional<Readable> without_earlier_table(const std::string& text) {
+  const std::size_t at = text.rfind(kEarlierTable);
+  if (at == std::string::npos || (at > 0 && text[at - 1] != '\n')) return std::nullopt;
+  const std::size_t begin = at >= 2 && text[at - 2] == '\n' ? at - 1 : at;
+  std::string repaired = text.substr(0, begin) + text.substr(at + kEarlierTable.size());
+  std::optional<toml::table> doc = parsed(repaired);
+  if (!doc) return std::nullopt;
+  return Readable{std::move(repaired), std::move(*doc)};
+}
+
+Readable readable(const std::string& text, const std::string& file) {
+  try {
+    return {text, toml::parse(text)};
   } catch (const toml::parse_error& e) {
+    if (std::optional<Readable> repaired = without_earlier_table(text)) return std::move(*repaired);
     throw UneditableCodexConfig(file + " is not valid TOML (line " + std::to_string(e.source().begin.line) + ": " +
                                 std::string(e.description()) +
                                 "); tamrik left it as it was. Fix it (Codex cannot read it either) and run `tamrik "
@@ -115,14 +147,6 @@ toml::table without_ours(toml::table doc) {
   }
   if (servers->empty()) doc.erase("mcp_servers");
   return doc;
-}
-
-std::optional<toml::table> reparsed(const std::string& text) {
-  try {
-    return toml::parse(text);
-  } catch (const toml::parse_error&) {
-    return std::nullopt;
-  }
 }
 
 std::string applied(std::string text, std::vector<Edit> edits) {
@@ -239,45 +263,49 @@ std::string joined(const std::vector<std::string>& words) {
 
 std::optional<std::string> codex_config_with_server(const std::string& text, std::string_view command,
                                                     const std::string& file) {
-  const toml::table doc = parsed(text, file);
-  const std::optional<toml::table> ours = reparsed(key_lines(kOwnedKeys, command, "\n"));
+  const Readable now = readable(text, file);
+  const std::optional<toml::table> ours = parsed(key_lines(kOwnedKeys, command, "\n"));
   if (!ours) refuse(file, "tamrik's own path cannot be written in TOML", command);
-  const std::vector<Edit> edits = edits_for(text, doc, *ours, command, file);
-  if (edits.empty()) return std::nullopt;
-  std::string edited = applied(text, edits);
+  const std::vector<Edit> edits = edits_for(now.text, now.doc, *ours, command, file);
+  if (edits.empty() && now.text == text) return std::nullopt;
+  std::string edited = applied(now.text, edits);
   // The edit is checked as Codex will read it: our keys as intended, and
   // every other value as it was.
-  const std::optional<toml::table> after = reparsed(edited);
+  const std::optional<toml::table> after = parsed(edited);
   const toml::table* server = after ? (*after)["mcp_servers"]["tamrik"].as_table() : nullptr;
-  if (server == nullptr || filtered(*server, is_owned) != *ours || without_ours(*after) != without_ours(doc)) {
+  if (server == nullptr || filtered(*server, is_owned) != *ours || without_ours(*after) != without_ours(now.doc)) {
     refuse(file, "adding it would change more than tamrik's own keys", command);
   }
   return edited;
 }
 
 CodexRemoval codex_config_without_server(const std::string& text, const std::string& file) {
-  const toml::table doc = parsed(text, file);
-  const toml::node* node = doc["mcp_servers"]["tamrik"].node();
-  if (node == nullptr) return {};
-  const std::string kept = "left [mcp_servers.tamrik] in " + file + ": ";
-  const std::string remedy = "; delete it by hand if Codex should no longer start tamrik";
+  const Readable now = readable(text, file);
+  // A repaired file is written whatever happens to the entry.
+  const auto kept = [&](const std::string& why) {
+    return CodexRemoval{now.text != text ? std::optional(now.text) : std::nullopt,
+                        why.empty() ? "" : "left [mcp_servers.tamrik] in " + file + ": " + why +
+                                               "; delete it by hand if Codex should no longer start tamrik"};
+  };
+  const toml::node* node = now.doc["mcp_servers"]["tamrik"].node();
+  if (node == nullptr) return kept("");
   const toml::table* server = node->as_table();
-  if (server == nullptr) return {std::nullopt, kept + "it is not a table" + remedy};
+  if (server == nullptr) return kept("it is not a table");
   std::vector<std::string> theirs;
   for (const auto& [key, value] : *server) {
     if (!is_owned(key.str())) theirs.emplace_back(key.str());
   }
   // Without `command` Codex refuses the whole file: the person's settings
   // keep the entry they belong to.
-  if (!theirs.empty()) return {std::nullopt, kept + "it also holds your own settings (" + joined(theirs) + ")" + remedy};
-  if (form_of(text, *server) != Form::own_header) {
-    return {std::nullopt, kept + "it is not written as a table of its own, as tamrik writes it" + remedy};
+  if (!theirs.empty()) return kept("it also holds your own settings (" + joined(theirs) + ")");
+  if (form_of(now.text, *server) != Form::own_header) {
+    return kept("it is not written as a table of its own, as tamrik writes it");
   }
-  const std::optional<Span> lines = our_lines(text, *server);
-  if (!lines) return {std::nullopt, kept + "it holds comments of your own" + remedy};
-  std::string removed = without_lines(text, *lines);
-  const std::optional<toml::table> after = reparsed(removed);
-  if (!after || (*after)["mcp_servers"]["tamrik"] || without_ours(*after) != without_ours(doc)) {
+  const std::optional<Span> lines = our_lines(now.text, *server);
+  if (!lines) return kept("it holds comments of your own");
+  std::string removed = without_lines(now.text, *lines);
+  const std::optional<toml::table> after = parsed(removed);
+  if (!after || (*after)["mcp_servers"]["tamrik"] || without_ours(*after) != without_ours(now.doc)) {
     throw UneditableCodexConfig("tamrik could not take [mcp_servers.tamrik] out of " + file +
                                 " without touching the rest; delete it by hand");
   }

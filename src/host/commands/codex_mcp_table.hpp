@@ -36,6 +36,10 @@ struct CodexRemoval {
 // no other key, no comment of their own, written as a [mcp_servers.tamrik]
 // table. Anything else stays, and `kept` says why. Throws
 // UneditableCodexConfig for a file that is not TOML.
+//
+// Both functions first take out the second table that versions matching
+// line starts appended after an entry they did not recognise, when that is
+// what keeps the file from being TOML.
 CodexRemoval codex_config_without_server(const std::string& text, const std::string& file);
 
 }  // namespace tamrik::commands::mcp

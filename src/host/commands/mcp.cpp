@@ -89,13 +89,12 @@ Removal remove_codex_registration() {
   const std::optional<std::string> current = user_file::read_if_exists(*file);
   if (!current) return {};
   const CodexRemoval removal = codex_config_without_server(*current, file->string());
-  if (!removal.text) return {false, removal.kept};
-  if (removal.text->empty()) {
+  if (removal.text && removal.text->empty()) {
     user_file::remove(*file);
-  } else {
+  } else if (removal.text) {
     user_file::replace(*file, *removal.text, kUserConfigMode);
   }
-  return {true, ""};
+  return {removal.text.has_value(), removal.kept};
 }
 
 }  // namespace tamrik::commands::mcp
