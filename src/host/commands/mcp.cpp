@@ -29,7 +29,8 @@ Registration register_claude_code(const path& repo_root) {
 std::optional<Registration> register_codex() {
   const std::optional<path> file = codex_config_file();
   if (!file) return std::nullopt;
-  const std::optional<std::string> text = codex_config_with_table(user_file::read_if_exists(*file).value_or(""));
+  const std::optional<std::string> text =
+      codex_config_with_server(user_file::read_if_exists(*file).value_or(""), "tamrik", file->string());
   if (text) user_file::replace(*file, *text, kUserConfigMode);
   return Registration{*file, text.has_value()};
 }
@@ -58,6 +59,9 @@ void install_mcp_for_agents(const path& repo_root, const std::optional<std::vect
       if (registration && registration->changed) {
         logger.debug("Registered the tool server in %s", {registration->file.string()});
       }
+    } catch (const UneditableCodexConfig& e) {
+      // Only the person can fix this one: say so on every sync.
+      logger.warning("%s", {e.what()});
     } catch (const std::exception& e) {
       logger.debug("Could not register the tool server for %s", {agent}, e);
     }
@@ -79,19 +83,18 @@ bool remove_claude_code_registration(const path& repo_root) {
   return true;
 }
 
-bool remove_codex_registration() {
+Removal remove_codex_registration() {
   const std::optional<path> file = codex_config_file();
-  if (!file) return false;
+  if (!file) return {};
   const std::optional<std::string> current = user_file::read_if_exists(*file);
-  if (!current) return false;
-  const std::optional<std::string> text = codex_config_without_table(*current);
-  if (!text) return false;
-  if (text->empty()) {
+  if (!current) return {};
+  const CodexRemoval removal = codex_config_without_server(*current, file->string());
+  if (removal.text && removal.text->empty()) {
     user_file::remove(*file);
-  } else {
-    user_file::replace(*file, *text, kUserConfigMode);
+  } else if (removal.text) {
+    user_file::replace(*file, *removal.text, kUserConfigMode);
   }
-  return true;
+  return {removal.text.has_value(), removal.kept};
 }
 
 }  // namespace tamrik::commands::mcp

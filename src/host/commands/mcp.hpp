@@ -37,6 +37,12 @@ std::optional<std::filesystem::path> codex_config_file();
 // Remove our entry; true when a file changed. A file left with nothing
 // else was ours and goes. Throw on unreadable files.
 bool remove_claude_code_registration(const std::filesystem::path& repo_root);
-bool remove_codex_registration();
+
+struct Removal {
+  bool changed = false;  // the file was written or removed
+  std::string kept;      // why an entry of ours stays; empty when none does
+};
+// Codex's entry goes only when it holds nothing of the person's.
+Removal remove_codex_registration();
 
 }  // namespace tamrik::commands::mcp

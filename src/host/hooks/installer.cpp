@@ -247,7 +247,9 @@ SetupReport uninstall_repository(const services::Checkout& checkout) {
                           commands::mcp::claude_code_mcp_file(repo_root));
   }));
   report.steps.push_back(run_step("codex tool server", [&] {
-    return changed_or_not(commands::mcp::remove_codex_registration(), commands::mcp::codex_config_file().value_or(path()));
+    const commands::mcp::Removal removal = commands::mcp::remove_codex_registration();
+    if (!removal.kept.empty()) return StepReport{"", Outcome::skipped, removal.kept};
+    return changed_or_not(removal.changed, commands::mcp::codex_config_file().value_or(path()));
   }));
   report.steps.push_back(run_step("agent guidance", [&] {
     // Every file it changed is named: CLAUDE.md, AGENTS.md and GEMINI.md may all hold the block.
