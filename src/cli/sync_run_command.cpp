@@ -107,6 +107,9 @@ bool report_refresh(const synccore::RefreshResult& refresh, const path& repo_roo
   }
   const synccore::RulesCacheState rules = synccore::read_rules_cache_state(paths::platform_dir(repo_root));
   console().success("Refreshed the project context; rules: " + rules.describe() + ".");
+  for (const path& file : refresh.guidance_written) {
+    console().info("Updated tamrik's guidance block in " + file.string() + ".");
+  }
   return true;
 }
 
