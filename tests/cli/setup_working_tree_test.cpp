@@ -49,7 +49,9 @@ TEST_F(SetupBeside, TheAgentRowsGoWithTheLastSetUpRepositoryOnly) {
   EXPECT_FALSE(fs::exists(settings_file())) << "setup created it, the last uninstall took it away";
 
   for (const GitRepo* repo : {&repo_, &other}) ASSERT_EQ(tamrik_in(*repo, {"setup", "--agents", "claude-code"}).exit_code, 0);
-  ASSERT_EQ(tamrik({"setup", "--uninstall", "--all"}).exit_code, 0);
+  const TamrikResult all = tamrik({"setup", "--uninstall", "--all"});
+  ASSERT_EQ(all.exit_code, 0) << all.err;
+  EXPECT_NE(all.out.find("removed though 1 other repository is set up"), std::string::npos) << all.out;
   EXPECT_FALSE(fs::exists(settings_file()));
   EXPECT_EQ(tamrik({"setup", "--all"}).exit_code, 2) << "--all only goes with --uninstall";
 }
@@ -109,6 +111,7 @@ TEST_F(SetupBeside, SharedHooksCallTamrikThroughPathWhereTheirManagerRunsThem) {
     const std::string text = read_text(repo->root() / hook);
     EXPECT_NE(text.find("command -v tamrik >/dev/null 2>&1; then tamrik sync --record-commit"), std::string::npos) << text;
     EXPECT_EQ(text.find(tamrik_binary().string()), std::string::npos) << "no path into this machine: " << text;
+    EXPECT_NE(setup.out.find("they run `tamrik` from PATH"), std::string::npos) << setup.out;
     const std::string head = repo->commit("feat: through the shared hook");
     const std::vector<ordered_json> entries = ledger(repo->root());
     EXPECT_EQ(std::count_if(entries.begin(), entries.end(), [&](const ordered_json& e) { return e.value("commit", "") == head; }),

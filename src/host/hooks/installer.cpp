@@ -171,13 +171,30 @@ StepReport tool_server(const path& repo_root, const std::string& agent) {
   return changed_or_not(registration->changed, registration->file);
 }
 
+void add_note(std::vector<std::string>& notes, std::string note) {
+  if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(std::move(note));
+}
+
 // Puts the call where the repository's hook manager expects it; for a
-// manager whose own config the person edits, says what to add.
-StepReport git_hook_step(const path& work_tree, GitHook hook, const path& program) {
+// manager whose own config the person edits, says what to add. A hook the
+// repository shares runs the tamrik on PATH, so the note says when there
+// is none here.
+StepReport git_hook_step(const path& work_tree, GitHook hook, const path& program, std::vector<std::string>& notes) {
   const HookPlace place = hook_place(work_tree, hook);
-  if (!place.snippet) return changed_or_not(install_hook_at(place, hook, program), place.file);
-  if (snippet_in_place(place, hook)) return changed_or_not(false, place.file);
-  return {"", Outcome::skipped, snippet_instructions(place)};
+  if (place.snippet) {
+    if (snippet_in_place(place, hook)) return changed_or_not(false, place.file);
+    return {"", Outcome::skipped, snippet_instructions(place)};
+  }
+  const bool changed = install_hook_at(place, hook, program);
+  if (place.shared) {
+    add_note(notes, "the repository's hooks are shared with everyone who clones it, so they run `tamrik` from PATH; "
+                    "commit the change to share it");
+    if (!on_path("tamrik")) {
+      add_note(notes, "tamrik is not on PATH here, so the shared hooks cannot run it: put it on PATH (the next agent "
+                      "session start records the commits they miss)");
+    }
+  }
+  return changed_or_not(changed, place.file);
 }
 
 // tamrik's ignore entries in info/exclude, and a block an earlier setup
@@ -250,7 +267,7 @@ SetupReport setup_repository(const services::Checkout& checkout, const SetupOpti
   report.steps.push_back(run_step("example attestation", [&] { return write_example(repo_root); }));
   for (const GitHook hook : kGitHooks) {
     report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook",
-                                    [&] { return git_hook_step(checkout.work_tree, hook, options.program); }));
+                                    [&] { return git_hook_step(checkout.work_tree, hook, options.program, report.notes); }));
   }
   if (options.guidance) {
     report.steps.push_back(run_step("agent guidance", [&] { return guidance_step(repo_root, report.agents); }));
@@ -277,6 +294,9 @@ SetupReport uninstall_repository(const services::Checkout& checkout, const Unins
   if (!user_level) {
     report.notes.push_back("agent hook rows and Codex's tool server kept: " + repositories(others) +
                            " set up (`tamrik setup --uninstall --all` removes them as well)");
+  } else if (others > 0) {
+    report.notes.push_back("agent hook rows and Codex's tool server removed though " + repositories(others) +
+                           " set up: their agent hooks stay off until `tamrik setup` or `tamrik sync` runs there");
   }
   for (const GitHook hook : kGitHooks) {
     report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook", [&] {
