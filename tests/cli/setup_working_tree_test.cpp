@@ -96,6 +96,10 @@ TEST_F(SetupBeside, SharedHooksCallTamrikThroughPathWhereTheirManagerRunsThem) {
     fs::permissions(husky.root() / ".husky" / "_" / hook, fs::perms::owner_all);
   }
   husky.git({"config", "core.hooksPath", ".husky/_"});
+  // An earlier setup wrote into the generated stub: that block moves out.
+  write_text(husky.root() / ".husky" / "_" / "post-commit",
+             "#!/bin/sh\n# >>> tamrik: record commits >>>\n/old/tamrik sync --record-commit\n# <<< tamrik <<<\n" +
+                 stub.substr(stub.find('\n') + 1));
   // A tracked .githooks directory with the team's own line.
   const std::string team_hook = "#!/bin/sh\necho team >> \"$(git rev-parse --git-dir)/team.log\"\n";
   write_text(repo_.root() / ".githooks" / "post-commit", team_hook);

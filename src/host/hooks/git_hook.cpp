@@ -108,24 +108,25 @@ bool install_git_hook(const path& repo_root, GitHook hook, const path& program) 
   return install_hook_at(place, hook, program);
 }
 
+bool remove_hook_block(const path& file, GitHook hook) {
+  const block::Markers markers = text_of(hook).markers;
+  const std::optional<std::string> existing = user_file::read_if_exists(file);
+  if (!existing || !block::find_block(*existing, markers)) return false;
+  const std::string after = block::without_block(*existing, markers);
+  if (only_shebang_left(after)) {
+    user_file::remove(file);
+  } else {
+    user_file::replace(file, after, 0755);
+  }
+  return true;
+}
+
 bool uninstall_git_hook(const path& repo_root, GitHook hook) {
   const HookPlace place = hook_place(repo_root, hook);
-  const block::Markers markers = text_of(hook).markers;
-  bool changed = false;
   // Earlier setups wrote where git runs hooks even under a manager.
-  for (const path& file : {place.git_runs, place.file}) {
-    if (place.snippet && file == place.file) continue;
-    const std::optional<std::string> existing = user_file::read_if_exists(file);
-    if (!existing || !block::find_block(*existing, markers)) continue;
-    const std::string after = block::without_block(*existing, markers);
-    if (only_shebang_left(after)) {
-      user_file::remove(file);
-    } else {
-      user_file::replace(file, after, 0755);
-    }
-    changed = true;
-  }
-  return changed;
+  const bool from_git_runs = remove_hook_block(place.git_runs, hook);
+  const bool from_place = !place.snippet && place.file != place.git_runs && remove_hook_block(place.file, hook);
+  return from_git_runs || from_place;
 }
 
 bool git_hook_installed(const path& repo_root, GitHook hook) {

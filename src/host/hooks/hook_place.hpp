@@ -47,4 +47,8 @@ bool snippet_in_place(const HookPlace& place, GitHook hook);
 // install_git_hook(). Throws UnusableHookError or OSError.
 bool install_hook_at(const HookPlace& place, GitHook hook, const path& program);
 
+// Takes our block out of `file`; a hook left with nothing but its first
+// line is removed. Returns whether it changed. Throws OSError.
+bool remove_hook_block(const path& file, GitHook hook);
+
 }  // namespace tamrik::hooks::installer

@@ -185,7 +185,9 @@ StepReport git_hook_step(const path& work_tree, GitHook hook, const path& progra
     if (snippet_in_place(place, hook)) return changed_or_not(false, place.file);
     return {"", Outcome::skipped, snippet_instructions(place)};
   }
-  const bool changed = install_hook_at(place, hook, program);
+  bool changed = install_hook_at(place, hook, program);
+  // An earlier setup wrote into husky's generated stub, which husky rewrites.
+  if (place.file != place.git_runs) changed = remove_hook_block(place.git_runs, hook) || changed;
   if (place.shared) {
     add_note(notes, "the repository's hooks are shared with everyone who clones it, so they run `tamrik` from PATH; "
                     "commit the change to share it");
