@@ -1,5 +1,6 @@
 #include "cli/sync_run_command.hpp"
 
+#include "host/services/gitignore.hpp"
 #include "host/services/setup_list.hpp"
 #include "host/display/output.hpp"
 #include "host/paths.hpp"
@@ -134,6 +135,7 @@ int run_sync_command(const SyncRunOptions& options) {
     const synccore::SyncReport report =
         synccore::run_sync_detailed(checkout, session.api_key, session.api_url, project_id);
     report_attestations(archived, report.attestation);
+    if (report.ignore_block_moved) console().info(services::shared::migration_notice(services::shared::Migration::moved) + ".");
     if (report.upload) failed = !report_upload(*report.upload) || failed;
     if (report.refresh) failed = !report_refresh(*report.refresh, repo_root) || failed;
     if (!project_id.is_null() && !session.signed_in()) {

@@ -60,8 +60,12 @@ TEST_F(SyncCommand, LeavesTheWorkingTreeCleanAndTrackedInstructionsAloneUnlessAs
   ASSERT_EQ(tamrik({"setup", "--agents", "codex"}).exit_code, 0);
   sign_in();
   repo_.commit("feat: one");
+  // As an earlier setup left it: a .gitignore holding only tamrik's block.
+  write_text(repo_.root() / ".gitignore", "# >>> tamrik: local ledger and cache >>>\n/.tamrik/\n# <<< tamrik <<<\n");
   const TamrikResult sync = tamrik({"sync"});
   EXPECT_EQ(sync.exit_code, 0) << sync.out << sync.err;
+  EXPECT_NE(sync.out.find("moved from .gitignore to .git/info/exclude"), std::string::npos) << sync.out;
+  EXPECT_FALSE(fs::exists(repo_.root() / ".gitignore"));
   EXPECT_EQ(read_text(repo_.root() / "AGENTS.md"), team);
   EXPECT_EQ(repo_.git({"status", "--porcelain", "--untracked-files=all"}), "");
 
