@@ -52,7 +52,8 @@ path git_hook_path(const path& repo_root, GitHook hook);
 bool install_git_hook(const path& repo_root, GitHook hook, const path& program);
 
 // Removes our block from hook_place() and from the file git runs; a hook
-// left with nothing but its first line is removed. Returns whether anything changed. Throws OSError.
+// left with nothing but its first line is removed. Returns whether
+// anything changed. Throws OSError.
 bool uninstall_git_hook(const path& repo_root, GitHook hook);
 
 // Our block is in the hook and git runs the hook.

@@ -11,8 +11,8 @@ namespace tamrik::hooks::installer {
 
 namespace {
 
-// The call each manager's snippet makes, guarded so that a machine without
-// tamrik on PATH commits as before.
+// The call each snippet makes (guarded, so that a machine without tamrik on
+// PATH commits as before): its presence in the config shows the snippet is in.
 constexpr std::string_view kRecordCall = "tamrik sync --record-commit";
 constexpr std::string_view kRewriteCall = "tamrik sync --record-rewrite";
 

@@ -22,6 +22,7 @@
 #include <array>
 #include <cstdlib>
 #include <functional>
+#include <span>
 
 namespace tamrik::hooks::installer {
 
@@ -215,9 +216,16 @@ StepReport ignore_entries(const path& repo_root, std::vector<std::string>& notes
 // the configuration, which sync honours from then on.
 StepReport guidance_step(const path& repo_root, const std::vector<std::string>& agents) {
   const std::vector<path> written = agent_guidance::write_guidance(repo_root, agents, true);
+  std::vector<path> files = written;
+  if (written.empty()) {
+    for (const std::string& agent : agents) {
+      const std::optional<path> file = agent_guidance::guidance_file(agent);
+      if (file && std::find(files.begin(), files.end(), *file) == files.end()) files.push_back(*file);
+    }
+  }
   std::string where;
-  for (const path& file : written) where += (where.empty() ? "" : ", ") + file.string();
-  return written.empty() ? changed_or_not(false, repo_root) : StepReport{"", Outcome::changed, where};
+  for (const path& file : files) where += (where.empty() ? "" : ", ") + file.string();
+  return {"", written.empty() ? Outcome::unchanged : Outcome::changed, where};
 }
 
 std::string repositories(size_t count) {
@@ -305,8 +313,7 @@ SetupReport uninstall_repository(const services::Checkout& checkout, const Unins
       return changed_or_not(uninstall_git_hook(checkout.work_tree, hook), hook_place(checkout.work_tree, hook).file);
     }));
   }
-  for (const std::string_view agent : agents_with_hook_rows()) {
-    if (!user_level) break;
+  for (const std::string_view agent : user_level ? agents_with_hook_rows() : std::span<const std::string_view>()) {
     report.steps.push_back(
         run_step(std::string(agent) + " hooks", [&] { return agent_rows(std::string(agent), false, path()); }));
   }
