@@ -27,9 +27,18 @@ constexpr const char* kSetupFooter = R"(Installs the git post-commit hook (`tamr
 (`tamrik sync --record-rewrite`, which carries attestations across amend and rebase), the agent hook rows of
 the configured harnesses (PostToolUse and SessionStart rows, per user, in Claude Code's
 settings.json and Codex's hooks.json), the agent tool server `tamrik mcp` (.mcp.json for Claude
-Code, config.toml for Codex), the ignore entries that keep .tamrik out of commits, and
-.tamrik/.platform/config.yaml with the time of setup. Running it again changes nothing;
-existing hooks and settings are kept.
+Code, config.toml for Codex), the ignore entries that keep .tamrik out of commits (in
+.git/info/exclude, which is never committed), and .tamrik/.platform/config.yaml with the time of
+setup. Running it again changes nothing; existing hooks and settings are kept.
+
+With husky the hooks go into .husky/; with lefthook, pre-commit or simple-git-hooks setup prints
+the lines to add to their config. A hook the repository shares calls `tamrik` through PATH.
+
+--guidance also writes tamrik's block into the agents' instruction files (CLAUDE.md, AGENTS.md,
+GEMINI.md), usually tracked files, and has `tamrik sync` keep it up to date.
+
+--uninstall keeps the per-user agent hook rows while other repositories are set up; add --all to
+remove them anyway.
 
 Agents default to the harnesses installed on this machine; choose them with --agents:
   tamrik setup --agents claude-code,codex)";
@@ -45,6 +54,8 @@ struct SetupValues {
   std::string agents;
   CLI::Option* agents_option = nullptr;
   bool uninstall = false;
+  bool all = false;
+  bool guidance = false;
   std::string project;
 };
 
@@ -108,11 +119,12 @@ void print_steps(const installer::SetupReport& report, const path& repo_root, bo
         break;
     }
   }
+  for (const std::string& note : report.notes) console().info("  " + note);
 }
 
-int uninstall(const services::Checkout& checkout) {
+int uninstall(const services::Checkout& checkout, const SetupValues& values) {
   const path& repo_root = checkout.home;
-  const installer::SetupReport report = installer::uninstall_repository(checkout);
+  const installer::SetupReport report = installer::uninstall_repository(checkout, {.all = values.all});
   print_steps(report, repo_root, true);
   if (!report.ok()) {
     console().error("Some of tamrik's setup could not be removed; fix the problems above and run it again.");
@@ -128,7 +140,8 @@ int set_up(const services::Checkout& checkout, const SetupValues& values) {
   const std::string notice =
       services::setup_list::committed_files_notice(services::setup_list::committed_tamrik_files(repo_root));
   if (!notice.empty()) console().warning(notice);
-  const installer::SetupReport report = installer::setup_repository(checkout, {.agents = chosen_agents(values)});
+  const installer::SetupReport report =
+      installer::setup_repository(checkout, {.agents = chosen_agents(values), .guidance = values.guidance});
   print_steps(report, repo_root, false);
   if (!report.ok()) {
     console().error("tamrik setup did not finish; fix the problems above and run `tamrik setup` again.");
@@ -169,8 +182,15 @@ void add_setup_command(CLI::App& parent, attest::SelectedCommand& selected) {
   auto values = std::make_shared<SetupValues>();
   values->agents_option = setup->add_option(
       "--agents", values->agents, "Comma-separated agent harnesses to hook (" + agent_list() + ").");
-  setup->add_flag("--uninstall", values->uninstall, "Remove what setup added; the ledger is kept.")
-      ->excludes(values->agents_option);
+  CLI::Option* uninstall_flag =
+      setup->add_flag("--uninstall", values->uninstall, "Remove what setup added; the ledger is kept.")
+          ->excludes(values->agents_option);
+  setup->add_flag("--all", values->all, "With --uninstall: remove the per-user agent hook rows too, though other "
+                                        "repositories are set up.")
+      ->needs(uninstall_flag);
+  setup->add_flag("--guidance", values->guidance,
+                  "Also keep tamrik's block in the agents' instruction files (CLAUDE.md, AGENTS.md...).")
+      ->excludes(uninstall_flag);
 
   CLI::App* project = setup->add_subcommand("project", "Set tamrik up and link this repository to an existing project.");
   project->add_option("id", values->project, "The project's id on the platform.")->required();
@@ -179,7 +199,7 @@ void add_setup_command(CLI::App& parent, attest::SelectedCommand& selected) {
     if (!setup->get_subcommands().empty()) return;
     selected = {setup, [values] {
                   const services::Checkout checkout = services::current_checkout();
-                  return values->uninstall ? uninstall(checkout) : set_up(checkout, *values);
+                  return values->uninstall ? uninstall(checkout, *values) : set_up(checkout, *values);
                 }};
   });
   project->callback([project, values, &selected] {

@@ -1,6 +1,7 @@
 #include "cli/sync_run_command.hpp"
 
 #include "cli/waiting_line.hpp"
+#include "host/services/gitignore.hpp"
 #include "host/services/setup_list.hpp"
 #include "host/display/output.hpp"
 #include "host/paths.hpp"
@@ -111,6 +112,9 @@ bool report_refresh(const synccore::RefreshResult& refresh, const path& repo_roo
   }
   const synccore::RulesCacheState rules = synccore::read_rules_cache_state(paths::platform_dir(repo_root));
   console().success("Refreshed the project context; rules: " + rules.describe() + ".");
+  for (const path& file : refresh.guidance_written) {
+    console().info("Updated tamrik's guidance block in " + file.string() + ".");
+  }
   return true;
 }
 
@@ -129,6 +133,7 @@ int sync_and_report(const services::Checkout& checkout, const session_context::S
     const synccore::SyncReport report =
         synccore::run_sync_detailed(checkout, session.api_key, session.api_url, project_id);
     report_attestations(archived, report.attestation);
+    if (report.ignore_block_moved) console().info(services::shared::migration_notice(services::shared::Migration::moved) + ".");
     if (report.upload) failed = !report_upload(*report.upload) || failed;
     if (report.refresh) failed = !report_refresh(*report.refresh, repo_root) || failed;
     if (!project_id.is_null() && !session.signed_in()) {

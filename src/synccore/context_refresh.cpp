@@ -2,6 +2,7 @@
 
 #include "core/log.hpp"
 #include "host/hooks/agent_guidance.hpp"
+#include "host/services/shared.hpp"
 #include "host/services/context_cache.hpp"
 #include "host/utils/best_effort.hpp"
 #include "synccore/configured_agents.hpp"
@@ -57,10 +58,17 @@ void place_fetched_skills(const path& repo_root, const std::vector<std::string>&
   }
 }
 
+// Whether the configuration asks for new guidance blocks (`guidance: true`).
+bool guidance_requested(const path& repo_root) {
+  const Json config = services::shared::load_local_config(repo_root);
+  const auto it = config.find(std::string(hooks::agent_guidance::GUIDANCE_SWITCH));
+  return it != config.end() && it->is_boolean() && it->get<bool>();
+}
+
 // Outside .tamrik: only on an interactive sync. Each step is guarded on its
 // own, so a failed install keeps neither the skills nor the guidance from
-// their places.
-void update_workspace(const path& repo_root, const cache::Documents& documents) {
+// their places. Returns the guidance files written.
+std::vector<path> update_workspace(const path& repo_root, const cache::Documents& documents) {
   using utils::best_effort::best_effort;
   const utils::best_effort::BestEffortOptions quiet{.audible = false};
   best_effort("Platform skill install", [&] { ensure_platform_skills(repo_root); }, quiet);
@@ -69,7 +77,12 @@ void update_workspace(const path& repo_root, const cache::Documents& documents) 
       "Reading the configured agents",
       [&] { agents = configured_agents(repo_root).value_or(std::vector<std::string>{}); }, quiet);
   best_effort("Platform skill placement", [&] { place_fetched_skills(repo_root, agents, documents); }, quiet);
-  best_effort("Agent guidance rewrite", [&] { hooks::agent_guidance::write_guidance(repo_root, agents); }, quiet);
+  std::vector<path> guidance;
+  best_effort(
+      "Agent guidance rewrite",
+      [&] { guidance = hooks::agent_guidance::write_guidance(repo_root, agents, guidance_requested(repo_root)); },
+      quiet);
+  return guidance;
 }
 
 }  // namespace
@@ -92,8 +105,9 @@ RefreshResult refresh_context_cache_detailed(std::string_view api_key, std::stri
     cache::write_documents(repo_root, fetched.documents);
     stage = "record";
     cache::record_fetches(repo_root, fetched.documents);
-    if (mutate_workspace) update_workspace(repo_root, fetched.documents);
-    return {.ok = true};
+    RefreshResult result{.ok = true};
+    if (mutate_workspace) result.guidance_written = update_workspace(repo_root, fetched.documents);
+    return result;
   } catch (...) {
     return failed(repo_root, stage, std::current_exception());
   }

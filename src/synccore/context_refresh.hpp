@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tamrik::synccore {
 
@@ -27,6 +28,7 @@ struct RefreshResult {
   std::optional<std::string> error;  // the failing error's class name; none when nothing was raised
   std::optional<std::string> code;   // its failure code (synccore/project.hpp's failure_code)
   std::optional<path> log_path;      // the debug log holding the failure, when one was written
+  std::vector<path> guidance_written;  // guidance files the refresh wrote, relative to the root
 
   explicit operator bool() const { return ok; }
 };
@@ -45,8 +47,9 @@ struct RefreshResult {
 // With it true (an interactive sync) the platform skills are installed when
 // missing, the fetched skills are placed where each configured agent reads
 // skills, and tamrik's block in each configured agent's guidance file is
-// rewritten when it changed (host/hooks/agent_guidance.hpp); a failure
-// there is logged and does not fail the refresh.
+// rewritten when it changed (host/hooks/agent_guidance.hpp): a block already
+// there always, a new one only with `guidance: true` in the configuration.
+// A failure there is logged and does not fail the refresh.
 //
 // Never throws. A debug log entry is written for a failure only while
 // TAMRIK_DEBUG is on.

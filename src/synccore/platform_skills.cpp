@@ -5,6 +5,7 @@
 #include "core/log.hpp"
 #include "core/process.hpp"
 #include "core/program_search.hpp"
+#include "host/services/gitignore.hpp"
 
 #include <cstdlib>
 #include <string>
@@ -38,6 +39,21 @@ core::ProcessResult run_installer(const path& repo_root, const path& npx_home) {
                                   .new_process_group = true});
 }
 
+// The installer also writes a stray copy into agent/skills. Ignored only
+// when it is the installer's: the directory is new, or git tracks nothing
+// in it. A repository's own agent/skills stays visible.
+void ignore_stray_copy(const path& repo_root, bool existed_before) {
+  if (!is_existing_directory(repo_root / "agent" / "skills")) return;
+  if (existed_before && services::shared::git_tracks_any_below(repo_root, "agent/skills")) return;
+  try {
+    const std::string_view entry = services::shared::SKILLS_INSTALLER_ENTRY;
+    services::shared::ensure_gitignore(repo_root, std::span(&entry, 1));
+    logger.debug("npx skills wrote a stray `agent/` dir (upstream issue); ignored, not removed");
+  } catch (const std::exception& e) {
+    logger.debug("Ignoring the skills installer's stray agent/skills failed", {}, e);
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> _skills_install_cmd(const path& npx_home) {
@@ -67,6 +83,7 @@ bool install_platform_skills(const path& repo_root) {
     logger.debug("Neither XDG_CACHE_HOME nor HOME is set — skipping platform-skill install");
     return false;
   }
+  const bool stray_existed = is_existing_directory(repo_root / "agent" / "skills");
   core::ProcessResult result;
   try {
     result = run_installer(repo_root, *npx_home);
@@ -92,9 +109,7 @@ bool install_platform_skills(const path& repo_root) {
     logger.debug("Platform-skill install exited %s", {std::to_string(result.exit_code)});
     return false;
   }
-  if (is_existing_directory(repo_root / "agent" / "skills")) {
-    logger.debug("npx skills wrote a stray `agent/` dir (upstream issue); gitignored, not removed");
-  }
+  ignore_stray_copy(repo_root, stray_existed);
   return true;
 }
 

@@ -56,7 +56,11 @@ SyncReport run_sync_detailed(const Checkout& checkout, std::string_view api_key,
 
   self_heal("Entire hook strip skipped (best-effort)", [&] { hooks::installer::cleanup_entire(repo_root); });
   self_heal("Gitignore self-heal skipped (best-effort)",
-            [&] { services::shared::ensure_gitignore(repo_root, services::shared::TAMRIK_GITIGNORE_ENTRIES); });
+            [&] {
+              namespace shared = services::shared;
+              report.ignore_block_moved = shared::migrate_gitignore_block(repo_root) == shared::Migration::moved;
+              shared::ensure_gitignore(repo_root);
+            });
   self_heal("Agent hook self-heal skipped (best-effort)", [&] { install_agent_hooks(repo_root); });
   self_heal("Agent MCP self-heal skipped (best-effort)",
             [&] { commands::mcp::install_mcp_for_agents(repo_root, configured_agents(repo_root)); });

@@ -24,6 +24,7 @@ struct SyncReport {
   PendingFiling attestation;
   std::optional<UploadResult> upload;    // none when not signed in or not linked
   std::optional<RefreshResult> refresh;  // likewise
+  bool ignore_block_moved = false;       // an earlier setup's .gitignore block went to info/exclude
 
   // The sync summary: exactly `attestations_uploaded` and `cache_refreshed`.
   Json summary() const;

@@ -47,7 +47,7 @@ class Setup : public CliTest {
 TEST_F(Setup, InstallsEverythingAndASecondRunChangesNothing) {
   set_up_repository();
   const auto first = snapshot();
-  EXPECT_EQ(first.size(), 6u);
+  EXPECT_EQ(first.size(), 5u);
   EXPECT_EQ(ordered_json::parse(first.at(mcp_json()))["mcpServers"]["tamrik"],
             ordered_json({{"command", "tamrik"}, {"args", {"mcp"}}}));
   const std::string config = first.at(tamrik_dir() / ".platform" / "config.yaml");
@@ -64,7 +64,7 @@ TEST_F(Setup, ACommitIsRecordedThroughTheRealPostCommitHook) {
   set_up_repository();
   const std::string head = repo_.commit("feat: recorded by git");
   EXPECT_EQ(records_of(head), 1u);
-  EXPECT_EQ(repo_.git({"status", "--porcelain", "--untracked-files=all"}), "?? .gitignore\n?? .mcp.json");
+  EXPECT_EQ(repo_.git({"status", "--porcelain", "--untracked-files=all"}), "?? .mcp.json");
 }
 
 TEST_F(Setup, KeepsAnExistingShellHookAndUninstallRestoresIt) {
@@ -101,7 +101,7 @@ TEST_F(Setup, UninstallTakesTheGuidanceBlockOutAndKeepsTheUsersText) {
   set_up_repository();
   const std::string own_text = "# House rules\n\nRun the tests before pushing.\n";
   write_text(repo_.root() / "CLAUDE.md", own_text);
-  hooks::agent_guidance::write_guidance(repo_.root(), {"claude-code", "codex"});
+  hooks::agent_guidance::write_guidance(repo_.root(), {"claude-code", "codex"}, true);
   ASSERT_NE(read_text(repo_.root() / "CLAUDE.md"), own_text);
   ASSERT_TRUE(fs::exists(repo_.root() / "AGENTS.md"));
 

@@ -58,6 +58,36 @@ TEST_F(SyncCommand, LinksUploadsAndRefreshesThenHasNothingLeftToSend) {
   EXPECT_TRUE(has_line(second.out, "Nothing to upload: every record is on the platform.")) << second.out;
 }
 
+// Setup, a commit, a sync and an uninstall leave nothing for git to show,
+// and a team's tracked AGENTS.md gets tamrik's block only when asked for.
+TEST_F(SyncCommand, LeavesTheWorkingTreeCleanAndTrackedInstructionsAloneUnlessAsked) {
+  const std::string team = "# Team rules\n";
+  repo_.commit("docs: team rules", "AGENTS.md", team);
+  fs::remove(repo_.root() / ".mcp.json");  // Claude Code's project file; this repository hooks Codex only
+  ASSERT_EQ(tamrik({"setup", "--agents", "codex"}).exit_code, 0);
+  sign_in();
+  repo_.commit("feat: one");
+  // As an earlier setup left it: a .gitignore holding only tamrik's block.
+  write_text(repo_.root() / ".gitignore", "# >>> tamrik: local ledger and cache >>>\n/.tamrik/\n# <<< tamrik <<<\n");
+  const TamrikResult sync = tamrik({"sync"});
+  EXPECT_EQ(sync.exit_code, 0) << sync.out << sync.err;
+  EXPECT_NE(sync.out.find("moved from .gitignore to .git/info/exclude"), std::string::npos) << sync.out;
+  EXPECT_FALSE(fs::exists(repo_.root() / ".gitignore"));
+  EXPECT_EQ(read_text(repo_.root() / "AGENTS.md"), team);
+  EXPECT_EQ(repo_.git({"status", "--porcelain", "--untracked-files=all"}), "");
+
+  const TamrikResult asked = tamrik({"setup", "--guidance"});
+  EXPECT_NE(asked.out.find("agent guidance: written to AGENTS.md"), std::string::npos) << asked.out;
+  repo_.git({"checkout", "AGENTS.md"});
+  const TamrikResult resync = tamrik({"sync"});
+  EXPECT_TRUE(has_line(resync.out, "Updated tamrik's guidance block in AGENTS.md.")) << resync.out;
+  EXPECT_TRUE(read_text(repo_.root() / "AGENTS.md").starts_with(team + "<!-- >>> tamrik"));
+
+  ASSERT_EQ(tamrik({"setup", "--uninstall"}).exit_code, 0);
+  EXPECT_EQ(read_text(repo_.root() / "AGENTS.md"), team);
+  EXPECT_EQ(repo_.git({"status", "--porcelain", "--untracked-files=all"}), "");
+}
+
 TEST_F(SyncCommand, ARecordTooLargeToUploadIsSetAsideShownAndSentOnceShrunk) {
   sign_in();
   repo_.commit("feat: one");

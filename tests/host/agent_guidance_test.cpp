@@ -42,7 +42,7 @@ std::vector<fs::path> files(std::initializer_list<const char*> names) { return {
 
 TEST(AgentGuidance, TheBlockTellsWhereTheContextIsAndToAttestBeforeCommitting) {
   TempDir repo;
-  EXPECT_EQ(write_guidance(repo.path(), {"claude-code"}), files({"CLAUDE.md"}));
+  EXPECT_EQ(write_guidance(repo.path(), {"claude-code"}, true), files({"CLAUDE.md"}));
   const std::string text = read_text(repo / "CLAUDE.md");
   EXPECT_TRUE(text.starts_with(kBegin)) << text;
   EXPECT_TRUE(text.ends_with(kEnd)) << text;
@@ -56,21 +56,32 @@ TEST(AgentGuidance, TheBlockTellsWhereTheContextIsAndToAttestBeforeCommitting) {
 
 TEST(AgentGuidance, OnlyTheConfiguredAgentsFilesAndOneBlockInAFileTheyShare) {
   TempDir repo;
-  EXPECT_EQ(write_guidance(repo.path(), {"codex", "cursor", "windsurf", "gemini-cli"}),
+  EXPECT_EQ(write_guidance(repo.path(), {"codex", "cursor", "windsurf", "gemini-cli"}, true),
             files({"AGENTS.md", "GEMINI.md"}));
   EXPECT_EQ(count_of(read_text(repo / "AGENTS.md"), kBegin), 1u);
   EXPECT_FALSE(fs::exists(repo / "CLAUDE.md"));
 
   TempDir other;
-  EXPECT_TRUE(write_guidance(other.path(), {"aider", "no-such-agent"}).empty());
+  EXPECT_TRUE(write_guidance(other.path(), {"aider", "no-such-agent"}, true).empty());
   EXPECT_TRUE(fs::is_empty(other.path())) << "no documented place: nothing is guessed";
+
+  // Not asked for new blocks: a block already there is refreshed, no file
+  // or block is added.
+  write_text(other / "CLAUDE.md", "# Team\n");
+  std::string stale = read_text(repo / "AGENTS.md");
+  stale.replace(stale.find("Read it"), 7, "Skim it");
+  write_text(repo / "AGENTS.md", stale);
+  EXPECT_EQ(write_guidance(repo.path(), {"codex"}, false), files({"AGENTS.md"}));
+  EXPECT_TRUE(write_guidance(other.path(), {"claude-code", "codex"}, false).empty());
+  EXPECT_EQ(read_text(other / "CLAUDE.md"), "# Team\n");
+  EXPECT_FALSE(fs::exists(other / "AGENTS.md"));
 }
 
 TEST(AgentGuidance, TheUsersTextAroundTheBlockIsKeptAndAnUnchangedWriteTouchesNothing) {
   TempDir repo;
   const std::string mine = "# Widgets\r\n\r\nUse the make targets.";  // CR LF, no final line break
   write_text(repo / "AGENTS.md", mine);
-  ASSERT_EQ(write_guidance(repo.path(), {"codex"}), files({"AGENTS.md"}));
+  ASSERT_EQ(write_guidance(repo.path(), {"codex"}, true), files({"AGENTS.md"}));
   const std::string first = read_text(repo / "AGENTS.md");
   EXPECT_TRUE(first.starts_with(mine + "\n" + kBegin)) << first;
 
@@ -79,12 +90,12 @@ TEST(AgentGuidance, TheUsersTextAroundTheBlockIsKeptAndAnUnchangedWriteTouchesNo
   const std::size_t body = first.find('\n', first.find(kBegin)) + 1;
   const std::string stale = first.substr(0, body) + "old advice\n" + kEnd + "\n## Later notes\n";
   write_text(repo / "AGENTS.md", stale);
-  ASSERT_EQ(write_guidance(repo.path(), {"codex"}), files({"AGENTS.md"}));
+  ASSERT_EQ(write_guidance(repo.path(), {"codex"}, true), files({"AGENTS.md"}));
   EXPECT_EQ(read_text(repo / "AGENTS.md"), first + "\n## Later notes\n");
 
   const fs::file_time_type old = make_old(repo / "AGENTS.md");
   const std::string settled = read_text(repo / "AGENTS.md");
-  EXPECT_TRUE(write_guidance(repo.path(), {"codex", "cursor"}).empty());
+  EXPECT_TRUE(write_guidance(repo.path(), {"codex", "cursor"}, true).empty());
   EXPECT_EQ(read_text(repo / "AGENTS.md"), settled);
   EXPECT_EQ(fs::last_write_time(repo / "AGENTS.md"), old);
 }
@@ -93,14 +104,14 @@ TEST(AgentGuidance, ALinkIsWrittenThroughInsideTheRepositoryAndLeftAloneOutsideI
   TempDir repo;
   write_text(repo / "AGENTS.md", "shared rules\n");
   fs::create_symlink("AGENTS.md", repo / "CLAUDE.md");
-  EXPECT_EQ(write_guidance(repo.path(), {"claude-code", "codex"}), files({"AGENTS.md"}));
+  EXPECT_EQ(write_guidance(repo.path(), {"claude-code", "codex"}, true), files({"AGENTS.md"}));
   EXPECT_TRUE(fs::is_symlink(repo / "CLAUDE.md"));
   EXPECT_EQ(count_of(read_text(repo / "AGENTS.md"), kBegin), 1u);
 
   TempDir elsewhere;
   write_text(elsewhere / "GEMINI.md", "someone else's\n");
   fs::create_symlink(elsewhere / "GEMINI.md", repo / "GEMINI.md");
-  EXPECT_TRUE(write_guidance(repo.path(), {"gemini-cli"}).empty());
+  EXPECT_TRUE(write_guidance(repo.path(), {"gemini-cli"}, true).empty());
   EXPECT_EQ(read_text(elsewhere / "GEMINI.md"), "someone else's\n");
   EXPECT_TRUE(fs::is_symlink(repo / "GEMINI.md"));
 }
@@ -108,7 +119,7 @@ TEST(AgentGuidance, ALinkIsWrittenThroughInsideTheRepositoryAndLeftAloneOutsideI
 TEST(AgentGuidance, RemovingGivesTheFilesBack) {
   TempDir repo;
   write_text(repo / "AGENTS.md", "# Widgets\n\nUse the make targets.\n");
-  write_guidance(repo.path(), {"claude-code", "codex", "gemini-cli"});
+  write_guidance(repo.path(), {"claude-code", "codex", "gemini-cli"}, true);
   write_text(repo / "AGENTS.md", read_text(repo / "AGENTS.md") + "## Added after setup\n");
 
   EXPECT_EQ(remove_guidance(repo.path()), files({"CLAUDE.md", "AGENTS.md", "GEMINI.md"}));

@@ -184,22 +184,27 @@ TEST_F(GitHooks, ShellsByAnyNameTakeTheBlockOtherLanguagesDoNot) {
   }
 }
 
-TEST(Gitignore, TheBlockIsAddedOnceAndRemovedExactly) {
-  const TempDir repo;
-  EXPECT_TRUE(services::shared::ensure_gitignore(repo.path()));
-  EXPECT_FALSE(services::shared::ensure_gitignore(repo.path()));
-  EXPECT_TRUE(services::shared::has_gitignore_entries(repo.path()));
-  EXPECT_TRUE(services::shared::remove_gitignore_entries(repo.path()));
-  EXPECT_FALSE(fs::exists(repo / ".gitignore"));
+TEST(Gitignore, EntriesGoToInfoExcludeAndStayWhileTheirDirectoryDoes) {
+  namespace shared = services::shared;
+  const testing::GitRepo repo;
+  const fs::path exclude = repo.root() / ".git" / "info" / "exclude";
+  const auto text = [&] { return fs::exists(exclude) ? read_text(exclude) : std::string("(none)"); };
+  const std::string before = text();
+  EXPECT_TRUE(shared::ensure_gitignore(repo.root()));
+  EXPECT_FALSE(shared::ensure_gitignore(repo.root()));
+  EXPECT_TRUE(shared::has_gitignore_entries(repo.root()));
+  EXPECT_FALSE(fs::exists(repo.root() / ".gitignore"));
+  const std::string_view skills = shared::SKILLS_INSTALLER_ENTRY;
+  EXPECT_TRUE(shared::ensure_gitignore(repo.root(), std::span(&skills, 1)));
+  EXPECT_NE(text().find("/.tamrik/\n/agent/skills/\n# <<< tamrik <<<\n"), std::string::npos) << text();
 
-  write_text(repo / ".gitignore", "/build\n");
-  services::shared::ensure_gitignore(repo.path());
-  std::string entries;
-  for (std::string_view entry : services::shared::TAMRIK_GITIGNORE_ENTRIES) entries.append(entry).append("\n");
-  EXPECT_EQ(read_text(repo / ".gitignore"),
-            "/build\n# >>> tamrik: local ledger and cache >>>\n" + entries + "# <<< tamrik <<<\n");
-  services::shared::remove_gitignore_entries(repo.path());
-  EXPECT_EQ(read_text(repo / ".gitignore"), "/build\n");
+  fs::create_directories(repo.root() / ".tamrik");
+  EXPECT_TRUE(shared::remove_gitignore_entries(repo.root()));
+  EXPECT_EQ(text().substr(before == "(none)" ? 0 : before.size()),
+            "# >>> tamrik: local ledger and cache >>>\n/.tamrik/\n# <<< tamrik <<<\n");
+  fs::remove(repo.root() / ".tamrik");
+  EXPECT_TRUE(shared::remove_gitignore_entries(repo.root()));
+  EXPECT_EQ(text(), before);
 }
 
 TEST(Harnesses, AreFoundByTheirDirectoryInHome) {

@@ -31,6 +31,7 @@ class SkillsInstaller : public ::testing::Test {
     write_text(bin_ / "npx",
                "#!/bin/sh\n"
                "echo \"$PWD $*\" > \"$CALLS\"\n"
+               "if [ -n \"$STRAY\" ]; then mkdir -p agent/skills; fi\n"
                "if [ -n \"$HANG\" ]; then sleep 300 & echo $! > \"$CALLS.child\"; [ \"$HANG\" = exit ] || wait; fi\n"
                "exit ${NPX_EXIT:-0}\n");
     fs::permissions(bin_ / "npx", fs::perms::owner_all);
@@ -63,14 +64,25 @@ class SkillsInstaller : public ::testing::Test {
 };
 
 TEST_F(SkillsInstaller, RunsThePinnedInstallerInTheRepositoryWithAPrefixOfItsOwn) {
-  fs::create_directories(repo_.path() / "agent" / "skills");
+  ASSERT_EQ(testing::run_command({"git", "init", "-q", repo_.path().string()}).exit_code, 0);
+  ScopedEnv stray{{"STRAY", "1"}};
   EXPECT_TRUE(install_platform_skills(repo_.path()));
   const fs::path npx_home = fs::path(std::getenv("HOME")) / ".cache" / "tamrik" / "npx";
   EXPECT_EQ(read_text(calls_), repo_.path().string() + " --prefix " + npx_home.string() +
                                    " -y skills@1.7.4 add tamrik/engineering -y\n");
   EXPECT_TRUE(fs::is_directory(npx_home));
-  EXPECT_TRUE(logged("npx skills wrote a stray `agent/` dir (upstream issue); gitignored, not removed"));
+  EXPECT_TRUE(logged("npx skills wrote a stray `agent/` dir (upstream issue); ignored, not removed"));
   EXPECT_TRUE(fs::exists(repo_.path() / "agent" / "skills")) << "left in place";
+  EXPECT_NE(read_text(repo_.path() / ".git" / "info" / "exclude").find("\n/agent/skills/\n"), std::string::npos);
+
+  // A repository's own tracked agent/skills is not hidden.
+  const TempDir own;
+  write_text(own.path() / "agent" / "skills" / "mine.md", "ours\n");
+  ASSERT_EQ(testing::run_command({"git", "init", "-q", own.path().string()}).exit_code, 0);
+  ASSERT_EQ(testing::run_command({"git", "add", "agent"}, own.path()).exit_code, 0);
+  EXPECT_TRUE(install_platform_skills(own.path()));
+  const fs::path exclude = own.path() / ".git" / "info" / "exclude";
+  EXPECT_TRUE(!fs::exists(exclude) || read_text(exclude).find("/agent/skills/") == std::string::npos);
 }
 
 TEST_F(SkillsInstaller, SkipSwitchOrMissingNpxStartsNothing) {

@@ -189,7 +189,7 @@ TEST_F(SyncRun, WithoutAKeyFilesTheAttestationAndRunsEveryRepair) {
   expect_pending_filed_for_head();
   EXPECT_TRUE(fs::exists(paths::example_attestation(repo_.root())));
   EXPECT_FALSE(fs::exists(hook())) << "the other tool's only line is gone, and with it the hook";
-  EXPECT_NE(read_text(repo_.root() / ".gitignore").find("/.tamrik/\n"), std::string::npos);
+  EXPECT_NE(read_text(repo_.root() / ".git" / "info" / "exclude").find("/.tamrik/\n"), std::string::npos);
   EXPECT_NE(read_text(agent_settings()).find("hook session-start --agent claude-code"), std::string::npos);
   EXPECT_NE(read_text(repo_.root() / ".mcp.json").find("\"tamrik\""), std::string::npos);
   EXPECT_EQ(debug.find("Agent hook self-heal skipped"), -1);
@@ -210,13 +210,14 @@ TEST_F(SyncRun, FailedIgnoreRepairStopsNeitherTheOtherRepairsNorTheUpload) {
   testing::PlatformProcess platform(testing::PlatformOptions{.api_keys = {kKey}});
   const Json project =
       protocol::http_client::resolve_project(kKey, platform.url(), "git@example.com:acme/sync.git", std::nullopt)["projectId"];
-  fs::create_directory(repo_.root() / ".gitignore");
+  fs::remove(repo_.root() / ".git" / "info" / "exclude");
+  fs::create_directories(repo_.root() / ".git" / "info" / "exclude");
   fs::remove(agent_settings());
 
   DebugLines debug;
   const SyncReport report = run_sync_detailed(Checkout::main(repo_.root()), kKey, platform.url(), project);
 
-  const long ignore_failed = debug.find("Gitignore self-heal skipped (best-effort): IsADirectoryError");
+  const long ignore_failed = debug.find("Gitignore self-heal skipped (best-effort): OSError");
   ASSERT_GE(ignore_failed, 0) << "the failure is logged with its class";
   EXPECT_GT(debug.find("Registered the tool server in "), ignore_failed) << "the later repairs still ran";
   EXPECT_TRUE(fs::exists(agent_settings()));

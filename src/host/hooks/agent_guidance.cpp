@@ -152,7 +152,7 @@ bool place_skill(const path& repo_root, std::string_view agent, const services::
 
 std::optional<path> guidance_file(std::string_view agent) { return find_in(kGuidanceFiles, agent); }
 
-std::vector<path> write_guidance(const path& repo_root, const std::vector<std::string>& agents) {
+std::vector<path> write_guidance(const path& repo_root, const std::vector<std::string>& agents, bool add_new_blocks) {
   std::vector<path> files;
   for (const std::string& agent : agents) {
     if (const std::optional<path> file = guidance_file(agent)) files.push_back(*file);
@@ -161,6 +161,7 @@ std::vector<path> write_guidance(const path& repo_root, const std::vector<std::s
   std::vector<path> written;
   for (const path& file : write_targets(repo_root, files)) {
     const std::optional<std::string> before = user_file::read_if_exists(repo_root / file);
+    if (!add_new_blocks && !(before && block::find_block(*before, kGuidanceMarkers))) continue;
     const std::string after = block::with_block(before.value_or(""), kGuidanceMarkers, body, block::Placement::end);
     if (replace_if_changed(repo_root / file, before, after)) written.push_back(file);
   }

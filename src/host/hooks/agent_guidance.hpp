@@ -32,6 +32,12 @@ namespace tamrik::hooks::agent_guidance {
 
 using std::filesystem::path;
 
+// The configuration key (.tamrik/.platform/config.yaml) that asks for new
+// guidance blocks: `guidance: true`. The files are usually tracked and
+// shared with a team, so a block goes into one only on request; a block
+// already there is kept up to date either way.
+inline constexpr std::string_view GUIDANCE_SWITCH = "guidance";
+
 // The installer package the platform's engineering skills come from.
 inline constexpr std::string_view PLATFORM_SKILLS_PACKAGE = "tamrik/engineering";
 
@@ -57,12 +63,13 @@ std::optional<path> guidance_file(std::string_view agent);
 // Puts tamrik's guidance block (where the cached project context is, and
 // the attestation each commit needs) into the guidance file of each of
 // `agents`: an earlier block is replaced where it stands, a new one goes at
-// the end, and everything outside it is kept byte for byte. A file that
+// the end (only with `add_new_blocks`; without it, a file, or a block, that
+// is not there stays so), and everything outside it is kept byte for byte. A file that
 // would not change is not written, so an unchanged sync leaves it alone. A
 // guidance file that is a link is written through to its target, unless
 // that lies outside the repository. Returns the files written, relative to
 // the root. Throws OSError.
-std::vector<path> write_guidance(const path& repo_root, const std::vector<std::string>& agents);
+std::vector<path> write_guidance(const path& repo_root, const std::vector<std::string>& agents, bool add_new_blocks);
 
 // Takes the block out of every guidance file any agent reads, configured
 // or not; a file left empty is removed. Returns the files changed,

@@ -4,6 +4,7 @@
 #include "core/json.hpp"
 #include "host/hooks/claude_code_hooks.hpp"
 #include "host/hooks/git_hook.hpp"
+#include "host/hooks/hook_place.hpp"
 #include "host/hooks/shell_words.hpp"
 #include "host/utils/user_file.hpp"
 
@@ -55,7 +56,7 @@ std::string without_foreign_lines(std::string_view script) {
 }
 
 bool strip_git_hook(const path& repo_root, GitHook which) {
-  const path hook = git_hook_path(repo_root, which);
+  const path hook = hook_place(repo_root, which).git_runs;
   const std::optional<std::string> before = user_file::read_if_exists(hook);
   if (!before || !takes_shell_lines(*before)) return false;
   const std::string after = without_foreign_lines(*before);

@@ -8,7 +8,8 @@
 //                  the commits that replace them
 //
 // The hooks live where git runs hooks from (core.hooksPath when set, else
-// the hooks directory shared by all worktrees). An existing shell hook keeps
+// the hooks directory shared by all worktrees), or where the repository's
+// hook manager expects them (hook_place.hpp). An existing shell hook keeps
 // all of its lines: ours go right after its first line, so an `exit` in it
 // cannot skip them. A block never fails the commit or the rewrite: its
 // status is always 0, and when tamrik cannot run the next agent session
@@ -43,13 +44,16 @@ class UnusableHookError : public core::Error {
 // where the hooks are (not a repository).
 path git_hook_path(const path& repo_root, GitHook hook);
 
-// Adds or updates our block, running `program` (the tamrik executable; the
-// one on PATH when that file is gone). Returns whether the file changed.
-// Throws UnusableHookError or OSError.
+// Adds or updates our block at hook_place(), running `program` (the tamrik
+// executable; the one on PATH when that file is gone; only the one on PATH
+// in a shared hook). Returns whether the file changed. Throws
+// UnusableHookError (for a manager whose config the person edits too, with
+// what to add) or OSError.
 bool install_git_hook(const path& repo_root, GitHook hook, const path& program);
 
-// Removes our block; a hook left with nothing but its first line is
-// removed. Returns whether anything changed. Throws OSError.
+// Removes our block from hook_place() and from the file git runs; a hook
+// left with nothing but its first line is removed. Returns whether
+// anything changed. Throws OSError.
 bool uninstall_git_hook(const path& repo_root, GitHook hook);
 
 // Our block is in the hook and git runs the hook.

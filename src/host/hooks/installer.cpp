@@ -8,6 +8,7 @@
 #include "host/hooks/agent_guidance.hpp"
 #include "host/hooks/agent_hooks.hpp"
 #include "host/hooks/git_hook.hpp"
+#include "host/hooks/hook_place.hpp"
 #include "host/hooks/scripts.hpp"
 #include "host/paths.hpp"
 #include "host/services/gitignore.hpp"
@@ -21,6 +22,7 @@
 #include <array>
 #include <cstdlib>
 #include <functional>
+#include <span>
 
 namespace tamrik::hooks::installer {
 
@@ -121,6 +123,7 @@ StepReport write_configuration(const path& repo_root, const SetupOptions& option
     agents = installed_harnesses();
   }
   config["agents"] = agents;
+  if (options.guidance) config[std::string(agent_guidance::GUIDANCE_SWITCH)] = true;
   const bool changed = committed || config != before || !core::path_exists(paths::local_config_file(repo_root));
   if (changed) shared::save_local_config(repo_root, config);
   return changed_or_not(changed, paths::local_config_file(repo_root));
@@ -139,7 +142,8 @@ StepReport remove_configuration(const path& repo_root) {
   // Setup writes the current layout only; an older one is not ours to edit.
   if (!user_file::read_if_exists(file)) return changed_or_not(false, file);
   Json config = shared::load_local_config(repo_root);
-  const bool changed = config.erase("installed_at") + config.erase("agents") > 0;
+  const bool changed =
+      config.erase("installed_at") + config.erase("agents") + config.erase(std::string(agent_guidance::GUIDANCE_SWITCH)) > 0;
   if (changed && config.empty()) {
     user_file::remove(file);
   } else if (changed) {
@@ -166,6 +170,66 @@ StepReport tool_server(const path& repo_root, const std::string& agent) {
       commands::mcp::register_tool_server(repo_root, agent);
   if (!registration) return {"", Outcome::skipped, "no known place to register the tool server for this harness"};
   return changed_or_not(registration->changed, registration->file);
+}
+
+void add_note(std::vector<std::string>& notes, std::string note) {
+  if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(std::move(note));
+}
+
+// Puts the call where the repository's hook manager expects it; for a
+// manager whose own config the person edits, says what to add. A hook the
+// repository shares runs the tamrik on PATH, so the note says when there
+// is none here.
+StepReport git_hook_step(const path& work_tree, GitHook hook, const path& program, std::vector<std::string>& notes) {
+  const HookPlace place = hook_place(work_tree, hook);
+  if (place.snippet) {
+    if (snippet_in_place(place, hook)) return changed_or_not(false, place.file);
+    return {"", Outcome::skipped, snippet_instructions(place)};
+  }
+  bool changed = install_hook_at(place, hook, program);
+  // An earlier setup wrote into husky's generated stub, which husky rewrites.
+  if (place.file != place.git_runs) changed = remove_hook_block(place.git_runs, hook) || changed;
+  if (place.shared) {
+    add_note(notes, "the repository's hooks are shared with everyone who clones it, so they run `tamrik` from PATH; "
+                    "commit the change to share it");
+    if (!on_path("tamrik")) {
+      add_note(notes, "tamrik is not on PATH here, so the shared hooks cannot run it: put it on PATH (the next agent "
+                      "session start records the commits they miss)");
+    }
+  }
+  return changed_or_not(changed, place.file);
+}
+
+// tamrik's ignore entries in info/exclude, and a block an earlier setup
+// left in the .gitignore moved there (said in a note).
+StepReport ignore_entries(const path& repo_root, std::vector<std::string>& notes) {
+  const path exclude = shared::exclude_file(repo_root);
+  const std::optional<std::string> before = user_file::read_if_exists(exclude);
+  const shared::Migration migration = shared::migrate_gitignore_block(repo_root);
+  if (const std::string notice = shared::migration_notice(migration); !notice.empty()) notes.push_back(notice);
+  shared::ensure_gitignore(repo_root);
+  const bool changed = migration == shared::Migration::moved || user_file::read_if_exists(exclude) != before;
+  return changed_or_not(changed, exclude);
+}
+
+// Guidance blocks go into tracked files, so only on request: the switch in
+// the configuration, which sync honours from then on.
+StepReport guidance_step(const path& repo_root, const std::vector<std::string>& agents) {
+  const std::vector<path> written = agent_guidance::write_guidance(repo_root, agents, true);
+  std::vector<path> files = written;
+  if (written.empty()) {
+    for (const std::string& agent : agents) {
+      const std::optional<path> file = agent_guidance::guidance_file(agent);
+      if (file && std::find(files.begin(), files.end(), *file) == files.end()) files.push_back(*file);
+    }
+  }
+  std::string where;
+  for (const path& file : files) where += (where.empty() ? "" : ", ") + file.string();
+  return {"", written.empty() ? Outcome::unchanged : Outcome::changed, where};
+}
+
+std::string repositories(size_t count) {
+  return std::to_string(count) + (count == 1 ? " other repository is" : " other repositories are");
 }
 
 }  // namespace
@@ -209,14 +273,14 @@ SetupReport setup_repository(const services::Checkout& checkout, const SetupOpti
   SetupReport report;
   report.steps.push_back(
       run_step("configuration", [&] { return write_configuration(repo_root, options, report.agents); }));
-  report.steps.push_back(
-      run_step("ignore entries", [&] { return changed_or_not(shared::ensure_gitignore(repo_root), repo_root / ".gitignore"); }));
+  report.steps.push_back(run_step("ignore entries", [&] { return ignore_entries(repo_root, report.notes); }));
   report.steps.push_back(run_step("example attestation", [&] { return write_example(repo_root); }));
   for (const GitHook hook : kGitHooks) {
-    report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook", [&] {
-      return changed_or_not(install_git_hook(checkout.work_tree, hook, options.program),
-                            git_hook_path(checkout.work_tree, hook));
-    }));
+    report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook",
+                                    [&] { return git_hook_step(checkout.work_tree, hook, options.program, report.notes); }));
+  }
+  if (options.guidance) {
+    report.steps.push_back(run_step("agent guidance", [&] { return guidance_step(repo_root, report.agents); }));
   }
   report.steps.push_back(run_step("repository list", [&] {
     return changed_or_not(setup_list::add(repo_root), setup_list::list_file().value_or(path()));
@@ -230,15 +294,26 @@ SetupReport setup_repository(const services::Checkout& checkout, const SetupOpti
   return report;
 }
 
-SetupReport uninstall_repository(const services::Checkout& checkout) {
+SetupReport uninstall_repository(const services::Checkout& checkout, const UninstallOptions& options) {
   const path& repo_root = checkout.home;
   SetupReport report;
+  // The agent rows and Codex's tool server are per user: they serve every
+  // set-up repository, so they go with the last one.
+  const size_t others = setup_list::others_set_up(repo_root).size();
+  const bool user_level = options.all || others == 0;
+  if (!user_level) {
+    report.notes.push_back("agent hook rows and Codex's tool server kept: " + repositories(others) +
+                           " set up (`tamrik setup --uninstall --all` removes them as well)");
+  } else if (others > 0) {
+    report.notes.push_back("agent hook rows and Codex's tool server removed though " + repositories(others) +
+                           " set up: their agent hooks stay off until `tamrik setup` or `tamrik sync` runs there");
+  }
   for (const GitHook hook : kGitHooks) {
     report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook", [&] {
-      return changed_or_not(uninstall_git_hook(checkout.work_tree, hook), git_hook_path(checkout.work_tree, hook));
+      return changed_or_not(uninstall_git_hook(checkout.work_tree, hook), hook_place(checkout.work_tree, hook).file);
     }));
   }
-  for (const std::string_view agent : agents_with_hook_rows()) {
+  for (const std::string_view agent : user_level ? agents_with_hook_rows() : std::span<const std::string_view>()) {
     report.steps.push_back(
         run_step(std::string(agent) + " hooks", [&] { return agent_rows(std::string(agent), false, path()); }));
   }
@@ -246,11 +321,13 @@ SetupReport uninstall_repository(const services::Checkout& checkout) {
     return changed_or_not(commands::mcp::remove_claude_code_registration(repo_root),
                           commands::mcp::claude_code_mcp_file(repo_root));
   }));
-  report.steps.push_back(run_step("codex tool server", [&] {
-    const commands::mcp::Removal removal = commands::mcp::remove_codex_registration();
-    if (!removal.kept.empty()) return StepReport{"", Outcome::skipped, removal.kept};
-    return changed_or_not(removal.changed, commands::mcp::codex_config_file().value_or(path()));
-  }));
+  if (user_level) {
+    report.steps.push_back(run_step("codex tool server", [&] {
+      const commands::mcp::Removal removal = commands::mcp::remove_codex_registration();
+      if (!removal.kept.empty()) return StepReport{"", Outcome::skipped, removal.kept};
+      return changed_or_not(removal.changed, commands::mcp::codex_config_file().value_or(path()));
+    }));
+  }
   report.steps.push_back(run_step("agent guidance", [&] {
     // Every file it changed is named: CLAUDE.md, AGENTS.md and GEMINI.md may all hold the block.
     std::string where;
@@ -259,9 +336,6 @@ SetupReport uninstall_repository(const services::Checkout& checkout) {
     }
     return StepReport{"", where.empty() ? Outcome::unchanged : Outcome::changed, where};
   }));
-  report.steps.push_back(run_step("ignore entries", [&] {
-    return changed_or_not(shared::remove_gitignore_entries(repo_root), repo_root / ".gitignore");
-  }));
   report.steps.push_back(run_step("example attestation", [&] {
     const path file = paths::example_attestation(repo_root);
     const bool existed = user_file::read_if_exists(file).has_value();
@@ -269,6 +343,10 @@ SetupReport uninstall_repository(const services::Checkout& checkout) {
     return changed_or_not(existed, file);
   }));
   report.steps.push_back(run_step("configuration", [&] { return remove_configuration(repo_root); }));
+  // After the configuration, so that .tamrik stays ignored exactly when it stays.
+  report.steps.push_back(run_step("ignore entries", [&] {
+    return changed_or_not(shared::remove_gitignore_entries(repo_root), shared::exclude_file(repo_root));
+  }));
   report.steps.push_back(run_step("repository list", [&] {
     return changed_or_not(setup_list::remove(repo_root), setup_list::list_file().value_or(path()));
   }));

@@ -4,14 +4,20 @@
 //
 //   .tamrik/.platform/config.yaml   `installed_at` (UTC, when first set up)
 //                                   and `agents` (the harnesses to hook)
-//   .gitignore                      tamrik's block: .tamrik stays local
+//   .git/info/exclude               tamrik's block: .tamrik stays local
+//                                   (an earlier setup's .gitignore block
+//                                   moves there)
 //   .tamrik/example-attestation.yaml
-//   post-commit hook                `tamrik sync --record-commit`
+//   post-commit hook                `tamrik sync --record-commit`, where
+//                                   the hook manager expects it
+//                                   (hook_place.hpp)
 //   post-rewrite hook               `tamrik sync --record-rewrite`
 //   agent hook rows                 per user; Claude Code's and Codex's
 //                                   (agent_hooks.hpp)
 //   agent tool server               `tamrik mcp` where each agent looks
 //                                   for it (commands/mcp.hpp)
+//   agent guidance                  with `guidance: true` only: tamrik's
+//                                   block in CLAUDE.md, AGENTS.md...
 //
 // Every step is idempotent (a second run changes nothing) and leaves the
 // user's own content alone. The ledger and the attestation archive are
@@ -46,6 +52,7 @@ struct StepReport {
 struct SetupReport {
   std::vector<std::string> agents;  // the configured agents
   std::vector<StepReport> steps;
+  std::vector<std::string> notes;   // what the person should know besides the steps
   bool ok() const;
 };
 
@@ -54,6 +61,14 @@ struct SetupOptions {
   // setup takes installed_harnesses().
   std::optional<std::vector<std::string>> agents;
   path program = current_program();
+  // Also write the guidance blocks into the agents' instruction files, and
+  // have sync keep them (`guidance: true` in the configuration).
+  bool guidance = false;
+};
+
+struct UninstallOptions {
+  // Remove the per-user agent rows even while other repositories are set up.
+  bool all = false;
 };
 
 // Sets tamrik up in the checkout's repository: its files and the set-up
@@ -64,10 +79,12 @@ struct SetupOptions {
 SetupReport setup_repository(const services::Checkout& checkout, const SetupOptions& options = {});
 
 // Removes what setup_repository() adds: the configuration keys it wrote
-// (the file too when nothing else is in it), the ignore block, the example
-// attestation, the git hook blocks, and the agent rows and tool-server
-// entries of every harness, whether or not it is configured.
-SetupReport uninstall_repository(const services::Checkout& checkout);
+// (the file too when nothing else is in it), the example attestation, the
+// git hook blocks, the repository's tool-server entry and the guidance
+// blocks; the ignore entry of .tamrik stays while the ledger does. The
+// per-user agent rows and Codex's tool server go only with the last set-up
+// repository (a note says when they stay), or with `all`.
+SetupReport uninstall_repository(const services::Checkout& checkout, const UninstallOptions& options = {});
 
 // Installs the agent hook rows of `agents` (nullopt: installed_harnesses())
 // running `program`. Rows are per user; `repo_root` names the repository

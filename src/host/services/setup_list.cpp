@@ -130,6 +130,21 @@ bool remove(const path& repo_root) {
   });
 }
 
+std::vector<path> others_set_up(const path& repo_root) {
+  std::vector<path> others;
+  try {
+    const std::optional<path> file = list_file();
+    if (!file) return others;
+    const std::string self = real_path_of(repo_root);
+    for (const std::string& line : listed(*file)) {
+      if (line != self && shared::local_config_exists(line)) others.emplace_back(line);
+    }
+  } catch (const std::exception&) {
+    // An unreadable list names no other repository.
+  }
+  return others;
+}
+
 namespace {
 
 // Up to `most` of the index's files that `pathspecs` match.

@@ -30,6 +30,11 @@ bool is_set_up(const path& repo_root);
 bool add(const path& repo_root);
 bool remove(const path& repo_root);
 
+// The listed repositories other than `repo_root` that are still set up: the
+// directory is there with its local configuration. A line left behind by a
+// repository deleted from disk does not count. Never throws.
+std::vector<path> others_set_up(const path& repo_root);
+
 // Files under .tamrik (or the old .tamriklog) that the repository's history
 // holds: committed by someone, so never tamrik's own state. At most a few,
 // for a message; empty when there are none or git cannot say.
