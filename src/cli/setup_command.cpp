@@ -26,9 +26,10 @@ constexpr const char* kSetupDescription = "Set tamrik up in this repository, so 
 constexpr const char* kSetupFooter = R"(Installs the git post-commit hook (`tamrik sync --record-commit`) and post-rewrite hook
 (`tamrik sync --record-rewrite`, which carries attestations across amend and rebase), the agent hook rows of
 the configured harnesses (PostToolUse and SessionStart rows, per user, in Claude Code's
-settings.json and Codex's hooks.json), the agent tool server `tamrik mcp` (.mcp.json for Claude
-Code, config.toml for Codex), the ignore entries that keep .tamrik out of commits, and
-.tamrik/.platform/config.yaml with the time of setup. Running it again changes nothing;
+settings.json and Codex's hooks.json), the agent tool server `tamrik mcp` (Claude Code: your own
+~/.claude.json for this repository, or the shared .mcp.json with --mcp-json; Codex: config.toml),
+the ignore entries that keep .tamrik out of commits, and .tamrik/.platform/config.yaml with the time
+of setup. Running it again changes nothing;
 existing hooks and settings are kept.
 
 Agents default to the harnesses installed on this machine; choose them with --agents:
@@ -45,6 +46,7 @@ struct SetupValues {
   std::string agents;
   CLI::Option* agents_option = nullptr;
   bool uninstall = false;
+  bool mcp_json = false;
   std::string project;
 };
 
@@ -128,7 +130,8 @@ int set_up(const services::Checkout& checkout, const SetupValues& values) {
   const std::string notice =
       services::setup_list::committed_files_notice(services::setup_list::committed_tamrik_files(repo_root));
   if (!notice.empty()) console().warning(notice);
-  const installer::SetupReport report = installer::setup_repository(checkout, {.agents = chosen_agents(values)});
+  const installer::SetupReport report = installer::setup_repository(
+      checkout, {.agents = chosen_agents(values), .shared_mcp_file = values.mcp_json});
   print_steps(report, repo_root, false);
   if (!report.ok()) {
     console().error("tamrik setup did not finish; fix the problems above and run `tamrik setup` again.");
@@ -171,6 +174,9 @@ void add_setup_command(CLI::App& parent, attest::SelectedCommand& selected) {
       "--agents", values->agents, "Comma-separated agent harnesses to hook (" + agent_list() + ").");
   setup->add_flag("--uninstall", values->uninstall, "Remove what setup added; the ledger is kept.")
       ->excludes(values->agents_option);
+  setup->add_flag("--mcp-json", values->mcp_json,
+                  "Register Claude Code's tool server in the repository's shared .mcp.json (for the whole team) "
+                  "instead of your own ~/.claude.json.");
 
   CLI::App* project = setup->add_subcommand("project", "Set tamrik up and link this repository to an existing project.");
   project->add_option("id", values->project, "The project's id on the platform.")->required();

@@ -11,7 +11,9 @@
 //   agent hook rows                 per user; Claude Code's and Codex's
 //                                   (agent_hooks.hpp)
 //   agent tool server               `tamrik mcp` where each agent looks
-//                                   for it (commands/mcp.hpp)
+//                                   for it (commands/mcp.hpp); Claude
+//                                   Code's per user unless asked for in
+//                                   .mcp.json
 //
 // Every step is idempotent (a second run changes nothing) and leaves the
 // user's own content alone. The ledger and the attestation archive are
@@ -54,6 +56,9 @@ struct SetupOptions {
   // setup takes installed_harnesses().
   std::optional<std::vector<std::string>> agents;
   path program = current_program();
+  // Claude Code's tool server goes to the repository's shared .mcp.json
+  // rather than this person's ~/.claude.json.
+  bool shared_mcp_file = false;
 };
 
 // Sets tamrik up in the checkout's repository: its files and the set-up
