@@ -179,6 +179,18 @@ TEST_F(McpRegistration, AMalformedFileIsLeftAloneAndTheOtherAgentStillRegistered
   write_text(mcp_json(), R"({"mcpServers": []})");
   EXPECT_THROW(register_claude(true), mcp::UnreadableMcpJson);
   EXPECT_EQ(read_text(mcp_json()), R"({"mcpServers": []})");
+
+  // The repository's .mcp.json is never followed out of it, unlike a link
+  // in the home.
+  fs::remove(mcp_json());
+  const fs::path outside = home_.path() / "outside.json";
+  write_text(outside, "{}");
+  fs::create_symlink(outside, mcp_json());
+  try {
+    register_claude(true);
+  } catch (const std::exception&) {
+  }
+  EXPECT_EQ(read_text(outside), "{}");
 }
 
 TEST_F(McpRegistration, UninstallDeletesFilesThatHeldOnlyOurs) {
