@@ -208,9 +208,11 @@ namespace {
 
 std::string render(const Json& value, const std::string& indent, const std::string& unit, const std::string& newline,
                    const std::string& colon, bool multiline) {
+  if (!value.is_structured() || value.empty()) return value.dump();
+  // Objects spread over lines as the file's do; a list only when it holds
+  // lists or objects (["mcp"] stays on its line).
   const bool has_containers =
       std::any_of(value.begin(), value.end(), [](const Json& v) { return v.is_structured(); });
-  if (!value.is_structured() || value.empty()) return value.dump();
   const bool spread = multiline && (value.is_object() || has_containers);
   const std::string comma = colon.ends_with(' ') ? ", " : ",";
   std::string out(1, value.is_object() ? '{' : '[');

@@ -104,6 +104,16 @@ TEST_F(McpRegistration, TheSharedFileOnRequestKeepsItsLayoutAndIsGivenBack) {
   register_claude(true);
   EXPECT_EQ(mcp::remove_claude_code_registration(repo_.root()), std::vector<fs::path>{mcp_json()});
   EXPECT_FALSE(fs::exists(mcp_json()));
+
+  // An entry the person has added their own keys to is theirs from then on.
+  register_claude(true);
+  std::string edited = read_text(mcp_json());
+  edited.insert(edited.find("\"args\""), "\"env\": {\"TAMRIK_LOG\": \"debug\"},\n      ");
+  write_text(mcp_json(), edited);
+  install();
+  EXPECT_EQ(read_text(mcp_json()), edited);
+  EXPECT_TRUE(mcp::remove_claude_code_registration(repo_.root()).empty());
+  EXPECT_EQ(read_text(mcp_json()), edited);
 }
 
 TEST_F(McpRegistration, AnEntryThatWasThereBeforeIsThePersonsAndSurvives) {
