@@ -26,10 +26,11 @@ constexpr const char* kSetupDescription = "Set tamrik up in this repository, so 
 constexpr const char* kSetupFooter = R"(Installs the git post-commit hook (`tamrik sync --record-commit`) and post-rewrite hook
 (`tamrik sync --record-rewrite`, which carries attestations across amend and rebase), the agent hook rows of
 the configured harnesses (PostToolUse and SessionStart rows, per user, in Claude Code's
-settings.json and Codex's hooks.json), the agent tool server `tamrik mcp` (.mcp.json for Claude
-Code, config.toml for Codex), the ignore entries that keep .tamrik out of commits (in
-.git/info/exclude, which is never committed), and .tamrik/.platform/config.yaml with the time of
-setup. Running it again changes nothing; existing hooks and settings are kept.
+settings.json and Codex's hooks.json), the agent tool server `tamrik mcp` (Claude Code: your own
+~/.claude.json for this repository, or the shared .mcp.json with --mcp-json; Codex: config.toml),
+the ignore entries that keep .tamrik out of commits (in .git/info/exclude, which is never
+committed), and .tamrik/.platform/config.yaml with the time of setup. Running it again changes
+nothing; existing hooks and settings are kept.
 
 With husky the hooks go into .husky/; with lefthook, pre-commit or simple-git-hooks setup prints
 the lines to add to their config. A hook the repository shares calls `tamrik` through PATH.
@@ -56,6 +57,7 @@ struct SetupValues {
   bool uninstall = false;
   bool all = false;
   bool guidance = false;
+  bool mcp_json = false;
   std::string project;
 };
 
@@ -140,8 +142,9 @@ int set_up(const services::Checkout& checkout, const SetupValues& values) {
   const std::string notice =
       services::setup_list::committed_files_notice(services::setup_list::committed_tamrik_files(repo_root));
   if (!notice.empty()) console().warning(notice);
-  const installer::SetupReport report =
-      installer::setup_repository(checkout, {.agents = chosen_agents(values), .guidance = values.guidance});
+  const installer::SetupReport report = installer::setup_repository(
+      checkout,
+      {.agents = chosen_agents(values), .guidance = values.guidance, .shared_mcp_file = values.mcp_json});
   print_steps(report, repo_root, false);
   if (!report.ok()) {
     console().error("tamrik setup did not finish; fix the problems above and run `tamrik setup` again.");
@@ -190,6 +193,10 @@ void add_setup_command(CLI::App& parent, attest::SelectedCommand& selected) {
       ->needs(uninstall_flag);
   setup->add_flag("--guidance", values->guidance,
                   "Also keep tamrik's block in the agents' instruction files (CLAUDE.md, AGENTS.md...).")
+      ->excludes(uninstall_flag);
+  setup->add_flag("--mcp-json", values->mcp_json,
+                  "Register Claude Code's tool server in the repository's shared .mcp.json (for the whole team) "
+                  "instead of your own ~/.claude.json.")
       ->excludes(uninstall_flag);
 
   CLI::App* project = setup->add_subcommand("project", "Set tamrik up and link this repository to an existing project.");

@@ -101,6 +101,8 @@ void confine(const fs::path& dir) {
   r.dirs.push_back(std::move(normal));
 }
 
+bool is_confined(const fs::path& file) { return confining_dir(normal_absolute(file)).has_value(); }
+
 std::optional<Located> locate_confined(const fs::path& file, bool create_parents) {
   const fs::path normal = normal_absolute(file);
   const std::optional<fs::path> dir = confining_dir(normal);

@@ -26,6 +26,9 @@ struct Located {
   bool confined = false;
 };
 
+// Whether `file` is at or below a confined directory.
+bool is_confined(const std::filesystem::path& file);
+
 // For `file` at or below a confined directory: its parent opened without
 // following links, creating missing directories (mode 755) when
 // `create_parents`. nullopt for any other file, which the caller handles as

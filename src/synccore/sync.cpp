@@ -63,7 +63,8 @@ SyncReport run_sync_detailed(const Checkout& checkout, std::string_view api_key,
             });
   self_heal("Agent hook self-heal skipped (best-effort)", [&] { install_agent_hooks(repo_root); });
   self_heal("Agent MCP self-heal skipped (best-effort)",
-            [&] { commands::mcp::install_mcp_for_agents(repo_root, configured_agents(repo_root)); });
+            [&] { commands::mcp::install_mcp_for_agents(repo_root, configured_agents(repo_root),
+                                                          hooks::installer::current_program()); });
 
   if (!core::is_set(project_id) || api_key.empty()) return report;
   report.upload = upload_attestations(api_key, api_url, repo_root, paths::attestations_dir(repo_root), project_id);

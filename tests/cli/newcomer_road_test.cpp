@@ -71,7 +71,7 @@ class ScopedEnv {
 
 TEST(Readme, NamesTheTestAndDemoScriptsAndTheyRun) {
   const std::string text = readme();
-  for (const char* script : {"scripts/test", "scripts/demo", "scripts/build"}) {
+  for (const char* script : {"scripts/test", "scripts/demo", "scripts/build", "scripts/install"}) {
     EXPECT_NE(text.find("./" + std::string(script)), std::string::npos) << script << " is not in the README";
     EXPECT_EQ(::access((kSourceDir / script).c_str(), X_OK), 0) << script << " is missing or not executable";
   }

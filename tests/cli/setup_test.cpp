@@ -28,6 +28,7 @@ class Setup : public CliTest {
   fs::path hook_file() const { return repo_.root() / ".git" / "hooks" / "post-commit"; }
   fs::path settings_file() const { return home_.path() / ".claude" / "settings.json"; }
   fs::path mcp_json() const { return repo_.root() / ".mcp.json"; }
+  fs::path claude_json() const { return home_.path() / ".claude.json"; }
   fs::path codex_home() const { return home_.path() / "codex-home"; }
   fs::path codex_hooks() const { return codex_home() / "hooks.json"; }
   fs::path codex_config() const { return codex_home() / "config.toml"; }
@@ -36,7 +37,8 @@ class Setup : public CliTest {
   std::map<fs::path, std::string> snapshot() const {
     std::map<fs::path, std::string> files;
     for (const fs::path& file :
-         {hook_file(), settings_file(), mcp_json(), codex_hooks(), codex_config(), repo_.root() / ".gitignore",
+         {hook_file(), settings_file(), mcp_json(), claude_json(), codex_hooks(), codex_config(),
+          repo_.root() / ".gitignore",
           tamrik_dir() / ".platform" / "config.yaml", tamrik_dir() / "example-attestation.yaml"}) {
       if (fs::exists(file)) files[file] = read_text(file);
     }
@@ -48,8 +50,9 @@ TEST_F(Setup, InstallsEverythingAndASecondRunChangesNothing) {
   set_up_repository();
   const auto first = snapshot();
   EXPECT_EQ(first.size(), 5u);
-  EXPECT_EQ(ordered_json::parse(first.at(mcp_json()))["mcpServers"]["tamrik"],
-            ordered_json({{"command", "tamrik"}, {"args", {"mcp"}}}));
+  EXPECT_EQ(ordered_json::parse(first.at(claude_json()))["projects"][fs::canonical(repo_.root()).string()]
+                                                          ["mcpServers"]["tamrik"]["command"],
+            tamrik_binary().string());
   const std::string config = first.at(tamrik_dir() / ".platform" / "config.yaml");
   EXPECT_NE(config.find("installed_at: "), std::string::npos);
   EXPECT_NE(config.find("agents:\n  - claude-code\n"), std::string::npos);
@@ -64,7 +67,7 @@ TEST_F(Setup, ACommitIsRecordedThroughTheRealPostCommitHook) {
   set_up_repository();
   const std::string head = repo_.commit("feat: recorded by git");
   EXPECT_EQ(records_of(head), 1u);
-  EXPECT_EQ(repo_.git({"status", "--porcelain", "--untracked-files=all"}), "?? .mcp.json");
+  EXPECT_EQ(repo_.git({"status", "--porcelain", "--untracked-files=all"}), "");
 }
 
 TEST_F(Setup, KeepsAnExistingShellHookAndUninstallRestoresIt) {
@@ -177,7 +180,8 @@ TEST_F(Setup, HooksAndRegistersClaudeCodeAndCodexOnceAndUninstallTakesOnlyOurs) 
   EXPECT_NE(read_text(codex_config()).find("[mcp_servers.tamrik]\n"), std::string::npos);
   EXPECT_TRUE(read_text(codex_config()).starts_with(user_config));
   EXPECT_TRUE(fs::exists(settings_file()));
-  EXPECT_TRUE(fs::exists(mcp_json()));
+  EXPECT_TRUE(fs::exists(claude_json()));
+  EXPECT_FALSE(fs::exists(mcp_json()));
   EXPECT_FALSE(fs::exists(home_.path() / ".codex"));  // CODEX_HOME is where Codex looks
 
   const auto installed = snapshot();
@@ -196,7 +200,7 @@ TEST_F(Setup, HooksAndRegistersClaudeCodeAndCodexOnceAndUninstallTakesOnlyOurs) 
 TEST_F(Setup, SyncPutsBackTheRowsAndTheToolServerOfEveryConfiguredAgent) {
   ASSERT_EQ(tamrik({"setup", "--agents", "claude-code,codex"}).exit_code, 0);
   const auto installed = snapshot();
-  for (const fs::path& file : {codex_hooks(), codex_config(), settings_file(), mcp_json()}) fs::remove(file);
+  for (const fs::path& file : {codex_hooks(), codex_config(), settings_file(), claude_json()}) fs::remove(file);
 
   tamrik({"sync"});  // not signed in: it fails, and repairs all the same
   EXPECT_EQ(snapshot(), installed);

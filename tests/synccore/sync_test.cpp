@@ -191,7 +191,8 @@ TEST_F(SyncRun, WithoutAKeyFilesTheAttestationAndRunsEveryRepair) {
   EXPECT_FALSE(fs::exists(hook())) << "the other tool's only line is gone, and with it the hook";
   EXPECT_NE(read_text(repo_.root() / ".git" / "info" / "exclude").find("/.tamrik/\n"), std::string::npos);
   EXPECT_NE(read_text(agent_settings()).find("hook session-start --agent claude-code"), std::string::npos);
-  EXPECT_NE(read_text(repo_.root() / ".mcp.json").find("\"tamrik\""), std::string::npos);
+  EXPECT_NE(read_text(testing::test_home() / ".claude.json").find("\"tamrik\""), std::string::npos);
+  EXPECT_FALSE(fs::exists(repo_.root() / ".mcp.json"));
   EXPECT_EQ(debug.find("Agent hook self-heal skipped"), -1);
 }
 

@@ -1,26 +1,44 @@
 #pragma once
-// Our server's entry in a project's .mcp.json, as text edits: the file's
-// other servers and keys are kept.
+// Our server's entry (`tamrik`) in a JSON file of tool servers: a
+// project's .mcp.json (mcpServers) or Claude Code's ~/.claude.json
+// (projects["<repository>"].mcpServers). Edited as text, so the file's
+// other servers and keys, and the keys a person added to our entry, stay.
 
 #include "core/errors.hpp"
+#include "core/json_edit.hpp"
 
+#include <filesystem>
 #include <optional>
-#include <string>
 
 namespace tamrik::commands::mcp {
 
-// The file is not a JSON object (or its mcpServers is not one): not ours to
+// An object on the way to the entry is something else: not ours to
 // rewrite.
 class UnreadableMcpJson : public core::Error {
  public:
   explicit UnreadableMcpJson(const std::string& message) : Error("UnreadableMcpJson", message) {}
 };
 
-// The file's new text with our entry in place, or nullopt when it already
-// holds exactly that entry. `text` nullopt: no file yet.
-std::optional<std::string> mcp_json_with_entry(const std::optional<std::string>& text);
-// The file's new text without our entry ("" when nothing else is left), or
-// nullopt when it has no entry of ours.
-std::optional<std::string> mcp_json_without_entry(const std::string& text);
+// What a shared project file gets: `tamrik`, found on each person's PATH.
+core::Json shared_entry();
+// What a per-user file gets: the absolute program, so the server starts
+// whatever PATH the harness runs with.
+core::Json per_user_entry(const std::filesystem::path& program);
+
+// Whether an entry named tamrik is at `entry` (a path ending in "tamrik").
+// Throws UnreadableMcpJson when a step on the way is not an object.
+bool holds_entry(const core::JsonTextEditor& file, const core::JsonPath& entry);
+
+// Adds `value` at `entry`, creating the objects missing on the way, unless
+// an entry is there already. Returns how many steps of `entry` existed
+// before (what remove_entry() must leave), or nullopt when nothing was
+// added.
+std::optional<std::size_t> add_entry(core::JsonTextEditor& file, const core::JsonPath& entry, const core::Json& value);
+
+// Removes the entry at `entry`, then the objects on its way that it leaves
+// empty, down to the first `existed` steps, which stay. An entry holding a
+// key tamrik does not write (the person's `env`, say) is theirs now and
+// stays. Returns whether anything was removed.
+bool remove_entry(core::JsonTextEditor& file, const core::JsonPath& entry, std::size_t existed);
 
 }  // namespace tamrik::commands::mcp

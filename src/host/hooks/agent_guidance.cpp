@@ -82,11 +82,11 @@ bool replace_if_changed(const path& file, const std::optional<std::string>& befo
 std::optional<path> write_target(const path& repo_root, const path& file) {
   std::error_code error;
   if (!std::filesystem::is_symlink(repo_root / file, error)) return file;
-  const path target = std::filesystem::weakly_canonical(repo_root / file, error);
-  if (error) return std::nullopt;
+  const std::optional<path> target = user_file::link_target(repo_root / file);
+  if (!target) return std::nullopt;
   const path root = std::filesystem::weakly_canonical(repo_root, error);
   if (error) return std::nullopt;
-  const path inside = target.lexically_relative(root);
+  const path inside = target->lexically_relative(root);
   if (inside.empty() || *inside.begin() == "..") return std::nullopt;
   return inside;
 }

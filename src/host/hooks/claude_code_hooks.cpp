@@ -2,6 +2,7 @@
 
 #include "core/json.hpp"
 #include "host/hooks/shell_words.hpp"
+#include "host/utils/json_file.hpp"
 #include "host/utils/user_file.hpp"
 
 #include <string>
@@ -12,6 +13,7 @@ namespace tamrik::hooks::installer {
 namespace {
 
 using core::Json;
+namespace json_file = utils::json_file;
 namespace user_file = utils::user_file;
 
 Json handler_for(const HookRow& row, const path& program) {
@@ -38,115 +40,127 @@ bool is_ours(const Json& handler, const HookRow& row) {
   return std::vector<std::string>(words.begin() + 1, words.end()) == split_words(row.arguments);
 }
 
-Json load_settings(const path& file) {
-  const std::optional<std::string> text = user_file::read_if_exists(file);
-  if (!text || text->find_first_not_of(" \t\r\n") == std::string::npos) return Json::object();
-  std::optional<Json> settings = core::parse_json(*text);
-  if (!settings || !settings->is_object()) {
-    throw SettingsFormatError(file.string() + " is not a JSON object; fix it (or move it away), then run `tamrik setup` again");
+core::JsonTextEditor open_settings(const path& file) {
+  try {
+    return json_file::open(file);
+  } catch (const core::JSONDecodeError& e) {
+    throw SettingsFormatError(e.what());
   }
-  return std::move(*settings);
 }
 
-// The list of matcher groups of `event`, created when missing.
-Json& groups_of(Json& settings, std::string_view event, const path& file) {
-  Json& hooks = settings["hooks"];
-  if (hooks.is_null()) hooks = Json::object();
-  if (!hooks.is_object()) throw SettingsFormatError(file.string() + ": \"hooks\" is not an object; fix it, then run `tamrik setup` again");
-  Json& groups = hooks[std::string(event)];
-  if (groups.is_null()) groups = Json::array();
-  if (!groups.is_array()) {
+// The groups of `event`, checked for the shape the harness reads: `hooks`
+// an object, the event's entry a list. Empty when there are none yet.
+Json groups_of(const core::JsonTextEditor& settings, std::string_view event, const path& file) {
+  const std::optional<Json> hooks = settings.get({"hooks"});
+  if (hooks && !hooks->is_object()) {
+    throw SettingsFormatError(file.string() + ": \"hooks\" is not an object; fix it, then run `tamrik setup` again");
+  }
+  const std::optional<Json> groups = settings.get({"hooks", std::string(event)});
+  if (groups && !groups->is_array()) {
     throw SettingsFormatError(file.string() + ": \"hooks\"." + std::string(event) +
                               " is not a list; fix it, then run `tamrik setup` again");
   }
-  return groups;
+  return groups.value_or(Json::array());
 }
 
-struct Rewrite {
-  bool replaced = false;  // a handler of ours now holds the replacement
-  bool removed = false;   // handlers of ours were taken out
+struct Place {
+  size_t group;
+  size_t handler;
 };
 
-// Walks the groups of one event: our first handler in a group with the
-// row's matcher becomes `replacement` (when given); every other handler of
-// ours goes, and so does a group we empty.
-Rewrite rewrite_ours(Json& groups, const HookRow& row, const Json* replacement) {
-  Rewrite rewrite;
-  for (auto group = groups.begin(); group != groups.end();) {
-    Json* handlers = member(*group, "hooks");
-    if (handlers == nullptr || !handlers->is_array()) {
-      ++group;
-      continue;
+// Where our handlers of `row` are, in the file's order.
+std::vector<Place> ours_in(const Json& groups, const HookRow& row) {
+  std::vector<Place> places;
+  for (size_t g = 0; g < groups.size(); ++g) {
+    const Json* handlers = member(groups[g], "hooks");
+    if (handlers == nullptr || !handlers->is_array()) continue;
+    for (size_t h = 0; h < handlers->size(); ++h) {
+      if (is_ours((*handlers)[h], row)) places.push_back({g, h});
     }
-    const bool matcher_fits = core::get_text(*group, "matcher") == row.matcher;
-    bool emptied_here = false;
-    for (auto handler = handlers->begin(); handler != handlers->end();) {
-      if (!is_ours(*handler, row)) {
-        ++handler;
-      } else if (replacement != nullptr && !rewrite.replaced && matcher_fits) {
-        *handler = *replacement;
-        rewrite.replaced = true;
-        ++handler;
-      } else {
-        handler = handlers->erase(handler);
-        rewrite.removed = true;
-        emptied_here = handlers->empty();
-      }
-    }
-    group = emptied_here ? groups.erase(group) : group + 1;
   }
-  return rewrite;
+  return places;
 }
 
-void write_settings(const path& file, const Json& settings) {
-  user_file::replace(file, settings.dump(2, ' ', false, Json::error_handler_t::replace) + "\n", 0644);
+core::JsonPath group_path(std::string_view event, size_t group) { return {"hooks", std::string(event), group}; }
+
+// Removes our handlers at `places` except `keep`, last first so the places
+// before stay valid; a group left without handlers goes with them.
+void remove_ours(core::JsonTextEditor& settings, std::string_view event, const std::vector<Place>& places,
+                 std::optional<size_t> keep) {
+  for (size_t i = places.size(); i-- > 0;) {
+    if (keep && *keep == i) continue;
+    const Place& place = places[i];
+    core::JsonPath handler = group_path(event, place.group);
+    handler.insert(handler.end(), {"hooks", place.handler});
+    settings.remove(handler);
+    const bool last_in_group = i == 0 || places[i - 1].group != place.group;
+    if (last_in_group && settings.get(group_path(event, place.group))->at("hooks").empty()) {
+      settings.remove(group_path(event, place.group));
+    }
+  }
+}
+
+void remove_if_empty(core::JsonTextEditor& settings, const core::JsonPath& at) {
+  const std::optional<Json> value = settings.get(at);
+  if (value && value->empty()) settings.remove(at);
 }
 
 }  // namespace
 
 bool install_hook_rows(const path& file, std::span<const HookRow> rows, const path& program) {
-  const Json before = load_settings(file);
-  Json settings = before;
+  core::JsonTextEditor settings = open_settings(file);
   for (const HookRow& row : rows) {
-    Json& groups = groups_of(settings, row.event, file);
+    const Json groups = groups_of(settings, row.event, file);
+    const std::vector<Place> places = ours_in(groups, row);
+    // Our first handler in a group with the row's matcher stays, and only
+    // its command (the program may have moved) is ours to set: keys the
+    // person added to it are theirs.
+    std::optional<size_t> keep;
+    for (size_t i = 0; i < places.size() && !keep; ++i) {
+      if (core::get_text(groups[places[i].group], "matcher") == row.matcher) keep = i;
+    }
     const Json handler = handler_for(row, program);
-    if (!rewrite_ours(groups, row, &handler).replaced) {
-      Json group = Json::object();
-      group["matcher"] = std::string(row.matcher);
-      group["hooks"] = Json::array({handler});
-      groups.push_back(std::move(group));
+    if (keep) {
+      core::JsonPath command = group_path(row.event, places[*keep].group);
+      command.insert(command.end(), {"hooks", places[*keep].handler, "command"});
+      if (settings.get(command) != handler["command"]) settings.replace(command, handler["command"]);
+    }
+    remove_ours(settings, row.event, places, keep);
+    if (keep) continue;
+    Json group = Json::object();
+    group["matcher"] = std::string(row.matcher);
+    group["hooks"] = Json::array({handler});
+    if (!settings.get({"hooks"})) {
+      settings.set_member({}, "hooks", Json{{std::string(row.event), Json::array({group})}});
+    } else if (!settings.get({"hooks", std::string(row.event)})) {
+      settings.set_member({"hooks"}, std::string(row.event), Json::array({group}));
+    } else {
+      settings.append({"hooks", std::string(row.event)}, group);
     }
   }
-  if (settings == before && user_file::read_if_exists(file)) return false;
-  write_settings(file, settings);
-  return true;
+  return json_file::save(file, settings, 0644);
 }
 
 bool uninstall_hook_rows(const path& file, std::span<const HookRow> rows) {
   if (!user_file::read_if_exists(file)) return false;
-  Json settings = load_settings(file);
-  Json* hooks = member(settings, "hooks");
-  if (hooks == nullptr || !hooks->is_object()) return false;
-  bool changed = false;
+  core::JsonTextEditor settings = open_settings(file);
+  const std::optional<Json> hooks = settings.get({"hooks"});
+  if (!hooks || !hooks->is_object()) return false;
   for (const HookRow& row : rows) {
-    Json* groups = member(*hooks, row.event);
-    if (groups == nullptr || !groups->is_array() || !rewrite_ours(*groups, row, nullptr).removed) continue;
-    changed = true;
-    if (groups->empty()) hooks->erase(std::string(row.event));
+    const std::optional<Json> groups = settings.get({"hooks", std::string(row.event)});
+    if (!groups || !groups->is_array()) continue;
+    const std::vector<Place> places = ours_in(*groups, row);
+    if (places.empty()) continue;
+    remove_ours(settings, row.event, places, std::nullopt);
+    remove_if_empty(settings, {"hooks", std::string(row.event)});
   }
-  if (!changed) return false;
-  if (hooks->empty()) settings.erase("hooks");
-  if (settings.empty()) {
-    user_file::remove(file);
-  } else {
-    write_settings(file, settings);
-  }
-  return true;
+  remove_if_empty(settings, {"hooks"});
+  return json_file::save(file, settings, 0644, true);
 }
 
 bool hook_rows_installed(const path& file, std::span<const HookRow> rows) {
   try {
-    const Json settings = load_settings(file);
+    const Json settings = *open_settings(file).get({});
     const Json* hooks = member(settings, "hooks");
     for (const HookRow& row : rows) {
       const Json* groups = hooks != nullptr ? member(*hooks, row.event) : nullptr;

@@ -4,10 +4,12 @@
 // is one; Codex reads the same shape from its hooks.json. Which rows go
 // into which harness's file is agent_hooks.hpp's business.
 //
-// Every other entry in the file is kept; the file is rewritten atomically
-// and only when it changes. A handler is ours when its command is one of
-// ours run by a program named tamrik, wherever that program lives, so a
-// moved tamrik is updated rather than added twice.
+// The file is edited as text (utils/json_file.hpp): every byte outside our
+// handlers stays, and nothing is written when they are already right. A
+// handler is ours when its command is one of ours run by a program named
+// tamrik, wherever that program lives, so a moved tamrik is updated rather
+// than added twice; of a handler of ours only the command is set again,
+// keys the person added to it stay.
 
 #include "core/errors.hpp"
 

@@ -165,11 +165,13 @@ StepReport agent_rows(const std::string& agent, bool install, const path& progra
 }
 
 // Registers `tamrik mcp` where the agent looks for tool servers.
-StepReport tool_server(const path& repo_root, const std::string& agent) {
+StepReport tool_server(const path& repo_root, const std::string& agent, const SetupOptions& options) {
   const std::optional<commands::mcp::Registration> registration =
-      commands::mcp::register_tool_server(repo_root, agent);
+      commands::mcp::register_tool_server(repo_root, agent, options.shared_mcp_file, options.program);
   if (!registration) return {"", Outcome::skipped, "no known place to register the tool server for this harness"};
-  return changed_or_not(registration->changed, registration->file);
+  StepReport report = changed_or_not(registration->changed, registration->file);
+  if (!registration->note.empty()) report.detail += "; " + registration->note;
+  return report;
 }
 
 void add_note(std::vector<std::string>& notes, std::string note) {
@@ -289,7 +291,7 @@ SetupReport setup_repository(const services::Checkout& checkout, const SetupOpti
     report.steps.push_back(std::move(step));
   }
   for (const std::string& agent : report.agents) {
-    report.steps.push_back(run_step(agent + " tool server", [&] { return tool_server(repo_root, agent); }));
+    report.steps.push_back(run_step(agent + " tool server", [&] { return tool_server(repo_root, agent, options); }));
   }
   return report;
 }
@@ -318,8 +320,11 @@ SetupReport uninstall_repository(const services::Checkout& checkout, const Unins
         run_step(std::string(agent) + " hooks", [&] { return agent_rows(std::string(agent), false, path()); }));
   }
   report.steps.push_back(run_step("claude-code tool server", [&] {
-    return changed_or_not(commands::mcp::remove_claude_code_registration(repo_root),
-                          commands::mcp::claude_code_mcp_file(repo_root));
+    std::string where;
+    for (const path& file : commands::mcp::remove_claude_code_registration(repo_root)) {
+      where += (where.empty() ? "" : ", ") + file.string();
+    }
+    return StepReport{"", where.empty() ? Outcome::unchanged : Outcome::changed, where};
   }));
   if (user_level) {
     report.steps.push_back(run_step("codex tool server", [&] {

@@ -15,7 +15,9 @@
 //   agent hook rows                 per user; Claude Code's and Codex's
 //                                   (agent_hooks.hpp)
 //   agent tool server               `tamrik mcp` where each agent looks
-//                                   for it (commands/mcp.hpp)
+//                                   for it (commands/mcp.hpp); Claude
+//                                   Code's per user unless asked for in
+//                                   .mcp.json
 //   agent guidance                  with `guidance: true` only: tamrik's
 //                                   block in CLAUDE.md, AGENTS.md...
 //
@@ -64,6 +66,9 @@ struct SetupOptions {
   // Also write the guidance blocks into the agents' instruction files, and
   // have sync keep them (`guidance: true` in the configuration).
   bool guidance = false;
+  // Claude Code's tool server goes to the repository's shared .mcp.json
+  // rather than this person's ~/.claude.json.
+  bool shared_mcp_file = false;
 };
 
 struct UninstallOptions {
