@@ -184,6 +184,12 @@ TEST_F(RefreshFromPlatform, HookRefreshWritesOnlyInsideTamrikAndAnInteractiveOne
   ASSERT_TRUE(refresh(kKey, true));
   EXPECT_EQ(read_text(root() / ".claude" / "skills" / "review" / "SKILL.md"), "# Review\n");
   EXPECT_EQ(read_text(root() / ".claude" / "skills" / "review" / "notes" / "extra.md"), "more\n");
+  EXPECT_EQ(read_text(root() / "CLAUDE.md"), "# House rules\n") << "a new guidance block waits for the switch";
+
+  Json config = services::shared::load_local_config(root());
+  config["guidance"] = true;
+  services::shared::save_local_config(root(), config);
+  ASSERT_TRUE(refresh(kKey, true));
   const std::string guidance = read_text(root() / "CLAUDE.md");
   EXPECT_TRUE(guidance.starts_with("# House rules\n<!-- >>> tamrik:")) << guidance;
   EXPECT_NE(guidance.find("`tamrik attest --help`"), std::string::npos) << guidance;
