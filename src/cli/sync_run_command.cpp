@@ -104,7 +104,8 @@ bool report_upload(const synccore::UploadResult& upload) {
 
 bool report_refresh(const synccore::RefreshResult& refresh, const path& repo_root) {
   if (!refresh.ok) {
-    console().error("Context refresh failed at " + refresh.stage.value_or("?") +
+    const std::string_view stage = refresh.stage ? synccore::stage_name(*refresh.stage) : "?";
+    console().error("Context refresh failed at " + std::string(stage) +
                     (refresh.error ? " (" + *refresh.error + ")" : "") + "; the cached context is kept.");
     if (const std::optional<std::string> advice = synccore::failure_advice(refresh.code)) console().info(*advice);
     point_at_details(refresh.log_path);

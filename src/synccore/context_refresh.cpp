@@ -19,15 +19,15 @@ namespace cache = services::context_cache;
 
 const core::Logger logger("synccore");
 
-RefreshResult failed(const path& repo_root, std::string_view stage, const std::exception_ptr& failure) {
-  RefreshResult result{.ok = false, .stage = std::string(stage)};
+RefreshResult failed(const path& repo_root, RefreshStage stage, const std::exception_ptr& failure) {
+  RefreshResult result{.ok = false, .stage = stage};
   try {
     std::rethrow_exception(failure);
   } catch (const std::exception& e) {
     result.error = _short_exc(e);
     result.code = failure_code(e);
-    logger.debug("Context cache refresh failed at stage %s", {stage}, e);
-    if (tamrik_debug_enabled()) result.log_path = _write_sync_debug_log(repo_root, stage, e);
+    logger.debug("Context cache refresh failed at stage %s", {stage_name(stage)}, e);
+    if (tamrik_debug_enabled()) result.log_path = _write_sync_debug_log(repo_root, stage_name(stage), e);
   } catch (...) {
     result.error = "UnknownError";
   }
@@ -87,23 +87,35 @@ std::vector<path> update_workspace(const path& repo_root, const cache::Documents
 
 }  // namespace
 
+std::string_view stage_name(RefreshStage stage) {
+  switch (stage) {
+    case RefreshStage::project: return "project";
+    case RefreshStage::credentials: return "credentials";
+    case RefreshStage::config: return "config";
+    case RefreshStage::fetch: return "fetch";
+    case RefreshStage::write: return "write";
+    case RefreshStage::record: return "record";
+  }
+  return "?";
+}
+
 RefreshResult refresh_context_cache_detailed(std::string_view api_key, std::string_view api_url, const path& repo_root,
                                              const Json& project_id, bool mutate_workspace) {
-  if (!core::is_set(project_id)) return {.ok = false, .stage = "project"};
-  if (api_key.empty()) return {.ok = false, .stage = "credentials"};
-  std::string_view stage = "config";
+  if (!core::is_set(project_id)) return {.ok = false, .stage = RefreshStage::project};
+  if (api_key.empty()) return {.ok = false, .stage = RefreshStage::credentials};
+  RefreshStage stage = RefreshStage::config;
   try {
     const std::map<std::string, std::string> etags = cache::stored_etags(repo_root);
-    stage = "fetch";
+    stage = RefreshStage::fetch;
     const detail::FetchedContext fetched =
         detail::fetch_context_documents(api_key, api_url, project_id, etags, CONTEXT_FETCH_WORKERS);
     if (fetched.needed_failure) {
       record_failures(repo_root, fetched.documents);
       return failed(repo_root, stage, fetched.needed_failure);
     }
-    stage = "write";
+    stage = RefreshStage::write;
     cache::write_documents(repo_root, fetched.documents);
-    stage = "record";
+    stage = RefreshStage::record;
     cache::record_fetches(repo_root, fetched.documents);
     RefreshResult result{.ok = true};
     if (mutate_workspace) result.guidance_written = update_workspace(repo_root, fetched.documents);

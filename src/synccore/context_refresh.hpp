@@ -22,9 +22,16 @@ using std::filesystem::path;
 // Fetches run at once, each on its own worker.
 inline constexpr std::size_t CONTEXT_FETCH_WORKERS = 6;
 
+// The stages of a refresh, in order; a failed refresh names the one it
+// stopped at.
+enum class RefreshStage { project, credentials, config, fetch, write, record };
+
+// "project", "credentials", "config", "fetch", "write", "record".
+std::string_view stage_name(RefreshStage stage);
+
 struct RefreshResult {
   bool ok = false;
-  std::optional<std::string> stage;  // which stage failed: "project", "credentials", "config", "fetch", "write", "record"
+  std::optional<RefreshStage> stage;  // which stage failed
   std::optional<std::string> error;  // the failing error's class name; none when nothing was raised
   std::optional<std::string> code;   // its failure code (synccore/project.hpp's failure_code)
   std::optional<path> log_path;      // the debug log holding the failure, when one was written

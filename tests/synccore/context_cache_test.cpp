@@ -98,7 +98,7 @@ class RefreshFromPlatform : public ::testing::Test {
 
 TEST_F(RefreshFromPlatform, FirstFetchFillsTheCacheAndTheNextIsConfirmedUnchanged) {
   const RefreshResult first = refresh();
-  ASSERT_TRUE(first) << first.stage.value_or("") << " " << first.error.value_or("");
+  ASSERT_TRUE(first) << (first.stage ? stage_name(*first.stage) : "") << " " << first.error.value_or("");
   EXPECT_EQ(read_text(cache() / "specs" / "a.md"), "# A\n");
   EXPECT_EQ(read_text(cache() / "docs" / "guide.md"), "# Guide\n");
   EXPECT_EQ(read_text(cache() / "skills" / "review" / "notes" / "extra.md"), "more\n");
@@ -141,7 +141,7 @@ TEST_F(RefreshFromPlatform, RefusedFetchKeepsTheCacheButMarksItStale) {
 
   const RefreshResult refused = refresh("sk-revoked-key-000000000");
   EXPECT_FALSE(refused);
-  EXPECT_EQ(refused.stage, "fetch");
+  EXPECT_EQ(refused.stage, RefreshStage::fetch);
   EXPECT_EQ(refused.error, "AgentApiError");
   EXPECT_EQ(refused.log_path, std::nullopt) << "no debug log while debugging is off";
   EXPECT_EQ(recorded("fetch_status")["tamrikrules"], 401);
@@ -210,7 +210,7 @@ TEST_F(RefreshFromPlatform, HookRefreshWritesOnlyInsideTamrikAndAnInteractiveOne
 TEST_F(RefreshFromPlatform, WithoutAProjectNothingIsAskedAndNoErrorNamed) {
   const RefreshResult result = refresh_context_cache_detailed(kKey, platform_.url(), root(), Json(), false);
   EXPECT_FALSE(result);
-  EXPECT_EQ(result.stage, "project");
+  EXPECT_EQ(result.stage, RefreshStage::project);
   EXPECT_EQ(result.error, std::nullopt);
   EXPECT_FALSE(fs::exists(cache() / "tamrikrules.yaml"));
 }
@@ -225,7 +225,7 @@ TEST_F(RefreshFromPlatform, OptionalFetchFailureIsLoggedAndNotFatal) {
   const RefreshResult result = refresh();
   core::set_log_sink(previous);
 
-  EXPECT_TRUE(result) << result.stage.value_or("");
+  EXPECT_TRUE(result) << (result.stage ? stage_name(*result.stage) : "");
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Guardrails fetch failed (non-fatal): ServerError"), lines.end());
   EXPECT_EQ(recorded("fetch_status")["guardrails"], 500);
   EXPECT_FALSE(fs::exists(cache() / "guardrails.yaml"));
