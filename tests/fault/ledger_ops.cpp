@@ -2,7 +2,7 @@
 // which run it under the fault library or kill it part-way:
 //
 //   ledger_ops append  <ledger> <commit>
-//   ledger_ops mark    <ledger> <commit>...     marks those commits synced
+//   ledger_ops mark    <ledger> <commit>...     marks those commits synced (journal, fold)
 //   ledger_ops mark-all <ledger>                marks every pending commit
 //   ledger_ops file    <repo root> [<commit>]   files the pending attestation
 //   ledger_ops archive <ledger> <attestations dir> <commit>
@@ -14,6 +14,7 @@
 
 #include "core/json.hpp"
 #include "synccore/ledger.hpp"
+#include "synccore/mark_synced.hpp"
 #include "synccore/pending.hpp"
 #include "synccore/records.hpp"
 
@@ -43,7 +44,7 @@ Json entry_for(const std::string& commit) {
 
 int mark(const std::string& ledger, Json batch) {
   ready();
-  synccore::_mark_synced(ledger, batch);
+  tamrik::testing::mark_synced(ledger, batch);
   std::printf("marked %zu\n", batch.size());
   return 0;
 }

@@ -6,6 +6,7 @@
 #include "support/test_env.hpp"
 #include "synccore/ledger_test_util.hpp"
 #include "synccore/ledger_text.hpp"
+#include "synccore/mark_synced.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -128,7 +129,7 @@ TEST(MarkSynced, MarksTheBatchAndKeepsEverythingElse) {
   const std::string foreign = "{\"synced\":false,\"commit\":\"" + c + "\"}";
   write_text(log_path, "\n\n" + line_of(with_uploaded) + "\n" + "garbage\n" + line_of(ledger_entry(b)) + foreign +
                            "\n\n");
-  _mark_synced(log_path, Json::array({with_uploaded, ledger_entry(fake_sha(9))}));
+  testing::mark_synced(log_path, Json::array({with_uploaded, ledger_entry(fake_sha(9))}));
 
   // Only the marked line changes; every other keeps its bytes.
   const std::string after = read_text(log_path);
@@ -146,7 +147,7 @@ TEST(MarkSynced, DoesNothingForABatchWithoutCommits) {
   write_text(log_path, before);
   const auto stamp = mtime_of(log_path);
   Json no_commit = ledger_entry("");
-  _mark_synced(log_path, Json::array({no_commit, Json::object()}));
+  testing::mark_synced(log_path, Json::array({no_commit, Json::object()}));
   EXPECT_EQ(read_text(log_path), before);
   EXPECT_TRUE(same_time(mtime_of(log_path), stamp));
 }
@@ -155,12 +156,13 @@ TEST(Rewrites, AFailedRewriteLeavesTheLedgerAndNoTemporaryFile) {
   TempDir dir;
   const path log_path = dir / "log.jsonl";
   std::string before;
-  Json batch = Json::array();
+  std::vector<SentLine> sent;
   for (int i = 0; i < 200; ++i) {
     before += line_of(ledger_entry(fake_sha(i)));
-    batch.push_back(ledger_entry(fake_sha(i)));
+    sent.push_back({fake_sha(i), _line_identity(ledger_entry(fake_sha(i)))});
   }
   write_text(log_path, before);
+  _mark_synced(log_path, sent);
   // A file size limit below the ledger's size makes the temporary file's
   // write fail part-way, like a full disk.
   const int status = in_child([&] {
@@ -168,7 +170,7 @@ TEST(Rewrites, AFailedRewriteLeavesTheLedgerAndNoTemporaryFile) {
     const rlimit limit{1024, 1024};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     try {
-      _mark_synced(log_path, batch);
+      _fold_synced(log_path);
     } catch (const std::exception&) {
       return 0;
     }
@@ -205,7 +207,7 @@ TEST(Concurrency, AppendersAndAMarkerLoseNothing) {
         for (const Json& entry : log.pending) {
           if (rng() % 4 == 0) batch.push_back(entry);
         }
-        _mark_synced(log_path, batch);
+        testing::mark_synced(log_path, batch);
         std::string names;
         for (const Json& entry : batch) names += entry["commit"].get<std::string>() + "\n";
         core::append_line(marked_list, names.empty() ? "\n" : names);
@@ -286,7 +288,7 @@ TEST(Concurrency, AMergeCutShortDoesNotDuplicate) {
   // As if a merge appended the spooled line and died before removing the spool.
   write_text(log_path, line_of(ledger_entry(fake_sha(1))));
   write_text(dir / "log.jsonl.spool-1-1-1-1", line_of(ledger_entry(fake_sha(1))) + line_of(ledger_entry(fake_sha(2))));
-  _mark_synced(log_path, Json::array({ledger_entry(fake_sha(2))}));
+  testing::mark_synced(log_path, Json::array({ledger_entry(fake_sha(2))}));
   const std::map<std::string, int> counts = commit_counts(log_path);
   EXPECT_EQ(counts, (std::map<std::string, int>{{fake_sha(1), 1}, {fake_sha(2), 1}}));
   EXPECT_EQ(read_attestation_log(log_path).uploaded, 1);
