@@ -152,6 +152,40 @@ TEST(MarkSynced, DoesNothingForABatchWithoutCommits) {
   EXPECT_TRUE(same_time(mtime_of(log_path), stamp));
 }
 
+// The journal marks a line as it was sent: a line replaced since (an
+// attestation attached, unsent on purpose) stays pending before and after
+// the fold, which marks the rest and removes the journal; a torn or foreign
+// journal line marks nothing.
+TEST(MarkSynced, TheJournalMarksOnlyTheLineAsSent) {
+  TempDir dir;
+  const path log_path = dir / "log.jsonl";
+  const std::string a = fake_sha(1), b = fake_sha(2), c = fake_sha(3);
+  write_text(log_path, line_of(ledger_entry(a)) + line_of(ledger_entry(b)) + line_of(ledger_entry(c)));
+  _mark_synced(log_path, {{a, _line_identity(ledger_entry(a))}, {b, _line_identity(ledger_entry(b))}});
+  const path journal = dir / ".platform" / "synced.journal";
+  core::append_line(journal, c + " not-an-identity\n" + c.substr(0, 20));
+  const std::string ledger_before_fold = read_text(log_path);
+  EXPECT_EQ(read_attestation_log(log_path).uploaded, 2);
+
+  Json upgraded = ledger_entry(b);
+  upgraded["summary"] = "Add the login form, attested";
+  ASSERT_TRUE(_replace_log_entry(log_path, upgraded));
+  AttestationLog log = read_attestation_log(log_path);
+  EXPECT_EQ(log.uploaded, 1);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log.pending[0]["summary"], "Add the login form, attested");
+  EXPECT_EQ(count_attestation_log(log_path).uploaded, 1);
+
+  _fold_synced(log_path);
+  EXPECT_FALSE(std::filesystem::exists(journal));
+  EXPECT_NE(read_text(log_path), ledger_before_fold);
+  log = read_attestation_log(log_path);
+  EXPECT_EQ(log.uploaded, 1);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log.pending[0]["commit"], b);
+  EXPECT_EQ(log.pending[1]["commit"], c);
+}
+
 TEST(Rewrites, AFailedRewriteLeavesTheLedgerAndNoTemporaryFile) {
   TempDir dir;
   const path log_path = dir / "log.jsonl";
