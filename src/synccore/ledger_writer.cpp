@@ -213,6 +213,7 @@ void _fold_synced(const path& log_path) {
   // A rewrite killed before its rename leaves a ledger-sized file behind.
   core::remove_abandoned_temp_files(log_path);
   const detail::SyncedJournal journal = detail::SyncedJournal::read(log_path);
+  if (!journal.readable()) return;
   bool marked = false;
   const bool rewritten = !journal.empty() && core::path_exists(log_path) &&
                          detail::rewrite_lines(log_path, [&](std::string_view line) -> std::optional<std::string> {

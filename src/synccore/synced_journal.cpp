@@ -37,7 +37,8 @@ SyncedJournal SyncedJournal::read(const std::filesystem::path& log_path) {
       journal.entries_.emplace(line.text);
     }
   } catch (const std::exception&) {
-    return {};
+    journal = {};
+    journal.readable_ = false;
   }
   return journal;
 }

@@ -32,6 +32,8 @@ class SyncedJournal {
   static SyncedJournal read(const std::filesystem::path& log_path);
 
   bool empty() const { return commits_.empty(); }
+  // False when the file is there but could not be read: it is then kept.
+  bool readable() const { return readable_; }
   size_t size() const { return entries_.size(); }
   // Whether the platform holds `entry`'s line as it now reads.
   bool covers(const core::Json& entry) const;
@@ -45,6 +47,7 @@ class SyncedJournal {
   };
   std::unordered_set<std::string, TextHash, std::equal_to<>> commits_;
   std::unordered_set<std::string> entries_;  // commit + " " + identity
+  bool readable_ = true;
 };
 
 inline constexpr size_t kJournalReadCap = 32 << 20;

@@ -19,7 +19,7 @@
 #include "core/file_io.hpp"
 #include "core/json.hpp"
 #include "synccore/ledger.hpp"
-#include "synccore/mark_synced.hpp"
+#include "synccore/ledger_text.hpp"
 #include "synccore/pending.hpp"
 #include "synccore/records.hpp"
 #include "synccore/upload.hpp"
@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,22 @@ Json entry_for(const std::string& commit) {
               {"agent", "claude-code"}, {"summary", "Add retry to upload"}, {"synced", false}};
 }
 
+// Marks the lines of `batch`'s commits as an upload does (journal, fold).
+// The ledger is read here with a read that throws, so a failed open is
+// reported with its error rather than taken for an empty ledger.
 int mark(const std::string& ledger, Json batch) {
   ready();
-  tamrik::testing::mark_synced(ledger, batch);
+  std::vector<synccore::SentLine> sent;
+  const std::string text = tamrik::core::read_file(ledger, size_t{1} << 30);
+  for (std::string_view line : synccore::detail::split_lines(text)) {
+    const std::optional<Json> entry = tamrik::core::parse_json(line);
+    if (!entry || !entry->is_object()) continue;
+    for (const Json& wanted : batch) {
+      if ((*entry)["commit"] == wanted["commit"]) sent.push_back({wanted["commit"], synccore::_line_identity(*entry)});
+    }
+  }
+  synccore::_mark_synced(ledger, sent);
+  synccore::_fold_synced(ledger);
   std::printf("marked %zu\n", batch.size());
   return 0;
 }

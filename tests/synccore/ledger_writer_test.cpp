@@ -233,20 +233,26 @@ TEST(Concurrency, AppendersAndAMarkerLoseNothing) {
   }
   const pid_t marker = ::fork();
   if (marker == 0) {
+    // As an upload marks: batches journalled, the journal folded now and then.
     std::mt19937 rng(::getpid());
-    for (;;) {
+    for (int round = 0;; ++round) {
       const AttestationLog log = read_attestation_log(log_path);
       if (!log.pending.empty()) {
-        Json batch = Json::array();
-        for (const Json& entry : log.pending) {
-          if (rng() % 4 == 0) batch.push_back(entry);
-        }
-        testing::mark_synced(log_path, batch);
+        std::vector<SentLine> batch;
         std::string names;
-        for (const Json& entry : batch) names += entry["commit"].get<std::string>() + "\n";
+        for (const Json& entry : log.pending) {
+          if (rng() % 4 != 0) continue;
+          batch.push_back({entry["commit"].get<std::string>(), _line_identity(entry)});
+          names += batch.back().commit + "\n";
+        }
+        _mark_synced(log_path, batch);
+        if (round % 3 == 0) _fold_synced(log_path);
         core::append_line(marked_list, names.empty() ? "\n" : names);
       }
-      if (std::filesystem::exists(dir / "stop")) ::_exit(0);
+      if (std::filesystem::exists(dir / "stop")) {
+        _fold_synced(log_path);
+        ::_exit(0);
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
