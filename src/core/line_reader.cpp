@@ -24,6 +24,13 @@ UniqueFd open_for_lines(const std::filesystem::path& file) {
 LineReader::LineReader(const std::filesystem::path& file, size_t max_line)
     : file_(file), fd_(open_for_lines(file)), max_line_(max_line), buffer_(kBlock) {}
 
+void LineReader::seek(size_t offset) {
+  if (::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) < 0) throw OSError("seek " + file_.string(), errno);
+  begin_ = end_ = 0;
+  at_eof_ = false;
+  consumed_ = offset;
+}
+
 bool LineReader::fill() {
   if (at_eof_) return false;
   if (begin_ > 0) {  // keep the partial line at the front

@@ -30,6 +30,10 @@ class LineReader {
   // failed read.
   bool next(Line& line);
 
+  // Goes on from byte `offset` of the file; later lines start there.
+  // Throws OSError.
+  void seek(size_t offset);
+
   // The file's descriptor, for copying an over-long line by its offset.
   int fd() const { return fd_.get(); }
 

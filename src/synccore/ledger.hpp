@@ -116,10 +116,30 @@ std::vector<std::string> _replace_log_entries(const path& log_path, const std::v
 // be read.
 std::map<std::string, Json> _find_log_entries(const path& log_path, const std::vector<std::string>& commits);
 
-// Marks the entries of `batch` (an array of entry maps) synced. Lines of
-// other commits keep their bytes. Without the lock nothing is marked: the
-// batch is simply sent again by the next sync, which the platform accepts.
-void _mark_synced(const path& log_path, const Json& batch);
+// A ledger line the platform has taken: its commit, and the identity of
+// the line as it was read and sent (_line_identity).
+struct SentLine {
+  std::string commit;
+  std::string identity;
+};
+
+// The identity of a ledger line, from its parsed entry: a line rewritten
+// since it was sent has another one.
+std::string _line_identity(const Json& entry);
+
+// Marks `sent` synced: appends them to the journal of accepted uploads
+// (synccore/synced_journal.hpp), flushed before it returns; every reader
+// counts a journalled line as reached from then on. Costs the batch, not
+// the ledger. Without the lock nothing is marked: the batch is simply sent
+// again by the next sync, which the platform accepts. Throws OSError.
+void _mark_synced(const path& log_path, const std::vector<SentLine>& sent);
+
+// Folds the journal into the ledger in one rewrite under the lock: each
+// journalled line still as it was sent is marked synced (lines of other
+// commits keep their bytes), then the journal goes. Without the lock, or
+// when the rewrite gives way, the journal stays for the next fold. Throws
+// OSError.
+void _fold_synced(const path& log_path);
 
 // Caps the time this process spends waiting for ledger locks, all waits
 // together, from now on: a hook must not hold up a commit or a tool call.

@@ -8,6 +8,8 @@
 #include "host/paths.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/ledger_text.hpp"
+#include "synccore/ledger_counts.hpp"
+#include "synccore/synced_journal.hpp"
 
 #include <algorithm>
 #include <set>
@@ -18,7 +20,9 @@ namespace tamrik::synccore {
 
 namespace {
 
-void classify(const Json& entry, AttestationLog& log, bool keep_pending) {
+// A line is reached when it says so, or when the journal of accepted
+// uploads holds it as it now reads.
+void classify(const Json& entry, const detail::SyncedJournal& journal, AttestationLog& log, bool keep_pending) {
   const std::string event = core::get_text(entry, "event");
   if (event == event_for_reason("skipped")) {
     ++log.skipped;
@@ -28,7 +32,7 @@ void classify(const Json& entry, AttestationLog& log, bool keep_pending) {
     ++log.attested;
     if (core::is_set(entry, kDiffHashMismatch)) ++log.mismatched;
   }
-  if (core::is_set(entry, "synced") || core::is_set(entry, "uploaded")) {
+  if (core::is_set(entry, "synced") || core::is_set(entry, "uploaded") || journal.covers(entry)) {
     ++log.uploaded;
     return;
   }
@@ -42,28 +46,32 @@ void classify(const Json& entry, AttestationLog& log, bool keep_pending) {
   if (keep_pending) log.pending.push_back(entry);
 }
 
+}  // namespace
+
+namespace detail {
+
+void count_line(std::optional<std::string_view> line, const SyncedJournal& journal, AttestationLog& log,
+                bool keep_pending) {
+  std::optional<Json> entry = line ? core::parse_json(*line) : std::nullopt;
+  if (!entry || !entry->is_object()) {
+    ++log.corrupt;
+    return;
+  }
+  classify(*entry, journal, log, keep_pending);
+}
+
+}  // namespace detail
+
 // Reads the ledger and then its spools: spooled lines belong to the ledger
 // already; they only wait for a writer that holds the lock to move them in.
-AttestationLog read_log(const path& log_path, bool keep_pending) {
+AttestationLog read_attestation_log(const path& log_path) {
   AttestationLog log;
-  const auto visit = [&](std::optional<std::string_view> line) {
-    std::optional<Json> entry = line ? core::parse_json(*line) : std::nullopt;
-    if (!entry || !entry->is_object()) {
-      ++log.corrupt;
-      return;
-    }
-    classify(*entry, log, keep_pending);
-  };
+  const detail::SyncedJournal journal = detail::SyncedJournal::read(log_path);
+  const auto visit = [&](std::optional<std::string_view> line) { detail::count_line(line, journal, log, true); };
   detail::visit_lines(log_path, visit);
   for (const path& spool : detail::spool_files(log_path)) detail::visit_lines(spool, visit);
   return log;
 }
-
-}  // namespace
-
-AttestationLog read_attestation_log(const path& log_path) { return read_log(log_path, true); }
-
-AttestationLog count_attestation_log(const path& log_path) { return read_log(log_path, false); }
 
 bool _is_valid_commit_hash(std::string_view value) {
   if (value.size() != 40 && value.size() != 64) return false;

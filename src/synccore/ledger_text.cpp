@@ -144,20 +144,22 @@ bool file_holds_commit(const std::filesystem::path& file, std::string_view commi
   return false;
 }
 
+void visit_line(const core::LineReader::Line& line, const LineVisitor& visit) {
+  if (line.too_long) {
+    visit(std::nullopt);
+    return;
+  }
+  for (std::string_view piece : split_lines(line.text)) {
+    piece = trim(piece);
+    if (!piece.empty()) visit(piece);
+  }
+}
+
 bool visit_lines(const std::filesystem::path& file, const LineVisitor& visit) {
   try {
     core::LineReader reader(file, kLedgerLineCap);
     core::LineReader::Line line;
-    while (reader.next(line)) {
-      if (line.too_long) {
-        visit(std::nullopt);
-        continue;
-      }
-      for (std::string_view piece : split_lines(line.text)) {
-        piece = trim(piece);
-        if (!piece.empty()) visit(piece);
-      }
-    }
+    while (reader.next(line)) visit_line(line, visit);
     return true;
   } catch (const std::exception&) {
     return false;

@@ -2,6 +2,7 @@
 // Text-level helpers shared by the ledger's reader and writers.
 
 #include "core/file_lock.hpp"
+#include "core/line_reader.hpp"
 
 #include <chrono>
 #include <filesystem>
@@ -30,6 +31,8 @@ inline constexpr size_t kLedgerLineCap = 16 << 20;
 // as nullopt. False when the file cannot be read.
 using LineVisitor = std::function<void(std::optional<std::string_view> line)>;
 bool visit_lines(const std::filesystem::path& file, const LineVisitor& visit);
+// What visit_lines() passes of one line a core::LineReader read.
+void visit_line(const core::LineReader::Line& line, const LineVisitor& visit);
 
 // Rewrites ledger `file` line by line, atomically: `edit` gets each
 // non-blank line (as visit_lines() passes it, untrimmed) and returns its new

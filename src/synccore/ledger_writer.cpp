@@ -8,6 +8,7 @@
 #include "core/file_lock.hpp"
 #include "core/log.hpp"
 #include "synccore/ledger_text.hpp"
+#include "synccore/synced_journal.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -188,36 +189,51 @@ std::vector<std::string> _replace_log_entries(const path& log_path, const std::v
   return replaced;
 }
 
-void _mark_synced(const path& log_path, const Json& batch) {
-  std::unordered_set<std::string, TextHash, std::equal_to<>> commits;
-  for (const Json& item : batch) {
-    if (item.is_object() && core::is_set(item, "commit") && item["commit"].is_string()) {
-      commits.insert(item["commit"].get<std::string>());
-    }
-  }
-  if (commits.empty()) return;
-
+void _mark_synced(const path& log_path, const std::vector<SentLine>& sent) {
+  if (sent.empty()) return;
+  // Under the lock, so a fold never removes the journal between another
+  // run's append and its own read of it.
   const core::LockGuard guard = detail::lock_ledger(log_path);
   if (!detail::may_write(guard)) {
     logger.debug("Ledger lock busy; batch stays unmarked and is sent again next sync");
     return;
   }
+  detail::append_synced(log_path, sent);
+}
+
+void _fold_synced(const path& log_path) {
+  const path journal_path = detail::synced_journal_path(log_path);
+  if (!core::path_exists(journal_path)) return;
+  const core::LockGuard guard = detail::lock_ledger(log_path);
+  if (!detail::may_write(guard)) {
+    logger.debug("Ledger lock busy; accepted uploads stay journalled until the next fold");
+    return;
+  }
   merge_spools(log_path);
   // A rewrite killed before its rename leaves a ledger-sized file behind.
   core::remove_abandoned_temp_files(log_path);
-  if (!core::path_exists(log_path)) return;
-  detail::rewrite_lines(log_path, [&](std::string_view line) -> std::optional<std::string> {
+  const detail::SyncedJournal journal = detail::SyncedJournal::read(log_path);
+  if (!journal.readable()) return;
+  bool marked = false;
+  const bool rewritten = !journal.empty() && core::path_exists(log_path) &&
+                         detail::rewrite_lines(log_path, [&](std::string_view line) -> std::optional<std::string> {
     // Lines of our own writers name their commit up front: a line of a
-    // commit outside the batch keeps its bytes without being parsed.
+    // commit nobody journalled keeps its bytes without being parsed.
     const std::string_view leading = detail::leading_commit(line);
-    if (!leading.empty() && commits.find(leading) == commits.end()) return {};
+    if (!leading.empty() && !journal.names(leading)) return {};
+    const std::optional<Json> entry = core::parse_json(line);
+    if (!entry || !entry->is_object() || !journal.covers(*entry)) return {};
     // Numbers as written: marking a line changes none of its numbers.
-    std::optional<Json> parsed = core::parse_json(line, core::Numbers::as_written);
-    if (!parsed || !parsed->is_object() || commits.count(core::get_text(*parsed, "commit")) == 0) return {};
-    parsed->erase("uploaded");
-    (*parsed)["synced"] = true;
-    return core::to_json_line(*parsed);
+    Json marked_entry = core::parse_json(line, core::Numbers::as_written).value_or(*entry);
+    marked_entry.erase("uploaded");
+    marked_entry["synced"] = true;
+    marked = true;
+    return core::to_json_line(marked_entry);
   });
+  // Kept only when lines it covers could not be marked: a rewrite that gave
+  // way to a writer without the lock. Entries that cover nothing any more
+  // (their line was rewritten since) go with it.
+  if (rewritten || !marked) core::remove_file(journal_path);
 }
 
 }  // namespace tamrik::synccore

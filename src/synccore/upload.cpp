@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <deque>
+#include <unordered_map>
 #include <iterator>
 #include <utility>
 #include <system_error>
@@ -135,6 +136,50 @@ struct Destination {
   path log_path;
 };
 
+// Most lines journalled before the journal is folded into the ledger: the
+// readers hold the journal in memory, and a fold costs one ledger rewrite.
+constexpr size_t kFoldEvery = 100'000;
+
+// The identities of the pending lines as read, by commit (a foreign ledger
+// may hold a commit twice), taken before the records get their archives.
+using LineIdentities = std::unordered_map<std::string, std::vector<std::string>>;
+
+LineIdentities identities_of(const std::vector<Json>& pending) {
+  LineIdentities identities;
+  for (const Json& entry : pending) identities[core::get_text(entry, "commit")].push_back(_line_identity(entry));
+  return identities;
+}
+
+// Journals the lines of an accepted batch synced, and folds the journal
+// into the ledger once it has grown to kFoldEvery lines.
+class Marker {
+ public:
+  Marker(path log_path, LineIdentities identities)
+      : log_path_(std::move(log_path)), identities_(std::move(identities)) {}
+
+  void accepted(const Json& batch) {
+    std::vector<SentLine> sent;
+    for (const Json& record : batch) {
+      const auto found = identities_.find(core::get_text(record, "commit"));
+      if (found == identities_.end()) continue;
+      for (const std::string& identity : found->second) sent.push_back({found->first, identity});
+    }
+    _mark_synced(log_path_, sent);
+    journalled_ += sent.size();
+    if (journalled_ >= kFoldEvery) fold();
+  }
+
+  void fold() {
+    _fold_synced(log_path_);
+    journalled_ = 0;
+  }
+
+ private:
+  path log_path_;
+  LineIdentities identities_;
+  size_t journalled_ = 0;
+};
+
 std::pair<Json, Json> halves(Json batch) {
   Json first = Json::array();
   Json second = Json::array();
@@ -148,7 +193,8 @@ std::pair<Json, Json> halves(Json batch) {
 // proxy may allow less than the platform does) until a record goes alone; a
 // record refused alone is set aside and the run goes on. Any other failure
 // stops the run: this batch and the later ones stay pending.
-void send_batches(const Destination& to, std::vector<Json> records, TooLargeRecords& too_large, UploadResult& result) {
+void send_batches(const Destination& to, std::vector<Json> records, Marker& marker, TooLargeRecords& too_large,
+                  UploadResult& result) {
   std::vector<Json> chunked = _chunk_attestations(std::move(records));
   std::deque<Json> batches(std::make_move_iterator(chunked.begin()), std::make_move_iterator(chunked.end()));
   while (!batches.empty()) {
@@ -171,8 +217,9 @@ void send_batches(const Destination& to, std::vector<Json> records, TooLargeReco
       }
       continue;
     }
-    // Before the next request: a run cut short must not send this batch again.
-    _mark_synced(to.log_path, batch);
+    // Durable before the next request: a run cut short must not send this
+    // batch again.
+    marker.accepted(batch);
   }
 }
 
@@ -190,8 +237,11 @@ UploadResult upload_attestations(std::string_view api_key, std::string_view api_
   if (!core::path_exists(log_path) && detail::spool_files(log_path).empty()) return {.already_synced = true};
   if (api_key.empty()) return {.ok = false, .error = "No API key configured"};
 
+  // What a run killed after its last accepted batch left journalled.
+  _fold_synced(log_path);
   AttestationLog log = read_attestation_log(log_path);
   UploadResult result{.skipped_invalid = log.unaddressable};
+  Marker marker(log_path, identities_of(log.pending));
   TooLargeRecords too_large(repo_root);
   std::vector<Json> records =
       too_large.hold_back(records_to_send(std::move(log.pending), attestations_dir, result.skipped_invalid));
@@ -199,7 +249,8 @@ UploadResult upload_attestations(std::string_view api_key, std::string_view api_
     result.already_synced = true;
   } else {
     const Destination destination{api_key, api_url, project_id, session_headers(repo_root), log_path};
-    send_batches(destination, std::move(records), too_large, result);
+    send_batches(destination, std::move(records), marker, too_large, result);
+    marker.fold();
   }
   result.set_aside = static_cast<int>(too_large.size());
   too_large.save();

@@ -12,6 +12,7 @@
 #include "host/paths.hpp"
 #include "support/test_env.hpp"
 #include "synccore/ledger.hpp"
+#include "synccore/ledger_text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <set>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -177,6 +179,54 @@ TEST(CrashTrials, KilledFilingLeavesTheAttestationPendingOrFiled) {
   }
   std::printf("pending filing (%lld us): %d trials, %d still pending, %d filed, %d filed but still pending, 0 lost\n",
               static_cast<long long>(duration.count()), trials, pending_seen, filed_seen, both_seen);
+}
+
+// An upload's marking killed at any moment: every batch it had made durable
+// (reported after its mark returned) reads as synced, no line is lost, and
+// the next run marks the rest and folds the journal away.
+TEST(CrashTrials, KilledBatchMarkingKeepsEveryDurableBatchAndLosesNoLine) {
+  const TempDir dir;
+  const fs::path ledger = dir / "log.jsonl";
+  const fs::path journal = dir / ".platform" / "synced.journal";
+  const fs::path report = dir / "marked.txt";
+  const int lines = full_size() ? 15000 : 3000;
+  const std::string old_text = large_ledger(lines);
+  const std::vector<std::string> args{"mark-batches", ledger, report};
+  const auto reset = [&] {
+    write_text(ledger, old_text);
+    fs::remove_all(dir / ".platform");
+    fs::remove(report);
+  };
+  reset();
+  const auto duration = time_ledger_ops(args);
+  const std::string new_text = read_text(ledger);
+  ASSERT_EQ(synccore::read_attestation_log(ledger).uploaded, lines);
+  ASSERT_FALSE(fs::exists(journal));
+
+  std::mt19937 rng(20261209);
+  const int trials = full_size() ? trial_count() : 50;
+  int partly_marked = 0;
+  for (int trial = 0; trial < trials; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    reset();
+    kill_ledger_ops_after(args, random_delay(rng, duration));
+    const std::string text = read_text(ledger);
+    ASSERT_TRUE(text == old_text || text == new_text) << "a ledger of " << text.size() << " bytes";
+    const synccore::AttestationLog after_kill = synccore::read_attestation_log(ledger);
+    ASSERT_EQ(after_kill.uploaded + static_cast<int>(after_kill.size()), lines);
+    std::set<std::string> still_pending;
+    for (const Json& entry : after_kill.pending) still_pending.insert(entry["commit"].get<std::string>());
+    const std::string reported = fs::exists(report) ? read_text(report) : "";
+    for (std::string_view commit : synccore::detail::split_lines(reported)) {
+      ASSERT_EQ(still_pending.count(std::string(commit)), 0u) << commit << " was marked, then lost its mark";
+    }
+    if (after_kill.uploaded > 0 && after_kill.uploaded < lines) ++partly_marked;
+    ASSERT_EQ(run_ledger_ops(args).exit_code, 0);
+    ASSERT_EQ(read_text(ledger), new_text);
+    ASSERT_FALSE(fs::exists(journal));
+  }
+  std::printf("batch marking (%lld us): %d trials, %d killed part-way\n", static_cast<long long>(duration.count()),
+              trials, partly_marked);
 }
 
 // A person presses Ctrl-C on a commit whose hook waits for the ledger lock:

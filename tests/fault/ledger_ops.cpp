@@ -2,8 +2,12 @@
 // which run it under the fault library or kill it part-way:
 //
 //   ledger_ops append  <ledger> <commit>
-//   ledger_ops mark    <ledger> <commit>...     marks those commits synced
+//   ledger_ops mark    <ledger> <commit>...     marks those commits synced (journal, fold)
 //   ledger_ops mark-all <ledger>                marks every pending commit
+//   ledger_ops mark-batches <ledger> <report>   marks the pending commits as an
+//                                               upload does, batch by batch, each
+//                                               batch's commits added to <report>
+//                                               once marked; then folds
 //   ledger_ops file    <repo root> [<commit>]   files the pending attestation
 //   ledger_ops archive <ledger> <attestations dir> <commit>
 //
@@ -12,13 +16,18 @@
 // (its message on stderr); 2 filing reported an error and kept the pending
 // file; 64 bad usage.
 
+#include "core/file_io.hpp"
 #include "core/json.hpp"
 #include "synccore/ledger.hpp"
+#include "synccore/ledger_text.hpp"
 #include "synccore/pending.hpp"
 #include "synccore/records.hpp"
+#include "synccore/upload.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,9 +50,22 @@ Json entry_for(const std::string& commit) {
               {"agent", "claude-code"}, {"summary", "Add retry to upload"}, {"synced", false}};
 }
 
+// Marks the lines of `batch`'s commits as an upload does (journal, fold).
+// The ledger is read here with a read that throws, so a failed open is
+// reported with its error rather than taken for an empty ledger.
 int mark(const std::string& ledger, Json batch) {
   ready();
-  synccore::_mark_synced(ledger, batch);
+  std::vector<synccore::SentLine> sent;
+  const std::string text = tamrik::core::read_file(ledger, size_t{1} << 30);
+  for (std::string_view line : synccore::detail::split_lines(text)) {
+    const std::optional<Json> entry = tamrik::core::parse_json(line);
+    if (!entry || !entry->is_object()) continue;
+    for (const Json& wanted : batch) {
+      if ((*entry)["commit"] == wanted["commit"]) sent.push_back({wanted["commit"], synccore::_line_identity(*entry)});
+    }
+  }
+  synccore::_mark_synced(ledger, sent);
+  synccore::_fold_synced(ledger);
   std::printf("marked %zu\n", batch.size());
   return 0;
 }
@@ -64,6 +86,23 @@ int run(const std::vector<std::string>& args) {
   if (op == "mark-all" && args.size() == 2) {
     const synccore::AttestationLog log = synccore::read_attestation_log(args[1]);
     return mark(args[1], Json(log.pending));
+  }
+  if (op == "mark-batches" && args.size() == 3) {
+    const synccore::AttestationLog log = synccore::read_attestation_log(args[1]);
+    ready();
+    for (size_t start = 0; start < log.pending.size(); start += synccore::ATTESTATION_BATCH_SIZE) {
+      std::vector<synccore::SentLine> sent;
+      std::string names;
+      for (size_t i = start; i < std::min(log.pending.size(), start + synccore::ATTESTATION_BATCH_SIZE); ++i) {
+        sent.push_back({log.pending[i]["commit"].get<std::string>(), synccore::_line_identity(log.pending[i])});
+        names += sent.back().commit + "\n";
+      }
+      synccore::_mark_synced(args[1], sent);
+      tamrik::core::append_line(args[2], names);
+    }
+    synccore::_fold_synced(args[1]);
+    std::printf("marked %zu\n", log.pending.size());
+    return 0;
   }
   if (op == "file" && (args.size() == 2 || args.size() == 3)) {
     synccore::PendingOptions options;
@@ -86,7 +125,7 @@ int run(const std::vector<std::string>& args) {
     std::puts("archived");
     return 0;
   }
-  std::fprintf(stderr, "usage: ledger_ops append|mark|mark-all|file|archive ...\n");
+  std::fprintf(stderr, "usage: ledger_ops append|mark|mark-all|mark-batches|file|archive ...\n");
   return kUsage;
 }
 

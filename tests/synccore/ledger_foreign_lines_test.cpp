@@ -7,6 +7,7 @@
 #include "core/json.hpp"
 #include "support/test_env.hpp"
 #include "synccore/ledger_test_util.hpp"
+#include "synccore/mark_synced.hpp"
 
 #include <gtest/gtest.h>
 
@@ -35,14 +36,14 @@ TEST(LedgerForeignLines, RepeatedCommitKeyIsMarkedForTheCommitTheReaderSees) {
     ASSERT_EQ(before.pending.size(), 1u);
     ASSERT_EQ(before.pending[0]["commit"], last);
 
-    _mark_synced(ledger, Json::array({{{"commit", last}}}));
+    testing::mark_synced(ledger, Json::array({{{"commit", last}}}));
     const AttestationLog after = read_attestation_log(ledger);
     EXPECT_EQ(after.pending.size(), 0u) << read_text(ledger);
     EXPECT_EQ(after.uploaded, 1);
 
     // Marking the first, shadowed value leaves the record pending.
     write_text(ledger, line);
-    _mark_synced(ledger, Json::array({{{"commit", first}}}));
+    testing::mark_synced(ledger, Json::array({{{"commit", first}}}));
     const AttestationLog unmarked = read_attestation_log(ledger);
     ASSERT_EQ(unmarked.pending.size(), 1u) << read_text(ledger);
     EXPECT_EQ(unmarked.pending[0]["commit"], last);
@@ -60,7 +61,7 @@ TEST(LedgerForeignLines, MarkingSyncedKeepsEveryNumberAsWritten) {
   };
   write_text(ledger, line(1, "") + "}\n" + line(2, "") + "}\n");
 
-  _mark_synced(ledger, Json::array({{{"commit", fake_sha(1)}}}));
+  testing::mark_synced(ledger, Json::array({{{"commit", fake_sha(1)}}}));
   // The marked line is written anew with its numbers as they were; the
   // other keeps its bytes.
   EXPECT_EQ(read_text(ledger), line(1, " ") + ", \"synced\": true}\n" + line(2, "") + "}\n");
@@ -86,7 +87,7 @@ TEST(LedgerForeignLines, RawLineSeparatorsAndOverlongLinesSurviveMarking) {
   EXPECT_EQ(before.pending.size(), 2u);
   EXPECT_EQ(before.corrupt, 1);
 
-  _mark_synced(ledger, Json::array({{{"commit", fake_sha(2)}}}));
+  testing::mark_synced(ledger, Json::array({{{"commit", fake_sha(2)}}}));
   const std::string after = read_text(ledger);
   EXPECT_EQ(after.substr(0, other.size() + 1), other + "\n");
   EXPECT_NE(after.find(overlong + "\n"), std::string::npos);

@@ -6,6 +6,7 @@
 #include "support/test_env.hpp"
 #include "synccore/ledger_test_util.hpp"
 #include "synccore/ledger_text.hpp"
+#include "synccore/mark_synced.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -128,7 +129,7 @@ TEST(MarkSynced, MarksTheBatchAndKeepsEverythingElse) {
   const std::string foreign = "{\"synced\":false,\"commit\":\"" + c + "\"}";
   write_text(log_path, "\n\n" + line_of(with_uploaded) + "\n" + "garbage\n" + line_of(ledger_entry(b)) + foreign +
                            "\n\n");
-  _mark_synced(log_path, Json::array({with_uploaded, ledger_entry(fake_sha(9))}));
+  testing::mark_synced(log_path, Json::array({with_uploaded, ledger_entry(fake_sha(9))}));
 
   // Only the marked line changes; every other keeps its bytes.
   const std::string after = read_text(log_path);
@@ -146,21 +147,56 @@ TEST(MarkSynced, DoesNothingForABatchWithoutCommits) {
   write_text(log_path, before);
   const auto stamp = mtime_of(log_path);
   Json no_commit = ledger_entry("");
-  _mark_synced(log_path, Json::array({no_commit, Json::object()}));
+  testing::mark_synced(log_path, Json::array({no_commit, Json::object()}));
   EXPECT_EQ(read_text(log_path), before);
   EXPECT_TRUE(same_time(mtime_of(log_path), stamp));
+}
+
+// The journal marks a line as it was sent: a line replaced since (an
+// attestation attached, unsent on purpose) stays pending before and after
+// the fold, which marks the rest and removes the journal; a torn or foreign
+// journal line marks nothing.
+TEST(MarkSynced, TheJournalMarksOnlyTheLineAsSent) {
+  TempDir dir;
+  const path log_path = dir / "log.jsonl";
+  const std::string a = fake_sha(1), b = fake_sha(2), c = fake_sha(3);
+  write_text(log_path, line_of(ledger_entry(a)) + line_of(ledger_entry(b)) + line_of(ledger_entry(c)));
+  _mark_synced(log_path, {{a, _line_identity(ledger_entry(a))}, {b, _line_identity(ledger_entry(b))}});
+  const path journal = dir / ".platform" / "synced.journal";
+  core::append_line(journal, c + " not-an-identity\n" + c.substr(0, 20));
+  const std::string ledger_before_fold = read_text(log_path);
+  EXPECT_EQ(read_attestation_log(log_path).uploaded, 2);
+
+  Json upgraded = ledger_entry(b);
+  upgraded["summary"] = "Add the login form, attested";
+  ASSERT_TRUE(_replace_log_entry(log_path, upgraded));
+  AttestationLog log = read_attestation_log(log_path);
+  EXPECT_EQ(log.uploaded, 1);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log.pending[0]["summary"], "Add the login form, attested");
+  EXPECT_EQ(count_attestation_log(log_path).uploaded, 1);
+
+  _fold_synced(log_path);
+  EXPECT_FALSE(std::filesystem::exists(journal));
+  EXPECT_NE(read_text(log_path), ledger_before_fold);
+  log = read_attestation_log(log_path);
+  EXPECT_EQ(log.uploaded, 1);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log.pending[0]["commit"], b);
+  EXPECT_EQ(log.pending[1]["commit"], c);
 }
 
 TEST(Rewrites, AFailedRewriteLeavesTheLedgerAndNoTemporaryFile) {
   TempDir dir;
   const path log_path = dir / "log.jsonl";
   std::string before;
-  Json batch = Json::array();
+  std::vector<SentLine> sent;
   for (int i = 0; i < 200; ++i) {
     before += line_of(ledger_entry(fake_sha(i)));
-    batch.push_back(ledger_entry(fake_sha(i)));
+    sent.push_back({fake_sha(i), _line_identity(ledger_entry(fake_sha(i)))});
   }
   write_text(log_path, before);
+  _mark_synced(log_path, sent);
   // A file size limit below the ledger's size makes the temporary file's
   // write fail part-way, like a full disk.
   const int status = in_child([&] {
@@ -168,7 +204,7 @@ TEST(Rewrites, AFailedRewriteLeavesTheLedgerAndNoTemporaryFile) {
     const rlimit limit{1024, 1024};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     try {
-      _mark_synced(log_path, batch);
+      _fold_synced(log_path);
     } catch (const std::exception&) {
       return 0;
     }
@@ -197,20 +233,26 @@ TEST(Concurrency, AppendersAndAMarkerLoseNothing) {
   }
   const pid_t marker = ::fork();
   if (marker == 0) {
+    // As an upload marks: batches journalled, the journal folded now and then.
     std::mt19937 rng(::getpid());
-    for (;;) {
+    for (int round = 0;; ++round) {
       const AttestationLog log = read_attestation_log(log_path);
       if (!log.pending.empty()) {
-        Json batch = Json::array();
+        std::vector<SentLine> batch;
+        std::string names;
         for (const Json& entry : log.pending) {
-          if (rng() % 4 == 0) batch.push_back(entry);
+          if (rng() % 4 != 0) continue;
+          batch.push_back({entry["commit"].get<std::string>(), _line_identity(entry)});
+          names += batch.back().commit + "\n";
         }
         _mark_synced(log_path, batch);
-        std::string names;
-        for (const Json& entry : batch) names += entry["commit"].get<std::string>() + "\n";
+        if (round % 3 == 0) _fold_synced(log_path);
         core::append_line(marked_list, names.empty() ? "\n" : names);
       }
-      if (std::filesystem::exists(dir / "stop")) ::_exit(0);
+      if (std::filesystem::exists(dir / "stop")) {
+        _fold_synced(log_path);
+        ::_exit(0);
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
@@ -286,7 +328,7 @@ TEST(Concurrency, AMergeCutShortDoesNotDuplicate) {
   // As if a merge appended the spooled line and died before removing the spool.
   write_text(log_path, line_of(ledger_entry(fake_sha(1))));
   write_text(dir / "log.jsonl.spool-1-1-1-1", line_of(ledger_entry(fake_sha(1))) + line_of(ledger_entry(fake_sha(2))));
-  _mark_synced(log_path, Json::array({ledger_entry(fake_sha(2))}));
+  testing::mark_synced(log_path, Json::array({ledger_entry(fake_sha(2))}));
   const std::map<std::string, int> counts = commit_counts(log_path);
   EXPECT_EQ(counts, (std::map<std::string, int>{{fake_sha(1), 1}, {fake_sha(2), 1}}));
   EXPECT_EQ(read_attestation_log(log_path).uploaded, 1);

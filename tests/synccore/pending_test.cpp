@@ -9,6 +9,7 @@
 #include "synccore/ledger_test_util.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/test_adapter.hpp"
+#include "synccore/mark_synced.hpp"
 
 #include <gtest/gtest.h>
 
@@ -229,7 +230,7 @@ TEST(AttachPendingAttestation, UpgradesTheRecordedLineInPlace) {
 
   write_pending(repo, "");
   process_pending_attestation(Checkout::main(repo.root()), {.commit_override = sha});
-  _mark_synced(paths::log_jsonl(repo.root()), Json::array({Json{{"commit", sha}}}));
+  testing::mark_synced(paths::log_jsonl(repo.root()), Json::array({Json{{"commit", sha}}}));
   write_pending(repo, "", "agent_id: upgraded\n");
   const BackfillResult result = attach_pending_attestation(Checkout::main(repo.root()), sha.substr(0, 9));
   EXPECT_TRUE(result.written);

@@ -7,6 +7,7 @@
 #include "host/services/shared.hpp"
 #include "support/test_env.hpp"
 #include "synccore/ledger.hpp"
+#include "synccore/mark_synced.hpp"
 
 #include <gtest/gtest.h>
 
@@ -107,7 +108,7 @@ TEST(LogAttestation, ReplaceExistingKeepsOneLine) {
   const path dir = paths::attestations_dir(repo.root());
   Json doc = {{"timestamp", "2024-05-01T10:00:00Z"}, {"agent", "claude-code"}, {"summary", "one"}};
   _log_attestation(log, dir, doc, {.commit_override = sha, .checkout = Checkout::main(repo.root())});
-  _mark_synced(log, Json::array({Json{{"commit", sha}}}));
+  testing::mark_synced(log, Json::array({Json{{"commit", sha}}}));
   doc["summary"] = "two";
   _log_attestation(log, dir, doc, {.commit_override = sha, .checkout = Checkout::main(repo.root()), .replace_existing = true});
   std::vector<Json> lines = ledger_lines(repo);

@@ -1,0 +1,200 @@
+#include "synccore/ledger_counts.hpp"
+
+#include "core/errors.hpp"
+#include "core/file_io.hpp"
+#include "core/json.hpp"
+#include "core/line_reader.hpp"
+#include "core/sha256.hpp"
+#include "synccore/ledger_text.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+namespace tamrik::synccore {
+
+namespace {
+
+constexpr int kCacheVersion = 1;
+constexpr size_t kTailBytes = 4096;
+
+long long mtime_ns(const struct stat& st) {
+  return static_cast<long long>(st.st_mtim.tv_sec) * 1'000'000'000LL + st.st_mtim.tv_nsec;
+}
+
+// The journal as the counts saw it: "" when there is none.
+std::string journal_key(const path& log_path) {
+  const std::optional<struct stat> st = core::file_status(detail::synced_journal_path(log_path));
+  if (!st) return "";
+  return std::to_string(st->st_dev) + ":" + std::to_string(st->st_ino) + ":" + std::to_string(st->st_size) + ":" +
+         std::to_string(mtime_ns(*st));
+}
+
+// A hash of the bytes before `offset` (at most kTailBytes of them), or ""
+// when they cannot be read.
+std::string tail_hash(int fd, size_t offset) {
+  const size_t from = offset - std::min(offset, kTailBytes);
+  std::string bytes(offset - from, '\0');
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(from + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return "";
+    got += static_cast<size_t>(n);
+  }
+  return core::sha256_hex(bytes);
+}
+
+struct Cache {
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+  size_t offset = 0;
+  long long mtime = 0;
+  std::string tail;
+  std::string journal;
+  AttestationLog counts;
+};
+
+Json counts_json(const AttestationLog& log) {
+  return Json::array({log.pending_count, log.uploaded, log.skipped, log.unaddressable, log.corrupt, log.attested,
+                      log.unattested, log.mismatched});
+}
+
+bool read_counts(const Json& counts, AttestationLog& log) {
+  if (!counts.is_array() || counts.size() != 8) return false;
+  for (const Json& count : counts) {
+    if (!count.is_number_unsigned() || count.get<unsigned long long>() > (1ULL << 31)) return false;
+  }
+  log.pending_count = counts[0].get<size_t>();
+  int* fields[] = {&log.uploaded, &log.skipped, &log.unaddressable, &log.corrupt, &log.attested, &log.unattested,
+                   &log.mismatched};
+  for (size_t i = 0; i < 7; ++i) *fields[i] = counts[i + 1].get<int>();
+  return true;
+}
+
+// The cache, when it parses as one of this version; anything else is
+// ignored, never trusted in part.
+std::optional<Cache> read_cache(const path& log_path) {
+  const std::optional<std::string> text =
+      core::try_read_file(detail::ledger_counts_cache_path(log_path), core::kSmallFileCap);
+  const std::optional<Json> json = text ? core::parse_json(*text) : std::nullopt;
+  if (!json || !json->is_object() || json->value("version", Json()) != kCacheVersion) return std::nullopt;
+  try {
+    Cache cache{.device = json->at("device").get<unsigned long long>(),
+                .inode = json->at("inode").get<unsigned long long>(),
+                .offset = json->at("offset").get<size_t>(),
+                .mtime = json->at("mtime").get<long long>(),
+                .tail = json->at("tail").get<std::string>(),
+                .journal = json->at("journal").get<std::string>()};
+    if (!read_counts(json->at("counts"), cache.counts)) return std::nullopt;
+    return cache;
+  } catch (const Json::exception&) {
+    return std::nullopt;
+  }
+}
+
+// Best effort: a cache not written is counted again next time.
+void write_cache(const path& log_path, const Cache& cache) {
+  const path file = detail::ledger_counts_cache_path(log_path);
+  // Only where tamrik keeps its own state already: a count creates nothing.
+  if (!core::path_exists(file.parent_path())) return;
+  const Json json = {{"version", kCacheVersion}, {"device", cache.device},   {"inode", cache.inode},
+                     {"offset", cache.offset},   {"mtime", cache.mtime},     {"tail", cache.tail},
+                     {"journal", cache.journal}, {"counts", counts_json(cache.counts)}};
+  try {
+    core::replace_file_atomically(file, core::to_json_line(json) + "\n", core::Durability::no_flush);
+  } catch (const std::exception&) {
+  }
+}
+
+// Whether `cache` counted the first cache.offset bytes of the file `fd`
+// (status `st`) still there, with the journal as it is now.
+bool still_holds(const Cache& cache, int fd, const struct stat& st, const std::string& journal) {
+  if (cache.device != st.st_dev || cache.inode != st.st_ino || cache.journal != journal) return false;
+  const auto size = static_cast<size_t>(st.st_size);
+  if (cache.offset > size || (cache.offset == size && cache.mtime != mtime_ns(st))) return false;
+  return tail_hash(fd, cache.offset) == cache.tail;
+}
+
+void add(AttestationLog& to, const AttestationLog& from) {
+  to.pending_count += from.pending_count;
+  to.uploaded += from.uploaded;
+  to.skipped += from.skipped;
+  to.unaddressable += from.unaddressable;
+  to.corrupt += from.corrupt;
+  to.attested += from.attested;
+  to.unattested += from.unattested;
+  to.mismatched += from.mismatched;
+}
+
+// The ledger file's counts, through the cache when it still holds. A last
+// line without its "\n" (an append in progress, or torn) is counted but
+// left out of the cache: its rest may still come.
+AttestationLog count_ledger_file(const path& log_path, const detail::SyncedJournal& journal,
+                                 const std::string& journal_now) {
+  AttestationLog whole;
+  try {
+    core::LineReader reader(log_path, detail::kLedgerLineCap);
+    struct stat st {};
+    if (::fstat(reader.fd(), &st) != 0) throw core::OSError("stat " + log_path.string(), errno);
+    const std::optional<Cache> cached = read_cache(log_path);
+    Cache cache;
+    const bool from_cache = cached && still_holds(*cached, reader.fd(), st, journal_now);
+    if (from_cache) {
+      cache = *cached;
+      reader.seek(cache.offset);
+    }
+    AttestationLog tail;  // the unterminated last line
+    core::LineReader::Line line;
+    while (reader.next(line)) {
+      const bool whole_line = reader.consumed() > line.offset + line.length;
+      AttestationLog& into = whole_line ? cache.counts : tail;
+      detail::visit_line(line, [&](std::optional<std::string_view> piece) {
+        detail::count_line(piece, journal, into, false);
+      });
+      if (whole_line) cache.offset = reader.consumed();
+    }
+    whole = cache.counts;
+    add(whole, tail);
+    const bool read_on = !from_cache || cached->offset != cache.offset;
+    if (read_on && static_cast<size_t>(st.st_size) >= detail::kCountsCacheMinLedger) {
+      struct stat after {};
+      if (::fstat(reader.fd(), &after) != 0) return whole;
+      cache.device = after.st_dev;
+      cache.inode = after.st_ino;
+      cache.mtime = mtime_ns(after);
+      cache.tail = tail_hash(reader.fd(), cache.offset);
+      cache.journal = journal_now;
+      write_cache(log_path, cache);
+    }
+  } catch (const std::exception&) {
+    // An unreadable ledger counts as empty, as read_attestation_log() reads it.
+  }
+  return whole;
+}
+
+}  // namespace
+
+namespace detail {
+
+std::filesystem::path ledger_counts_cache_path(const std::filesystem::path& log_path) {
+  return log_path.parent_path() / ".platform" / "ledger-counts.json";
+}
+
+}  // namespace detail
+
+AttestationLog count_attestation_log(const path& log_path) {
+  // Keyed before it is read: a journal that grows meanwhile makes the
+  // cache written now stale, never wrong.
+  const std::string journal_now = journal_key(log_path);
+  const detail::SyncedJournal journal = detail::SyncedJournal::read(log_path);
+  AttestationLog log = count_ledger_file(log_path, journal, journal_now);
+  for (const path& spool : detail::spool_files(log_path)) {
+    detail::visit_lines(spool, [&](std::optional<std::string_view> line) { detail::count_line(line, journal, log, false); });
+  }
+  return log;
+}
+
+}  // namespace tamrik::synccore

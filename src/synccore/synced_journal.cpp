@@ -1,0 +1,71 @@
+#include "synccore/synced_journal.hpp"
+
+#include "core/file_io.hpp"
+#include "core/line_reader.hpp"
+#include "core/sha256.hpp"
+
+namespace tamrik::synccore::detail {
+
+namespace {
+
+constexpr size_t kJournalLineCap = 256;
+
+bool is_hex(std::string_view text) { return text.find_first_not_of("0123456789abcdef") == std::string_view::npos; }
+
+}  // namespace
+
+std::filesystem::path synced_journal_path(const std::filesystem::path& log_path) {
+  return log_path.parent_path() / ".platform" / "synced.journal";
+}
+
+SyncedJournal SyncedJournal::read(const std::filesystem::path& log_path) {
+  SyncedJournal journal;
+  const std::filesystem::path file = synced_journal_path(log_path);
+  if (!core::path_exists(file)) return journal;
+  try {
+    core::LineReader reader(file, kJournalLineCap);
+    core::LineReader::Line line;
+    while (reader.next(line) && reader.consumed() <= kJournalReadCap) {
+      // "<commit> <identity>"; a torn or foreign line covers nothing.
+      const size_t space = line.text.find(' ');
+      if (line.too_long || space == std::string_view::npos) continue;
+      const std::string_view commit = line.text.substr(0, space);
+      const std::string_view identity = line.text.substr(space + 1);
+      if ((commit.size() != 40 && commit.size() != 64) || !is_hex(commit)) continue;
+      if (identity.size() != kIdentityLength || !is_hex(identity)) continue;
+      journal.commits_.emplace(commit);
+      journal.entries_.emplace(line.text);
+    }
+  } catch (const std::exception&) {
+    journal = {};
+    journal.readable_ = false;
+  }
+  return journal;
+}
+
+bool SyncedJournal::names(std::string_view commit) const { return commits_.find(commit) != commits_.end(); }
+
+bool SyncedJournal::covers(const core::Json& entry) const {
+  const auto commit = entry.find("commit");
+  if (commit == entry.end() || !commit->is_string() || !names(commit->get_ref<const std::string&>())) return false;
+  return entries_.count(commit->get<std::string>() + " " + _line_identity(entry)) != 0;
+}
+
+void append_synced(const std::filesystem::path& log_path, const std::vector<SentLine>& lines) {
+  if (lines.empty()) return;
+  std::string text;
+  for (const SentLine& line : lines) text += line.commit + " " + line.identity + "\n";
+  const std::filesystem::path file = synced_journal_path(log_path);
+  core::make_dirs(file.parent_path());
+  core::append_line(file, text, core::Durability::flush);
+}
+
+}  // namespace tamrik::synccore::detail
+
+namespace tamrik::synccore {
+
+std::string _line_identity(const Json& entry) {
+  return core::sha256_hex(core::to_json_line(entry)).substr(0, detail::kIdentityLength);
+}
+
+}  // namespace tamrik::synccore
