@@ -69,10 +69,8 @@ void check_lookup_agrees(const std::filesystem::path& log_path, const std::strin
 // Marks the first pending commits synced and checks that exactly their
 // lines moved from pending to uploaded, everything else kept.
 void check_mark_synced(const std::filesystem::path& log_path, const synccore::AttestationLog& before) {
-  Json batch = Json::array();
   std::vector<std::string> marked;
   for (size_t i = 0; i < before.pending.size() && i < 3; ++i) {
-    batch.push_back(before.pending[i]);
     marked.push_back(before.pending[i]["commit"].get<std::string>());
   }
   const auto in_batch = [&](const Json& entry) {
@@ -83,8 +81,14 @@ void check_mark_synced(const std::filesystem::path& log_path, const synccore::At
                [&](const Json& entry) { return !in_batch(entry); });
   const auto newly_marked = static_cast<int>(before.pending.size() - still_pending.size());
 
+  // As the upload does: every pending line of a sent commit, as it was read.
+  std::vector<synccore::SentLine> sent;
+  for (const Json& entry : before.pending) {
+    if (in_batch(entry)) sent.push_back({entry["commit"].get<std::string>(), synccore::_line_identity(entry)});
+  }
   const std::string old_text = read_all(log_path);
-  synccore::_mark_synced(log_path, batch);
+  synccore::_mark_synced(log_path, sent);
+  synccore::_fold_synced(log_path);
   const std::string new_text = read_all(log_path);
   const synccore::AttestationLog after = synccore::read_attestation_log(log_path);
 

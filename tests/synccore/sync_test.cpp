@@ -226,7 +226,7 @@ TEST_F(SyncRun, FailedIgnoreRepairStopsNeitherTheOtherRepairsNorTheUpload) {
   EXPECT_TRUE(report.upload->ok);
   EXPECT_EQ(report.upload->uploaded, 1);
   ASSERT_TRUE(report.refresh);
-  EXPECT_TRUE(report.refresh->ok) << report.refresh->stage.value_or("");
+  EXPECT_TRUE(report.refresh->ok) << (report.refresh->stage ? stage_name(*report.refresh->stage) : "");
   EXPECT_EQ(report.summary(), Json({{"attestations_uploaded", true}, {"cache_refreshed", true}}));
 
   httplib::Client client("127.0.0.1", platform.port());
