@@ -189,7 +189,7 @@ TEST(CrashTrials, KilledBatchMarkingKeepsEveryDurableBatchAndLosesNoLine) {
   const fs::path ledger = dir / "log.jsonl";
   const fs::path journal = dir / ".platform" / "synced.journal";
   const fs::path report = dir / "marked.txt";
-  const int lines = full_size() ? 15000 : 3000;
+  const int lines = full_size() ? 15000 : 1000;
   const std::string old_text = large_ledger(lines);
   const std::vector<std::string> args{"mark-batches", ledger, report};
   const auto reset = [&] {
@@ -204,7 +204,7 @@ TEST(CrashTrials, KilledBatchMarkingKeepsEveryDurableBatchAndLosesNoLine) {
   ASSERT_FALSE(fs::exists(journal));
 
   std::mt19937 rng(20261209);
-  const int trials = full_size() ? trial_count() : 50;
+  const int trials = full_size() ? trial_count() : 20;
   int partly_marked = 0;
   for (int trial = 0; trial < trials; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
