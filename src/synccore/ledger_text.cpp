@@ -206,7 +206,8 @@ bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit) {
     const std::vector<std::string_view> pieces = split_lines(line.text);
     if (pieces.empty()) out.write("\n");  // a blank line stays
     for (std::string_view piece : pieces) {
-      std::optional<std::string> replaced = trim(piece).empty() ? std::nullopt : edit(piece);
+      const std::string_view content = trim(piece);
+      std::optional<std::string> replaced = content.empty() ? std::nullopt : edit(content);
       changed = changed || replaced.has_value();
       out.write(replaced ? std::string_view(*replaced) : piece);
       out.write("\n");

@@ -35,8 +35,9 @@ bool visit_lines(const std::filesystem::path& file, const LineVisitor& visit);
 void visit_line(const core::LineReader::Line& line, const LineVisitor& visit);
 
 // Rewrites ledger `file` line by line, atomically: `edit` gets each
-// non-blank line (as visit_lines() passes it, untrimmed) and returns its new
-// text, or nullopt to keep its bytes; blank and over-long lines are copied
+// non-blank line as visit_lines() passes it (trimmed, so every reader and
+// editor sees the same record) and returns its new text, or nullopt to keep
+// the line's bytes as they are; blank and over-long lines are copied
 // unchanged. The file is replaced only when `edit` changed a line and the
 // file is still the one read, at the size read (a writer without the lock
 // may have appended). Returns whether it was replaced. Throws OSError. The
