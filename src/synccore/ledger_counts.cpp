@@ -180,7 +180,7 @@ AttestationLog count_ledger_file(const path& log_path, const detail::SyncedJourn
 namespace detail {
 
 std::filesystem::path ledger_counts_cache_path(const std::filesystem::path& log_path) {
-  return log_path.parent_path() / ".platform" / "ledger-counts.json";
+  return ledger_state_file(log_path, "ledger-counts.json");
 }
 
 }  // namespace detail

@@ -97,6 +97,10 @@ std::vector<std::string_view> split_lines(std::string_view text) {
   return lines;
 }
 
+std::filesystem::path ledger_state_file(const std::filesystem::path& log_path, std::string_view name) {
+  return log_path.parent_path() / ".platform" / name;
+}
+
 std::string_view trim(std::string_view text) { return core::trim_unicode_space(text); }
 
 std::string_view leading_commit(std::string_view line) {

@@ -21,6 +21,15 @@ namespace tamrik::synccore::detail {
 // holding one is one record, not two corrupt halves.
 std::vector<std::string_view> split_lines(std::string_view text);
 
+// Lets a set of commits be searched with a string_view.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+// A file tamrik keeps about ledger `log_path`: .platform/<name> beside it.
+std::filesystem::path ledger_state_file(const std::filesystem::path& log_path, std::string_view name);
+
 // The longest ledger line read: a longer one counts as corrupt and is never
 // held in memory. Above what one upload may carry, so every sendable record
 // fits.

@@ -23,12 +23,6 @@ namespace {
 
 const core::Logger logger("ledger");
 
-// Lets a set of commits be searched with a string_view.
-struct TextHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-};
-
 // A new line for the first line of a commit: the entry's `commit` value
 // (any JSON value) and the text that replaces its line.
 struct Replacement {
@@ -43,7 +37,7 @@ struct Replacement {
 std::vector<Json> replace_lines_locked(const path& log_path, std::vector<Replacement>& replacements) {
   // Lines of our own writers name their commit up front: the line of a
   // commit not being replaced keeps its bytes without a search or a parse.
-  std::unordered_set<std::string, TextHash, std::equal_to<>> named;
+  std::unordered_set<std::string, detail::TextHash, std::equal_to<>> named;
   bool all_named = true;
   for (const Replacement& replacement : replacements) {
     if (replacement.commit.is_string()) named.insert(replacement.commit.get<std::string>());

@@ -15,7 +15,7 @@ bool is_hex(std::string_view text) { return text.find_first_not_of("0123456789ab
 }  // namespace
 
 std::filesystem::path synced_journal_path(const std::filesystem::path& log_path) {
-  return log_path.parent_path() / ".platform" / "synced.journal";
+  return ledger_state_file(log_path, "synced.journal");
 }
 
 SyncedJournal SyncedJournal::read(const std::filesystem::path& log_path) {
@@ -31,7 +31,7 @@ SyncedJournal SyncedJournal::read(const std::filesystem::path& log_path) {
       if (line.too_long || space == std::string_view::npos) continue;
       const std::string_view commit = line.text.substr(0, space);
       const std::string_view identity = line.text.substr(space + 1);
-      if ((commit.size() != 40 && commit.size() != 64) || !is_hex(commit)) continue;
+      if (!_is_valid_commit_hash(commit)) continue;
       if (identity.size() != kIdentityLength || !is_hex(identity)) continue;
       journal.commits_.emplace(commit);
       journal.entries_.emplace(line.text);

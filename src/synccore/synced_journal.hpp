@@ -11,6 +11,7 @@
 
 #include "core/json.hpp"
 #include "synccore/ledger.hpp"
+#include "synccore/ledger_text.hpp"
 
 #include <filesystem>
 #include <string>
@@ -41,10 +42,6 @@ class SyncedJournal {
   bool names(std::string_view commit) const;
 
  private:
-  struct TextHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-  };
   std::unordered_set<std::string, TextHash, std::equal_to<>> commits_;
   std::unordered_set<std::string> entries_;  // commit + " " + identity
   bool readable_ = true;
