@@ -139,7 +139,8 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> session_
 enum class SetupFloor { first_run, always };
 
 // Records the backlog from `tips` (HEAD when empty), each commit attributed
-// only on a single claimant's word. The caller holds the ledger lock.
+// only on a single claimant's word. The caller holds the ledger lock where it
+// can have it.
 std::vector<BackfillResult> walk_and_record_from(const Checkout& checkout, const std::vector<std::string>& tips,
                                                  int limit, SetupFloor floor) {
   std::vector<BackfillResult> results;
@@ -198,8 +199,10 @@ std::vector<BackfillResult> catch_up_below(const Checkout& checkout, const std::
       if (!_already_recorded(checkout.home, parent)) tips.push_back(parent);
     }
     if (tips.empty() || !services::setup_list::is_set_up(checkout.home)) return {};
+    // The lock only saves each append its own wait. Without it the walk
+    // goes on and its appends spool: a commit left out now would never be
+    // found again, since every later walk stops at the record above it.
     const core::LockGuard guard = detail::lock_ledger(paths::log_jsonl(checkout.home), kWalkLockTimeout);
-    if (!detail::may_write(guard)) return {};
     // Always floored at setup: the parent of the first commit recorded here
     // is history from before tamrik, not a backlog.
     return walk_and_record_from(checkout, tips, kCatchUpLimit, SetupFloor::always);

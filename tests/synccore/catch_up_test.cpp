@@ -1,6 +1,7 @@
 #include "synccore/catch_up.hpp"
 
 #include "core/file_io.hpp"
+#include "core/file_lock.hpp"
 #include "core/yaml.hpp"
 #include "host/paths.hpp"
 #include "host/services/setup_list.hpp"
@@ -253,7 +254,28 @@ TEST(CatchUpBelow, TheHookRecordsTheUnrecordedCommitsUnderHead) {
   EXPECT_EQ(record_commit(Checkout::main(repo.root())), e);
   EXPECT_TRUE(_already_recorded(repo.root(), d));
 
-  expect_one_line_each(repo, 6u);
+  // The ledger held by another writer past the hook's wait: the gap is
+  // spooled, not left for a walk that would stop at the record above it.
+  const std::string f = repo.commit("f"), g = repo.commit("g");
+  ASSERT_TRUE(capture_commit(Checkout::main(repo.root()), g).written);
+  const path ledger = paths::log_jsonl(repo.root()), held = repo.root() / "held";
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    const core::LockGuard guard = core::locked(ledger);
+    write_text(held, "");
+    while (std::filesystem::exists(held)) ::usleep(5'000);
+    ::_exit(0);
+  }
+  while (!std::filesystem::exists(held)) ::usleep(5'000);
+  limit_lock_waits(std::chrono::milliseconds(200));  // as a hook's budget
+  EXPECT_EQ(record_commit(Checkout::main(repo.root())), g);
+  limit_lock_waits(std::chrono::hours(1));
+  std::filesystem::remove(held);
+  ::waitpid(holder, nullptr, 0);
+  EXPECT_TRUE(_already_recorded(repo.root(), f));
+  EXPECT_EQ(record_commit(Checkout::main(repo.root())), repo.commit("h"));  // merges the spool
+
+  expect_one_line_each(repo, 9u);
 }
 
 TEST(CatchUpBelow, HistoryBeforeSetupStaysUnrecorded) {
