@@ -7,6 +7,7 @@
 //
 //   bench_record_commit [rounds]   (default 30, after 3 warm-ups)
 
+#include "bench_repo.hpp"
 #include "process_timer.hpp"
 
 #include <sys/stat.h>
@@ -23,6 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using tamrik::bench::Command;
+using tamrik::bench::run;
 
 std::string read_all(const fs::path& file) {
   std::ifstream in(file);
@@ -31,9 +33,6 @@ std::string read_all(const fs::path& file) {
   return text.str();
 }
 
-void run(const fs::path& cwd, std::vector<std::string> argv) {
-  tamrik::bench::time_once({"setup step", std::move(argv), "/dev/null", cwd});
-}
 
 // A commit that no hook records, so each timed run has a new HEAD to record.
 void commit_unrecorded(const fs::path& repo, int n) {
@@ -95,16 +94,9 @@ tamrik::bench::Timing time_each(const std::vector<Command>& commands) {
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 30;
-  char dir_template[] = "/tmp/tamrik-bench-record-XXXXXX";
-  const fs::path dir = mkdtemp(dir_template);
+  const tamrik::bench::BenchHome home("record");
+  const fs::path& dir = home.dir();
   const fs::path repo = dir / "repo";
-  // Nothing of the user's is read or written: a home of our own, no agent.
-  ::setenv("HOME", (dir / "home").c_str(), 1);
-  ::setenv("GIT_CONFIG_NOSYSTEM", "1", 1);
-  for (const char* variable : {"CLAUDECODE", "CLAUDE_CODE_SESSION_ID", "CODEX_THREAD_ID", "GEMINI_CLI", "CURSOR_AGENT"}) {
-    ::unsetenv(variable);
-  }
-  fs::create_directories(dir / "home");
   fs::create_directories(repo);
   run(repo, {"git", "init", "-q"});
   run(repo, {"git", "config", "user.name", "Bench"});
@@ -152,6 +144,5 @@ int main(int argc, char** argv) {
     std::printf("  ratio %.2fx (target: at most 1.5x); %.2fx its own git calls\n", recorded.median / bare.median,
                 recorded.median / own.median);
   }
-  fs::remove_all(dir);
   return 0;
 }

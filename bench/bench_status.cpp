@@ -8,6 +8,7 @@
 //
 // Target: at most 50 ms wall at 1M lines for the first two.
 
+#include "bench_repo.hpp"
 #include "process_timer.hpp"
 
 #include <benchmark/benchmark.h>
@@ -25,72 +26,28 @@ namespace {
 
 namespace fs = std::filesystem;
 using tamrik::bench::Command;
-
-void run(const fs::path& cwd, std::vector<std::string> argv) {
-  tamrik::bench::time_once({"setup step", std::move(argv), "/dev/null", cwd});
-}
-
-std::string hex40(long n) {
-  char text[41];
-  std::snprintf(text, sizeof text, "%016lx%024lx", n * 2654435761L, n);
-  return text;
-}
-
-// One ledger line as the recorders write them: most attested, some bare
-// records, half of them uploaded.
-std::string ledger_line(long n) {
-  std::string line = "{\"commit\": \"" + hex40(n) + "\", \"branch\": \"feature/ledger-" + std::to_string(n % 97) +
-                     "\", \"timestamp\": \"2026-05-01T10:00:00Z\", ";
-  if (n % 7 == 0) {
-    line += "\"event\": \"commit_unattested\", \"reason\": \"unattested\", ";
-  } else {
-    line += "\"agent\": \"claude-code\", \"agent_provider\": \"anthropic\", \"agent_session_id\": "
-            "\"5f0c9a1e-7b2d-4c3e-9a8f-1d2e3f4a5b6c\", \"summary\": \"Add rate limiting to the upload client and "
-            "retry on 503 responses\", \"staged_diff_hash\": \"" + hex40(n + 7) + hex40(n + 9).substr(0, 24) + "\", ";
-  }
-  line += "\"developer\": {\"git_author_name\": \"Dana Developer\", \"git_author_email\": \"dana@example.com\"}, ";
-  line += n % 2 == 0 ? "\"synced\": true}\n" : "\"synced\": false}\n";
-  return line;
-}
+using tamrik::bench::run;
 
 class Repos {
  public:
-  Repos() {
-    char dir_template[] = "/tmp/tamrik-bench-status-XXXXXX";
-    dir_ = mkdtemp(dir_template);
-    ::setenv("HOME", (dir_ / "home").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (dir_ / "home" / ".config").c_str(), 1);
-    ::setenv("GIT_CONFIG_NOSYSTEM", "1", 1);
-    fs::create_directories(dir_ / "home");
-  }
-  ~Repos() { fs::remove_all(dir_); }
-
   // A set-up repository whose ledger holds `lines` lines.
   const fs::path& repo(long lines) {
     auto found = repos_.find(lines);
     if (found != repos_.end()) return found->second;
-    const fs::path root = dir_ / ("repo-" + std::to_string(lines));
+    const fs::path root = home_.dir() / ("repo-" + std::to_string(lines));
     fs::create_directories(root);
     run(root, {"git", "init", "-q"});
     run(root, {"git", "config", "user.name", "Bench"});
     run(root, {"git", "config", "user.email", "bench@example.com"});
     run(root, {"git", "-c", "core.hooksPath=/dev/null", "commit", "-q", "--allow-empty", "-m", "init"});
     run(root, {TAMRIK_BINARY, "setup", "--agents", ""});
-    std::ofstream ledger(root / ".tamrik" / "log.jsonl", std::ios::trunc);
-    std::string block;
-    for (long n = 0; n < lines; ++n) {
-      block += ledger_line(n);
-      if (block.size() > (1 << 20)) {
-        ledger << block;
-        block.clear();
-      }
-    }
-    ledger << block;
+    tamrik::bench::write_ledger(root / ".tamrik" / "log.jsonl", lines);
     return repos_[lines] = root;
   }
 
   void append(long lines) {
-    std::ofstream(repo(lines) / ".tamrik" / "log.jsonl", std::ios::app) << ledger_line(lines + appended_++);
+    std::ofstream(repo(lines) / ".tamrik" / "log.jsonl", std::ios::app)
+        << tamrik::bench::ledger_line(lines + appended_++);
   }
 
   // A new file with the same lines, as every whole-ledger rewrite leaves it.
@@ -102,7 +59,7 @@ class Repos {
   }
 
  private:
-  fs::path dir_;
+  tamrik::bench::BenchHome home_{"status"};
   std::map<long, fs::path> repos_;
   long appended_ = 0;
 };

@@ -45,7 +45,7 @@ Timing time_once(const Command& command) {
   const auto stop = std::chrono::steady_clock::now();
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(command.name + " failed");
   return {std::chrono::duration<double, std::milli>(stop - start).count(),
-          milliseconds(usage.ru_utime) + milliseconds(usage.ru_stime)};
+          milliseconds(usage.ru_utime) + milliseconds(usage.ru_stime), static_cast<double>(usage.ru_maxrss) / 1024};
 }
 
 Summary summarise(std::vector<double> samples) {

@@ -16,10 +16,12 @@ struct Command {
 };
 
 // One run's cost in milliseconds: wall time, and the CPU time (user and
-// system) the process spent, which a busy machine disturbs far less.
+// system) the process spent, which a busy machine disturbs far less; and
+// its peak resident memory in MiB.
 struct Timing {
   double wall = 0;
   double cpu = 0;
+  double peak_rss = 0;
 };
 
 // Throws std::runtime_error when the program cannot be started or exits

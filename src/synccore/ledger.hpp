@@ -14,6 +14,7 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -69,6 +70,12 @@ struct AttestationLog {
 // Never fails: an unreadable ledger reads as empty, bad lines (and lines
 // too long to hold) count as corrupt. The ledger is streamed, never held.
 AttestationLog read_attestation_log(const path& log_path);
+// read_attestation_log() for a ledger too large to hold: the pending entries
+// go to `take` in file order, `window` at a time (the last window may be
+// short), instead of being kept. Reading stops when `take` returns false;
+// the counts cover the lines read.
+using PendingWindow = std::function<bool(std::vector<Json>&& pending)>;
+AttestationLog read_pending_in_windows(const path& log_path, size_t window, const PendingWindow& take);
 // The same counts without keeping the pending entries.
 AttestationLog count_attestation_log(const path& log_path);
 

@@ -4,11 +4,10 @@
 #include "core/file_io.hpp"
 #include "core/json.hpp"
 #include "core/line_reader.hpp"
-#include "core/sha256.hpp"
+#include "synccore/ledger_mark.hpp"
 #include "synccore/ledger_text.hpp"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -18,41 +17,17 @@ namespace tamrik::synccore {
 namespace {
 
 constexpr int kCacheVersion = 1;
-constexpr size_t kTailBytes = 4096;
-
-long long mtime_ns(const struct stat& st) {
-  return static_cast<long long>(st.st_mtim.tv_sec) * 1'000'000'000LL + st.st_mtim.tv_nsec;
-}
 
 // The journal as the counts saw it: "" when there is none.
 std::string journal_key(const path& log_path) {
   const std::optional<struct stat> st = core::file_status(detail::synced_journal_path(log_path));
   if (!st) return "";
   return std::to_string(st->st_dev) + ":" + std::to_string(st->st_ino) + ":" + std::to_string(st->st_size) + ":" +
-         std::to_string(mtime_ns(*st));
-}
-
-// A hash of the bytes before `offset` (at most kTailBytes of them), or ""
-// when they cannot be read.
-std::string tail_hash(int fd, size_t offset) {
-  const size_t from = offset - std::min(offset, kTailBytes);
-  std::string bytes(offset - from, '\0');
-  size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(from + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return "";
-    got += static_cast<size_t>(n);
-  }
-  return core::sha256_hex(bytes);
+         std::to_string(static_cast<long long>(st->st_mtim.tv_sec) * 1'000'000'000LL + st->st_mtim.tv_nsec);
 }
 
 struct Cache {
-  unsigned long long device = 0;
-  unsigned long long inode = 0;
-  size_t offset = 0;
-  long long mtime = 0;
-  std::string tail;
+  detail::LedgerMark mark;
   std::string journal;
   AttestationLog counts;
 };
@@ -82,11 +57,11 @@ std::optional<Cache> read_cache(const path& log_path) {
   const std::optional<Json> json = text ? core::parse_json(*text) : std::nullopt;
   if (!json || !json->is_object() || json->value("version", Json()) != kCacheVersion) return std::nullopt;
   try {
-    Cache cache{.device = json->at("device").get<unsigned long long>(),
-                .inode = json->at("inode").get<unsigned long long>(),
-                .offset = json->at("offset").get<size_t>(),
-                .mtime = json->at("mtime").get<long long>(),
-                .tail = json->at("tail").get<std::string>(),
+    Cache cache{.mark = {.device = json->at("device").get<unsigned long long>(),
+                         .inode = json->at("inode").get<unsigned long long>(),
+                         .offset = json->at("offset").get<size_t>(),
+                         .mtime = json->at("mtime").get<long long>(),
+                         .tail = json->at("tail").get<std::string>()},
                 .journal = json->at("journal").get<std::string>()};
     if (!read_counts(json->at("counts"), cache.counts)) return std::nullopt;
     return cache;
@@ -100,22 +75,14 @@ void write_cache(const path& log_path, const Cache& cache) {
   const path file = detail::ledger_counts_cache_path(log_path);
   // Only where tamrik keeps its own state already: a count creates nothing.
   if (!core::path_exists(file.parent_path())) return;
-  const Json json = {{"version", kCacheVersion}, {"device", cache.device},   {"inode", cache.inode},
-                     {"offset", cache.offset},   {"mtime", cache.mtime},     {"tail", cache.tail},
+  const detail::LedgerMark& mark = cache.mark;
+  const Json json = {{"version", kCacheVersion}, {"device", mark.device},    {"inode", mark.inode},
+                     {"offset", mark.offset},    {"mtime", mark.mtime},      {"tail", mark.tail},
                      {"journal", cache.journal}, {"counts", counts_json(cache.counts)}};
   try {
     core::replace_file_atomically(file, core::to_json_line(json) + "\n", core::Durability::no_flush);
   } catch (const std::exception&) {
   }
-}
-
-// Whether `cache` counted the first cache.offset bytes of the file `fd`
-// (status `st`) still there, with the journal as it is now.
-bool still_holds(const Cache& cache, int fd, const struct stat& st, const std::string& journal) {
-  if (cache.device != st.st_dev || cache.inode != st.st_ino || cache.journal != journal) return false;
-  const auto size = static_cast<size_t>(st.st_size);
-  if (cache.offset > size || (cache.offset == size && cache.mtime != mtime_ns(st))) return false;
-  return tail_hash(fd, cache.offset) == cache.tail;
 }
 
 void add(AttestationLog& to, const AttestationLog& from) {
@@ -141,10 +108,12 @@ AttestationLog count_ledger_file(const path& log_path, const detail::SyncedJourn
     if (::fstat(reader.fd(), &st) != 0) throw core::OSError("stat " + log_path.string(), errno);
     const std::optional<Cache> cached = read_cache(log_path);
     Cache cache;
-    const bool from_cache = cached && still_holds(*cached, reader.fd(), st, journal_now);
+    const bool from_cache = cached && cached->journal == journal_now && cached->mark.still_holds(reader.fd(), st);
+    size_t offset = 0;
     if (from_cache) {
       cache = *cached;
-      reader.seek(cache.offset);
+      offset = cache.mark.offset;
+      reader.seek(offset);
     }
     AttestationLog tail;  // the unterminated last line
     core::LineReader::Line line;
@@ -154,18 +123,13 @@ AttestationLog count_ledger_file(const path& log_path, const detail::SyncedJourn
       detail::visit_line(line, [&](std::optional<std::string_view> piece) {
         detail::count_line(piece, journal, into, false);
       });
-      if (whole_line) cache.offset = reader.consumed();
+      if (whole_line) offset = reader.consumed();
     }
     whole = cache.counts;
     add(whole, tail);
-    const bool read_on = !from_cache || cached->offset != cache.offset;
+    const bool read_on = !from_cache || cached->mark.offset != offset;
     if (read_on && static_cast<size_t>(st.st_size) >= detail::kCountsCacheMinLedger) {
-      struct stat after {};
-      if (::fstat(reader.fd(), &after) != 0) return whole;
-      cache.device = after.st_dev;
-      cache.inode = after.st_ino;
-      cache.mtime = mtime_ns(after);
-      cache.tail = tail_hash(reader.fd(), cache.offset);
+      cache.mark = detail::LedgerMark::of(reader.fd(), offset);
       cache.journal = journal_now;
       write_cache(log_path, cache);
     }

@@ -4,17 +4,19 @@
 
 #include "core/errors.hpp"
 #include "core/file_io.hpp"
+#include "core/line_reader.hpp"
 #include "core/yaml.hpp"
 #include "host/paths.hpp"
 #include "host/services/shared.hpp"
+#include "synccore/commit_index.hpp"
 #include "synccore/ledger_text.hpp"
 #include "synccore/ledger_counts.hpp"
 #include "synccore/synced_journal.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <set>
-
-
+#include <utility>
 
 namespace tamrik::synccore {
 
@@ -62,14 +64,53 @@ void count_line(std::optional<std::string_view> line, const SyncedJournal& journ
 
 }  // namespace detail
 
+namespace {
+
+// Visits the lines of `file` while `go_on` holds. A file that cannot be
+// read (any longer) ends its visit; what `visit` throws is the caller's.
+void visit_lines_while(const path& file, const bool& go_on, const detail::LineVisitor& visit) {
+  std::optional<core::LineReader> reader;
+  try {
+    reader.emplace(file, detail::kLedgerLineCap);
+  } catch (const std::exception&) {
+    return;
+  }
+  core::LineReader::Line line;
+  while (go_on) {
+    try {
+      if (!reader->next(line)) return;
+    } catch (const std::exception&) {
+      return;
+    }
+    detail::visit_line(line, visit);
+  }
+}
+
+}  // namespace
+
 // Reads the ledger and then its spools: spooled lines belong to the ledger
 // already; they only wait for a writer that holds the lock to move them in.
-AttestationLog read_attestation_log(const path& log_path) {
+AttestationLog read_pending_in_windows(const path& log_path, size_t window, const PendingWindow& take) {
   AttestationLog log;
   const detail::SyncedJournal journal = detail::SyncedJournal::read(log_path);
-  const auto visit = [&](std::optional<std::string_view> line) { detail::count_line(line, journal, log, true); };
-  detail::visit_lines(log_path, visit);
-  for (const path& spool : detail::spool_files(log_path)) detail::visit_lines(spool, visit);
+  bool go_on = true;
+  const auto visit = [&](std::optional<std::string_view> line) {
+    detail::count_line(line, journal, log, true);
+    if (log.pending.size() >= window) go_on = take(std::exchange(log.pending, {}));
+  };
+  visit_lines_while(log_path, go_on, visit);
+  for (const path& spool : detail::spool_files(log_path)) visit_lines_while(spool, go_on, visit);
+  if (go_on && !log.pending.empty()) take(std::exchange(log.pending, {}));
+  return log;
+}
+
+AttestationLog read_attestation_log(const path& log_path) {
+  std::vector<Json> pending;
+  AttestationLog log = read_pending_in_windows(log_path, SIZE_MAX, [&](std::vector<Json>&& all) {
+    pending = std::move(all);
+    return true;
+  });
+  log.pending = std::move(pending);
   return log;
 }
 
@@ -82,7 +123,7 @@ bool _is_valid_commit_hash(std::string_view value) {
 }
 
 bool _commit_already_logged(const path& log_path, std::string_view commit) {
-  if (detail::file_holds_commit(log_path, commit)) return true;
+  if (detail::ledger_holds_commit(log_path, commit)) return true;
   for (const path& spool : detail::spool_files(log_path)) {
     if (detail::file_holds_commit(spool, commit)) return true;
   }

@@ -5,6 +5,7 @@
 #include "core/line_reader.hpp"
 #include "core/utf8.hpp"
 #include "core/errors.hpp"
+#include "synccore/commit_index.hpp"
 
 #include <fcntl.h>
 #include <cerrno>
@@ -199,22 +200,31 @@ bool unchanged_since_read(const std::filesystem::path& file, const core::LineRea
 bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit) {
   core::LineReader reader(file, kLedgerLineCap);
   core::AtomicReplacement out(file);
+  struct stat read_one {};
+  CommitIndexBuilder index(::fstat(reader.fd(), &read_one) == 0 ? static_cast<size_t>(read_one.st_size) : 0);
+  size_t written = 0;
+  const auto write_line = [&](std::string_view text) {
+    index.add(text, written);
+    out.write(text);
+    out.write("\n");
+    written += text.size() + 1;
+  };
   bool changed = false;
   core::LineReader::Line line;
   while (reader.next(line)) {
     if (line.too_long) {
       copy_range(reader.fd(), line.offset, line.length, out, file);
       out.write("\n");
+      written += line.length + 1;
       continue;
     }
     const std::vector<std::string_view> pieces = split_lines(line.text);
-    if (pieces.empty()) out.write("\n");  // a blank line stays
+    if (pieces.empty()) write_line("");  // a blank line stays
     for (std::string_view piece : pieces) {
       const std::string_view content = trim(piece);
       std::optional<std::string> replaced = content.empty() ? std::nullopt : edit(content);
       changed = changed || replaced.has_value();
-      out.write(replaced ? std::string_view(*replaced) : piece);
-      out.write("\n");
+      write_line(replaced ? std::string_view(*replaced) : piece);
     }
   }
   if (!changed) return false;
@@ -224,6 +234,7 @@ bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit) {
     return false;
   }
   out.commit();
+  index.write(file, written);
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include "core/file_io.hpp"
 #include "core/file_lock.hpp"
 #include "core/log.hpp"
+#include "synccore/commit_index.hpp"
 #include "synccore/ledger_text.hpp"
 #include "synccore/synced_journal.hpp"
 
@@ -95,7 +96,7 @@ LineOf line_of(const Json& entry) {
 // dropped when it does not: it adds nothing. Otherwise it is appended. The
 // caller holds the lock; `line` ends with a newline.
 void place_line_locked(const path& log_path, std::string_view line, const LineOf& of) {
-  if (!of.commit.empty() && detail::file_holds_commit(log_path, of.commit)) {
+  if (!of.commit.empty() && detail::ledger_holds_commit(log_path, of.commit)) {
     if (of.attested) replace_line_locked(log_path, of.commit, detail::trim(line));
     return;
   }

@@ -140,22 +140,23 @@ struct Destination {
 // readers hold the journal in memory, and a fold costs one ledger rewrite.
 constexpr size_t kFoldEvery = 100'000;
 
-// The identities of the pending lines as read, by commit (a foreign ledger
-// may hold a commit twice), taken before the records get their archives.
-using LineIdentities = std::unordered_map<std::string, std::vector<std::string>>;
-
-LineIdentities identities_of(const std::vector<Json>& pending) {
-  LineIdentities identities;
-  for (const Json& entry : pending) identities[core::get_text(entry, "commit")].push_back(_line_identity(entry));
-  return identities;
-}
+// Pending records read, archived and sent at a time: a multiple of the batch
+// size, so only batches cut by their bytes come out short.
+constexpr size_t kWindow = 10 * ATTESTATION_BATCH_SIZE;
 
 // Journals the lines of an accepted batch synced, and folds the journal
 // into the ledger once it has grown to kFoldEvery lines.
 class Marker {
  public:
-  Marker(path log_path, LineIdentities identities)
-      : log_path_(std::move(log_path)), identities_(std::move(identities)) {}
+  explicit Marker(path log_path) : log_path_(std::move(log_path)) {}
+
+  // The identities of the pending lines as read, by commit (a foreign
+  // ledger may hold a commit twice), taken before the records get their
+  // archives; those of the window sent before are no longer needed.
+  void expect(const std::vector<Json>& pending) {
+    identities_.clear();
+    for (const Json& entry : pending) identities_[core::get_text(entry, "commit")].push_back(_line_identity(entry));
+  }
 
   void accepted(const Json& batch) {
     std::vector<SentLine> sent;
@@ -176,7 +177,7 @@ class Marker {
 
  private:
   path log_path_;
-  LineIdentities identities_;
+  std::unordered_map<std::string, std::vector<std::string>> identities_;
   size_t journalled_ = 0;
 };
 
@@ -239,18 +240,25 @@ UploadResult upload_attestations(std::string_view api_key, std::string_view api_
 
   // What a run killed after its last accepted batch left journalled.
   _fold_synced(log_path);
-  AttestationLog log = read_attestation_log(log_path);
-  UploadResult result{.skipped_invalid = log.unaddressable};
-  Marker marker(log_path, identities_of(log.pending));
+  UploadResult result;
+  Marker marker(log_path);
   TooLargeRecords too_large(repo_root);
-  std::vector<Json> records =
-      too_large.hold_back(records_to_send(std::move(log.pending), attestations_dir, result.skipped_invalid));
-  if (records.empty()) {
-    result.already_synced = true;
-  } else {
-    const Destination destination{api_key, api_url, project_id, session_headers(repo_root), log_path};
-    send_batches(destination, std::move(records), marker, too_large, result);
+  const Destination destination{api_key, api_url, project_id, session_headers(repo_root), log_path};
+  bool sent_any = false;
+  // A window at a time, so a backlog of any size is never held whole.
+  const AttestationLog log = read_pending_in_windows(log_path, kWindow, [&](std::vector<Json>&& pending) {
+    marker.expect(pending);
+    std::vector<Json> records =
+        too_large.hold_back(records_to_send(std::move(pending), attestations_dir, result.skipped_invalid));
+    sent_any = sent_any || !records.empty();
+    if (!records.empty()) send_batches(destination, std::move(records), marker, too_large, result);
+    return result.ok;
+  });
+  result.skipped_invalid += log.unaddressable;
+  if (sent_any) {
     marker.fold();
+  } else if (result.ok) {
+    result.already_synced = true;
   }
   result.set_aside = static_cast<int>(too_large.size());
   too_large.save();

@@ -263,29 +263,33 @@ TEST(UploadBatches, EachBatchIsMarkedSyncedBeforeTheNextRequest) {
   EXPECT_EQ(ws.synced(), 250);
 }
 
-TEST(UploadBatches, AFailedSecondBatchKeepsItAndTheRestPendingForTheNextRun) {
+// A backlog larger than the records read at a time: the failure comes in
+// the second of its three windows, and reading stops there.
+TEST(UploadBatches, AFailedBatchKeepsItAndTheRestPendingForTheNextRun) {
   Workspace ws;
-  const std::vector<std::string> commits = ws.add_pending(250);
-  ObservingPlatform failing(ws.log(), 2);
+  const std::vector<std::string> commits = ws.add_pending(2'050);
+  ObservingPlatform failing(ws.log(), 11);
   const UploadResult result = ws.upload(failing.url());
   EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.uploaded, 100);
+  EXPECT_EQ(result.uploaded, 1'000);
   ASSERT_TRUE(result.error.has_value());
   EXPECT_FALSE(result.error->empty());
   expect_no_key(result);
-  EXPECT_EQ(batch_sizes(failing.arrivals()), (std::vector<size_t>{100, 100}));  // the third never went
+  EXPECT_EQ(batch_sizes(failing.arrivals()), std::vector<size_t>(11, 100));  // the last window never went
 
   const AttestationLog after = read_attestation_log(ws.log());
-  EXPECT_EQ(after.uploaded, 100);
-  ASSERT_EQ(after.pending.size(), 150u);
-  EXPECT_EQ(after.pending.front()["commit"], commits[100]);
+  EXPECT_EQ(after.uploaded, 1'000);
+  ASSERT_EQ(after.pending.size(), 1'050u);
+  EXPECT_EQ(after.pending.front()["commit"], commits[1'000]);
 
   ObservingPlatform healthy(ws.log());
   const UploadResult next = ws.upload(healthy.url());
   EXPECT_TRUE(next.ok);
-  EXPECT_EQ(next.uploaded, 150);
-  EXPECT_EQ(batch_sizes(healthy.arrivals()), (std::vector<size_t>{100, 50}));
-  EXPECT_EQ(ws.synced(), 250);
+  EXPECT_EQ(next.uploaded, 1'050);
+  std::vector<size_t> sizes(10, 100);
+  sizes.push_back(50);
+  EXPECT_EQ(batch_sizes(healthy.arrivals()), sizes);
+  EXPECT_EQ(ws.synced(), 2'050);
 }
 
 TEST(UploadBatches, NoUsableAnswerMarksNothing) {
