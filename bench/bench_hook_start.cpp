@@ -6,6 +6,7 @@
 //
 //   bench_hook_start [rounds]      (default 40, interleaved, after 5 warm-ups)
 
+#include "bench_repo.hpp"
 #include "process_timer.hpp"
 
 #include <cstdio>
@@ -40,7 +41,7 @@ fs::path write_file(const fs::path& dir, const std::string& name, const std::str
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 40;
+  const int rounds = static_cast<int>(tamrik::bench::count_argument(argc, argv, 40));
   char dir_template[] = "/tmp/tamrik-bench-hook-XXXXXX";
   const fs::path dir = mkdtemp(dir_template);
 

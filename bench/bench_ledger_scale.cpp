@@ -206,7 +206,7 @@ void bench_large_history(const fs::path& dir, const fs::path& payloads, int roun
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 15;
+  const int rounds = static_cast<int>(tamrik::bench::count_argument(argc, argv, 15));
   const tamrik::bench::BenchHome home("scale");
   const fs::path payloads = home.dir() / "payloads";
   fs::create_directories(payloads);

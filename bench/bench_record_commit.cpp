@@ -93,7 +93,7 @@ tamrik::bench::Timing time_each(const std::vector<Command>& commands) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 30;
+  const int rounds = static_cast<int>(tamrik::bench::count_argument(argc, argv, 30));
   const tamrik::bench::BenchHome home("record");
   const fs::path& dir = home.dir();
   const fs::path repo = dir / "repo";

@@ -31,6 +31,11 @@ BenchHome::~BenchHome() {
   fs::remove_all(dir_, ignored);
 }
 
+long count_argument(int argc, char** argv, long fallback) {
+  const long given = argc > 1 ? std::atol(argv[1]) : 0;
+  return given > 0 ? given : fallback;
+}
+
 void run(const fs::path& cwd, std::vector<std::string> argv) { time_once({"setup step", std::move(argv), "/dev/null", cwd}); }
 
 std::string hex40(long n) {

@@ -26,6 +26,11 @@ class BenchHome {
   std::filesystem::path dir_;
 };
 
+// The count given as the first argument, or `fallback` when there is none
+// or it is not a positive number (scripts/bench hands every program the
+// same flags).
+long count_argument(int argc, char** argv, long fallback);
+
 // Runs a setup step; throws std::runtime_error when it fails.
 void run(const std::filesystem::path& cwd, std::vector<std::string> argv);
 

@@ -5,7 +5,6 @@
 #include "core/log.hpp"
 #include "host/agents/registry.hpp"
 #include "host/paths.hpp"
-#include "host/services/git_identity.hpp"
 #include "synccore/catch_up.hpp"
 #include "synccore/git.hpp"
 #include "synccore/ledger.hpp"
@@ -89,22 +88,15 @@ BackfillResult capture_resolved(const Checkout& checkout, const std::string& ful
   }
 
   const Attribution who = attribute(checkout.work_tree, options);
-  std::optional<core::Json> developer;
-  if (options.attribute_ambient) {
-    try {
-      developer = services::shared::detect_git_author(checkout.work_tree);
-    } catch (const std::exception& e) {
-      logger.debug("Developer identity detection failed", {}, e);
-    }
-  }
-
-  CommitRecordOptions record{.source = options.source,
-                             .telemetry = who.telemetry,
-                             .archive_ledger = true,
-                             .branch = branch,
-                             .developer = developer,
-                             .developer_from_commit = !options.attribute_ambient,
-                             .event = options.event};
+  // At commit time the committer is the identity that just made the commit;
+  // later, the author is the best word on whose commit it was.
+  CommitRecordOptions record{
+      .source = options.source,
+      .telemetry = who.telemetry,
+      .archive_ledger = true,
+      .branch = branch,
+      .developer_from = options.attribute_ambient ? DeveloperFrom::committer : DeveloperFrom::author,
+      .event = options.event};
   if (who.adapter != nullptr) {
     record.agent_name = who.adapter->name();
     record.agent_provider = who.adapter->provider();

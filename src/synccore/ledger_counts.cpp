@@ -7,6 +7,7 @@
 #include "synccore/ledger_mark.hpp"
 #include "synccore/ledger_text.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -142,6 +143,61 @@ AttestationLog count_ledger_file(const path& log_path, const detail::SyncedJourn
 }  // namespace
 
 namespace detail {
+
+struct CountsCarry::State {
+  Cache cache;
+  size_t line_start = 0;               // in the ledger the fold reads
+  std::optional<size_t> new_offset;    // where the cache's offset went
+};
+
+CountsCarry::CountsCarry(const path& log_path) {
+  try {
+    const std::optional<Cache> cached = read_cache(log_path);
+    if (!cached || !cached->journal.empty()) return;
+    const core::UniqueFd fd = core::open_file(log_path, O_RDONLY);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !cached->mark.still_holds(fd.get(), st)) return;
+    state_ = std::make_unique<State>(State{.cache = *cached});
+  } catch (const std::exception&) {
+  }
+}
+
+CountsCarry::~CountsCarry() = default;
+
+void CountsCarry::placed(size_t old_offset, size_t new_offset) {
+  if (!state_) return;
+  state_->line_start = old_offset;
+  if (old_offset == state_->cache.mark.offset) state_->new_offset = new_offset;
+}
+
+void CountsCarry::marked(const Json& before) {
+  if (!state_ || state_->line_start >= state_->cache.mark.offset) return;
+  // Pending is what the line was counted as, with no journal, unless it
+  // already said it was sent or names no commit a record can have.
+  if (core::is_set(before, "synced") || core::is_set(before, "uploaded")) return;
+  const auto commit = before.find("commit");
+  if (commit == before.end() || !commit->is_string() || !_is_valid_commit_hash(commit->get_ref<const std::string&>())) {
+    return;
+  }
+  AttestationLog& counts = state_->cache.counts;
+  if (counts.pending_count == 0) {
+    state_.reset();  // not the ledger the cache counted after all
+    return;
+  }
+  --counts.pending_count;
+  ++counts.uploaded;
+}
+
+void CountsCarry::write(const path& log_path) {
+  if (!state_ || !state_->new_offset) return;
+  try {
+    const core::UniqueFd fd = core::open_file(log_path, O_RDONLY);
+    state_->cache.mark = LedgerMark::of(fd.get(), *state_->new_offset);
+    state_->cache.journal = journal_key(log_path);
+    write_cache(log_path, state_->cache);
+  } catch (const std::exception&) {
+  }
+}
 
 std::filesystem::path ledger_counts_cache_path(const std::filesystem::path& log_path) {
   return ledger_state_file(log_path, "ledger-counts.json");

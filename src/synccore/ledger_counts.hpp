@@ -16,6 +16,7 @@
 #include "synccore/synced_journal.hpp"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -25,6 +26,32 @@ std::filesystem::path ledger_counts_cache_path(const std::filesystem::path& log_
 
 // A ledger smaller than this is counted directly and never cached.
 inline constexpr size_t kCountsCacheMinLedger = 1 << 20;
+
+// Carries the cache through the fold of the journal into the ledger, which
+// changes no count (a journalled line reads as uploaded, and so does the
+// line marked synced in its place) except for lines the cache counted while
+// no journal existed: those move from pending to uploaded. Without this the
+// first status after every upload would count the whole ledger again. A
+// cache that does not hold for the ledger as the fold found it, or that was
+// counted with a journal, is left to be counted afresh.
+class CountsCarry {
+ public:
+  explicit CountsCarry(const std::filesystem::path& log_path);
+  ~CountsCarry();
+  CountsCarry(const CountsCarry&) = delete;
+  CountsCarry& operator=(const CountsCarry&) = delete;
+
+  // Where the fold's next line of the ledger starts, and where it goes.
+  void placed(size_t old_offset, size_t new_offset);
+  // The fold marked this line (as it read before) synced.
+  void marked(const core::Json& before);
+  // After the new ledger is in place and the journal gone: best effort.
+  void write(const std::filesystem::path& log_path);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Counts one ledger line (nullopt: too long to hold) into `log` as
 // read_attestation_log() classifies it.

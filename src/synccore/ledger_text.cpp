@@ -197,7 +197,7 @@ bool unchanged_since_read(const std::filesystem::path& file, const core::LineRea
 
 }  // namespace
 
-bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit) {
+bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit, const LinePlaced& placed) {
   core::LineReader reader(file, kLedgerLineCap);
   core::AtomicReplacement out(file);
   struct stat read_one {};
@@ -212,6 +212,7 @@ bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit) {
   bool changed = false;
   core::LineReader::Line line;
   while (reader.next(line)) {
+    if (placed) placed(line.offset, written);
     if (line.too_long) {
       copy_range(reader.fd(), line.offset, line.length, out, file);
       out.write("\n");
@@ -227,6 +228,7 @@ bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit) {
       write_line(replaced ? std::string_view(*replaced) : piece);
     }
   }
+  if (placed) placed(reader.consumed(), written);
   if (!changed) return false;
   if (!unchanged_since_read(file, reader)) {
     // Only a writer without the lock (the file system refuses locks) can

@@ -51,8 +51,11 @@ void visit_line(const core::LineReader::Line& line, const LineVisitor& visit);
 // file is still the one read, at the size read (a writer without the lock
 // may have appended). Returns whether it was replaced. Throws OSError. The
 // caller holds the ledger lock, or the file system refuses locks.
+// `placed`, when given, hears where each line of the file starts and where
+// it goes in the new file, and at the end the two sizes.
 using LineEdit = std::function<std::optional<std::string>(std::string_view line)>;
-bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit);
+using LinePlaced = std::function<void(size_t old_offset, size_t new_offset)>;
+bool rewrite_lines(const std::filesystem::path& file, const LineEdit& edit, const LinePlaced& placed = {});
 
 // Without surrounding white space (Unicode's, as a ledger reader strips it).
 std::string_view trim(std::string_view text);

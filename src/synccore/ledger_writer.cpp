@@ -8,6 +8,7 @@
 #include "core/file_lock.hpp"
 #include "core/log.hpp"
 #include "synccore/commit_index.hpp"
+#include "synccore/ledger_counts.hpp"
 #include "synccore/ledger_text.hpp"
 #include "synccore/synced_journal.hpp"
 
@@ -210,6 +211,8 @@ void _fold_synced(const path& log_path) {
   const detail::SyncedJournal journal = detail::SyncedJournal::read(log_path);
   if (!journal.readable()) return;
   bool marked = false;
+  detail::CountsCarry counts(log_path);
+  const auto placed = [&](size_t old_offset, size_t new_offset) { counts.placed(old_offset, new_offset); };
   const bool rewritten = !journal.empty() && core::path_exists(log_path) &&
                          detail::rewrite_lines(log_path, [&](std::string_view line) -> std::optional<std::string> {
     // Lines of our own writers name their commit up front: a line of a
@@ -220,15 +223,17 @@ void _fold_synced(const path& log_path) {
     if (!entry || !entry->is_object() || !journal.covers(*entry)) return {};
     // Numbers as written: marking a line changes none of its numbers.
     Json marked_entry = core::parse_json(line, core::Numbers::as_written).value_or(*entry);
+    counts.marked(*entry);
     marked_entry.erase("uploaded");
     marked_entry["synced"] = true;
     marked = true;
     return core::to_json_line(marked_entry);
-  });
+  }, placed);
   // Kept only when lines it covers could not be marked: a rewrite that gave
   // way to a writer without the lock. Entries that cover nothing any more
   // (their line was rewritten since) go with it.
   if (rewritten || !marked) core::remove_file(journal_path);
+  if (rewritten) counts.write(log_path);
 }
 
 }  // namespace tamrik::synccore

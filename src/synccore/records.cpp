@@ -88,27 +88,28 @@ void _log_attestation(const path& log_path, const path& attestations_dir, const 
 }
 
 BackfillResult _write_commit_record(const Checkout& checkout, const std::string& commit, CommitRecordOptions options) {
-  // Author date, author name, author email, subject: one git child.
-  const std::string shown = _git({"show", "-s", "--format=%aI%n%an%n%ae%n%s", commit}, checkout.work_tree);
+  // Author date and identity, committer identity, subject: one git child.
+  const std::string shown =
+      _git({"show", "-s", "--no-show-signature", "--format=%aI%n%an%n%ae%n%cn%n%ce%n%s", commit}, checkout.work_tree);
+  constexpr size_t kFields = 6;
   std::vector<std::string> parts;
   size_t start = 0;
-  while (parts.size() < 3) {
+  while (parts.size() + 1 < kFields) {
     const size_t end = shown.find('\n', start);
     if (end == std::string::npos) break;
     parts.push_back(shown.substr(start, end - start));
     start = end + 1;
   }
   parts.push_back(start <= shown.size() ? shown.substr(start) : "");
-  parts.resize(4);
+  parts.resize(kFields);
   const std::string& author_date = parts[0];
-  const std::string& author_name = parts[1];
-  const std::string& author_email = parts[2];
-  const std::string& subject = parts[3];
+  const std::string& subject = parts[5];
 
-  if (options.developer_from_commit) {
+  if (options.developer_from != DeveloperFrom::given) {
+    const size_t at = options.developer_from == DeveloperFrom::author ? 1 : 3;
     Json developer = Json::object();
-    if (!author_name.empty()) developer["git_author_name"] = author_name;
-    if (!author_email.empty()) developer["git_author_email"] = author_email;
+    if (!parts[at].empty()) developer["git_author_name"] = parts[at];
+    if (!parts[at + 1].empty()) developer["git_author_email"] = parts[at + 1];
     options.developer = developer.empty() ? std::nullopt : std::optional<Json>(developer);
   }
   const bool has_telemetry = options.telemetry && core::is_set(*options.telemetry);

@@ -38,6 +38,13 @@ struct LogAttestationOptions {
 void _log_attestation(const path& log_path, const path& attestations_dir, const Json& parsed,
                       const LogAttestationOptions& options = {});
 
+// Whose name a record gives as its developer's.
+enum class DeveloperFrom {
+  given,      // CommitRecordOptions::developer, or none
+  author,     // the commit's author: a commit recorded after the fact
+  committer,  // the commit's committer: at commit time, the identity that just made it
+};
+
 struct CommitRecordOptions {
   std::string source;      // trigger name, e.g. "post_commit", "backfill"
   std::string agent_name = "unknown";
@@ -48,7 +55,7 @@ struct CommitRecordOptions {
   bool archive_ledger = true;
   std::optional<std::string> branch;     // only from triggers that fire at the commit
   std::optional<Json> developer;
-  bool developer_from_commit = false;  // take the developer from the commit's author
+  DeveloperFrom developer_from = DeveloperFrom::given;
   std::optional<std::string> event;
 };
 

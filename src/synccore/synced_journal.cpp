@@ -4,6 +4,8 @@
 #include "core/line_reader.hpp"
 #include "core/sha256.hpp"
 
+#include <algorithm>
+
 namespace tamrik::synccore::detail {
 
 namespace {
@@ -18,6 +20,14 @@ std::filesystem::path synced_journal_path(const std::filesystem::path& log_path)
   return ledger_state_file(log_path, "synced.journal");
 }
 
+std::optional<SyncedJournal::Entry> SyncedJournal::entry_of(std::string_view commit, std::string_view identity) {
+  if (!_is_valid_commit_hash(commit) || identity.size() != kIdentityLength || !is_hex(identity)) return std::nullopt;
+  Entry entry;
+  std::copy(commit.begin(), commit.end(), entry.commit.begin());
+  std::copy(identity.begin(), identity.end(), entry.identity.begin());
+  return entry;
+}
+
 SyncedJournal SyncedJournal::read(const std::filesystem::path& log_path) {
   SyncedJournal journal;
   const std::filesystem::path file = synced_journal_path(log_path);
@@ -29,26 +39,30 @@ SyncedJournal SyncedJournal::read(const std::filesystem::path& log_path) {
       // "<commit> <identity>"; a torn or foreign line covers nothing.
       const size_t space = line.text.find(' ');
       if (line.too_long || space == std::string_view::npos) continue;
-      const std::string_view commit = line.text.substr(0, space);
-      const std::string_view identity = line.text.substr(space + 1);
-      if (!_is_valid_commit_hash(commit)) continue;
-      if (identity.size() != kIdentityLength || !is_hex(identity)) continue;
-      journal.commits_.emplace(commit);
-      journal.entries_.emplace(line.text);
+      if (std::optional<Entry> entry = entry_of(line.text.substr(0, space), line.text.substr(space + 1))) {
+        journal.entries_.push_back(*entry);
+      }
     }
   } catch (const std::exception&) {
     journal = {};
     journal.readable_ = false;
   }
+  std::sort(journal.entries_.begin(), journal.entries_.end());
   return journal;
 }
 
-bool SyncedJournal::names(std::string_view commit) const { return commits_.find(commit) != commits_.end(); }
+bool SyncedJournal::names(std::string_view commit) const {
+  const std::optional<Entry> first = entry_of(commit, std::string(kIdentityLength, '0'));
+  if (!first) return false;
+  const auto found = std::lower_bound(entries_.begin(), entries_.end(), *first);
+  return found != entries_.end() && found->commit == first->commit;
+}
 
 bool SyncedJournal::covers(const core::Json& entry) const {
   const auto commit = entry.find("commit");
   if (commit == entry.end() || !commit->is_string() || !names(commit->get_ref<const std::string&>())) return false;
-  return entries_.count(commit->get<std::string>() + " " + _line_identity(entry)) != 0;
+  const std::optional<Entry> wanted = entry_of(commit->get_ref<const std::string&>(), _line_identity(entry));
+  return wanted && std::binary_search(entries_.begin(), entries_.end(), *wanted);
 }
 
 void append_synced(const std::filesystem::path& log_path, const std::vector<SentLine>& lines) {

@@ -13,14 +13,19 @@
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_text.hpp"
 
+#include <array>
+#include <compare>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace tamrik::synccore::detail {
+
+inline constexpr size_t kJournalReadCap = 32 << 20;
+// Hex digits of SHA-256 kept as a line's identity.
+inline constexpr size_t kIdentityLength = 32;
 
 // The journal of ledger `log_path`: .platform/synced.journal beside it.
 std::filesystem::path synced_journal_path(const std::filesystem::path& log_path);
@@ -32,24 +37,26 @@ class SyncedJournal {
  public:
   static SyncedJournal read(const std::filesystem::path& log_path);
 
-  bool empty() const { return commits_.empty(); }
+  bool empty() const { return entries_.empty(); }
   // False when the file is there but could not be read: it is then kept.
   bool readable() const { return readable_; }
-  size_t size() const { return entries_.size(); }
   // Whether the platform holds `entry`'s line as it now reads.
   bool covers(const core::Json& entry) const;
   // Whether any entry names `commit` (a cheap filter before covers()).
   bool names(std::string_view commit) const;
 
  private:
-  std::unordered_set<std::string, TextHash, std::equal_to<>> commits_;
-  std::unordered_set<std::string> entries_;  // commit + " " + identity
+  // Fixed-size and sorted: a journal of a whole upload's lines stays small.
+  struct Entry {
+    std::array<char, 64> commit{};  // a 40-digit hash ends in zero bytes
+    std::array<char, kIdentityLength> identity{};
+    auto operator<=>(const Entry&) const = default;
+  };
+  static std::optional<Entry> entry_of(std::string_view commit, std::string_view identity);
+
+  std::vector<Entry> entries_;
   bool readable_ = true;
 };
-
-inline constexpr size_t kJournalReadCap = 32 << 20;
-// Hex digits of SHA-256 kept as a line's identity.
-inline constexpr size_t kIdentityLength = 32;
 
 // Appends `lines` to the journal in one write and flushes it. The caller
 // holds the ledger lock (or the file system refuses locks). Throws OSError.

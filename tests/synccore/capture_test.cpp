@@ -139,7 +139,7 @@ TEST(CaptureCommit, AmbientAttributionOnlyAtCommitTime) {
   EXPECT_EQ(doc["developer"], (Json{{"git_author_name", "Someone Else"}, {"git_author_email", "else@example.com"}}));
   EXPECT_FALSE(doc.contains("task_type"));  // the branch says nothing about a walked commit
 
-  // At commit time: the configured identity, the branch, and the harness
+  // At commit time: the committer (the configured identity), the branch, and the harness
   // this process runs under.
   registry.alpha->active = true;
   registry.alpha->current_session = "live";

@@ -106,6 +106,24 @@ TEST_F(LedgerCounts, FollowTheJournalOfAcceptedUploads) {
   expect_counts_as_read(log_);
 }
 
+// The usual upload: counted with no journal, then lines journalled (some
+// pending, one sent already, one appended after the count) and folded. The
+// fold carries the counts to the new file; the next count reads on.
+TEST_F(LedgerCounts, ComeThroughAFoldWithoutACountFromTheStart) {
+  _append_log_entry(log_, ledger_entry(fake_sha(9400)));
+  std::vector<SentLine> sent;
+  for (const auto& [commit, entry] :
+       _find_log_entries(log_, {fake_sha(1), fake_sha(2), fake_sha(3), fake_sha(4000), fake_sha(7999), fake_sha(9400)})) {
+    sent.push_back({commit, _line_identity(entry)});
+  }
+  ASSERT_EQ(sent.size(), 6u);
+  _mark_synced(log_, sent);
+  _fold_synced(log_);
+  const Json cache = *core::parse_json(core::read_file(cache_, 1 << 20));
+  EXPECT_EQ(cache["inode"].get<unsigned long long>(), core::file_status(log_)->st_ino);
+  expect_counts_as_read(log_);
+}
+
 TEST_F(LedgerCounts, IgnoreAForeignOrCorruptCache) {
   const std::string cache = testing::read_text(cache_);
   for (const std::string& foreign : {std::string("garbage"), std::string(""), cache.substr(0, cache.size() / 2),

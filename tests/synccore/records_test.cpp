@@ -93,7 +93,7 @@ TEST(WriteCommitRecord, DeveloperFromTheCommitAndNoTypeWhenNothingInfers) {
   GitRepo repo;
   repo.git({"-c", "user.email=", "commit", "-q", "--allow-empty", "--author=Only Name <>", "-m", "tidy things"});
   const std::string sha = repo.head();
-  _write_commit_record(Checkout::main(repo.root()), sha, {.source = "catch_up", .developer_from_commit = true});
+  _write_commit_record(Checkout::main(repo.root()), sha, {.source = "catch_up", .developer_from = DeveloperFrom::author});
   const Json doc = archived(repo, sha);
   EXPECT_EQ(doc["developer"], (Json{{"git_author_name", "Only Name"}}));
   EXPECT_FALSE(doc.contains("task_type"));
