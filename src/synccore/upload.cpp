@@ -13,6 +13,8 @@
 #include "synccore/ledger_text.hpp"
 #include "synccore/too_large.hpp"
 
+#include <malloc.h>
+
 #include <cstdlib>
 #include <deque>
 #include <unordered_map>
@@ -173,6 +175,9 @@ class Marker {
   void fold() {
     _fold_synced(log_path_);
     journalled_ = 0;
+    // The fold's journal and commit index are the run's largest allocations;
+    // given back now, they do not stack up under the next window's.
+    ::malloc_trim(0);
   }
 
  private:
