@@ -14,6 +14,15 @@ constexpr size_t kJournalLineCap = 256;
 
 bool is_hex(std::string_view text) { return text.find_first_not_of("0123456789abcdef") == std::string_view::npos; }
 
+uint8_t nibble(char digit) { return static_cast<uint8_t>(digit <= '9' ? digit - '0' : digit - 'a' + 10); }
+
+// The bytes lowercase hex `digits` spell, into `out`.
+void unhex(std::string_view digits, uint8_t* out) {
+  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+    out[i / 2] = static_cast<uint8_t>(nibble(digits[i]) << 4 | nibble(digits[i + 1]));
+  }
+}
+
 }  // namespace
 
 std::filesystem::path synced_journal_path(const std::filesystem::path& log_path) {
@@ -23,8 +32,9 @@ std::filesystem::path synced_journal_path(const std::filesystem::path& log_path)
 std::optional<SyncedJournal::Entry> SyncedJournal::entry_of(std::string_view commit, std::string_view identity) {
   if (!_is_valid_commit_hash(commit) || identity.size() != kIdentityLength || !is_hex(identity)) return std::nullopt;
   Entry entry;
-  std::copy(commit.begin(), commit.end(), entry.commit.begin());
-  std::copy(identity.begin(), identity.end(), entry.identity.begin());
+  unhex(commit, entry.commit.data());
+  entry.commit_bytes = static_cast<uint8_t>(commit.size() / 2);
+  unhex(identity, entry.identity.data());
   return entry;
 }
 
@@ -55,7 +65,7 @@ bool SyncedJournal::names(std::string_view commit) const {
   const std::optional<Entry> first = entry_of(commit, std::string(kIdentityLength, '0'));
   if (!first) return false;
   const auto found = std::lower_bound(entries_.begin(), entries_.end(), *first);
-  return found != entries_.end() && found->commit == first->commit;
+  return found != entries_.end() && found->commit == first->commit && found->commit_bytes == first->commit_bytes;
 }
 
 bool SyncedJournal::covers(const core::Json& entry) const {

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <compare>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -46,10 +47,12 @@ class SyncedJournal {
   bool names(std::string_view commit) const;
 
  private:
-  // Fixed-size and sorted: a journal of a whole upload's lines stays small.
+  // Binary, fixed-size and sorted: a journal of a whole fold's lines stays
+  // a few megabytes.
   struct Entry {
-    std::array<char, 64> commit{};  // a 40-digit hash ends in zero bytes
-    std::array<char, kIdentityLength> identity{};
+    std::array<uint8_t, 32> commit{};  // a 20-byte (40-digit) hash ends in zeros
+    uint8_t commit_bytes = 0;
+    std::array<uint8_t, kIdentityLength / 2> identity{};
     auto operator<=>(const Entry&) const = default;
   };
   static std::optional<Entry> entry_of(std::string_view commit, std::string_view identity);

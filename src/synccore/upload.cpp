@@ -144,7 +144,7 @@ constexpr size_t kFoldEvery = 100'000;
 
 // Pending records read, archived and sent at a time: a multiple of the batch
 // size, so only batches cut by their bytes come out short.
-constexpr size_t kWindow = 10 * ATTESTATION_BATCH_SIZE;
+constexpr size_t kWindow = 5 * ATTESTATION_BATCH_SIZE;
 
 // Journals the lines of an accepted batch synced, and folds the journal
 // into the ledger once it has grown to kFoldEvery lines.

@@ -263,8 +263,8 @@ TEST(UploadBatches, EachBatchIsMarkedSyncedBeforeTheNextRequest) {
   EXPECT_EQ(ws.synced(), 250);
 }
 
-// A backlog larger than the records read at a time: the failure comes in
-// the second of its three windows, and reading stops there.
+// A backlog of several windows of the records read at a time: the failure
+// comes in a middle one, and reading stops there.
 TEST(UploadBatches, AFailedBatchKeepsItAndTheRestPendingForTheNextRun) {
   Workspace ws;
   const std::vector<std::string> commits = ws.add_pending(2'050);
