@@ -141,7 +141,10 @@ void bench_hook_entries(const std::map<long, fs::path>& repos, const fs::path& p
   int n = 0;
   for (int round = -2; round < rounds; ++round) {
     for (const Entry& entry : entries) {
-      for (const auto& [lines, repo] : repos) {
+      // Each ledger goes first every other round: neither gains from its place.
+      for (const long lines : round % 2 == 0 ? std::vector{kSmallLedger, kLargeLedger}
+                                             : std::vector{kLargeLedger, kSmallLedger}) {
+        const fs::path& repo = repos.at(lines);
         entry.before(repo, ++n);
         const Timing timing = tamrik::bench::time_once(entry.command(repo));
         if (round >= 0) samples[entry.name][lines].add(timing);

@@ -128,7 +128,9 @@ AttestationLog count_ledger_file(const path& log_path, const detail::SyncedJourn
     }
     whole = cache.counts;
     add(whole, tail);
-    const bool read_on = !from_cache || cached->mark.offset != offset;
+    // A few records read on cost less than writing the cache again: the
+    // cache moves once the part read on has grown.
+    const bool read_on = !from_cache || offset - cached->mark.offset >= detail::kCountsCacheStep;
     if (read_on && static_cast<size_t>(st.st_size) >= detail::kCountsCacheMinLedger) {
       cache.mark = detail::LedgerMark::of(reader.fd(), offset);
       cache.journal = journal_now;

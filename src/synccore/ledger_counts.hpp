@@ -26,6 +26,9 @@ std::filesystem::path ledger_counts_cache_path(const std::filesystem::path& log_
 
 // A ledger smaller than this is counted directly and never cached.
 inline constexpr size_t kCountsCacheMinLedger = 1 << 20;
+// How far past the cache's offset a count reads before it writes the cache
+// again.
+inline constexpr size_t kCountsCacheStep = 64 << 10;
 
 // Carries the cache through the fold of the journal into the ledger, which
 // changes no count (a journalled line reads as uploaded, and so does the
