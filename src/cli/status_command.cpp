@@ -42,18 +42,11 @@ struct Status {
 };
 
 std::vector<std::string> configured_agents(const path& repo_root) {
-  std::vector<std::string> agents;
   try {
-    const Json config = services::shared::load_local_config(repo_root);
-    if (config.contains("agents") && config["agents"].is_array()) {
-      for (const Json& agent : config["agents"]) {
-        if (agent.is_string()) agents.push_back(agent.get<std::string>());
-      }
-    }
+    return services::shared::configured_agents(services::shared::load_local_config(repo_root));
   } catch (const std::exception&) {
-    // An unreadable configuration lists no agents; `set_up` still says it exists.
+    return {};  // an unreadable configuration lists no agents; `set_up` still says it exists
   }
-  return agents;
 }
 
 // The repository's answers come from its home; the pending attestation and

@@ -36,6 +36,14 @@ TEST_F(Status, JsonFormCountsTheLedgerAndReportsTheSetup) {
   EXPECT_TRUE(status["pending_attestation"]);
   EXPECT_TRUE(status["hooks"]["post_commit"]);
   EXPECT_EQ(status["hooks"]["agents"], (ordered_json{{"claude-code", true}}));
+
+  // An empty name in the list is no agent, for status as for sync and setup.
+  const fs::path config = tamrik_dir() / ".platform" / "config.yaml";
+  std::string text = read_text(config);
+  text.replace(text.find("  - claude-code"), 0, "  - ''\n");
+  write_text(config, text);
+  EXPECT_EQ(ordered_json::parse(tamrik({"status", "--json"}).out)["hooks"]["agents"],
+            (ordered_json{{"claude-code", true}}));
 }
 
 TEST_F(Status, TextFormSaysWhatIsMissingAndHowToFixIt) {

@@ -96,16 +96,6 @@ StepReport changed_or_not(bool changed, const path& where) {
   return {"", changed ? Outcome::changed : Outcome::unchanged, where.string()};
 }
 
-std::vector<std::string> configured_agents(const Json& config) {
-  std::vector<std::string> agents;
-  const auto it = config.find("agents");
-  if (it == config.end() || !it->is_array()) return agents;
-  for (const Json& agent : *it) {
-    if (agent.is_string()) agents.push_back(agent.get<std::string>());
-  }
-  return agents;
-}
-
 // Stamps `installed_at` once and records the agents; returns them.
 StepReport write_configuration(const path& repo_root, const SetupOptions& options,
                                std::vector<std::string>& agents) {
@@ -118,7 +108,7 @@ StepReport write_configuration(const path& repo_root, const SetupOptions& option
   if (options.agents) {
     agents = *options.agents;
   } else if (config.contains("agents")) {
-    agents = configured_agents(config);
+    agents = shared::configured_agents(config);
   } else {
     agents = installed_harnesses();
   }

@@ -25,6 +25,11 @@ bool local_config_exists(const path& repo_root);
 // A file that parses to something other than a map counts as empty.
 Json load_local_config(const path& repo_root);
 
+// The agents a configuration map names under `agents`, in order: its text
+// entries, empty ones left out. Empty when it names none. Every reader of
+// the list (setup, sync, status) takes it from here, so they agree.
+std::vector<std::string> configured_agents(const Json& config);
+
 // Writes the whole map to .tamrik/.platform/config.yaml atomically, creating
 // the directory. Throws OSError.
 void save_local_config(const path& repo_root, const Json& config);
