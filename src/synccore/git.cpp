@@ -110,6 +110,16 @@ std::optional<std::string> _resolve_full_sha(const path& work_tree, std::string_
 }
 
 std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& work_tree, std::string_view commit) {
+  // HEAD at commit time is nearly always answered by git's files alone.
+  if (commit == "HEAD") {
+    if (std::optional<HeadFromFiles> head = read_head_from_files(work_tree)) {
+      const std::string git_dir = head->git_dir.string();
+      return CommitOnBranch{.full = std::move(head->full),
+                            .branch = recorded_branch(std::move(head->branch), git_dir),
+                            .git_dir = git_dir,
+                            .parents = std::move(head->fields.parents)};
+    }
+  }
   // Without --verify rev-parse answers several questions in one run, one
   // line each: the commit, its parents (none for a root commit), the commit
   // again, the branch, then the git directory. When any fails the whole run
@@ -146,6 +156,27 @@ std::optional<std::string> _cherry_picked_commit(const path& git_dir) {
   std::string picked = git_state_line(git_dir / "CHERRY_PICK_HEAD");
   if (!_is_valid_commit_hash(picked)) return std::nullopt;
   return picked;
+}
+
+CommitFields commit_fields(const path& work_tree, const std::string& full) {
+  if (std::optional<CommitFields> fields = read_commit_from_files(work_tree, full)) return std::move(*fields);
+  const std::string shown =
+      _git({"show", "-s", "--no-show-signature", "--format=%aI%n%an%n%ae%n%cn%n%ce%n%s", full}, work_tree);
+  // Six lines, the subject last; git's trimming may have taken the empty
+  // ones at the end.
+  std::array<std::string, 6> parts;
+  size_t start = 0;
+  for (size_t i = 0; i < parts.size() && start <= shown.size(); ++i) {
+    const size_t end = i + 1 == parts.size() ? std::string::npos : shown.find('\n', start);
+    parts[i] = shown.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    start = end == std::string::npos ? shown.size() + 1 : end + 1;
+  }
+  return CommitFields{.author_date = parts[0],
+                      .author_name = parts[1],
+                      .author_email = parts[2],
+                      .committer_name = parts[3],
+                      .committer_email = parts[4],
+                      .subject = parts[5]};
 }
 
 std::vector<std::string> _parents_of(const path& work_tree, const std::string& full) {

@@ -3,6 +3,8 @@
 // child here, in an explicit directory, within a time limit. No answer is
 // always an ordinary value ("", "unknown" or nullopt), never an exception.
 
+#include "synccore/git_files.hpp"
+
 #include <array>
 #include <filesystem>
 #include <optional>
@@ -74,6 +76,11 @@ std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& work_tree,
 // CHERRY_PICK_HEAD; nullopt when none is, and during a rebase, whose picks
 // leave the same file behind.
 std::optional<std::string> _cherry_picked_commit(const path& git_dir);
+
+// Author date and identity, committer identity and subject of `full`:
+// from git's own files when they hold the commit plainly, else from one
+// git child. Fields git did not answer are empty.
+CommitFields commit_fields(const path& work_tree, const std::string& full);
 
 // The full hashes of a commit's parents; empty for a root commit or when git
 // fails.

@@ -88,28 +88,17 @@ void _log_attestation(const path& log_path, const path& attestations_dir, const 
 }
 
 BackfillResult _write_commit_record(const Checkout& checkout, const std::string& commit, CommitRecordOptions options) {
-  // Author date and identity, committer identity, subject: one git child.
-  const std::string shown =
-      _git({"show", "-s", "--no-show-signature", "--format=%aI%n%an%n%ae%n%cn%n%ce%n%s", commit}, checkout.work_tree);
-  constexpr size_t kFields = 6;
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (parts.size() + 1 < kFields) {
-    const size_t end = shown.find('\n', start);
-    if (end == std::string::npos) break;
-    parts.push_back(shown.substr(start, end - start));
-    start = end + 1;
-  }
-  parts.push_back(start <= shown.size() ? shown.substr(start) : "");
-  parts.resize(kFields);
-  const std::string& author_date = parts[0];
-  const std::string& subject = parts[5];
+  const CommitFields fields = commit_fields(checkout.work_tree, commit);
+  const std::string& author_date = fields.author_date;
+  const std::string& subject = fields.subject;
 
   if (options.developer_from != DeveloperFrom::given) {
-    const size_t at = options.developer_from == DeveloperFrom::author ? 1 : 3;
+    const bool author = options.developer_from == DeveloperFrom::author;
+    const std::string& name = author ? fields.author_name : fields.committer_name;
+    const std::string& email = author ? fields.author_email : fields.committer_email;
     Json developer = Json::object();
-    if (!parts[at].empty()) developer["git_author_name"] = parts[at];
-    if (!parts[at + 1].empty()) developer["git_author_email"] = parts[at + 1];
+    if (!name.empty()) developer["git_author_name"] = name;
+    if (!email.empty()) developer["git_author_email"] = email;
     options.developer = developer.empty() ? std::nullopt : std::optional<Json>(developer);
   }
   const bool has_telemetry = options.telemetry && core::is_set(*options.telemetry);

@@ -57,8 +57,33 @@ class GitCalls : public CliTest {
   fs::path log_ = wrappers_.path() / "git-calls.log";
 };
 
-TEST_F(GitCalls, ARecordAsksGitEachQuestionOnce) {
-  const std::string head = commit_unrecorded("feat(cli): one question each");
+TEST_F(GitCalls, ARecordReadsGitsFilesAndStartsNoGit) {
+  const std::string head = commit_unrecorded("feat(cli): no git at all");
+
+  EXPECT_EQ(git_calls_of({"sync", "--record-commit"}), std::vector<std::string>{});
+
+  // And the record holds every answer.
+  ASSERT_EQ(records_of(head), 1u);
+  const ordered_json entry = ledger().back();
+  EXPECT_EQ(entry["branch"], repo_.git({"rev-parse", "--abbrev-ref", "HEAD"}));
+  EXPECT_EQ(entry["summary"], "feat(cli): no git at all");
+  EXPECT_EQ(entry["timestamp"], repo_.git({"show", "-s", "--format=%aI", head}));
+  EXPECT_EQ(entry["developer"]["git_author_email"], repo_.git({"config", "user.email"})) << entry.dump();
+  EXPECT_TRUE(fs::exists(tamrik_dir() / "attestations" / (head + ".yaml")));
+
+  // Recorded already, or made by an agent and marked unattested: still none.
+  EXPECT_EQ(git_calls_of({"sync", "--record-commit"}), std::vector<std::string>{});
+  const std::string agents = commit_unrecorded("fix: agent made this");
+  EXPECT_EQ(git_calls_of({"sync", "--record-commit"}, "", {{"CLAUDE_CODE_SESSION_ID", "5e55-0000"}}),
+            std::vector<std::string>{});
+  EXPECT_EQ(read_text(tamrik_dir() / ".unattested-head"), agents + "\n");
+  EXPECT_EQ(ledger().back()["agent"], "claude-code");
+}
+
+TEST_F(GitCalls, ACommitGitPackedAwayAsksEachQuestionOnce) {
+  repo_.git({"checkout", "-q", "--detach"});
+  const std::string head = commit_unrecorded("docs: detached and packed");
+  repo_.git({"gc", "-q"});
 
   const std::vector<std::string> calls = git_calls_of({"sync", "--record-commit"});
 
@@ -68,43 +93,9 @@ TEST_F(GitCalls, ARecordAsksGitEachQuestionOnce) {
   ASSERT_EQ(calls.size(), 2u) << ::testing::PrintToString(calls);
   EXPECT_EQ(calls[0], "rev-parse HEAD^{commit} HEAD^@ HEAD^{commit} --abbrev-ref HEAD --absolute-git-dir");
   EXPECT_EQ(calls[1], "show -s --no-show-signature --format=%aI%n%an%n%ae%n%cn%n%ce%n%s " + head);
-
-  // And the record holds every answer.
-  ASSERT_EQ(records_of(head), 1u);
-  const ordered_json entry = ledger().back();
-  EXPECT_EQ(entry["branch"], repo_.git({"rev-parse", "--abbrev-ref", "HEAD"}));
-  EXPECT_EQ(entry["summary"], "feat(cli): one question each");
-  EXPECT_EQ(entry["timestamp"], repo_.git({"show", "-s", "--format=%aI", head}));
-  EXPECT_EQ(entry["developer"]["git_author_email"], repo_.git({"config", "user.email"})) << entry.dump();
-  EXPECT_TRUE(fs::exists(tamrik_dir() / "attestations" / (head + ".yaml")));
-}
-
-TEST_F(GitCalls, AnAgentsUnattestedCommitIsMarkedWithoutFurtherGitCalls) {
-  const std::string head = commit_unrecorded("fix: agent made this");
-
-  const std::vector<std::string> calls =
-      git_calls_of({"sync", "--record-commit"}, "", {{"CLAUDE_CODE_SESSION_ID", "5e55-0000"}});
-
-  EXPECT_EQ(calls.size(), 2u) << ::testing::PrintToString(calls);
-  EXPECT_EQ(read_text(tamrik_dir() / ".unattested-head"), head + "\n");
-  EXPECT_EQ(ledger().back()["agent"], "claude-code");
-}
-
-TEST_F(GitCalls, AnAlreadyRecordedCommitCostsOneCall) {
-  const std::string head = commit_unrecorded("chore: twice");
-  ASSERT_EQ(git_calls_of({"sync", "--record-commit"}).size(), 2u);
-
-  EXPECT_EQ(git_calls_of({"sync", "--record-commit"}).size(), 1u);
-  EXPECT_EQ(records_of(head), 1u);
-}
-
-TEST_F(GitCalls, ADetachedHeadIsRecordedOnBranchHead) {
-  repo_.git({"checkout", "-q", "--detach"});
-  const std::string head = commit_unrecorded("docs: detached");
-
-  EXPECT_EQ(git_calls_of({"sync", "--record-commit"}).size(), 2u);
   ASSERT_EQ(records_of(head), 1u);
   EXPECT_EQ(ledger().back()["branch"], "HEAD");
+  EXPECT_EQ(ledger().back()["summary"], "docs: detached and packed");
 }
 
 TEST_F(GitCalls, AToolCallThatIsNotACommitStartsNoGit) {

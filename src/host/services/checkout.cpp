@@ -102,6 +102,19 @@ path home_of(const path& work_tree) {
   return home;
 }
 
+std::optional<GitDirs> git_dirs_of(const path& work_tree) {
+  const path dot_git = work_tree / ".git";
+  struct stat entry {};
+  if (::lstat(dot_git.c_str(), &entry) != 0) return std::nullopt;
+  const std::optional<path> own = S_ISREG(entry.st_mode) ? read_pointer(dot_git, work_tree, "gitdir: ") : dot_git;
+  if (!own) return std::nullopt;
+  const std::optional<path> common = read_pointer(*own / "commondir", *own);
+  std::optional<path> own_real = real_path(*own);
+  std::optional<path> common_real = real_path(common.value_or(*own));
+  if (!own_real || !common_real) return std::nullopt;
+  return GitDirs{std::move(*own_real), std::move(*common_real)};
+}
+
 std::optional<Checkout> checkout_at(const path& work_tree) {
   try {
     return Checkout{work_tree, home_of(work_tree)};

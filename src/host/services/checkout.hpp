@@ -48,6 +48,19 @@ class NoRepositoryHomeError : public core::Error {
 // linked worktree. Throws NoRepositoryHomeError.
 path home_of(const path& work_tree);
 
+// A checkout's own git directory (HEAD, the index) and the common one it
+// shares with the repository's other worktrees (objects, branches,
+// config); the same directory for a main working tree.
+struct GitDirs {
+  path own;
+  path common;
+};
+
+// The git directories of the checkout whose top is `work_tree`, as real
+// paths, from its `.git` and git's pointer files; nullopt when they cannot
+// be read. Nothing is checked beyond that: for reading git's own files.
+std::optional<GitDirs> git_dirs_of(const path& work_tree);
+
 // The checkout whose top is `work_tree` with its home; nullopt when
 // home_of() throws. For the hook paths, which stay silent.
 std::optional<Checkout> checkout_at(const path& work_tree);
