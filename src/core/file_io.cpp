@@ -102,6 +102,20 @@ void write_all(int fd, std::string_view bytes, const fs::path& path_for_errors) 
   }
 }
 
+bool read_at(int fd, void* into, size_t size, size_t offset) {
+  auto* bytes = static_cast<char*>(into);
+  for (size_t got = 0; got < size;) {
+    const ssize_t n = ::pread(fd, bytes + got, size - got, static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = 0;
+      return false;
+    }
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 namespace {
 
 // The size now, as a hint only: the file may grow or shrink while we read.

@@ -49,6 +49,10 @@ UniqueFd open_file(const std::filesystem::path& path, int flags, int mode = 0644
 // Writes all of `bytes`, retrying short writes and EINTR. Throws OSError.
 void write_all(int fd, std::string_view bytes, const std::filesystem::path& path_for_errors);
 
+// Reads exactly `size` bytes at `offset` with pread(2), retrying short
+// reads and EINTR. False at the end of the file (errno 0) or on an error.
+bool read_at(int fd, void* into, size_t size, size_t offset);
+
 // Opens `path` for reading, which must be a regular file: a FIFO or device
 // is refused (EINVAL) rather than waited on. `st` gets its status. Throws
 // OSError.

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <optional>
@@ -66,18 +65,6 @@ void add_entries(std::string_view line, uint64_t offset, std::vector<Entry>& ent
   }
 }
 
-bool pread_all(int fd, void* into, size_t size, size_t offset) {
-  auto* bytes = static_cast<char*>(into);
-  size_t got = 0;
-  while (got < size) {
-    const ssize_t n = ::pread(fd, bytes + got, size - got, static_cast<off_t>(offset + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    got += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // An index file that still covers the ledger open as `ledger_fd`.
 class IndexFile {
  public:
@@ -86,7 +73,7 @@ class IndexFile {
       IndexFile index;
       index.fd_ = core::open_file(file, O_RDONLY);
       struct stat st {};
-      if (::fstat(index.fd_.get(), &st) != 0 || !pread_all(index.fd_.get(), &index.header_, sizeof(Header), 0)) {
+      if (::fstat(index.fd_.get(), &st) != 0 || !core::read_at(index.fd_.get(), &index.header_, sizeof(Header), 0)) {
         return std::nullopt;
       }
       const Header& h = index.header_;
@@ -111,7 +98,7 @@ class IndexFile {
 
   // Entries [from, from + n) into `into`; false when they cannot be read.
   bool read(uint64_t from, size_t n, Entry* into) const {
-    return pread_all(fd_.get(), into, n * sizeof(Entry), sizeof(Header) + from * sizeof(Entry));
+    return core::read_at(fd_.get(), into, n * sizeof(Entry), sizeof(Header) + from * sizeof(Entry));
   }
 
   // The offsets of the lines whose commit has `key`.

@@ -1,11 +1,11 @@
 #include "synccore/ledger_mark.hpp"
 
+#include "core/file_io.hpp"
 #include "core/sha256.hpp"
 
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 
 namespace tamrik::synccore::detail {
 
@@ -22,13 +22,7 @@ long long mtime_ns(const struct stat& st) {
 std::string tail_hash(int fd, size_t offset) {
   const size_t from = offset - std::min(offset, kTailBytes);
   std::string bytes(offset - from, '\0');
-  size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(from + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return "";
-    got += static_cast<size_t>(n);
-  }
+  if (!core::read_at(fd, bytes.data(), bytes.size(), from)) return "";
   return core::sha256_hex(bytes);
 }
 

@@ -177,12 +177,11 @@ namespace {
 void copy_range(int fd, size_t offset, size_t length, core::AtomicReplacement& out, const std::filesystem::path& file) {
   std::string block(std::min<size_t>(length, 1 << 20), '\0');
   while (length > 0) {
-    const ssize_t n = ::pread(fd, block.data(), std::min(length, block.size()), static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw core::OSError("read " + file.string(), n < 0 ? errno : EIO);
-    out.write(std::string_view(block.data(), static_cast<size_t>(n)));
-    offset += static_cast<size_t>(n);
-    length -= static_cast<size_t>(n);
+    const size_t chunk = std::min(length, block.size());
+    if (!core::read_at(fd, block.data(), chunk, offset)) throw core::OSError("read " + file.string(), errno != 0 ? errno : EIO);
+    out.write(std::string_view(block.data(), chunk));
+    offset += chunk;
+    length -= chunk;
   }
 }
 

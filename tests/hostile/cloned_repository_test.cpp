@@ -1,5 +1,6 @@
 // A repository cloned from a stranger brings its own `.tamrik/`: links out
-// of the repository, special files, a project-local command. Its owner has
+// of the repository, special files, a project-local command, shared
+// libraries named like the ones tamrik loads. Its owner has
 // set tamrik up in another repository, so their agent's hooks run in the
 // clone too, and may or may not have run `tamrik setup` in it. Whichever,
 // no entry point reaches outside the clone: every file in HOME but tamrik's
@@ -32,7 +33,7 @@ const std::vector<fs::path> kAllowedPlaces = {".config/tamrik", ".claude", ".cla
 
 // What the stranger commits.
 struct Committed {
-  enum Kind { file, executable, link } kind;
+  enum Kind { file, executable, link, library } kind;
   std::string path;
   std::string text;  // the content, or the link's target
 };
@@ -47,6 +48,18 @@ struct HostileCase {
 void PrintTo(const HostileCase& hostile, std::ostream* out) { *out << hostile.name; }
 
 Committed link(std::string path, std::string target) { return {Committed::link, std::move(path), std::move(target)}; }
+
+// A shared object that touches $HOME/PWNED as it loads.
+Committed library(std::string name) { return {Committed::library, std::move(name), ""}; }
+constexpr const char* kLibrarySource = R"(#include <stdio.h>
+#include <stdlib.h>
+__attribute__((constructor)) static void loaded(void) {
+  char path[4096];
+  snprintf(path, sizeof path, "%s/PWNED", getenv("HOME"));
+  FILE* f = fopen(path, "w");
+  if (f) fclose(f);
+}
+)";
 
 // Marks the repository as set up long ago, so every commit in it is one the
 // session start catches up on.
@@ -77,6 +90,10 @@ const std::vector<HostileCase> kCases = {
     {"LedgerLinkedToUrandom", {kSetUpLongAgo, link(".tamrik/log.jsonl", "/dev/urandom")}},
     {"LedgerLinkedToZero", {kSetUpLongAgo, link(".tamrik/log.jsonl", "/dev/zero")}},
     {"ConfigLinkedToZero", {link(".tamrik/.platform/config.yaml", "/dev/zero")}},
+    // The loader must never search the working directory for a library.
+    {"LibrariesAtItsTop",
+     {kSetUpLongAgo, library("libz.so.1"), library("libyaml-cpp.so.0.7"), library("libgcc_s.so.1"),
+      library("libstdc++.so.6")}},
 };
 
 // Stands in for npx the way npm resolves a bare command name: the project's
@@ -109,7 +126,12 @@ class ClonedRepository : public McpClientTest, public ::testing::WithParamInterf
     write_text(context_->path() / "rules.yaml", "principles:\n  p1: {text: keep it small}\n");
     write_text(context_->path() / "specs" / "overview.md", "# Overview\n");
     platform_ = std::make_unique<PlatformProcess>(PlatformOptions{.context_dir = context_->path()});
+    write_text(context_->path() / "loaded.c", kLibrarySource);
+    const CommandResult built = run_command(
+        {"cc", "-shared", "-fPIC", "-o", library_object().string(), (context_->path() / "loaded.c").string()});
+    ASSERT_EQ(built.exit_code, 0) << built.out;
   }
+  static fs::path library_object() { return context_->path() / "loaded.so"; }
   static void TearDownTestSuite() {
     platform_.reset();
     context_.reset();
@@ -137,6 +159,8 @@ class ClonedRepository : public McpClientTest, public ::testing::WithParamInterf
       fs::create_directories(file.parent_path());
       if (entry.kind == Committed::link) {
         fs::create_symlink(entry.text, file);
+      } else if (entry.kind == Committed::library) {
+        fs::copy_file(library_object(), file);
       } else {
         write_text(file, entry.text);
         if (entry.kind == Committed::executable) fs::permissions(file, fs::perms::owner_all);
