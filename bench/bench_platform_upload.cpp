@@ -7,7 +7,7 @@
 #include "platform/api_keys.hpp"
 #include "platform/context_files.hpp"
 #include "platform/routes.hpp"
-#include "platform/storage.hpp"
+#include "platform/sqlite_storage.hpp"
 
 #include <benchmark/benchmark.h>
 #include <httplib.h>
@@ -56,7 +56,7 @@ class LocalPlatform {
 
  private:
   fs::path dir_;
-  platform::Storage storage_;
+  platform::SqliteStorage storage_;
   platform::ContextFiles context_;
   platform::ApiKeys keys_;
   httplib::Server server_;

@@ -14,7 +14,7 @@
 #include "platform/api_keys.hpp"
 #include "platform/context_files.hpp"
 #include "platform/routes.hpp"
-#include "platform/storage.hpp"
+#include "platform/sqlite_storage.hpp"
 #include "scratch.hpp"
 
 #include <httplib.h>
@@ -138,7 +138,7 @@ class Platform {
     return file;
   }
 
-  tamrik::platform::Storage storage_;
+  tamrik::platform::SqliteStorage storage_;
   tamrik::platform::ContextFiles context_;
   tamrik::platform::ApiKeys keys_;
   InProcessServer server_;

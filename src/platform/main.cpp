@@ -1,6 +1,6 @@
 // tamrik-platform: a small self-hosted platform server for tamrik.
 //
-//   tamrik-platform serve --db FILE [--listen HOST:PORT] [--api-key KEY]...
+//   tamrik-platform serve --db FILE|postgresql://... [--listen HOST:PORT] [--api-key KEY]...
 //                         [--context-dir DIR] [--header-timeout SECONDS]
 //                         [--body-min-rate BYTES] [--max-connections N]
 //                         [--max-connections-per-client N]
@@ -112,7 +112,21 @@ class StopOnSignal {
   std::thread thread_;
 };
 
+// The database --db names, else TAMRIK_PLATFORM_DB's (where a PostgreSQL
+// password stays off the process list); empty when neither is set.
+std::string database_of(const std::string& given) {
+  if (!given.empty()) return given;
+  const char* env = std::getenv("TAMRIK_PLATFORM_DB");
+  return env != nullptr ? env : "";
+}
+
 int serve(const ServeOptions& options) {
+  const std::string db = database_of(options.db);
+  if (db.empty()) {
+    std::fputs("tamrik-platform: no database: pass --db FILE or --db postgresql://..., or set TAMRIK_PLATFORM_DB\n",
+               stderr);
+    return 2;
+  }
   const char* env_keys = std::getenv("TAMRIK_PLATFORM_API_KEYS");
   const ApiKeys keys(options.api_keys, env_keys != nullptr ? env_keys : "");
   if (keys.empty()) {
@@ -142,10 +156,10 @@ int serve(const ServeOptions& options) {
   // Before any thread starts, so all of them inherit the mask.
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
-  std::optional<Storage> storage;
+  std::unique_ptr<Storage> storage;
   try {
-    storage.emplace(options.db);
-  } catch (const StorageError& e) {
+    storage = open_storage(db);
+  } catch (const core::Error& e) {
     std::fprintf(stderr, "tamrik-platform: %s\n", e.what());
     return 1;
   }
@@ -185,7 +199,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   tamrik::platform::ServeOptions options;
   CLI::App* serve = app.add_subcommand("serve", "Serve the platform API");
-  serve->add_option("--db", options.db, "SQLite database file, created when missing")->required();
+  serve->add_option("--db", options.db,
+                    "the database: a SQLite file, created when missing, or a postgresql:// URI (or set "
+                    "TAMRIK_PLATFORM_DB, which keeps a password off the process list)");
   serve->add_option("--listen", options.listen, "HOST:PORT to listen on; port 0 picks a free port")
       ->capture_default_str();
   serve->add_option("--api-key", options.api_keys,

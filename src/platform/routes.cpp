@@ -322,6 +322,9 @@ class Api {
       work();
     } catch (const ApiFailure& failure) {
       send_error(res, failure.status, failure.code, failure.message);
+    } catch (const StorageUnavailable& e) {
+      log_line(std::string("tamrik-platform: request failed: ") + e.what() + "\n");
+      send_error(res, 503, "unavailable", "the platform's database is not reachable now; try again shortly");
     } catch (const std::exception& e) {
       log_line(std::string("tamrik-platform: request failed: ") + e.what() + "\n");
       send_error(res, 500, "internal", std::string("the platform failed: ") + e.what());

@@ -187,7 +187,7 @@ TEST_F(PlatformServerTest, ConcurrentOverlappingUploadsFromTwoProcessesKeepOneRo
 TEST(PlatformServerLifecycle, RecordsSurviveARestartAndTheServerStopsCleanly) {
   TempDir dir;
   PlatformOptions options;
-  options.db = dir / "platform.sqlite";
+  options.db = fresh_database(dir.path());
   long long id = 0;
   {
     PlatformProcess platform(options);

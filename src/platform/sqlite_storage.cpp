@@ -1,10 +1,12 @@
-#include "platform/storage.hpp"
+#include "platform/sqlite_storage.hpp"
 
 #include "core/time_text.hpp"
+#include "platform/listed_record.hpp"
 #include "platform/record_richness.hpp"
 
 #include <sqlite3.h>
 
+#include <iterator>
 #include <limits>
 #include <set>
 
@@ -14,31 +16,7 @@ namespace {
 
 constexpr int kBusyWaitMs = 10'000;
 
-constexpr const char* kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS projects (
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  remote TEXT NOT NULL UNIQUE,
-  title TEXT NOT NULL,
-  created_at TEXT NOT NULL
-);
-CREATE TABLE IF NOT EXISTS attestations (
-  project_id INTEGER NOT NULL REFERENCES projects(id),
-  commit_hash TEXT NOT NULL,
-  record TEXT NOT NULL,
-  session_id TEXT,
-  stored_at TEXT NOT NULL,
-  seq INTEGER NOT NULL,
-  richness INTEGER,
-  PRIMARY KEY (project_id, commit_hash)
-);
-CREATE INDEX IF NOT EXISTS attestations_by_seq ON attestations (project_id, seq);
-CREATE TABLE IF NOT EXISTS supersessions (
-  project_id INTEGER NOT NULL REFERENCES projects(id),
-  commit_hash TEXT NOT NULL,
-  superseded_by TEXT NOT NULL,
-  PRIMARY KEY (project_id, commit_hash)
-);
-)sql";
+
 
 [[noreturn]] void fail(sqlite3* db, const std::string& doing) {
   throw StorageError(doing + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory"));
@@ -151,11 +129,65 @@ bool has_column(sqlite3* db, const std::string& table, const std::string& column
   return columns.step();
 }
 
-// A database of an earlier version has no richness column: its records get
-// one, empty (NULL), and their rank is read from the record when an upload
-// of the same commit arrives.
-void migrate(sqlite3* db) {
+// Version 1: projects and their records. A database of an earlier server
+// (user_version 0) may hold these tables already, without the richness
+// column: its records get one, empty (NULL), and their rank is read from
+// the record when an upload of the same commit arrives.
+void create_records(sqlite3* db) {
+  exec(db, R"sql(
+CREATE TABLE IF NOT EXISTS projects (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  remote TEXT NOT NULL UNIQUE,
+  title TEXT NOT NULL,
+  created_at TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS attestations (
+  project_id INTEGER NOT NULL REFERENCES projects(id),
+  commit_hash TEXT NOT NULL,
+  record TEXT NOT NULL,
+  session_id TEXT,
+  stored_at TEXT NOT NULL,
+  seq INTEGER NOT NULL,
+  richness INTEGER,
+  PRIMARY KEY (project_id, commit_hash)
+);
+CREATE INDEX IF NOT EXISTS attestations_by_seq ON attestations (project_id, seq);
+CREATE TABLE IF NOT EXISTS supersessions (
+  project_id INTEGER NOT NULL REFERENCES projects(id),
+  commit_hash TEXT NOT NULL,
+  superseded_by TEXT NOT NULL,
+  PRIMARY KEY (project_id, commit_hash)
+);
+)sql");
   if (!has_column(db, "attestations", "richness")) exec(db, "ALTER TABLE attestations ADD COLUMN richness INTEGER");
+}
+
+// The schema's versions in order; PRAGMA user_version holds how many of
+// them a database has.
+using Migration = void (*)(sqlite3*);
+constexpr Migration kMigrations[] = {create_records};
+
+long long schema_version(sqlite3* db) {
+  Statement version(db, "PRAGMA user_version");
+  version.step();
+  return version.integer(0);
+}
+
+// Brings the schema up to this version once: the immediate transaction
+// holds the write lock, so a second server starting on the same file waits
+// and then finds nothing left to do. A database of a later version is
+// refused rather than written in a shape it does not expect.
+void migrate(sqlite3* db, const std::filesystem::path& file) {
+  Transaction transaction(db);
+  const long long version = schema_version(db);
+  const long long latest = static_cast<long long>(std::size(kMigrations));
+  if (version > latest) {
+    throw StorageError("the database " + file.string() + " has schema version " + std::to_string(version) +
+                       ", newer than this server's " + std::to_string(latest) + "; run a newer tamrik-platform");
+  }
+  for (long long next = version; next < latest; ++next) kMigrations[next](db);
+  exec(db, ("PRAGMA user_version = " + std::to_string(latest)).c_str());
+  transaction.commit();
 }
 
 // The rank of the record held for a commit, nullopt when none is held.
@@ -169,9 +201,9 @@ std::optional<int> held_richness(Statement& held) {
 }  // namespace
 
 // A connection borrowed from the pool for one call.
-class Storage::Lease {
+class SqliteStorage::Lease {
  public:
-  Lease(Storage& storage, sqlite3* db) : storage_(storage), db_(db) {}
+  Lease(SqliteStorage& storage, sqlite3* db) : storage_(storage), db_(db) {}
   ~Lease() {
     const std::lock_guard lock(storage_.mutex_);
     storage_.idle_.push_back(db_);
@@ -181,23 +213,20 @@ class Storage::Lease {
   sqlite3* get() const { return db_; }
 
  private:
-  Storage& storage_;
+  SqliteStorage& storage_;
   sqlite3* db_;
 };
 
-Storage::Storage(std::filesystem::path file) : file_(std::move(file)) {
+SqliteStorage::SqliteStorage(std::filesystem::path file) : file_(std::move(file)) {
   Lease db = lease();
-  Transaction transaction(db.get());
-  exec(db.get(), kSchema);
-  migrate(db.get());
-  transaction.commit();
+  migrate(db.get(), file_);
 }
 
-Storage::~Storage() {
+SqliteStorage::~SqliteStorage() {
   for (sqlite3* db : idle_) sqlite3_close(db);
 }
 
-Storage::Lease Storage::lease() {
+SqliteStorage::Lease SqliteStorage::lease() {
   {
     const std::lock_guard lock(mutex_);
     if (!idle_.empty()) {
@@ -209,7 +238,7 @@ Storage::Lease Storage::lease() {
   return Lease(*this, open_connection(file_));
 }
 
-Resolution Storage::resolve_project(const std::string& remote, const std::string& title) {
+Resolution SqliteStorage::resolve_project(const std::string& remote, const std::string& title) {
   Lease db = lease();
   Transaction transaction(db.get());
   Statement find(db.get(), "SELECT id, title FROM projects WHERE remote = ?1");
@@ -228,7 +257,7 @@ Resolution Storage::resolve_project(const std::string& remote, const std::string
   return {{id, title, remote}, true};
 }
 
-std::optional<Project> Storage::find_project(long long id) {
+std::optional<Project> SqliteStorage::find_project(long long id) {
   Lease db = lease();
   Statement find(db.get(), "SELECT title, remote FROM projects WHERE id = ?1");
   find.bind(1, id);
@@ -236,7 +265,7 @@ std::optional<Project> Storage::find_project(long long id) {
   return Project{id, find.text(0), find.text(1)};
 }
 
-size_t Storage::store_attestations(long long project_id, const std::vector<RecordToStore>& records,
+size_t SqliteStorage::store_attestations(long long project_id, const std::vector<RecordToStore>& records,
                                    const std::optional<std::string>& session_id) {
   Lease db = lease();
   Transaction transaction(db.get());
@@ -285,7 +314,7 @@ size_t Storage::store_attestations(long long project_id, const std::vector<Recor
   return commits.size();
 }
 
-std::optional<std::vector<core::Json>> Storage::list_attestations(long long project_id, size_t limit,
+std::optional<std::vector<core::Json>> SqliteStorage::list_attestations(long long project_id, size_t limit,
                                                                   const std::optional<std::string>& after,
                                                                   bool include_superseded) {
   Lease db = lease();
@@ -305,13 +334,9 @@ std::optional<std::vector<core::Json>> Storage::list_attestations(long long proj
   rows.bind(4, include_superseded ? 1LL : 0LL);
   std::vector<core::Json> records;
   while (rows.step()) {
-    core::Json record = core::parse_json_or_throw(rows.text(0));
-    if (record.is_object()) {
-      // The platform's word on replacement, never a client's.
-      record.erase("superseded_by");
-      if (!rows.is_null(1)) record["superseded_by"] = rows.text(1);
-    }
-    records.push_back(std::move(record));
+    const std::optional<std::string> superseded_by =
+        rows.is_null(1) ? std::nullopt : std::optional<std::string>(rows.text(1));
+    records.push_back(listed_record(rows.text(0), superseded_by));
   }
   return records;
 }

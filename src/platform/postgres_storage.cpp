@@ -1,0 +1,165 @@
+#include "platform/postgres_storage.hpp"
+
+#include "platform/listed_record.hpp"
+
+#include <iterator>
+#include <limits>
+#include <set>
+
+namespace tamrik::platform {
+
+namespace {
+
+// Connections one server process holds at most; requests beyond them wait.
+constexpr size_t kMaxConnections = 16;
+constexpr std::chrono::seconds kConnectionWait{10};
+
+// Any fixed number: the key of the advisory lock the migration holds.
+constexpr const char* kMigrationLock = "7351024891";
+
+// The schema's versions in order; schema_version holds how many of them a
+// database has.
+constexpr const char* kMigrations[] = {
+    R"sql(
+CREATE TABLE projects (
+  id BIGSERIAL PRIMARY KEY,
+  remote TEXT NOT NULL UNIQUE,
+  title TEXT NOT NULL,
+  created_at TIMESTAMPTZ NOT NULL DEFAULT now()
+);
+CREATE TABLE attestations (
+  project_id BIGINT NOT NULL REFERENCES projects(id),
+  commit_hash TEXT NOT NULL,
+  record TEXT NOT NULL,
+  session_id TEXT,
+  stored_at TIMESTAMPTZ NOT NULL DEFAULT now(),
+  seq BIGINT NOT NULL,
+  richness INTEGER NOT NULL,
+  PRIMARY KEY (project_id, commit_hash)
+);
+CREATE INDEX attestations_by_seq ON attestations (project_id, seq);
+CREATE TABLE supersessions (
+  project_id BIGINT NOT NULL REFERENCES projects(id),
+  commit_hash TEXT NOT NULL,
+  superseded_by TEXT NOT NULL,
+  PRIMARY KEY (project_id, commit_hash)
+);
+)sql",
+};
+
+// Brings the schema up to this version once: the advisory lock, held to the
+// end of the transaction, makes a second server starting at the same time
+// wait and then find nothing left to do.
+void migrate(pg::Connection& db) {
+  pg::Transaction transaction(db);
+  db.exec(std::string("SELECT pg_advisory_xact_lock(") + kMigrationLock + ")");
+  db.exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
+  const pg::Result current = db.run("SELECT COALESCE(MAX(version), 0) FROM schema_version");
+  const long long version = current.integer(0, 0);
+  const long long latest = static_cast<long long>(std::size(kMigrations));
+  if (version > latest) {
+    throw StorageError("the database has schema version " + std::to_string(version) + ", newer than this server's " +
+                       std::to_string(latest) + "; run a newer tamrik-platform");
+  }
+  for (long long next = version; next < latest; ++next) db.exec(kMigrations[next]);
+  db.exec("DELETE FROM schema_version");
+  db.run("INSERT INTO schema_version (version) VALUES ($1)", {std::to_string(latest)});
+  transaction.commit();
+}
+
+std::string number(long long value) { return std::to_string(value); }
+
+}  // namespace
+
+PostgresStorage::PostgresStorage(const std::string& uri)
+    : pool_(uri, kMaxConnections, std::chrono::duration_cast<std::chrono::milliseconds>(kConnectionWait)) {
+  const pg::Pool::Lease db = pool_.lease();
+  migrate(*db);
+}
+
+Resolution PostgresStorage::resolve_project(const std::string& remote, const std::string& title) {
+  const pg::Pool::Lease db = pool_.lease();
+  // Two servers resolving one remote at once: the second insert waits for
+  // the first and then does nothing, and the lookup finds the first's row.
+  const pg::Result inserted = db->run(R"sql(
+    INSERT INTO projects (remote, title) VALUES ($1, $2)
+    ON CONFLICT (remote) DO NOTHING RETURNING id)sql",
+                                      {remote, title});
+  if (inserted.rows() == 1) return {{inserted.integer(0, 0), title, remote}, true};
+  const pg::Result found = db->run("SELECT id, title FROM projects WHERE remote = $1", {remote});
+  if (found.rows() != 1) throw StorageError("the project of " + remote + " vanished while it was resolved");
+  return {{found.integer(0, 0), found.text(0, 1), remote}, false};
+}
+
+std::optional<Project> PostgresStorage::find_project(long long id) {
+  const pg::Pool::Lease db = pool_.lease();
+  const pg::Result found = db->run("SELECT title, remote FROM projects WHERE id = $1", {number(id)});
+  if (found.rows() == 0) return std::nullopt;
+  return Project{id, found.text(0, 0), found.text(0, 1)};
+}
+
+size_t PostgresStorage::store_attestations(long long project_id, const std::vector<RecordToStore>& records,
+                                           const std::optional<std::string>& session_id) {
+  const pg::Pool::Lease db = pool_.lease();
+  pg::Transaction transaction(*db);
+  // Uploads to one project take turns from here on, whichever process
+  // serves them: the sequence numbers they hand out stay in order of
+  // commit, and the richer of two records of one commit is kept.
+  db->run("SELECT 1 FROM projects WHERE id = $1 FOR UPDATE", {number(project_id)});
+  long long seq =
+      db->run("SELECT COALESCE(MAX(seq), 0) FROM attestations WHERE project_id = $1", {number(project_id)}).integer(0, 0);
+  std::set<std::string> commits;
+  for (const RecordToStore& record : records) {
+    // A poorer record is accepted and changes nothing: the client may mark
+    // it synced, since the platform holds more about that commit already.
+    db->run(R"sql(
+      INSERT INTO attestations (project_id, commit_hash, record, session_id, seq, richness)
+      VALUES ($1, $2, $3, $4, $5, $6)
+      ON CONFLICT (project_id, commit_hash) DO UPDATE SET
+        record = excluded.record, session_id = excluded.session_id,
+        stored_at = excluded.stored_at, seq = excluded.seq, richness = excluded.richness
+      WHERE attestations.richness <= excluded.richness)sql",
+            {number(project_id), record.commit, record.record_json, session_id, number(++seq),
+             number(record.richness)});
+    // The rewrite is a fact about the commits whichever record is kept.
+    for (const std::string& replaced : record.rewritten_from) {
+      if (replaced == record.commit) continue;
+      db->run(R"sql(
+        INSERT INTO supersessions (project_id, commit_hash, superseded_by) VALUES ($1, $2, $3)
+        ON CONFLICT DO NOTHING)sql",
+              {number(project_id), replaced, record.commit});
+    }
+    commits.insert(record.commit);
+  }
+  transaction.commit();
+  return commits.size();
+}
+
+std::optional<std::vector<core::Json>> PostgresStorage::list_attestations(long long project_id, size_t limit,
+                                                                          const std::optional<std::string>& after,
+                                                                          bool include_superseded) {
+  const pg::Pool::Lease db = pool_.lease();
+  long long before_seq = std::numeric_limits<long long>::max();
+  if (after) {
+    const pg::Result cursor =
+        db->run("SELECT seq FROM attestations WHERE project_id = $1 AND commit_hash = $2", {number(project_id), *after});
+    if (cursor.rows() == 0) return std::nullopt;
+    before_seq = cursor.integer(0, 0);
+  }
+  const pg::Result rows = db->run(R"sql(
+    SELECT a.record, s.superseded_by FROM attestations a
+    LEFT JOIN supersessions s ON s.project_id = a.project_id AND s.commit_hash = a.commit_hash
+    WHERE a.project_id = $1 AND a.seq < $2 AND ($4::boolean OR s.superseded_by IS NULL)
+    ORDER BY a.seq DESC LIMIT $3)sql",
+                                  {number(project_id), number(before_seq), number(static_cast<long long>(limit)),
+                                   include_superseded ? "true" : "false"});
+  std::vector<core::Json> records;
+  for (int row = 0; row < rows.rows(); ++row) {
+    const std::optional<std::string> superseded_by =
+        rows.is_null(row, 1) ? std::nullopt : std::optional<std::string>(rows.text(row, 1));
+    records.push_back(listed_record(rows.text(row, 0), superseded_by));
+  }
+  return records;
+}
+
+}  // namespace tamrik::platform
