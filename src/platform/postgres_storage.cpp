@@ -21,11 +21,35 @@ constexpr const char* kMigrationLock = "7351024891";
 // database has.
 constexpr const char* kMigrations[] = {
     R"sql(
+CREATE TABLE teams (
+  id BIGSERIAL PRIMARY KEY,
+  name TEXT NOT NULL,
+  created_at TIMESTAMPTZ NOT NULL DEFAULT now()
+);
+INSERT INTO teams (name) VALUES ('default');
+CREATE TABLE members (
+  id BIGSERIAL PRIMARY KEY,
+  name TEXT NOT NULL,
+  created_at TIMESTAMPTZ NOT NULL DEFAULT now()
+);
+CREATE TABLE team_members (
+  team_id BIGINT NOT NULL REFERENCES teams(id),
+  member_id BIGINT NOT NULL REFERENCES members(id),
+  PRIMARY KEY (team_id, member_id)
+);
+CREATE TABLE api_keys (
+  id BIGSERIAL PRIMARY KEY,
+  member_id BIGINT NOT NULL REFERENCES members(id),
+  key_hash TEXT NOT NULL UNIQUE,
+  created_at TIMESTAMPTZ NOT NULL DEFAULT now()
+);
 CREATE TABLE projects (
   id BIGSERIAL PRIMARY KEY,
-  remote TEXT NOT NULL UNIQUE,
+  team_id BIGINT NOT NULL REFERENCES teams(id),
+  remote TEXT NOT NULL,
   title TEXT NOT NULL,
-  created_at TIMESTAMPTZ NOT NULL DEFAULT now()
+  created_at TIMESTAMPTZ NOT NULL DEFAULT now(),
+  UNIQUE (team_id, remote)
 );
 CREATE TABLE attestations (
   project_id BIGINT NOT NULL REFERENCES projects(id),
@@ -77,25 +101,26 @@ PostgresStorage::PostgresStorage(const std::string& uri)
   migrate(*db);
 }
 
-Resolution PostgresStorage::resolve_project(const std::string& remote, const std::string& title) {
+Resolution PostgresStorage::resolve_project(long long team_id, const std::string& remote, const std::string& title) {
   const pg::Pool::Lease db = pool_.lease();
   // Two servers resolving one remote at once: the second insert waits for
   // the first and then does nothing, and the lookup finds the first's row.
   const pg::Result inserted = db->run(R"sql(
-    INSERT INTO projects (remote, title) VALUES ($1, $2)
-    ON CONFLICT (remote) DO NOTHING RETURNING id)sql",
-                                      {remote, title});
-  if (inserted.rows() == 1) return {{inserted.integer(0, 0), title, remote}, true};
-  const pg::Result found = db->run("SELECT id, title FROM projects WHERE remote = $1", {remote});
+    INSERT INTO projects (team_id, remote, title) VALUES ($1, $2, $3)
+    ON CONFLICT (team_id, remote) DO NOTHING RETURNING id)sql",
+                                      {number(team_id), remote, title});
+  if (inserted.rows() == 1) return {{inserted.integer(0, 0), team_id, title, remote}, true};
+  const pg::Result found =
+      db->run("SELECT id, title FROM projects WHERE team_id = $1 AND remote = $2", {number(team_id), remote});
   if (found.rows() != 1) throw StorageError("the project of " + remote + " vanished while it was resolved");
-  return {{found.integer(0, 0), found.text(0, 1), remote}, false};
+  return {{found.integer(0, 0), team_id, found.text(0, 1), remote}, false};
 }
 
 std::optional<Project> PostgresStorage::find_project(long long id) {
   const pg::Pool::Lease db = pool_.lease();
-  const pg::Result found = db->run("SELECT title, remote FROM projects WHERE id = $1", {number(id)});
+  const pg::Result found = db->run("SELECT team_id, title, remote FROM projects WHERE id = $1", {number(id)});
   if (found.rows() == 0) return std::nullopt;
-  return Project{id, found.text(0, 0), found.text(0, 1)};
+  return Project{id, found.integer(0, 0), found.text(0, 1), found.text(0, 2)};
 }
 
 size_t PostgresStorage::store_attestations(long long project_id, const std::vector<RecordToStore>& records,
@@ -160,6 +185,67 @@ std::optional<std::vector<core::Json>> PostgresStorage::list_attestations(long l
     records.push_back(listed_record(rows.text(row, 0), superseded_by));
   }
   return records;
+}
+
+std::optional<Member> PostgresStorage::member_of_key(const std::string& key_hash) {
+  const pg::Pool::Lease db = pool_.lease();
+  const pg::Result member = db->run(R"sql(
+    SELECT m.id, m.name FROM api_keys k JOIN members m ON m.id = k.member_id WHERE k.key_hash = $1)sql",
+                                    {key_hash});
+  if (member.rows() == 0) return std::nullopt;
+  Member found{member.integer(0, 0), member.text(0, 1), {}};
+  const pg::Result teams =
+      db->run("SELECT team_id FROM team_members WHERE member_id = $1 ORDER BY team_id", {number(found.id)});
+  for (int row = 0; row < teams.rows(); ++row) found.team_ids.push_back(teams.integer(row, 0));
+  return found;
+}
+
+bool PostgresStorage::has_member_keys() {
+  const pg::Pool::Lease db = pool_.lease();
+  return db->run("SELECT 1 FROM api_keys LIMIT 1").rows() > 0;
+}
+
+long long PostgresStorage::add_team(const std::string& name) {
+  const pg::Pool::Lease db = pool_.lease();
+  return db->run("INSERT INTO teams (name) VALUES ($1) RETURNING id", {name}).integer(0, 0);
+}
+
+long long PostgresStorage::add_member(const std::string& name, const std::vector<long long>& team_ids) {
+  const pg::Pool::Lease db = pool_.lease();
+  pg::Transaction transaction(*db);
+  for (const long long id : team_ids) {
+    if (db->run("SELECT 1 FROM teams WHERE id = $1", {number(id)}).rows() == 0) throw StorageError(missing_team(id));
+  }
+  const long long member = db->run("INSERT INTO members (name) VALUES ($1) RETURNING id", {name}).integer(0, 0);
+  for (const long long id : team_ids) {
+    db->run("INSERT INTO team_members (team_id, member_id) VALUES ($1, $2) ON CONFLICT DO NOTHING",
+            {number(id), number(member)});
+  }
+  transaction.commit();
+  return member;
+}
+
+long long PostgresStorage::add_key(long long member_id, const std::string& key_hash) {
+  const pg::Pool::Lease db = pool_.lease();
+  pg::Transaction transaction(*db);
+  if (db->run("SELECT 1 FROM members WHERE id = $1", {number(member_id)}).rows() == 0) {
+    throw StorageError(missing_member(member_id));
+  }
+  const long long id = db->run("INSERT INTO api_keys (member_id, key_hash) VALUES ($1, $2) RETURNING id",
+                               {number(member_id), key_hash})
+                           .integer(0, 0);
+  transaction.commit();
+  return id;
+}
+
+bool PostgresStorage::revoke_key(const std::string& key_hash) {
+  const pg::Pool::Lease db = pool_.lease();
+  return db->run("DELETE FROM api_keys WHERE key_hash = $1 RETURNING id", {key_hash}).rows() > 0;
+}
+
+bool PostgresStorage::revoke_key_id(long long key_id) {
+  const pg::Pool::Lease db = pool_.lease();
+  return db->run("DELETE FROM api_keys WHERE id = $1 RETURNING id", {number(key_id)}).rows() > 0;
 }
 
 }  // namespace tamrik::platform

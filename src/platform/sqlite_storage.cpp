@@ -162,10 +162,53 @@ CREATE TABLE IF NOT EXISTS supersessions (
   if (!has_column(db, "attestations", "richness")) exec(db, "ALTER TABLE attestations ADD COLUMN richness INTEGER");
 }
 
+// Version 2: teams, members and their keys; each project belongs to a team
+// (those stored before to the default team), and a remote names one
+// project per team. SQLite cannot change a table's constraints in place, so
+// projects is copied into its new shape (foreign keys are off meanwhile).
+void add_teams(sqlite3* db) {
+  exec(db, R"sql(
+CREATE TABLE teams (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  name TEXT NOT NULL,
+  created_at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now'))
+);
+INSERT INTO teams (id, name) VALUES (1, 'default');
+CREATE TABLE members (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  name TEXT NOT NULL,
+  created_at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now'))
+);
+CREATE TABLE team_members (
+  team_id INTEGER NOT NULL REFERENCES teams(id),
+  member_id INTEGER NOT NULL REFERENCES members(id),
+  PRIMARY KEY (team_id, member_id)
+);
+CREATE TABLE api_keys (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  member_id INTEGER NOT NULL REFERENCES members(id),
+  key_hash TEXT NOT NULL UNIQUE,
+  created_at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now'))
+);
+CREATE TABLE projects_of_teams (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  team_id INTEGER NOT NULL REFERENCES teams(id),
+  remote TEXT NOT NULL,
+  title TEXT NOT NULL,
+  created_at TEXT NOT NULL,
+  UNIQUE (team_id, remote)
+);
+INSERT INTO projects_of_teams (id, team_id, remote, title, created_at)
+  SELECT id, 1, remote, title, created_at FROM projects;
+DROP TABLE projects;
+ALTER TABLE projects_of_teams RENAME TO projects;
+)sql");
+}
+
 // The schema's versions in order; PRAGMA user_version holds how many of
 // them a database has.
 using Migration = void (*)(sqlite3*);
-constexpr Migration kMigrations[] = {create_records};
+constexpr Migration kMigrations[] = {create_records, add_teams};
 
 long long schema_version(sqlite3* db) {
   Statement version(db, "PRAGMA user_version");
@@ -178,6 +221,8 @@ long long schema_version(sqlite3* db) {
 // and then finds nothing left to do. A database of a later version is
 // refused rather than written in a shape it does not expect.
 void migrate(sqlite3* db, const std::filesystem::path& file) {
+  // Only outside a transaction does this pragma take effect.
+  exec(db, "PRAGMA foreign_keys=OFF");
   Transaction transaction(db);
   const long long version = schema_version(db);
   const long long latest = static_cast<long long>(std::size(kMigrations));
@@ -188,6 +233,7 @@ void migrate(sqlite3* db, const std::filesystem::path& file) {
   for (long long next = version; next < latest; ++next) kMigrations[next](db);
   exec(db, ("PRAGMA user_version = " + std::to_string(latest)).c_str());
   transaction.commit();
+  exec(db, "PRAGMA foreign_keys=ON");
 }
 
 // The rank of the record held for a commit, nullopt when none is held.
@@ -238,31 +284,31 @@ SqliteStorage::Lease SqliteStorage::lease() {
   return Lease(*this, open_connection(file_));
 }
 
-Resolution SqliteStorage::resolve_project(const std::string& remote, const std::string& title) {
+Resolution SqliteStorage::resolve_project(long long team_id, const std::string& remote, const std::string& title) {
   Lease db = lease();
   Transaction transaction(db.get());
-  Statement find(db.get(), "SELECT id, title FROM projects WHERE remote = ?1");
-  find.bind(1, remote);
+  Statement find(db.get(), "SELECT id, title FROM projects WHERE team_id = ?1 AND remote = ?2");
+  find.bind(1, team_id).bind(2, remote);
   if (find.step()) {
-    Resolution found{{find.integer(0), find.text(1), remote}, false};
+    Resolution found{{find.integer(0), team_id, find.text(1), remote}, false};
     transaction.commit();
     return found;
   }
-  Statement insert(db.get(), "INSERT INTO projects (remote, title, created_at) VALUES (?1, ?2, ?3)");
+  Statement insert(db.get(), "INSERT INTO projects (team_id, remote, title, created_at) VALUES (?1, ?2, ?3, ?4)");
   const std::string now = core::utc_now_text();
-  insert.bind(1, remote).bind(2, title).bind(3, now);
+  insert.bind(1, team_id).bind(2, remote).bind(3, title).bind(4, now);
   insert.step();
   const long long id = sqlite3_last_insert_rowid(db.get());
   transaction.commit();
-  return {{id, title, remote}, true};
+  return {{id, team_id, title, remote}, true};
 }
 
 std::optional<Project> SqliteStorage::find_project(long long id) {
   Lease db = lease();
-  Statement find(db.get(), "SELECT title, remote FROM projects WHERE id = ?1");
+  Statement find(db.get(), "SELECT team_id, title, remote FROM projects WHERE id = ?1");
   find.bind(1, id);
   if (!find.step()) return std::nullopt;
-  return Project{id, find.text(0), find.text(1)};
+  return Project{id, find.integer(0), find.text(1), find.text(2)};
 }
 
 size_t SqliteStorage::store_attestations(long long project_id, const std::vector<RecordToStore>& records,
@@ -339,6 +385,79 @@ std::optional<std::vector<core::Json>> SqliteStorage::list_attestations(long lon
     records.push_back(listed_record(rows.text(0), superseded_by));
   }
   return records;
+}
+
+std::optional<Member> SqliteStorage::member_of_key(const std::string& key_hash) {
+  Lease db = lease();
+  Statement member(db.get(), R"sql(
+    SELECT m.id, m.name FROM api_keys k JOIN members m ON m.id = k.member_id WHERE k.key_hash = ?1)sql");
+  member.bind(1, key_hash);
+  if (!member.step()) return std::nullopt;
+  Member found{member.integer(0), member.text(1), {}};
+  Statement teams(db.get(), "SELECT team_id FROM team_members WHERE member_id = ?1 ORDER BY team_id");
+  teams.bind(1, found.id);
+  while (teams.step()) found.team_ids.push_back(teams.integer(0));
+  return found;
+}
+
+bool SqliteStorage::has_member_keys() {
+  Lease db = lease();
+  Statement any(db.get(), "SELECT 1 FROM api_keys LIMIT 1");
+  return any.step();
+}
+
+long long SqliteStorage::add_team(const std::string& name) {
+  Lease db = lease();
+  Statement insert(db.get(), "INSERT INTO teams (name) VALUES (?1)");
+  insert.bind(1, name).step();
+  return sqlite3_last_insert_rowid(db.get());
+}
+
+long long SqliteStorage::add_member(const std::string& name, const std::vector<long long>& team_ids) {
+  Lease db = lease();
+  Transaction transaction(db.get());
+  Statement team(db.get(), "SELECT 1 FROM teams WHERE id = ?1");
+  for (const long long id : team_ids) {
+    team.bind(1, id);
+    if (!team.step()) throw StorageError(missing_team(id));
+    team.reset();
+  }
+  Statement insert(db.get(), "INSERT INTO members (name) VALUES (?1)");
+  insert.bind(1, name).step();
+  const long long member = sqlite3_last_insert_rowid(db.get());
+  Statement join(db.get(), "INSERT OR IGNORE INTO team_members (team_id, member_id) VALUES (?1, ?2)");
+  for (const long long id : team_ids) {
+    join.bind(1, id).bind(2, member).step();
+    join.reset();
+  }
+  transaction.commit();
+  return member;
+}
+
+long long SqliteStorage::add_key(long long member_id, const std::string& key_hash) {
+  Lease db = lease();
+  Transaction transaction(db.get());
+  Statement member(db.get(), "SELECT 1 FROM members WHERE id = ?1");
+  if (!member.bind(1, member_id).step()) throw StorageError(missing_member(member_id));
+  Statement insert(db.get(), "INSERT INTO api_keys (member_id, key_hash) VALUES (?1, ?2)");
+  insert.bind(1, member_id).bind(2, key_hash).step();
+  const long long id = sqlite3_last_insert_rowid(db.get());
+  transaction.commit();
+  return id;
+}
+
+bool SqliteStorage::revoke_key(const std::string& key_hash) {
+  Lease db = lease();
+  Statement remove(db.get(), "DELETE FROM api_keys WHERE key_hash = ?1");
+  remove.bind(1, key_hash).step();
+  return sqlite3_changes(db.get()) > 0;
+}
+
+bool SqliteStorage::revoke_key_id(long long key_id) {
+  Lease db = lease();
+  Statement remove(db.get(), "DELETE FROM api_keys WHERE id = ?1");
+  remove.bind(1, key_id).step();
+  return sqlite3_changes(db.get()) > 0;
 }
 
 }  // namespace tamrik::platform

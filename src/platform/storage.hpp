@@ -28,8 +28,13 @@ class StorageUnavailable : public core::Error {
   explicit StorageUnavailable(const std::string& message) : core::Error("StorageUnavailable", message) {}
 };
 
+// The team the keys given to `serve` belong to, and every project stored
+// before there were teams.
+inline constexpr long long kDefaultTeamId = 1;
+
 struct Project {
   long long id = 0;
+  long long team_id = kDefaultTeamId;
   std::string title;
   std::string remote;  // normalised
 };
@@ -46,12 +51,20 @@ struct RecordToStore {
   std::vector<std::string> rewritten_from;  // commits this one replaces
 };
 
+// A member of teams, known by one of its API keys.
+struct Member {
+  long long id = 0;
+  std::string name;
+  std::vector<long long> team_ids;  // ascending
+};
+
 class Storage {
  public:
   virtual ~Storage() = default;
 
-  // The project of a normalised remote, created (titled `title`) when new.
-  virtual Resolution resolve_project(const std::string& remote, const std::string& title) = 0;
+  // The team's project of a normalised remote, created (titled `title`)
+  // when new. Two teams resolving one remote get a project each.
+  virtual Resolution resolve_project(long long team_id, const std::string& remote, const std::string& title) = 0;
   virtual std::optional<Project> find_project(long long id) = 0;
 
   // Stores each record under (project, commit), all or nothing, replacing
@@ -69,7 +82,24 @@ class Storage {
   virtual std::optional<std::vector<core::Json>> list_attestations(long long project_id, size_t limit,
                                                                    const std::optional<std::string>& after,
                                                                    bool include_superseded) = 0;
+
+  // Teams, their members and the members' keys, stored as their SHA-256
+  // (key_hash), never in clear. Adding to a team or member that does not
+  // exist throws StorageError.
+  virtual std::optional<Member> member_of_key(const std::string& key_hash) = 0;
+  virtual bool has_member_keys() = 0;
+  virtual long long add_team(const std::string& name) = 0;
+  virtual long long add_member(const std::string& name, const std::vector<long long>& team_ids) = 0;
+  virtual long long add_key(long long member_id, const std::string& key_hash) = 0;
+  // Whether a key was there to revoke.
+  virtual bool revoke_key(const std::string& key_hash) = 0;
+  virtual bool revoke_key_id(long long key_id) = 0;
 };
+
+// What to tell an administrator who named a team or member that is not
+// there.
+std::string missing_team(long long id);
+std::string missing_member(long long id);
 
 // Opens the database `--db` names, creating its tables or bringing them up
 // to this version's schema: a postgresql:// or postgres:// URI selects

@@ -156,6 +156,7 @@ TEST_F(EarlierSchema, ADatabaseOfThePreviousVersionKeepsWorking) {
   amended["rewritten_from"] = {"kept"};
   upload({amended});
   EXPECT_EQ(commits_listed(), (std::vector<std::string>{"amended", "plain"}));
+  EXPECT_EQ(project("git@example.com:acme/later.git"), 2);  // ids go on from the stored ones
 
   // Opened again once migrated, by a second server on the same file.
   PlatformProcess again(PlatformOptions{.db = database().string()});
