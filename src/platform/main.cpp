@@ -134,15 +134,13 @@ int no_database() {
   return 2;
 }
 
-// An administrator's command on the database --db or TAMRIK_PLATFORM_DB names.
+// A command on the database --db or TAMRIK_PLATFORM_DB names.
 int on_database(const std::string& given, const std::function<int(const std::string&)>& command) {
   const std::string db = database_of(given);
   return db.empty() ? no_database() : command(db);
 }
 
-int serve(const ServeOptions& options) {
-  const std::string db = database_of(options.db);
-  if (db.empty()) return no_database();
+int serve(const ServeOptions& options, const std::string& db) {
   const char* env_keys = std::getenv("TAMRIK_PLATFORM_API_KEYS");
   const ApiKeys keys(options.api_keys, env_keys != nullptr ? env_keys : "");
   const std::optional<ListenAddress> address = parse_listen(options.listen);
@@ -281,7 +279,7 @@ int main(int argc, char** argv) {
     if (*revoke_key) {
       return on_database(admin_db, [&](const std::string& db) { return revoke_key_command(db, key_or_id); });
     }
-    return tamrik::platform::serve(options);
+    return on_database(options.db, [&](const std::string& db) { return tamrik::platform::serve(options, db); });
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tamrik-platform: %s\n", e.what());
     return 1;

@@ -57,7 +57,11 @@ void send_failure(Response& res, const ApiFailure& failure) {
   send_error(res, failure.status, failure.code, failure.message, failure.details);
 }
 
-constexpr const char* kUnavailable = "the platform's database is not reachable now; try again shortly";
+// The answer while the database is away; the reason goes to the log only.
+ApiFailure unavailable(const StorageUnavailable& e) {
+  log_line(std::string("tamrik-platform: request failed: ") + e.what() + "\n");
+  return ApiFailure{503, "unavailable", "the platform's database is not reachable now; try again shortly"};
+}
 
 // "1", "1 and 2", "1, 2 and 3".
 std::string listed_ids(const std::vector<long long>& ids) {
@@ -187,8 +191,7 @@ class Api {
     try {
       request_caller = callers_.identify(req.get_header_value("Authorization"));
     } catch (const StorageUnavailable& e) {
-      log_line(std::string("tamrik-platform: request failed: ") + e.what() + "\n");
-      return ApiFailure{503, "unavailable", kUnavailable};
+      return unavailable(e);
     }
     if (!request_caller) return ApiFailure{401, "key_rejected", "the API key was not accepted"};
     if (req.has_header("Transfer-Encoding")) {
@@ -354,8 +357,7 @@ class Api {
     } catch (const ApiFailure& failure) {
       send_failure(res, failure);
     } catch (const StorageUnavailable& e) {
-      log_line(std::string("tamrik-platform: request failed: ") + e.what() + "\n");
-      send_error(res, 503, "unavailable", kUnavailable);
+      send_failure(res, unavailable(e));
     } catch (const std::exception& e) {
       log_line(std::string("tamrik-platform: request failed: ") + e.what() + "\n");
       send_error(res, 500, "internal", std::string("the platform failed: ") + e.what());
