@@ -3,14 +3,18 @@
 #include <libpq-fe.h>
 
 #include <charconv>
+#include <iterator>
 
 namespace tamrik::platform::pg {
 
 namespace {
 
-// How long a connection attempt may take unless the URI says otherwise: a
-// database that is down must not hold a request for long.
-constexpr const char* kConnectSeconds = "5";
+// Unless the URI says otherwise: a connection attempt gives up after 5 s,
+// and a connection whose database stopped answering over TCP is found dead
+// within about 25 s; either way the request gets 503 rather than hanging.
+constexpr const char* kDefaultKeywords[] = {"connect_timeout", "keepalives_idle", "keepalives_interval",
+                                            "keepalives_count"};
+constexpr const char* kDefaultValues[] = {"5", "10", "5", "3"};
 
 std::string trimmed(const char* message) {
   std::string text = message != nullptr ? message : "";
@@ -26,6 +30,29 @@ bool means_unreachable(const char* sqlstate) {
 }
 
 }  // namespace
+
+std::string text_array(const std::vector<std::string>& items) {
+  std::string literal = "{";
+  for (const std::string& item : items) {
+    if (literal.size() > 1) literal += ',';
+    literal += '"';
+    for (const char c : item) {
+      if (c == '"' || c == '\\') literal += '\\';
+      literal += c;
+    }
+    literal += '"';
+  }
+  return literal + "}";
+}
+
+std::string integer_array(const std::vector<long long>& items) {
+  std::string literal = "{";
+  for (const long long item : items) {
+    if (literal.size() > 1) literal += ',';
+    literal += std::to_string(item);
+  }
+  return literal + "}";
+}
 
 Result::~Result() { PQclear(result_); }
 
@@ -45,11 +72,13 @@ long long Result::integer(int row, int column) const {
 }
 
 Connection::Connection(const std::string& uri) {
-  // Keywords later in the list win, so a connect_timeout in the URI
-  // overrides the default given first.
-  const char* keywords[] = {"connect_timeout", "dbname", nullptr};
-  const char* values[] = {kConnectSeconds, uri.c_str(), nullptr};
-  conn_ = PQconnectdbParams(keywords, values, 1);
+  // Keywords later in the list win, so the URI, given last, overrides the
+  // defaults.
+  std::vector<const char*> keywords(std::begin(kDefaultKeywords), std::end(kDefaultKeywords));
+  std::vector<const char*> values(std::begin(kDefaultValues), std::end(kDefaultValues));
+  keywords.insert(keywords.end(), {"dbname", nullptr});
+  values.insert(values.end(), {uri.c_str(), nullptr});
+  conn_ = PQconnectdbParams(keywords.data(), values.data(), 1);
   if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
     const std::string reason = conn_ != nullptr ? trimmed(PQerrorMessage(conn_)) : "out of memory";
     PQfinish(conn_);

@@ -20,6 +20,11 @@ namespace tamrik::platform::pg {
 // Statement parameters, sent as text; nullopt is SQL NULL.
 using Params = std::vector<std::optional<std::string>>;
 
+// A parameter holding a list, as PostgreSQL reads an array in text form
+// (cast it in the statement: $2::text[]).
+std::string text_array(const std::vector<std::string>& items);
+std::string integer_array(const std::vector<long long>& items);
+
 class Result {
  public:
   explicit Result(pg_result* result) : result_(result) {}

@@ -2,9 +2,11 @@
 
 #include "platform/listed_record.hpp"
 
+#include <algorithm>
 #include <iterator>
 #include <limits>
-#include <set>
+#include <string_view>
+#include <unordered_map>
 
 namespace tamrik::platform {
 
@@ -93,6 +95,25 @@ void migrate(pg::Connection& db) {
 
 std::string number(long long value) { return std::to_string(value); }
 
+// The records a batch leaves held, in the order they are stored, as if they
+// had come one by one: of two records of one commit the later replaces the
+// earlier when it is at least as rich, and then counts as stored later.
+std::vector<const RecordToStore*> kept_of(const std::vector<RecordToStore>& records) {
+  std::unordered_map<std::string_view, size_t> kept;  // commit -> its record's place in `records`
+  for (size_t i = 0; i < records.size(); ++i) {
+    const auto [held, first] = kept.try_emplace(records[i].commit, i);
+    if (!first && records[held->second].richness <= records[i].richness) held->second = i;
+  }
+  std::vector<size_t> places;
+  places.reserve(kept.size());
+  for (const auto& [commit, place] : kept) places.push_back(place);
+  std::sort(places.begin(), places.end());
+  std::vector<const RecordToStore*> ordered;
+  ordered.reserve(places.size());
+  for (const size_t place : places) ordered.push_back(&records[place]);
+  return ordered;
+}
+
 }  // namespace
 
 PostgresStorage::PostgresStorage(const std::string& uri)
@@ -125,39 +146,55 @@ std::optional<Project> PostgresStorage::find_project(long long id) {
 
 size_t PostgresStorage::store_attestations(long long project_id, const std::vector<RecordToStore>& records,
                                            const std::optional<std::string>& session_id) {
+  const std::vector<const RecordToStore*> kept = kept_of(records);
+  std::vector<std::string> commits, texts, replaced, replacements;
+  std::vector<long long> richness;
+  for (const RecordToStore* record : kept) {
+    commits.push_back(record->commit);
+    texts.push_back(record->record_json);
+    richness.push_back(record->richness);
+  }
+  // The rewrite is a fact about the commits whichever record is kept.
+  for (const RecordToStore& record : records) {
+    for (const std::string& commit : record.rewritten_from) {
+      if (commit == record.commit) continue;
+      replaced.push_back(commit);
+      replacements.push_back(record.commit);
+    }
+  }
+
   const pg::Pool::Lease db = pool_.lease();
   pg::Transaction transaction(*db);
   // Uploads to one project take turns from here on, whichever process
   // serves them: the sequence numbers they hand out stay in order of
   // commit, and the richer of two records of one commit is kept.
   db->run("SELECT 1 FROM projects WHERE id = $1 FOR UPDATE", {number(project_id)});
-  long long seq =
+  const long long seq =
       db->run("SELECT COALESCE(MAX(seq), 0) FROM attestations WHERE project_id = $1", {number(project_id)}).integer(0, 0);
-  std::set<std::string> commits;
-  for (const RecordToStore& record : records) {
-    // A poorer record is accepted and changes nothing: the client may mark
-    // it synced, since the platform holds more about that commit already.
+  // One statement for the batch. A poorer record is accepted and changes
+  // nothing: the client may mark it synced, since the platform holds more
+  // about that commit already.
+  db->run(R"sql(
+    INSERT INTO attestations (project_id, commit_hash, record, session_id, seq, richness)
+    SELECT $1, t.commit_hash, t.record, $4, $5::bigint + t.n, t.richness
+    FROM unnest($2::text[], $3::text[], $6::integer[]) WITH ORDINALITY AS t(commit_hash, record, richness, n)
+    ON CONFLICT (project_id, commit_hash) DO UPDATE SET
+      record = excluded.record, session_id = excluded.session_id,
+      stored_at = excluded.stored_at, seq = excluded.seq, richness = excluded.richness
+    WHERE attestations.richness <= excluded.richness)sql",
+          {number(project_id), pg::text_array(commits), pg::text_array(texts), session_id, number(seq),
+           pg::integer_array(richness)});
+  if (!replaced.empty()) {
+    // In the order named, so that the first replacement named stays.
     db->run(R"sql(
-      INSERT INTO attestations (project_id, commit_hash, record, session_id, seq, richness)
-      VALUES ($1, $2, $3, $4, $5, $6)
-      ON CONFLICT (project_id, commit_hash) DO UPDATE SET
-        record = excluded.record, session_id = excluded.session_id,
-        stored_at = excluded.stored_at, seq = excluded.seq, richness = excluded.richness
-      WHERE attestations.richness <= excluded.richness)sql",
-            {number(project_id), record.commit, record.record_json, session_id, number(++seq),
-             number(record.richness)});
-    // The rewrite is a fact about the commits whichever record is kept.
-    for (const std::string& replaced : record.rewritten_from) {
-      if (replaced == record.commit) continue;
-      db->run(R"sql(
-        INSERT INTO supersessions (project_id, commit_hash, superseded_by) VALUES ($1, $2, $3)
-        ON CONFLICT DO NOTHING)sql",
-              {number(project_id), replaced, record.commit});
-    }
-    commits.insert(record.commit);
+      INSERT INTO supersessions (project_id, commit_hash, superseded_by)
+      SELECT $1, t.replaced, t.replacement
+      FROM unnest($2::text[], $3::text[]) WITH ORDINALITY AS t(replaced, replacement, n) ORDER BY t.n
+      ON CONFLICT DO NOTHING)sql",
+            {number(project_id), pg::text_array(replaced), pg::text_array(replacements)});
   }
   transaction.commit();
-  return commits.size();
+  return kept.size();
 }
 
 std::optional<std::vector<core::Json>> PostgresStorage::list_attestations(long long project_id, size_t limit,

@@ -11,6 +11,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -126,6 +127,14 @@ Json json_object_of(const std::string& body) {
   return std::move(*parsed);
 }
 
+// Whether `text` can name a commit: not empty, not too long, and without
+// control characters (which no commit name has, and PostgreSQL's text
+// cannot hold a NUL).
+bool usable_commit(const std::string& text) {
+  return !text.empty() && text.size() <= kMaxCommitLength &&
+         std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
 // The commits a record names in `rewritten_from` (absent or null: none);
 // nullopt when that is not a list of commits.
 std::optional<std::vector<std::string>> rewritten_from(const Json& record) {
@@ -134,10 +143,7 @@ std::optional<std::vector<std::string>> rewritten_from(const Json& record) {
   if (list == record.end() || list->is_null()) return commits;
   if (!list->is_array()) return std::nullopt;
   for (const Json& commit : *list) {
-    if (!commit.is_string() || commit.get_ref<const std::string&>().empty() ||
-        commit.get_ref<const std::string&>().size() > kMaxCommitLength) {
-      return std::nullopt;
-    }
+    if (!commit.is_string() || !usable_commit(commit.get_ref<const std::string&>())) return std::nullopt;
     commits.push_back(commit.get<std::string>());
   }
   return commits;
@@ -145,7 +151,7 @@ std::optional<std::vector<std::string>> rewritten_from(const Json& record) {
 
 RecordToStore record_to_store(const Json& record, size_t index) {
   const std::string commit = record.is_object() ? core::get_text(record, "commit") : "";
-  if (commit.empty() || commit.size() > kMaxCommitLength) {
+  if (!usable_commit(commit)) {
     throw ApiFailure{422, "bad_record", "record " + std::to_string(index) + " has no usable commit"};
   }
   std::optional<std::vector<std::string>> replaced = rewritten_from(record);
