@@ -5,9 +5,10 @@
 
 #include "host/protocol/http_client.hpp"
 #include "platform/api_keys.hpp"
+#include "platform/callers.hpp"
 #include "platform/context_files.hpp"
 #include "platform/routes.hpp"
-#include "platform/storage.hpp"
+#include "platform/sqlite_storage.hpp"
 
 #include <benchmark/benchmark.h>
 #include <httplib.h>
@@ -39,7 +40,7 @@ class LocalPlatform {
         storage_(dir_ / "platform.sqlite"),
         context_(std::nullopt),
         keys_({kKey}, "") {
-    platform::install_routes(server_, storage_, context_, keys_);
+    platform::install_routes(server_, storage_, context_, callers_);
     server_.set_logger([](const httplib::Request&, const httplib::Response&) {});
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
@@ -56,9 +57,10 @@ class LocalPlatform {
 
  private:
   fs::path dir_;
-  platform::Storage storage_;
+  platform::SqliteStorage storage_;
   platform::ContextFiles context_;
   platform::ApiKeys keys_;
+  platform::Callers callers_{keys_, storage_};
   httplib::Server server_;
   int port_ = 0;
   long long project_ = 0;

@@ -12,9 +12,10 @@
 
 #include "core/json.hpp"
 #include "platform/api_keys.hpp"
+#include "platform/callers.hpp"
 #include "platform/context_files.hpp"
 #include "platform/routes.hpp"
-#include "platform/storage.hpp"
+#include "platform/sqlite_storage.hpp"
 #include "scratch.hpp"
 
 #include <httplib.h>
@@ -124,8 +125,9 @@ class Platform {
  public:
   Platform()
       : storage_(database()), context_(context_dir()), keys_({kKey}, ""),
-        project_(storage_.resolve_project("github.com/acme/widgets", "widgets").project.id) {
-    tamrik::platform::install_routes(server_, storage_, context_, keys_);
+        project_(
+            storage_.resolve_project(tamrik::platform::kDefaultTeamId, "github.com/acme/widgets", "widgets").project.id) {
+    tamrik::platform::install_routes(server_, storage_, context_, callers_);
   }
 
   Answer answer(std::string_view request) { return server_.answer(request); }
@@ -138,9 +140,10 @@ class Platform {
     return file;
   }
 
-  tamrik::platform::Storage storage_;
+  tamrik::platform::SqliteStorage storage_;
   tamrik::platform::ContextFiles context_;
   tamrik::platform::ApiKeys keys_;
+  tamrik::platform::Callers callers_{keys_, storage_};
   InProcessServer server_;
   long long project_;
 };

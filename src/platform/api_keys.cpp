@@ -32,6 +32,13 @@ bool starts_with_bearer(std::string_view header) {
 
 }  // namespace
 
+std::optional<std::string_view> bearer_key(std::string_view authorization) {
+  if (!starts_with_bearer(authorization)) return std::nullopt;
+  const std::string_view offered = trim(authorization.substr(7));
+  if (offered.empty()) return std::nullopt;
+  return offered;
+}
+
 ApiKeys::ApiKeys(const std::vector<std::string>& given, std::string_view env_list) {
   for (const std::string& key : given) {
     if (!trim(key).empty()) keys_.emplace_back(trim(key));
@@ -45,18 +52,15 @@ ApiKeys::ApiKeys(const std::vector<std::string>& given, std::string_view env_lis
 }
 
 std::optional<size_t> ApiKeys::match(std::string_view authorization) const {
-  if (!starts_with_bearer(authorization)) return std::nullopt;
-  const std::string_view offered = trim(authorization.substr(7));
-  if (offered.empty()) return std::nullopt;
+  const std::optional<std::string_view> offered = bearer_key(authorization);
+  if (!offered) return std::nullopt;
   std::optional<size_t> matched;
   // Every key is compared, so the time taken does not tell which one matched.
   for (size_t i = 0; i < keys_.size(); ++i) {
-    if (same_secret(offered, keys_[i]) && !matched) matched = i;
+    if (same_secret(*offered, keys_[i]) && !matched) matched = i;
   }
   return matched;
 }
-
-bool ApiKeys::accepts(std::string_view authorization) const { return match(authorization).has_value(); }
 
 std::optional<std::string> ApiKeys::member_of(std::string_view authorization) const {
   const std::optional<size_t> index = match(authorization);

@@ -1,5 +1,5 @@
 #pragma once
-// The API keys the platform accepts.
+// The API keys given to the server when it starts.
 
 #include <optional>
 #include <string>
@@ -7,6 +7,10 @@
 #include <vector>
 
 namespace tamrik::platform {
+
+// The key of an Authorization header value ("Bearer <key>", the scheme in
+// any case, blanks around the key ignored); nullopt when there is none.
+std::optional<std::string_view> bearer_key(std::string_view authorization);
 
 class ApiKeys {
  public:
@@ -17,11 +21,9 @@ class ApiKeys {
   bool empty() const { return keys_.empty(); }
   size_t size() const { return keys_.size(); }
 
-  // Whether an Authorization header value ("Bearer <key>") carries one of
-  // the keys. Compares in time independent of where a guess goes wrong.
-  bool accepts(std::string_view authorization) const;
-
-  // The member an accepted key belongs to: each key is a member of its own,
+  // The member the key of an Authorization header value belongs to, when
+  // it is one of these (compared in time independent of where a guess goes
+  // wrong): each key is a member of its own,
   // labelled by its place among the keys ("key 1" for the first given).
   // nullopt when the key is not accepted.
   std::optional<std::string> member_of(std::string_view authorization) const;

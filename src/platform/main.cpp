@@ -1,14 +1,21 @@
 // tamrik-platform: a small self-hosted platform server for tamrik.
 //
-//   tamrik-platform serve --db FILE [--listen HOST:PORT] [--api-key KEY]...
+//   tamrik-platform serve --db FILE|postgresql://... [--listen HOST:PORT] [--api-key KEY]...
 //                         [--context-dir DIR] [--header-timeout SECONDS]
 //                         [--body-min-rate BYTES] [--max-connections N]
 //                         [--max-connections-per-client N]
 //
+//   tamrik-platform teams add NAME [--db DB]
+//   tamrik-platform members add NAME --team ID... [--db DB]
+//   tamrik-platform keys add --member ID [--db DB]
+//   tamrik-platform keys revoke KEY|ID [--db DB]
+//
 // Prints "listening on HOST:PORT" on stdout once it accepts connections, one
 // line per request on stderr, and stops cleanly on SIGINT or SIGTERM.
 
+#include "platform/admin_commands.hpp"
 #include "platform/api_keys.hpp"
+#include "platform/callers.hpp"
 #include "platform/context_files.hpp"
 #include "platform/guarded_server.hpp"
 #include "platform/routes.hpp"
@@ -26,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -112,13 +120,29 @@ class StopOnSignal {
   std::thread thread_;
 };
 
-int serve(const ServeOptions& options) {
+// The database --db names, else TAMRIK_PLATFORM_DB's (where a PostgreSQL
+// password stays off the process list); empty when neither is set.
+std::string database_of(const std::string& given) {
+  if (!given.empty()) return given;
+  const char* env = std::getenv("TAMRIK_PLATFORM_DB");
+  return env != nullptr ? env : "";
+}
+
+int no_database() {
+  std::fputs("tamrik-platform: no database: pass --db FILE or --db postgresql://..., or set TAMRIK_PLATFORM_DB\n",
+             stderr);
+  return 2;
+}
+
+// A command on the database --db or TAMRIK_PLATFORM_DB names.
+int on_database(const std::string& given, const std::function<int(const std::string&)>& command) {
+  const std::string db = database_of(given);
+  return db.empty() ? no_database() : command(db);
+}
+
+int serve(const ServeOptions& options, const std::string& db) {
   const char* env_keys = std::getenv("TAMRIK_PLATFORM_API_KEYS");
   const ApiKeys keys(options.api_keys, env_keys != nullptr ? env_keys : "");
-  if (keys.empty()) {
-    std::fputs("tamrik-platform: no API key: pass --api-key KEY or set TAMRIK_PLATFORM_API_KEYS\n", stderr);
-    return 2;
-  }
   const std::optional<ListenAddress> address = parse_listen(options.listen);
   if (!address) {
     std::fprintf(stderr, "tamrik-platform: --listen wants HOST:PORT, e.g. 127.0.0.1:8787 (got %s)\n",
@@ -142,18 +166,25 @@ int serve(const ServeOptions& options) {
   // Before any thread starts, so all of them inherit the mask.
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
-  std::optional<Storage> storage;
+  std::unique_ptr<Storage> storage;
   try {
-    storage.emplace(options.db);
-  } catch (const StorageError& e) {
+    storage = open_storage(db);
+  } catch (const core::Error& e) {
     std::fprintf(stderr, "tamrik-platform: %s\n", e.what());
     return 1;
   }
+  if (keys.empty() && !storage->has_member_keys()) {
+    std::fputs("tamrik-platform: no API key: pass --api-key KEY, set TAMRIK_PLATFORM_API_KEYS, or add a member's "
+               "key with `tamrik-platform keys add --member ID`\n",
+               stderr);
+    return 2;
+  }
+  const Callers callers(keys, *storage);
   const ContextFiles context(options.context_dir);
   ConnectionLimits limits = options.limits;
   limits.header_time = std::chrono::seconds(options.header_seconds);
   GuardedServer server(limits);
-  install_routes(server, *storage, context, keys);
+  install_routes(server, *storage, context, callers);
 
   ListenAddress bound = *address;
   errno = 0;
@@ -185,7 +216,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   tamrik::platform::ServeOptions options;
   CLI::App* serve = app.add_subcommand("serve", "Serve the platform API");
-  serve->add_option("--db", options.db, "SQLite database file, created when missing")->required();
+  serve->add_option("--db", options.db,
+                    "the database: a SQLite file, created when missing, or a postgresql:// URI (or set "
+                    "TAMRIK_PLATFORM_DB, which keeps a password off the process list)");
   serve->add_option("--listen", options.listen, "HOST:PORT to listen on; port 0 picks a free port")
       ->capture_default_str();
   serve->add_option("--api-key", options.api_keys,
@@ -209,13 +242,44 @@ int main(int argc, char** argv) {
                     "connections one client address may hold open at once; more are closed at once")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
+  // The administrator's commands.
+  std::string admin_db;
+  std::string name;
+  std::vector<long long> team_ids;
+  long long member_id = 0;
+  std::string key_or_id;
+  const auto with_db = [&admin_db](CLI::App* command) {
+    command->add_option("--db", admin_db, "the database: a SQLite file or a postgresql:// URI (or TAMRIK_PLATFORM_DB)");
+    return command;
+  };
+  CLI::App* teams = app.add_subcommand("teams", "Manage teams")->require_subcommand(1);
+  CLI::App* add_team = with_db(teams->add_subcommand("add", "Add a team; prints its id"));
+  add_team->add_option("NAME", name, "the team's name")->required();
+  CLI::App* members = app.add_subcommand("members", "Manage members")->require_subcommand(1);
+  CLI::App* add_member = with_db(members->add_subcommand("add", "Add a member to teams; prints its id"));
+  add_member->add_option("NAME", name, "the member's name")->required();
+  add_member->add_option("--team", team_ids, "a team id; repeat for a member of several teams")->required();
+  CLI::App* keys = app.add_subcommand("keys", "Manage members' API keys")->require_subcommand(1);
+  CLI::App* add_key = with_db(keys->add_subcommand("add", "Make a new key for a member; prints it once"));
+  add_key->add_option("--member", member_id, "the member's id")->required();
+  CLI::App* revoke_key = with_db(keys->add_subcommand("revoke", "Revoke a member's key"));
+  revoke_key->add_option("KEY", key_or_id, "the key, or its id")->required();
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
   }
+  using namespace tamrik::platform;
   try {
-    return tamrik::platform::serve(options);
+    if (*add_team) return on_database(admin_db, [&](const std::string& db) { return add_team_command(db, name); });
+    if (*add_member) {
+      return on_database(admin_db, [&](const std::string& db) { return add_member_command(db, name, team_ids); });
+    }
+    if (*add_key) return on_database(admin_db, [&](const std::string& db) { return add_key_command(db, member_id); });
+    if (*revoke_key) {
+      return on_database(admin_db, [&](const std::string& db) { return revoke_key_command(db, key_or_id); });
+    }
+    return on_database(options.db, [&](const std::string& db) { return tamrik::platform::serve(options, db); });
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tamrik-platform: %s\n", e.what());
     return 1;

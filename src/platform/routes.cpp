@@ -1,8 +1,8 @@
 #include "platform/routes.hpp"
 
 #include "core/json.hpp"
-#include "platform/api_keys.hpp"
 #include "platform/body_length.hpp"
+#include "platform/callers.hpp"
 #include "platform/context_files.hpp"
 #include "platform/record_richness.hpp"
 #include "platform/remote_name.hpp"
@@ -11,6 +11,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -30,15 +31,15 @@ constexpr size_t kMaxListLimit = 1000;
 constexpr size_t kMaxCommitLength = 128;
 constexpr size_t kMaxSessionIdLength = 256;
 constexpr const char* kProjectPath = R"(/v1/projects/(\d{1,18}))";
-// Every member of this platform is on its one team.
-constexpr long long kOnlyTeamId = 1;
 constexpr const char* kTooLarge = "the request body is larger than 8 MiB; send fewer records at a time";
 
-// A request refused with a status, a code and a message for users.
+// A request refused with a status, a code, a message for users and, for
+// some codes, more fields of the error.
 struct ApiFailure {
   int status;
   std::string code;
   std::string message;
+  Json details = Json::object();
 };
 
 void send_json(Response& res, int status, const Json& body) {
@@ -46,9 +47,36 @@ void send_json(Response& res, int status, const Json& body) {
   res.set_content(core::to_json_compact(body), "application/json");
 }
 
-void send_error(Response& res, int status, std::string_view code, std::string_view message) {
-  send_json(res, status, {{"error", {{"code", code}, {"message", message}}}});
+void send_error(Response& res, int status, std::string_view code, std::string_view message,
+                Json details = Json::object()) {
+  details["code"] = code;
+  details["message"] = message;
+  send_json(res, status, {{"error", std::move(details)}});
 }
+
+void send_failure(Response& res, const ApiFailure& failure) {
+  send_error(res, failure.status, failure.code, failure.message, failure.details);
+}
+
+// The answer while the database is away; the reason goes to the log only.
+ApiFailure unavailable(const StorageUnavailable& e) {
+  log_line(std::string("tamrik-platform: request failed: ") + e.what() + "\n");
+  return ApiFailure{503, "unavailable", "the platform's database is not reachable now; try again shortly"};
+}
+
+// "1", "1 and 2", "1, 2 and 3".
+std::string listed_ids(const std::vector<long long>& ids) {
+  std::string text;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (i > 0) text += i + 1 == ids.size() ? " and " : ", ";
+    text += std::to_string(ids[i]);
+  }
+  return text;
+}
+
+// The caller of the request this thread is serving, found when its headers
+// came in (the handlers run on the same thread right after).
+thread_local std::optional<Caller> request_caller;
 
 // Whether an If-None-Match header names `etag` (or is "*").
 bool names_etag(std::string_view header, std::string_view etag) {
@@ -99,6 +127,14 @@ Json json_object_of(const std::string& body) {
   return std::move(*parsed);
 }
 
+// Whether `text` can name a commit: not empty, not too long, and without
+// control characters (which no commit name has, and PostgreSQL's text
+// cannot hold a NUL).
+bool usable_commit(const std::string& text) {
+  return !text.empty() && text.size() <= kMaxCommitLength &&
+         std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
 // The commits a record names in `rewritten_from` (absent or null: none);
 // nullopt when that is not a list of commits.
 std::optional<std::vector<std::string>> rewritten_from(const Json& record) {
@@ -107,10 +143,7 @@ std::optional<std::vector<std::string>> rewritten_from(const Json& record) {
   if (list == record.end() || list->is_null()) return commits;
   if (!list->is_array()) return std::nullopt;
   for (const Json& commit : *list) {
-    if (!commit.is_string() || commit.get_ref<const std::string&>().empty() ||
-        commit.get_ref<const std::string&>().size() > kMaxCommitLength) {
-      return std::nullopt;
-    }
+    if (!commit.is_string() || !usable_commit(commit.get_ref<const std::string&>())) return std::nullopt;
     commits.push_back(commit.get<std::string>());
   }
   return commits;
@@ -118,7 +151,7 @@ std::optional<std::vector<std::string>> rewritten_from(const Json& record) {
 
 RecordToStore record_to_store(const Json& record, size_t index) {
   const std::string commit = record.is_object() ? core::get_text(record, "commit") : "";
-  if (commit.empty() || commit.size() > kMaxCommitLength) {
+  if (!usable_commit(commit)) {
     throw ApiFailure{422, "bad_record", "record " + std::to_string(index) + " has no usable commit"};
   }
   std::optional<std::vector<std::string>> replaced = rewritten_from(record);
@@ -143,8 +176,8 @@ bool flag_param(const Request& req, const std::string& name) {
 
 class Api {
  public:
-  Api(Storage& storage, const ContextFiles& context, const ApiKeys& keys)
-      : storage_(storage), context_(context), keys_(keys) {}
+  Api(Storage& storage, const ContextFiles& context, const Callers& callers)
+      : storage_(storage), context_(context), callers_(callers) {}
 
   using GetHandler = void (Api::*)(const Request&, Response&);
   using PostHandler = void (Api::*)(const Request&, Response&, const Json&);
@@ -161,9 +194,12 @@ class Api {
     if (!has_route(req)) {
       return ApiFailure{404, "not_found", "no such endpoint: " + req.method + " " + req.path.substr(0, 200)};
     }
-    if (!keys_.accepts(req.get_header_value("Authorization"))) {
-      return ApiFailure{401, "key_rejected", "the API key was not accepted"};
+    try {
+      request_caller = callers_.identify(req.get_header_value("Authorization"));
+    } catch (const StorageUnavailable& e) {
+      return unavailable(e);
     }
+    if (!request_caller) return ApiFailure{401, "key_rejected", "the API key was not accepted"};
     if (req.has_header("Transfer-Encoding")) {
       // The limit is then enforced as the chunks arrive (read_body).
       if (is_chunked(req)) return std::nullopt;
@@ -187,10 +223,12 @@ class Api {
 
   // Who the key belongs to: what a client checks a key and URL with before
   // it stores them.
-  void me(const Request& req, Response& res) {
-    const std::optional<std::string> member = keys_.member_of(req.get_header_value("Authorization"));
-    if (!member) throw ApiFailure{401, "key_rejected", "the API key was not accepted"};
-    send_json(res, 200, {{"member", *member}, {"team_ids", Json::array({kOnlyTeamId})}});
+  void me(const Request&, Response& res) {
+    const Caller& who = caller();
+    Json answer = {{"member", who.member}};
+    if (who.member_id) answer["member_id"] = *who.member_id;
+    answer["team_ids"] = who.team_ids;
+    send_json(res, 200, answer);
   }
 
   void resolve(const Request&, Response& res, const Json& body) {
@@ -205,8 +243,10 @@ class Api {
       throw ApiFailure{422, "bad_remote",
                        "the origin remote does not name a repository this platform can identify"};
     }
-    // One team only: a team id is accepted and has no effect.
-    const Resolution resolution = storage_.resolve_project(*name, repository_name(*name));
+    const long long team_id = team_of_resolve(team == body.end() || team->is_null()
+                                                  ? std::nullopt
+                                                  : std::optional<long long>(team->get<long long>()));
+    const Resolution resolution = storage_.resolve_project(team_id, *name, repository_name(*name));
     send_json(res, 200,
               {{"projectId", resolution.project.id},
                {"title", resolution.project.title},
@@ -321,7 +361,9 @@ class Api {
     try {
       work();
     } catch (const ApiFailure& failure) {
-      send_error(res, failure.status, failure.code, failure.message);
+      send_failure(res, failure);
+    } catch (const StorageUnavailable& e) {
+      send_failure(res, unavailable(e));
     } catch (const std::exception& e) {
       log_line(std::string("tamrik-platform: request failed: ") + e.what() + "\n");
       send_error(res, 500, "internal", std::string("the platform failed: ") + e.what());
@@ -337,12 +379,39 @@ class Api {
     return false;
   }
 
+  static const Caller& caller() {
+    if (!request_caller) throw ApiFailure{401, "key_rejected", "the API key was not accepted"};
+    return *request_caller;
+  }
+
+  // The team a resolve files its project under: the one named, which must be
+  // one of the caller's, or the caller's only team.
+  static long long team_of_resolve(const std::optional<long long>& named) {
+    const Caller& who = caller();
+    if (named && !who.ignores_team_id) {
+      if (who.on_team(*named)) return *named;
+      throw ApiFailure{403, "not_a_member",
+                       "you are not a member of team " + std::to_string(*named) + "; your teams: " +
+                           listed_ids(who.team_ids)};
+    }
+    if (who.team_ids.size() == 1) return who.team_ids.front();
+    if (who.team_ids.empty()) {
+      throw ApiFailure{403, "not_a_member",
+                       "your key's member is on no team; ask the platform's administrator to add it to one"};
+    }
+    throw ApiFailure{409, "ambiguous_team",
+                     "you belong to teams " + listed_ids(who.team_ids) + "; name one with team_id",
+                     {{"team_ids", who.team_ids}}};
+  }
+
+  // The project the path names, when it is one of the caller's teams';
+  // any other is answered exactly as one that does not exist.
   Project project_of(const Request& req) const {
     const std::string digits = req.matches[1].str();
     long long id = 0;
     std::from_chars(digits.data(), digits.data() + digits.size(), id);
     std::optional<Project> project = storage_.find_project(id);
-    if (!project) {
+    if (!project || !caller().on_team(project->team_id)) {
       throw ApiFailure{404, "project_not_found",
                        "there is no project " + digits + " on this platform; link the repository again"};
     }
@@ -356,7 +425,7 @@ class Api {
 
   Storage& storage_;
   const ContextFiles& context_;
-  const ApiKeys& keys_;
+  const Callers& callers_;
   std::vector<Route> routes_;
 };
 
@@ -369,7 +438,7 @@ void install_early_refusals(httplib::Server& server, const std::shared_ptr<Api>&
   const auto refused = [api](const Request& req, Response& res) {
     request_started = std::chrono::steady_clock::now();
     const std::optional<ApiFailure> failure = api->refusal(req);
-    if (failure) send_error(res, failure->status, failure->code, failure->message);
+    if (failure) send_failure(res, *failure);
     return failure.has_value();
   };
   server.set_pre_routing_handler([refused](const Request& req, Response& res) {
@@ -407,8 +476,8 @@ void install_logging(httplib::Server& server) {
 }  // namespace
 
 void install_routes(httplib::Server& server, Storage& storage, const ContextFiles& context,
-                    const ApiKeys& keys) {
-  auto api = std::make_shared<Api>(storage, context, keys);
+                    const Callers& callers) {
+  auto api = std::make_shared<Api>(storage, context, callers);
   const auto get = [&server, api](const std::string& pattern, Api::GetHandler handler) {
     api->add_route("GET", pattern);
     server.Get(pattern, [api, handler](const Request& req, Response& res) { api->get(req, res, handler); });

@@ -1,21 +1,18 @@
 #pragma once
-// The platform's database: projects and their attestation records, in one
-// SQLite file in WAL mode. Safe to use from many threads, and from several
-// processes on the same file: each call takes a connection of its own, and
-// every write runs in one immediate transaction.
+// The platform's database as the routes see it: projects and their
+// attestation records. Two implementations (a SQLite file, a PostgreSQL
+// database) keep the same rules; open_storage picks one from --db.
+// Implementations are safe to use from many threads and from several
+// server processes on one database.
 
 #include "core/errors.hpp"
 #include "core/json.hpp"
 
 #include <cstddef>
-#include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-struct sqlite3;
 
 namespace tamrik::platform {
 
@@ -24,8 +21,20 @@ class StorageError : public core::Error {
   explicit StorageError(const std::string& message) : core::Error("StorageError", message) {}
 };
 
+// The database cannot be reached now (gone, restarting, every connection
+// busy); the request may succeed when tried again.
+class StorageUnavailable : public core::Error {
+ public:
+  explicit StorageUnavailable(const std::string& message) : core::Error("StorageUnavailable", message) {}
+};
+
+// The team the keys given to `serve` belong to, and every project stored
+// before there were teams.
+inline constexpr long long kDefaultTeamId = 1;
+
 struct Project {
   long long id = 0;
+  long long team_id = kDefaultTeamId;
   std::string title;
   std::string remote;  // normalised
 };
@@ -42,42 +51,59 @@ struct RecordToStore {
   std::vector<std::string> rewritten_from;  // commits this one replaces
 };
 
+// A member of teams, known by one of its API keys.
+struct Member {
+  long long id = 0;
+  std::string name;
+  std::vector<long long> team_ids;  // ascending
+};
+
 class Storage {
  public:
-  // Opens (creating when missing) the database and its tables. Throws
-  // StorageError with SQLite's reason.
-  explicit Storage(std::filesystem::path file);
-  ~Storage();
-  Storage(const Storage&) = delete;
-  Storage& operator=(const Storage&) = delete;
+  virtual ~Storage() = default;
 
-  // The project of a normalised remote, created (titled `title`) when new.
-  Resolution resolve_project(const std::string& remote, const std::string& title);
-  std::optional<Project> find_project(long long id);
+  // The team's project of a normalised remote, created (titled `title`)
+  // when new. Two teams resolving one remote get a project each.
+  virtual Resolution resolve_project(long long team_id, const std::string& remote, const std::string& title) = 0;
+  virtual std::optional<Project> find_project(long long id) = 0;
 
   // Stores each record under (project, commit), all or nothing, replacing
   // a stored one unless that is richer (record_richness), and marks the
   // commits each names in `rewritten_from` superseded by it (the first
   // replacement named stays). Returns the number of distinct commits whose
   // record is held, stored now or already richer.
-  size_t store_attestations(long long project_id, const std::vector<RecordToStore>& records,
-                            const std::optional<std::string>& session_id);
+  virtual size_t store_attestations(long long project_id, const std::vector<RecordToStore>& records,
+                                    const std::optional<std::string>& session_id) = 0;
 
   // Stored records, most recently stored first, at most `limit`; with
   // `after`, those stored before that commit's record. Superseded records
   // are left out unless `include_superseded`; those listed carry
   // `superseded_by`. nullopt when `after` names no stored record.
-  std::optional<std::vector<core::Json>> list_attestations(long long project_id, size_t limit,
-                                                           const std::optional<std::string>& after,
-                                                           bool include_superseded);
+  virtual std::optional<std::vector<core::Json>> list_attestations(long long project_id, size_t limit,
+                                                                   const std::optional<std::string>& after,
+                                                                   bool include_superseded) = 0;
 
- private:
-  class Lease;
-  Lease lease();
-
-  std::filesystem::path file_;
-  std::mutex mutex_;
-  std::vector<sqlite3*> idle_;
+  // Teams, their members and the members' keys, stored as their SHA-256
+  // (key_hash), never in clear. Adding to a team or member that does not
+  // exist throws StorageError.
+  virtual std::optional<Member> member_of_key(const std::string& key_hash) = 0;
+  virtual bool has_member_keys() = 0;
+  virtual long long add_team(const std::string& name) = 0;
+  virtual long long add_member(const std::string& name, const std::vector<long long>& team_ids) = 0;
+  virtual long long add_key(long long member_id, const std::string& key_hash) = 0;
+  // Whether a key was there to revoke.
+  virtual bool revoke_key(const std::string& key_hash) = 0;
+  virtual bool revoke_key_id(long long key_id) = 0;
 };
+
+// What to tell an administrator who named a team or member that is not
+// there.
+std::string missing_team(long long id);
+std::string missing_member(long long id);
+
+// Opens the database `--db` names, creating its tables or bringing them up
+// to this version's schema: a postgresql:// or postgres:// URI selects
+// PostgreSQL, anything else is a SQLite file (created when missing).
+std::unique_ptr<Storage> open_storage(const std::string& db);
 
 }  // namespace tamrik::platform

@@ -1,5 +1,7 @@
 #include "platform/platform_process.hpp"
 
+#include "platform/postgres_cluster.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -74,13 +76,20 @@ int wait_exit(pid_t pid, std::chrono::steady_clock::duration limit) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Every binary that starts a platform can run against PostgreSQL.
+const bool postgres_environment = (register_postgres_environment(false), true);
+
 }  // namespace
+
+std::string fresh_database(const fs::path& dir) {
+  return postgres_selected() ? PostgresCluster::shared().new_database() : (dir / "platform.sqlite").string();
+}
 
 std::string platform_binary() { return TAMRIK_PLATFORM_BINARY; }
 
 PlatformProcess::PlatformProcess(PlatformOptions options) : options_(std::move(options)) {
-  db_ = options_.db.value_or(dir_ / "platform.sqlite");
-  std::vector<std::string> argv = {platform_binary(), "serve", "--db", db_.string(), "--listen", "127.0.0.1:0"};
+  db_ = options_.db ? *options_.db : fresh_database(dir_.path());
+  std::vector<std::string> argv = {platform_binary(), "serve", "--db", db_, "--listen", "127.0.0.1:0"};
   for (const std::string& key : options_.api_keys) {
     argv.push_back("--api-key");
     argv.push_back(key);

@@ -16,10 +16,17 @@ namespace tamrik::testing {
 // The built server binary (set by the build).
 std::string platform_binary();
 
+// A new, empty database of the backend under test: a file in `dir`, or a
+// database in the test binary's PostgreSQL cluster.
+std::string fresh_database(const fs::path& dir);
+
 struct PlatformOptions {
   std::vector<std::string> api_keys = {"test-key-0123456789"};
   std::optional<fs::path> context_dir;
-  std::optional<fs::path> db;  // a fresh file in the process's directory when unset
+  // A SQLite file or a PostgreSQL URI; when unset, a fresh database of the
+  // backend under test (a file in the process's directory, or a new
+  // database in the test binary's PostgreSQL cluster).
+  std::optional<std::string> db;
   std::vector<std::pair<std::string, std::string>> env;  // added to the server's environment
   std::vector<std::string> args;  // added to the serve command line
 };
@@ -35,7 +42,7 @@ class PlatformProcess {
 
   int port() const { return port_; }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-  const fs::path& db() const { return db_; }
+  const std::string& db() const { return db_; }
   const std::string& key() const { return options_.api_keys.at(0); }
 
   // Sends `signal` and waits; returns the exit code (128 + signal if killed).
@@ -46,7 +53,7 @@ class PlatformProcess {
  private:
   PlatformOptions options_;
   TempDir dir_;
-  fs::path db_;
+  std::string db_;
   pid_t pid_ = -1;
   int port_ = 0;
   int stdout_fd_ = -1;

@@ -142,7 +142,7 @@ struct EarlierDatabase {
 
 class EarlierSchema : private EarlierDatabase, public RecordHistory {
  protected:
-  EarlierSchema() : RecordHistory(PlatformOptions{.db = file}) {}
+  EarlierSchema() : RecordHistory(PlatformOptions{.db = file.string()}) {}
   const fs::path& database() const { return file; }
 };
 
@@ -156,9 +156,10 @@ TEST_F(EarlierSchema, ADatabaseOfThePreviousVersionKeepsWorking) {
   amended["rewritten_from"] = {"kept"};
   upload({amended});
   EXPECT_EQ(commits_listed(), (std::vector<std::string>{"amended", "plain"}));
+  EXPECT_EQ(project("git@example.com:acme/later.git"), 2);  // ids go on from the stored ones
 
   // Opened again once migrated, by a second server on the same file.
-  PlatformProcess again(PlatformOptions{.db = database()});
+  PlatformProcess again(PlatformOptions{.db = database().string()});
   httplib::Client client("127.0.0.1", again.port());
   const Answer reread = answer_of(client.Get(attestations(1), {{"Authorization", "Bearer " + again.key()}}));
   EXPECT_EQ(reread.status, 200);

@@ -129,11 +129,13 @@ TEST_F(PlatformServerTest, UnknownProjectsAndPathsAre404) {
 
 TEST_F(PlatformServerTest, ABatchWithABadRecordStoresNothing) {
   const long long id = project("git@example.com:acme/bad.git");
-  Json batch = records(0, 3);
-  batch.push_back({{"summary", "no commit"}});
-  const Answer answer = post(attestations(id), Json{{"attestations", batch}});
-  EXPECT_EQ(answer.status, 422);
-  EXPECT_EQ(error_code(answer), "bad_record");
+  for (const Json& bad : {Json{{"summary", "no commit"}}, Json{{"commit", std::string("c1\0x", 4)}}}) {
+    Json batch = records(0, 3);
+    batch.push_back(bad);
+    const Answer answer = post(attestations(id), Json{{"attestations", batch}});
+    EXPECT_EQ(answer.status, 422) << bad.dump();
+    EXPECT_EQ(error_code(answer), "bad_record");
+  }
   EXPECT_EQ(get(attestations(id)).body["attestations"].size(), 0u);
 }
 
@@ -187,7 +189,7 @@ TEST_F(PlatformServerTest, ConcurrentOverlappingUploadsFromTwoProcessesKeepOneRo
 TEST(PlatformServerLifecycle, RecordsSurviveARestartAndTheServerStopsCleanly) {
   TempDir dir;
   PlatformOptions options;
-  options.db = dir / "platform.sqlite";
+  options.db = fresh_database(dir.path());
   long long id = 0;
   {
     PlatformProcess platform(options);

@@ -1,10 +1,12 @@
-#include "platform/storage.hpp"
+#include "platform/sqlite_storage.hpp"
 
 #include "core/time_text.hpp"
+#include "platform/listed_record.hpp"
 #include "platform/record_richness.hpp"
 
 #include <sqlite3.h>
 
+#include <iterator>
 #include <limits>
 #include <set>
 
@@ -14,31 +16,7 @@ namespace {
 
 constexpr int kBusyWaitMs = 10'000;
 
-constexpr const char* kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS projects (
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  remote TEXT NOT NULL UNIQUE,
-  title TEXT NOT NULL,
-  created_at TEXT NOT NULL
-);
-CREATE TABLE IF NOT EXISTS attestations (
-  project_id INTEGER NOT NULL REFERENCES projects(id),
-  commit_hash TEXT NOT NULL,
-  record TEXT NOT NULL,
-  session_id TEXT,
-  stored_at TEXT NOT NULL,
-  seq INTEGER NOT NULL,
-  richness INTEGER,
-  PRIMARY KEY (project_id, commit_hash)
-);
-CREATE INDEX IF NOT EXISTS attestations_by_seq ON attestations (project_id, seq);
-CREATE TABLE IF NOT EXISTS supersessions (
-  project_id INTEGER NOT NULL REFERENCES projects(id),
-  commit_hash TEXT NOT NULL,
-  superseded_by TEXT NOT NULL,
-  PRIMARY KEY (project_id, commit_hash)
-);
-)sql";
+
 
 [[noreturn]] void fail(sqlite3* db, const std::string& doing) {
   throw StorageError(doing + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory"));
@@ -151,11 +129,111 @@ bool has_column(sqlite3* db, const std::string& table, const std::string& column
   return columns.step();
 }
 
-// A database of an earlier version has no richness column: its records get
-// one, empty (NULL), and their rank is read from the record when an upload
-// of the same commit arrives.
-void migrate(sqlite3* db) {
+// Version 1: projects and their records. A database of an earlier server
+// (user_version 0) may hold these tables already, without the richness
+// column: its records get one, empty (NULL), and their rank is read from
+// the record when an upload of the same commit arrives.
+void create_records(sqlite3* db) {
+  exec(db, R"sql(
+CREATE TABLE IF NOT EXISTS projects (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  remote TEXT NOT NULL UNIQUE,
+  title TEXT NOT NULL,
+  created_at TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS attestations (
+  project_id INTEGER NOT NULL REFERENCES projects(id),
+  commit_hash TEXT NOT NULL,
+  record TEXT NOT NULL,
+  session_id TEXT,
+  stored_at TEXT NOT NULL,
+  seq INTEGER NOT NULL,
+  richness INTEGER,
+  PRIMARY KEY (project_id, commit_hash)
+);
+CREATE INDEX IF NOT EXISTS attestations_by_seq ON attestations (project_id, seq);
+CREATE TABLE IF NOT EXISTS supersessions (
+  project_id INTEGER NOT NULL REFERENCES projects(id),
+  commit_hash TEXT NOT NULL,
+  superseded_by TEXT NOT NULL,
+  PRIMARY KEY (project_id, commit_hash)
+);
+)sql");
   if (!has_column(db, "attestations", "richness")) exec(db, "ALTER TABLE attestations ADD COLUMN richness INTEGER");
+}
+
+// Version 2: teams, members and their keys; each project belongs to a team
+// (those stored before to the default team), and a remote names one
+// project per team. SQLite cannot change a table's constraints in place, so
+// projects is copied into its new shape (foreign keys are off meanwhile).
+void add_teams(sqlite3* db) {
+  exec(db, R"sql(
+CREATE TABLE teams (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  name TEXT NOT NULL,
+  created_at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now'))
+);
+INSERT INTO teams (id, name) VALUES (1, 'default');
+CREATE TABLE members (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  name TEXT NOT NULL,
+  created_at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now'))
+);
+CREATE TABLE team_members (
+  team_id INTEGER NOT NULL REFERENCES teams(id),
+  member_id INTEGER NOT NULL REFERENCES members(id),
+  PRIMARY KEY (team_id, member_id)
+);
+CREATE TABLE api_keys (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  member_id INTEGER NOT NULL REFERENCES members(id),
+  key_hash TEXT NOT NULL UNIQUE,
+  created_at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now'))
+);
+CREATE TABLE projects_of_teams (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  team_id INTEGER NOT NULL REFERENCES teams(id),
+  remote TEXT NOT NULL,
+  title TEXT NOT NULL,
+  created_at TEXT NOT NULL,
+  UNIQUE (team_id, remote)
+);
+INSERT INTO projects_of_teams (id, team_id, remote, title, created_at)
+  SELECT id, 1, remote, title, created_at FROM projects;
+DROP TABLE projects;
+ALTER TABLE projects_of_teams RENAME TO projects;
+)sql");
+}
+
+// The schema's versions in order; PRAGMA user_version holds how many of
+// them a database has.
+using Migration = void (*)(sqlite3*);
+constexpr Migration kMigrations[] = {create_records, add_teams};
+
+long long schema_version(sqlite3* db) {
+  Statement version(db, "PRAGMA user_version");
+  version.step();
+  return version.integer(0);
+}
+
+// Brings the schema up to this version once: the immediate transaction
+// holds the write lock, so a second server starting on the same file waits
+// and then finds nothing left to do. A database of a later version is
+// refused rather than written in a shape it does not expect.
+void migrate(sqlite3* db, const std::filesystem::path& file) {
+  // Only outside a transaction does this pragma take effect.
+  exec(db, "PRAGMA foreign_keys=OFF");
+  Transaction transaction(db);
+  const long long version = schema_version(db);
+  const long long latest = static_cast<long long>(std::size(kMigrations));
+  if (version > latest) {
+    throw StorageError("the database " + file.string() + " has schema version " + std::to_string(version) +
+                       ", newer than this server's " + std::to_string(latest) + "; run a newer tamrik-platform");
+  }
+  for (long long next = version; next < latest; ++next) kMigrations[next](db);
+  exec(db, ("PRAGMA user_version = " + std::to_string(latest)).c_str());
+  transaction.commit();
+  exec(db, "PRAGMA foreign_keys=ON");
 }
 
 // The rank of the record held for a commit, nullopt when none is held.
@@ -169,9 +247,9 @@ std::optional<int> held_richness(Statement& held) {
 }  // namespace
 
 // A connection borrowed from the pool for one call.
-class Storage::Lease {
+class SqliteStorage::Lease {
  public:
-  Lease(Storage& storage, sqlite3* db) : storage_(storage), db_(db) {}
+  Lease(SqliteStorage& storage, sqlite3* db) : storage_(storage), db_(db) {}
   ~Lease() {
     const std::lock_guard lock(storage_.mutex_);
     storage_.idle_.push_back(db_);
@@ -181,23 +259,20 @@ class Storage::Lease {
   sqlite3* get() const { return db_; }
 
  private:
-  Storage& storage_;
+  SqliteStorage& storage_;
   sqlite3* db_;
 };
 
-Storage::Storage(std::filesystem::path file) : file_(std::move(file)) {
+SqliteStorage::SqliteStorage(std::filesystem::path file) : file_(std::move(file)) {
   Lease db = lease();
-  Transaction transaction(db.get());
-  exec(db.get(), kSchema);
-  migrate(db.get());
-  transaction.commit();
+  migrate(db.get(), file_);
 }
 
-Storage::~Storage() {
+SqliteStorage::~SqliteStorage() {
   for (sqlite3* db : idle_) sqlite3_close(db);
 }
 
-Storage::Lease Storage::lease() {
+SqliteStorage::Lease SqliteStorage::lease() {
   {
     const std::lock_guard lock(mutex_);
     if (!idle_.empty()) {
@@ -209,34 +284,34 @@ Storage::Lease Storage::lease() {
   return Lease(*this, open_connection(file_));
 }
 
-Resolution Storage::resolve_project(const std::string& remote, const std::string& title) {
+Resolution SqliteStorage::resolve_project(long long team_id, const std::string& remote, const std::string& title) {
   Lease db = lease();
   Transaction transaction(db.get());
-  Statement find(db.get(), "SELECT id, title FROM projects WHERE remote = ?1");
-  find.bind(1, remote);
+  Statement find(db.get(), "SELECT id, title FROM projects WHERE team_id = ?1 AND remote = ?2");
+  find.bind(1, team_id).bind(2, remote);
   if (find.step()) {
-    Resolution found{{find.integer(0), find.text(1), remote}, false};
+    Resolution found{{find.integer(0), team_id, find.text(1), remote}, false};
     transaction.commit();
     return found;
   }
-  Statement insert(db.get(), "INSERT INTO projects (remote, title, created_at) VALUES (?1, ?2, ?3)");
+  Statement insert(db.get(), "INSERT INTO projects (team_id, remote, title, created_at) VALUES (?1, ?2, ?3, ?4)");
   const std::string now = core::utc_now_text();
-  insert.bind(1, remote).bind(2, title).bind(3, now);
+  insert.bind(1, team_id).bind(2, remote).bind(3, title).bind(4, now);
   insert.step();
   const long long id = sqlite3_last_insert_rowid(db.get());
   transaction.commit();
-  return {{id, title, remote}, true};
+  return {{id, team_id, title, remote}, true};
 }
 
-std::optional<Project> Storage::find_project(long long id) {
+std::optional<Project> SqliteStorage::find_project(long long id) {
   Lease db = lease();
-  Statement find(db.get(), "SELECT title, remote FROM projects WHERE id = ?1");
+  Statement find(db.get(), "SELECT team_id, title, remote FROM projects WHERE id = ?1");
   find.bind(1, id);
   if (!find.step()) return std::nullopt;
-  return Project{id, find.text(0), find.text(1)};
+  return Project{id, find.integer(0), find.text(1), find.text(2)};
 }
 
-size_t Storage::store_attestations(long long project_id, const std::vector<RecordToStore>& records,
+size_t SqliteStorage::store_attestations(long long project_id, const std::vector<RecordToStore>& records,
                                    const std::optional<std::string>& session_id) {
   Lease db = lease();
   Transaction transaction(db.get());
@@ -285,7 +360,7 @@ size_t Storage::store_attestations(long long project_id, const std::vector<Recor
   return commits.size();
 }
 
-std::optional<std::vector<core::Json>> Storage::list_attestations(long long project_id, size_t limit,
+std::optional<std::vector<core::Json>> SqliteStorage::list_attestations(long long project_id, size_t limit,
                                                                   const std::optional<std::string>& after,
                                                                   bool include_superseded) {
   Lease db = lease();
@@ -305,15 +380,84 @@ std::optional<std::vector<core::Json>> Storage::list_attestations(long long proj
   rows.bind(4, include_superseded ? 1LL : 0LL);
   std::vector<core::Json> records;
   while (rows.step()) {
-    core::Json record = core::parse_json_or_throw(rows.text(0));
-    if (record.is_object()) {
-      // The platform's word on replacement, never a client's.
-      record.erase("superseded_by");
-      if (!rows.is_null(1)) record["superseded_by"] = rows.text(1);
-    }
-    records.push_back(std::move(record));
+    const std::optional<std::string> superseded_by =
+        rows.is_null(1) ? std::nullopt : std::optional<std::string>(rows.text(1));
+    records.push_back(listed_record(rows.text(0), superseded_by));
   }
   return records;
+}
+
+std::optional<Member> SqliteStorage::member_of_key(const std::string& key_hash) {
+  Lease db = lease();
+  Statement member(db.get(), R"sql(
+    SELECT m.id, m.name FROM api_keys k JOIN members m ON m.id = k.member_id WHERE k.key_hash = ?1)sql");
+  member.bind(1, key_hash);
+  if (!member.step()) return std::nullopt;
+  Member found{member.integer(0), member.text(1), {}};
+  Statement teams(db.get(), "SELECT team_id FROM team_members WHERE member_id = ?1 ORDER BY team_id");
+  teams.bind(1, found.id);
+  while (teams.step()) found.team_ids.push_back(teams.integer(0));
+  return found;
+}
+
+bool SqliteStorage::has_member_keys() {
+  Lease db = lease();
+  Statement any(db.get(), "SELECT 1 FROM api_keys LIMIT 1");
+  return any.step();
+}
+
+long long SqliteStorage::add_team(const std::string& name) {
+  Lease db = lease();
+  Statement insert(db.get(), "INSERT INTO teams (name) VALUES (?1)");
+  insert.bind(1, name).step();
+  return sqlite3_last_insert_rowid(db.get());
+}
+
+long long SqliteStorage::add_member(const std::string& name, const std::vector<long long>& team_ids) {
+  Lease db = lease();
+  Transaction transaction(db.get());
+  Statement team(db.get(), "SELECT 1 FROM teams WHERE id = ?1");
+  for (const long long id : team_ids) {
+    team.bind(1, id);
+    if (!team.step()) throw StorageError(missing_team(id));
+    team.reset();
+  }
+  Statement insert(db.get(), "INSERT INTO members (name) VALUES (?1)");
+  insert.bind(1, name).step();
+  const long long member = sqlite3_last_insert_rowid(db.get());
+  Statement join(db.get(), "INSERT OR IGNORE INTO team_members (team_id, member_id) VALUES (?1, ?2)");
+  for (const long long id : team_ids) {
+    join.bind(1, id).bind(2, member).step();
+    join.reset();
+  }
+  transaction.commit();
+  return member;
+}
+
+long long SqliteStorage::add_key(long long member_id, const std::string& key_hash) {
+  Lease db = lease();
+  Transaction transaction(db.get());
+  Statement member(db.get(), "SELECT 1 FROM members WHERE id = ?1");
+  if (!member.bind(1, member_id).step()) throw StorageError(missing_member(member_id));
+  Statement insert(db.get(), "INSERT INTO api_keys (member_id, key_hash) VALUES (?1, ?2)");
+  insert.bind(1, member_id).bind(2, key_hash).step();
+  const long long id = sqlite3_last_insert_rowid(db.get());
+  transaction.commit();
+  return id;
+}
+
+bool SqliteStorage::revoke_key(const std::string& key_hash) {
+  Lease db = lease();
+  Statement remove(db.get(), "DELETE FROM api_keys WHERE key_hash = ?1");
+  remove.bind(1, key_hash).step();
+  return sqlite3_changes(db.get()) > 0;
+}
+
+bool SqliteStorage::revoke_key_id(long long key_id) {
+  Lease db = lease();
+  Statement remove(db.get(), "DELETE FROM api_keys WHERE id = ?1");
+  remove.bind(1, key_id).step();
+  return sqlite3_changes(db.get()) > 0;
 }
 
 }  // namespace tamrik::platform
