@@ -144,17 +144,17 @@ void print_record(const RecordView& record, const Json& attestation, const Paint
 }
 
 int run_show(const ShowOptions& options) {
-  const std::optional<services::Checkout> checkout = checkout_with_ledger();
-  if (!checkout) return 1;
+  // Not set up is one of the answers: why_not_recorded() says it.
+  const services::Checkout checkout = services::current_checkout();
   if (options.commit.starts_with("-")) throw attest::UsageError("COMMIT '" + shown(options.commit) + "' is not a commit");
-  const std::optional<std::string> full = synccore::_resolve_full_sha(checkout->work_tree, options.commit);
+  const std::optional<std::string> full = synccore::_resolve_full_sha(checkout.work_tree, options.commit);
   if (!full) {
     throw attest::UsageError("git knows no commit '" + shown(options.commit) + "' here; name one as git does (HEAD~2, a hash, a branch)");
   }
-  synccore::LedgerView view(checkout->home);
+  synccore::LedgerView view(checkout.home);
   std::map<std::string, RecordView> found = view.find({*full});
   if (found.empty()) {
-    const std::string reason = synccore::why_not_recorded(*checkout, *full);
+    const std::string reason = synccore::why_not_recorded(checkout, *full);
     if (options.json) {
       console().print(json_text({{"commit", *full}, {"recorded", false}, {"reason", reason}}, 2));
     } else {
@@ -164,7 +164,7 @@ int run_show(const ShowOptions& options) {
   }
   RecordView& record = found.begin()->second;
   view.complete_from_archive(record);
-  const Json attestation = synccore::try_archived_attestation(checkout->home, record.commit).value_or(Json::object());
+  const Json attestation = synccore::try_archived_attestation(checkout.home, record.commit).value_or(Json::object());
   if (options.json) {
     console().print(json_text({{"commit", *full}, {"recorded", true}, {"record", record_json(record)}, {"entry", record.entry},
                                {"attestation", attestation.empty() ? Json() : attestation}}, 2));
