@@ -135,7 +135,7 @@ int log_ledger(const services::Checkout& checkout, const LogOptions& options, co
   const synccore::RecordFilter filter = options.filter();
   synccore::LedgerView view(checkout.home);
   size_t printed = 0;
-  view.newest_first([&](RecordView&& record) {
+  view.newest_first([&](RecordView& record) {
     if (!filter.matches(record, view)) return true;
     view.complete_from_archive(record);
     printer.record(record);

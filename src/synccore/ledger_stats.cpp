@@ -53,7 +53,7 @@ std::string group_of(const RecordView& record, StatsGroup by) {
 
 LedgerStats count_ledger(LedgerView& view, StatsGroup by, const RecordFilter& filter) {
   LedgerStats stats;
-  view.in_file_order([&](RecordView&& record) {
+  view.in_file_order([&](RecordView& record) {
     if (!filter.matches(record, view)) return;
     if (by == StatsGroup::task_type || (by == StatsGroup::model && record.model.empty())) {
       view.complete_from_archive(record);

@@ -7,6 +7,7 @@
 #include "synccore/attestation_archive.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_text.hpp"
+#include "synccore/record_scan.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -126,20 +127,24 @@ bool ledger_exists(const std::filesystem::path& home) {
   return core::path_exists(log_path) || !detail::spool_files(log_path).empty();
 }
 
-void LedgerView::take(std::optional<std::string_view> line, const std::function<bool(RecordView&&)>& visit,
-                      bool& go_on) {
+void LedgerView::take(std::optional<std::string_view> line, const Visit& visit, bool& go_on) {
+  if (line && detail::scan_record(*line, journal_, scanned_)) {
+    go_on = visit(scanned_);
+    return;
+  }
   std::optional<Json> entry = line ? core::parse_json(*line) : std::nullopt;
   if (!entry || !entry->is_object()) {
     ++corrupt_;
     return;
   }
-  go_on = visit(view_of(std::move(*entry), journal_));
+  RecordView parsed = view_of(std::move(*entry), journal_);
+  go_on = visit(parsed);
 }
 
 // Spooled lines were appended after the ledger's, so they are the newest.
 // A file that cannot be read (any longer) ends its part of the walk; what
 // `visit` throws is the caller's.
-void LedgerView::newest_first(const std::function<bool(RecordView&&)>& visit) {
+void LedgerView::newest_first(const Visit& visit) {
   std::vector<std::filesystem::path> files = detail::spool_files(log_path_);
   std::reverse(files.begin(), files.end());
   files.push_back(log_path_);
@@ -164,14 +169,13 @@ void LedgerView::newest_first(const std::function<bool(RecordView&&)>& visit) {
   }
 }
 
-void LedgerView::in_file_order(const std::function<void(RecordView&&)>& visit) {
+void LedgerView::in_file_order(const std::function<void(RecordView& record)>& visit) {
   bool go_on = true;
-  const auto each = [&](std::optional<std::string_view> line) {
-    take(line, [&](RecordView&& record) {
-      visit(std::move(record));
-      return true;
-    }, go_on);
+  const Visit every = [&](RecordView& record) {
+    visit(record);
+    return true;
   };
+  const auto each = [&](std::optional<std::string_view> line) { take(line, every, go_on); };
   detail::visit_lines(log_path_, each);
   for (const std::filesystem::path& spool : detail::spool_files(log_path_)) detail::visit_lines(spool, each);
 }

@@ -44,7 +44,7 @@ struct TokenCounts {
 };
 
 struct RecordView {
-  core::Json entry;  // the ledger line as read
+  core::Json entry;  // the parsed line: only find() parses every line it gives
   std::string commit;
   std::string branch;
   std::string timestamp;
@@ -73,11 +73,13 @@ class LedgerView {
   explicit LedgerView(const std::filesystem::path& home);
 
   // Visits every record, newest first (spools, then the ledger from its
-  // end), until `visit` returns false. Memory is one line at a time.
-  void newest_first(const std::function<bool(RecordView&&)>& visit);
+  // end), until `visit` returns false. Memory is one line at a time: the
+  // record visited is valid until `visit` returns (copy what is kept).
+  using Visit = std::function<bool(RecordView& record)>;
+  void newest_first(const Visit& visit);
   // Visits every record in file order, which is cheaper than newest first
   // when every line is read anyway.
-  void in_file_order(const std::function<void(RecordView&&)>& visit);
+  void in_file_order(const std::function<void(RecordView& record)>& visit);
   // The records of `commits`: the first line of each commit.
   std::map<std::string, RecordView> find(const std::vector<std::string>& commits);
 
@@ -91,11 +93,12 @@ class LedgerView {
   const std::filesystem::path& home() const { return home_; }
 
  private:
-  void take(std::optional<std::string_view> line, const std::function<bool(RecordView&&)>& visit, bool& go_on);
+  void take(std::optional<std::string_view> line, const Visit& visit, bool& go_on);
 
   std::filesystem::path home_;
   std::filesystem::path log_path_;
   detail::SyncedJournal journal_;
+  RecordView scanned_;  // reused line after line, buffers and all
   int corrupt_ = 0;
 };
 
