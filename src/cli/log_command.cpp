@@ -24,7 +24,7 @@ using synccore::UploadState;
 
 struct LogOptions {
   std::string range;
-  size_t max_count = 0;  // 0: all
+  std::optional<size_t> max_count;  // all when absent
   std::optional<std::string> agent, model, developer, task_type, since, until;
   bool attested = false;
   bool unattested = false;
@@ -103,7 +103,7 @@ class LogPrinter {
 
 int log_range(const services::Checkout& checkout, const LogOptions& options, const LogPrinter& printer) {
   const synccore::RecordFilter filter = options.filter();
-  const size_t limit = options.max_count == 0 ? SIZE_MAX : options.max_count;
+  const size_t limit = options.max_count.value_or(SIZE_MAX);
   const std::optional<std::vector<synccore::RangeCommit>> commits =
       synccore::commits_in_range(checkout.work_tree, options.range, filter.narrows() ? SIZE_MAX : limit);
   if (!commits) {
@@ -133,13 +133,15 @@ int log_range(const services::Checkout& checkout, const LogOptions& options, con
 
 int log_ledger(const services::Checkout& checkout, const LogOptions& options, const LogPrinter& printer) {
   const synccore::RecordFilter filter = options.filter();
+  const size_t limit = options.max_count.value_or(SIZE_MAX);
+  if (limit == 0) return 0;
   synccore::LedgerView view(checkout.home);
   size_t printed = 0;
   view.newest_first([&](RecordView& record) {
     if (!filter.matches(record, view)) return true;
     view.complete_from_archive(record);
     printer.record(record);
-    return ++printed != options.max_count && printer.listening();
+    return ++printed < limit && printer.listening();
   });
   return 0;
 }
