@@ -31,6 +31,8 @@ struct LogOptions {
   bool pending = false;
   bool json = false;
 
+  size_t limit() const { return max_count.value_or(SIZE_MAX); }
+
   synccore::RecordFilter filter() const {
     return {.agent = agent,
             .model = model,
@@ -103,7 +105,7 @@ class LogPrinter {
 
 int log_range(const services::Checkout& checkout, const LogOptions& options, const LogPrinter& printer) {
   const synccore::RecordFilter filter = options.filter();
-  const size_t limit = options.max_count.value_or(SIZE_MAX);
+  const size_t limit = options.limit();
   const std::optional<std::vector<synccore::RangeCommit>> commits =
       synccore::commits_in_range(checkout.work_tree, options.range, filter.narrows() ? SIZE_MAX : limit);
   if (!commits) {
@@ -133,7 +135,7 @@ int log_range(const services::Checkout& checkout, const LogOptions& options, con
 
 int log_ledger(const services::Checkout& checkout, const LogOptions& options, const LogPrinter& printer) {
   const synccore::RecordFilter filter = options.filter();
-  const size_t limit = options.max_count.value_or(SIZE_MAX);
+  const size_t limit = options.limit();
   if (limit == 0) return 0;
   synccore::LedgerView view(checkout.home);
   size_t printed = 0;

@@ -256,8 +256,7 @@ void clear_keeping_buffers(RecordView& view) {
 
 bool scan_record(std::string_view line, const SyncedJournal& journal, RecordView& view) {
   PlainReader reader(line);
-  std::string key;
-  std::string& event = view.task_type;  // borrowed, so its buffer is reused too; cleared below
+  std::string key, event;
   bool synced = false, uploaded = false;
   clear_keeping_buffers(view);
   static constexpr std::string_view kKeys[] = {"commit",    "branch",    "timestamp", "agent",  "summary",
@@ -292,7 +291,6 @@ bool scan_record(std::string_view line, const SyncedJournal& journal, RecordView
   view.kind = event == event_for_reason("skipped")      ? RecordKind::skipped
               : event == event_for_reason("unattested") ? RecordKind::unattested
                                                         : RecordKind::attested;
-  event.clear();
   view.upload = synced || uploaded                  ? UploadState::uploaded
                 : _is_valid_commit_hash(view.commit) ? UploadState::pending
                                                      : UploadState::unaddressable;
