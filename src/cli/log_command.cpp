@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -115,7 +116,7 @@ int log_range(const services::Checkout& checkout, const LogOptions& options, con
   synccore::LedgerView view(checkout.home);
   std::vector<std::string> hashes;
   for (const synccore::RangeCommit& commit : *commits) hashes.push_back(commit.commit);
-  std::map<std::string, RecordView> records = view.find(hashes);
+  std::map<std::string, RecordView> records = view.find_views(hashes);
   size_t printed = 0;
   for (const synccore::RangeCommit& commit : *commits) {
     if (printed == limit || !printer.listening()) break;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <set>
 #include <utility>
 
 namespace tamrik::synccore {
@@ -183,6 +184,17 @@ void LedgerView::in_file_order(const std::function<void(RecordView& record)>& vi
 std::map<std::string, RecordView> LedgerView::find(const std::vector<std::string>& commits) {
   std::map<std::string, RecordView> found;
   for (auto& [commit, entry] : _find_log_entries(log_path_, commits)) found.emplace(commit, view_of(std::move(entry), journal_));
+  return found;
+}
+
+std::map<std::string, RecordView> LedgerView::find_views(const std::vector<std::string>& commits) {
+  const std::set<std::string, std::less<>> wanted(commits.begin(), commits.end());
+  std::map<std::string, RecordView> found;
+  in_file_order([&](RecordView& record) {
+    if (wanted.count(record.commit) == 0 || found.count(record.commit) != 0) return;
+    RecordView& kept = found.emplace(record.commit, record).first->second;
+    kept.entry = nullptr;
+  });
   return found;
 }
 

@@ -80,8 +80,12 @@ class LedgerView {
   // Visits every record in file order, which is cheaper than newest first
   // when every line is read anyway.
   void in_file_order(const std::function<void(RecordView& record)>& visit);
-  // The records of `commits`: the first line of each commit.
+  // The records of `commits`: the first line of each commit, parsed whole
+  // (`entry` set). For a few commits: each is held with its whole line.
   std::map<std::string, RecordView> find(const std::vector<std::string>& commits);
+  // The same without `entry`, for as many commits as a revision range
+  // names: what is held is the views, not the lines.
+  std::map<std::string, RecordView> find_views(const std::vector<std::string>& commits);
 
   // Adds what only the archived attestation holds: the task type, and the
   // model when the telemetry named none. Costs one file read.
