@@ -176,7 +176,10 @@ void LedgerView::in_file_order(const std::function<void(RecordView& record)>& vi
     visit(record);
     return true;
   };
-  const auto each = [&](std::optional<std::string_view> line) { take(line, every, go_on); };
+  each_line_in_file_order([&](std::optional<std::string_view> line) { take(line, every, go_on); });
+}
+
+void LedgerView::each_line_in_file_order(const detail::LineVisitor& each) const {
   detail::visit_lines(log_path_, each);
   for (const std::filesystem::path& spool : detail::spool_files(log_path_)) detail::visit_lines(spool, each);
 }
@@ -190,10 +193,18 @@ std::map<std::string, RecordView> LedgerView::find(const std::vector<std::string
 std::map<std::string, RecordView> LedgerView::find_views(const std::vector<std::string>& commits) {
   const std::set<std::string, std::less<>> wanted(commits.begin(), commits.end());
   std::map<std::string, RecordView> found;
-  in_file_order([&](RecordView& record) {
-    if (wanted.count(record.commit) == 0 || found.count(record.commit) != 0) return;
-    RecordView& kept = found.emplace(record.commit, record).first->second;
-    kept.entry = nullptr;
+  bool go_on = true;
+  const Visit keep = [&](RecordView& record) {
+    if (wanted.count(record.commit) != 0 && found.count(record.commit) == 0) {
+      found.emplace(record.commit, record).first->second.entry = nullptr;
+    }
+    return true;
+  };
+  each_line_in_file_order([&](std::optional<std::string_view> line) {
+    // Our writers' lines name their commit up front; any other line is read.
+    const std::string_view leading = line ? detail::leading_commit(*line) : std::string_view();
+    if (!leading.empty() && wanted.count(leading) == 0) return;
+    take(line, keep, go_on);
   });
   return found;
 }

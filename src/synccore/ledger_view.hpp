@@ -10,6 +10,7 @@
 // and numbers are taken only when they are counts.
 
 #include "core/json.hpp"
+#include "synccore/ledger_text.hpp"
 #include "synccore/synced_journal.hpp"
 
 #include <cstdint>
@@ -98,6 +99,8 @@ class LedgerView {
 
  private:
   void take(std::optional<std::string_view> line, const Visit& visit, bool& go_on);
+  // Every line of the ledger, then of its spools (appended after it).
+  void each_line_in_file_order(const detail::LineVisitor& each) const;
 
   std::filesystem::path home_;
   std::filesystem::path log_path_;
