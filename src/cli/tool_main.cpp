@@ -4,8 +4,11 @@
 #include "cli/auth_command.hpp"
 #include "cli/hook_command.hpp"
 #include "cli/hook_entries.hpp"
+#include "cli/log_command.hpp"
 #include "cli/mcp_command.hpp"
 #include "cli/setup_command.hpp"
+#include "cli/show_command.hpp"
+#include "cli/stats_command.hpp"
 #include "cli/status_command.hpp"
 #include "cli/sync_command.hpp"
 #include "cli/usage.hpp"
@@ -32,6 +35,9 @@ void add_commands(CLI::App& app, attest::SelectedCommand& selected) {
   attest::add_attest_command(app, selected);
   add_sync_command(app, selected);
   add_status_command(app, selected);
+  add_log_command(app, selected);
+  add_show_command(app, selected);
+  add_stats_command(app, selected);
   add_hook_command(app, selected);
   add_mcp_command(app, selected);
 }

@@ -3,12 +3,12 @@
 #include "core/errors.hpp"
 #include "core/file_io.hpp"
 #include "core/log.hpp"
-#include "core/yaml.hpp"
 #include "host/services/setup_list.hpp"
 #include "host/agents/registry.hpp"
 #include "host/paths.hpp"
 #include "host/protocol/http_client.hpp"
 #include "host/services/shared.hpp"
+#include "synccore/attestation_archive.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_text.hpp"
 #include "synccore/too_large.hpp"
@@ -37,17 +37,6 @@ constexpr auto _send_batch = &client::upload_attestations;
 bool is_plain_file(const path& file) {
   std::error_code ec;
   return std::filesystem::is_regular_file(file, ec);
-}
-
-// The archived attestation in `file`, or nullopt when there is none. An
-// empty archive is an empty map; of several documents (the pending file's
-// own "---" layout makes two) the first is taken. Throws OSError when it
-// cannot be read and YAMLError when any of its documents does not load.
-std::optional<Json> archived_attestation(const path& file) {
-  if (!core::path_exists(file)) return std::nullopt;
-  Json document = core::load_yaml(core::read_file(file, core::kDocumentFileCap), core::LaterDocuments::ignore);
-  if (document.is_null()) return Json::object();
-  return document;
 }
 
 // The values of the non-blank lines of a sealed change ledger, or nullopt

@@ -1,0 +1,16 @@
+#pragma once
+// `tamrik show [COMMIT] [--json]`: one commit's record and attestation laid
+// out for reading, or why it has no record and what to do about it. Exits
+// 1 when the commit has no record.
+//
+// --json: {commit, recorded: true, record (as `log --json` gives it),
+// entry (the ledger line), attestation (the archived document, or null)},
+// or {commit, recorded: false, reason}.
+
+#include "attest/command_line.hpp"
+
+namespace tamrik::cli {
+
+void add_show_command(CLI::App& parent, attest::SelectedCommand& selected);
+
+}  // namespace tamrik::cli

@@ -1,0 +1,19 @@
+#pragma once
+// `tamrik stats [--since DATE] [--until DATE] [--by GROUP] [--json]`: the
+// records counted per agent, model, developer, task type or week: commits,
+// the share made by agents and the share attested, tokens in all and per
+// attested commit. On a terminal each row has a bar of its commits.
+//
+// --json: {by, since, until, total, groups: [{group, ...}], corrupt}, each
+// count object {commits, by_agents, attested, agent_share, attested_share,
+// tokens, attested_tokens, tokens_per_attested_commit}; tokens are
+// {input, output, cache}; a share or per-commit figure with nothing to
+// divide by is null.
+
+#include "attest/command_line.hpp"
+
+namespace tamrik::cli {
+
+void add_stats_command(CLI::App& parent, attest::SelectedCommand& selected);
+
+}  // namespace tamrik::cli
