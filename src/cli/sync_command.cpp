@@ -4,6 +4,7 @@
 #include "attest/nudge.hpp"
 #include "cli/detached.hpp"
 #include "cli/sync_run_command.hpp"
+#include "core/deferred_flush.hpp"
 #include "host/agents/registry.hpp"
 #include "host/services/hook_payload.hpp"
 #include "host/services/session_context.hpp"
@@ -57,10 +58,11 @@ void upload_in_background(const path& home) {
 
 // Records HEAD as the post-commit entry does, keeping the result: an agent's
 // commit that went in unattested is marked for the nudge its harness's own
-// hook shows next. A person's commit is nobody's to nudge about.
-void record_head(const services::Checkout& checkout) {
+// hook shows next. A person's commit is nobody's to nudge about. Whether a
+// record was written.
+bool record_head(const services::Checkout& checkout) {
   const synccore::BackfillResult result = synccore::capture_head_at_commit(checkout);
-  if (!result.written) return;
+  if (!result.written) return false;
   const bool agents_commit = agents::detect_active_agent() != nullptr;
   if (agents_commit && !result.attested) {
     attest::mark_unattested_head(checkout.work_tree, result.commit);
@@ -69,20 +71,25 @@ void record_head(const services::Checkout& checkout) {
   } else {
     attest::clear_unattested_head(checkout.work_tree);
   }
-  upload_in_background(checkout.home);
+  return true;
 }
 
 }  // namespace
 
 // Git runs the hook at the top of the checkout that committed, whichever
 // worktree it is. A repository that is not set up records nothing, as with
-// every other trigger.
+// every other trigger. git waits for the hook, and the person for git: the
+// record is whole for every reader when the hook returns, and reaches the
+// disk moments later, from a child nobody waits for.
 int record_commit_from_hook() {
   synccore::limit_lock_waits(synccore::kHookLockBudget);
   try {
-    if (const std::optional<services::Checkout> checkout = attest::_set_up_checkout_for(std::filesystem::current_path())) {
-      record_head(*checkout);
-    }
+    const std::optional<services::Checkout> checkout = attest::_set_up_checkout_for(std::filesystem::current_path());
+    if (!checkout) return 0;
+    core::DeferredFlushes flushes;
+    if (!record_head(*checkout)) return 0;
+    flushes.hand_over();
+    upload_in_background(checkout->home);
   } catch (...) {
     // Never fail the commit; the catch-up walk records what was missed.
   }
@@ -99,7 +106,10 @@ int record_rewrite_from_hook() {
         services::shared::read_hook_input(STDIN_FILENO, {.max_bytes = kRewrittenListCap});
     if (!list) return 0;
     const std::vector<synccore::MadeFrom> made = synccore::parse_rewritten_list(*list);
-    if (synccore::carry_records(*checkout, made, synccore::CarryKind::rewrite)) upload_in_background(checkout->home);
+    core::DeferredFlushes flushes;
+    if (!synccore::carry_records(*checkout, made, synccore::CarryKind::rewrite)) return 0;
+    flushes.hand_over();
+    upload_in_background(checkout->home);
   } catch (...) {
     // Never fail the rewrite; the new commits keep their own records.
   }

@@ -1,5 +1,7 @@
 #include "core/file_io.hpp"
 
+#include "core/deferred_flush.hpp"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -163,6 +165,9 @@ std::string read_file(const fs::path& path, size_t max_bytes) {
 }
 
 std::optional<std::string> try_read_file(const fs::path& path, size_t max_bytes) {
+  // The files asked about here are mostly absent (git's state files, optional
+  // configuration): say so without the cost of throwing.
+  if (!file_status(path)) return std::nullopt;
   try {
     return read_file(path, max_bytes);
   } catch (const std::exception&) {
@@ -172,19 +177,10 @@ std::optional<std::string> try_read_file(const fs::path& path, size_t max_bytes)
 
 namespace {
 
-// fsync(2), retried only when a signal interrupted it.
-int fsync_retrying_eintr(int fd) {
-  int rc;
-  do {
-    rc = ::fsync(fd);
-  } while (rc != 0 && errno == EINTR);
-  return rc;
-}
-
 void fsync_or_throw(int fd, const fs::path& path) {
   // No retry after an error: the kernel may have dropped the dirty pages,
   // so a second fsync could report success for lost data.
-  if (fsync_retrying_eintr(fd) != 0) throw OSError("fsync " + path.string(), errno);
+  if (flush_or_defer(fd) != 0) throw OSError("fsync " + path.string(), errno);
 }
 
 // Unique among threads and processes; O_EXCL settles any remaining clash.
@@ -269,7 +265,7 @@ struct AtomicReplacement::Temp {
 namespace {
 
 void fsync_directory(int dir_fd, const fs::path& target) {
-  if (fsync_retrying_eintr(dir_fd) != 0 && errno != EINVAL && errno != ENOTSUP) {
+  if (flush_or_defer(dir_fd) != 0 && errno != EINVAL && errno != ENOTSUP) {
     // EINVAL/ENOTSUP: a file system that cannot flush directories at all.
     throw OSError("fsync " + target.parent_path().string(), errno);
   }
@@ -369,7 +365,7 @@ void append_line(const fs::path& path, std::string_view line, Durability durabil
   } else {
     write_all(fd.get(), line, path);
   }
-  if (durability == Durability::flush) (void)fsync_retrying_eintr(fd.get());
+  if (durability == Durability::flush) (void)flush_or_defer(fd.get());
 }
 
 namespace {

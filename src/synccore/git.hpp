@@ -21,6 +21,9 @@ using std::filesystem::path;
 inline constexpr std::string_view _SUBJECT_PREFIX_RE = R"(^\s*([A-Za-z]+)(?:\([^)]*\))?!?:)";
 // A branch whose first path component is a word: "fix/login".
 inline constexpr std::string_view _BRANCH_PREFIX_RE = R"(^([A-Za-z]+)/)";
+// The word each pattern captures, found without a regex engine.
+std::optional<std::string_view> _subject_prefix_word(std::string_view subject);
+std::optional<std::string_view> _branch_prefix_word(std::string_view branch);
 
 // Lower-cased prefix word -> task type. "perf" is a chore on purpose.
 inline constexpr std::array<std::pair<std::string_view, std::string_view>, 14> _TASK_TYPE_PREFIXES{{

@@ -5,12 +5,14 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "core/deferred_flush.hpp"
 #include "core/errors.hpp"
 #include "support/forked_child.hpp"
 #include "support/test_env.hpp"
@@ -152,6 +154,31 @@ TEST(AppendLine, WritesTheMissingLineBreakFirst) {
   write_text(empty, "");
   append_line(empty, "{\"n\": 1}\n");
   EXPECT_EQ(read_text(empty), "{\"n\": 1}\n");
+}
+
+// A hook's writes are whole for readers before it returns; the flushes it
+// asked for are made by the child hand_over() starts, and all succeed (a
+// descriptor closed too early would fail them). Nothing kept, no child.
+TEST(DeferredFlushes, WritesAreWholeAtOnceAndFlushedByTheChild) {
+  const TempDir dir;
+  pid_t child = 0;
+  {
+    DeferredFlushes flushes;
+    append_line(dir.path() / "log", "one\n", Durability::flush);
+    replace_file_atomically(dir.path() / "doc", "two");
+    EXPECT_EQ(read_text(dir.path() / "log"), "one\n");
+    EXPECT_EQ(read_text(dir.path() / "doc"), "two");
+    child = flushes.hand_over();
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  DeferredFlushes nothing_kept;
+  EXPECT_EQ(nothing_kept.hand_over(), 0);
+  // Once handed over, flushes are made at once again: a second deferral may begin.
+  DeferredFlushes again;
+  EXPECT_THROW(DeferredFlushes(), std::logic_error);
 }
 
 TEST(ReadFile, ReadsEveryByte) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 namespace tamrik::synccore {
 namespace {
 
@@ -105,6 +107,34 @@ TEST(InferTaskType, ReadsSubjectPrefixesThenBranches) {
   for (const Case& c : cases) {
     EXPECT_EQ(infer_task_type(c.subject, c.branch), c.type)
         << c.subject.value_or("<none>") << " on " << c.branch.value_or("<none>");
+  }
+}
+
+// The hand-written matchers give the patterns' own answers: every string of
+// up to four pieces that the patterns care about, run through std::regex.
+TEST(Git, PrefixWordsAreWhatThePatternsCapture) {
+  const std::regex subject_re{std::string(_SUBJECT_PREFIX_RE)};
+  const std::regex branch_re{std::string(_BRANCH_PREFIX_RE)};
+  const auto captured = [](const std::regex& re, const std::string& text) -> std::optional<std::string> {
+    std::smatch match;
+    if (!std::regex_search(text, match, re, std::regex_constants::match_continuous)) return std::nullopt;
+    return match[1].str();
+  };
+  const std::vector<std::string> pieces = {"", "fix", "Feat", " ", "\t\n", "(", ")", "(a b)", "!", ":", "/", "x9", "\xc3\xa9"};
+  std::vector<std::string> texts = {""};
+  for (int depth = 0; depth < 4; ++depth) {
+    std::vector<std::string> longer;
+    for (const std::string& text : texts) {
+      for (const std::string& piece : pieces) longer.push_back(text + piece);
+    }
+    texts = std::move(longer);
+  }
+  for (const std::string& text : texts) {
+    const auto as_string = [](std::optional<std::string_view> word) {
+      return word ? std::optional<std::string>(*word) : std::nullopt;
+    };
+    ASSERT_EQ(as_string(_subject_prefix_word(text)), captured(subject_re, text)) << text;
+    ASSERT_EQ(as_string(_branch_prefix_word(text)), captured(branch_re, text)) << text;
   }
 }
 
