@@ -9,11 +9,16 @@ include_guard(GLOBAL)
 # - a call between two functions of one library binds inside it when it is
 #   linked (-Bsymbolic-functions), so the loader resolves far fewer symbols;
 # - a library nothing refers to is not loaded (--as-needed);
-# - symbols bind when first called (-z lazy), not all before main().
+# - symbols bind when first called (-z lazy), not all before main();
+# - a library exports tamrik's own symbols only (exported_symbols.map).
 function(tamrik_link_for_fast_start_up target)
+  set(exports ${PROJECT_SOURCE_DIR}/cmake/exported_symbols.map)
+  set(shared $<STREQUAL:$<TARGET_PROPERTY:${target},TYPE>,SHARED_LIBRARY>)
   target_link_options(${target} PRIVATE
     -Wl,-O1 -Wl,--as-needed -Wl,-z,lazy
-    $<$<STREQUAL:$<TARGET_PROPERTY:${target},TYPE>,SHARED_LIBRARY>:-Wl,-Bsymbolic-functions>)
+    $<${shared}:-Wl,-Bsymbolic-functions>
+    $<${shared}:-Wl,--version-script=${exports}>)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${exports})
 endfunction()
 
 # libcrypto serves SHA-256 alone. The shared one costs each start a
