@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "core/errors.hpp"
+#include "core/text.hpp"
 
 namespace tamrik::core {
 
@@ -61,20 +62,12 @@ void emit(LogLevel level, std::string_view logger, std::string_view message) {
   }
 }
 
-std::string_view trimmed(std::string_view text) {
-  const auto is_space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 }  // namespace
 
 bool tamrik_debug_enabled() {
   const char* raw = std::getenv("TAMRIK_DEBUG");
   if (raw == nullptr) return false;
-  std::string value(trimmed(raw));
-  for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string value = lower_ascii(trim(raw, kAsciiSpace));
   return value == "1" || value == "true" || value == "yes" || value == "on";
 }
 

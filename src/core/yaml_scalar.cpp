@@ -9,6 +9,7 @@
 
 #include "core/quoted_text.hpp"
 #include "core/utf8.hpp"
+#include "core/text.hpp"
 
 namespace tamrik::core {
 
@@ -21,14 +22,6 @@ bool all_of(std::string_view text, auto predicate) {
     if (!predicate(c)) return false;
   }
   return true;
-}
-
-std::string lower_ascii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 // Text without its leading sign; `negative` tells which sign it was.

@@ -1,14 +1,9 @@
 #include "platform/api_keys.hpp"
+#include "core/text.hpp"
 
 namespace tamrik::platform {
 
 namespace {
-
-std::string_view trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 bool same_secret(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -34,18 +29,18 @@ bool starts_with_bearer(std::string_view header) {
 
 std::optional<std::string_view> bearer_key(std::string_view authorization) {
   if (!starts_with_bearer(authorization)) return std::nullopt;
-  const std::string_view offered = trim(authorization.substr(7));
+  const std::string_view offered = core::trim(authorization.substr(7));
   if (offered.empty()) return std::nullopt;
   return offered;
 }
 
 ApiKeys::ApiKeys(const std::vector<std::string>& given, std::string_view env_list) {
   for (const std::string& key : given) {
-    if (!trim(key).empty()) keys_.emplace_back(trim(key));
+    if (!core::trim(key).empty()) keys_.emplace_back(core::trim(key));
   }
   while (!env_list.empty()) {
     const auto comma = env_list.find(',');
-    const std::string_view key = trim(env_list.substr(0, comma));
+    const std::string_view key = core::trim(env_list.substr(0, comma));
     if (!key.empty()) keys_.emplace_back(key);
     env_list = comma == std::string_view::npos ? std::string_view{} : env_list.substr(comma + 1);
   }

@@ -1,4 +1,5 @@
 #include "platform/body_length.hpp"
+#include "core/text.hpp"
 
 #include <httplib.h>
 
@@ -11,9 +12,7 @@ namespace tamrik::platform {
 
 bool is_chunked(const httplib::Request& req) {
   const std::string coding = req.get_header_value("Transfer-Encoding");
-  return std::equal(coding.begin(), coding.end(), std::string_view("chunked").begin(),
-                    std::string_view("chunked").end(),
-                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+  return core::equals_ignoring_case(coding, "chunked");
 }
 
 std::optional<size_t> declared_body_length(const httplib::Request& req) {

@@ -1,4 +1,5 @@
 #include "platform/pg_connection.hpp"
+#include "core/text.hpp"
 
 #include <libpq-fe.h>
 
@@ -17,9 +18,7 @@ constexpr const char* kDefaultKeywords[] = {"connect_timeout", "keepalives_idle"
 constexpr const char* kDefaultValues[] = {"5", "10", "5", "3"};
 
 std::string trimmed(const char* message) {
-  std::string text = message != nullptr ? message : "";
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text;
+  return std::string(core::trim_end(message != nullptr ? message : "", "\n "));
 }
 
 // Connection exceptions (class 08) and the server shutting down (57P01-03)

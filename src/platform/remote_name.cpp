@@ -1,4 +1,5 @@
 #include "platform/remote_name.hpp"
+#include "core/text.hpp"
 
 #include <algorithm>
 #include <array>
@@ -9,20 +10,6 @@ namespace {
 
 constexpr std::array<std::string_view, 6> kRemoteSchemes = {"https", "http", "ssh", "git", "git+ssh",
                                                             "ssh+git"};
-
-std::string lower_ascii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  }
-  return out;
-}
-
-std::string_view trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 bool valid_host(std::string_view host) {
   return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
@@ -47,10 +34,10 @@ std::string host_of(std::string_view authority) {
   if (authority.starts_with('[')) {
     const auto close = authority.find(']');
     if (close == std::string_view::npos) return {};
-    const std::string inside = lower_ascii(authority.substr(1, close - 1));
+    const std::string inside = core::lower_ascii(authority.substr(1, close - 1));
     return ipv6_literal(inside) ? inside : std::string();
   }
-  const std::string lowered = lower_ascii(authority);
+  const std::string lowered = core::lower_ascii(authority);
   if (ipv6_literal(lowered)) return lowered;
   return lowered.substr(0, lowered.find(':'));
 }
@@ -90,7 +77,7 @@ std::optional<std::string> joined(const std::string& host, std::string_view path
 }  // namespace
 
 std::optional<std::string> normalise_remote(std::string_view remote) {
-  const std::string_view text = trim(remote);
+  const std::string_view text = core::trim(remote);
   if (text.empty() || std::any_of(text.begin(), text.end(), [](char c) {
         return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
       })) {
@@ -98,7 +85,7 @@ std::optional<std::string> normalise_remote(std::string_view remote) {
   }
   const auto scheme_end = text.find("://");
   if (scheme_end != std::string_view::npos) {
-    const std::string scheme = lower_ascii(text.substr(0, scheme_end));
+    const std::string scheme = core::lower_ascii(text.substr(0, scheme_end));
     if (std::find(kRemoteSchemes.begin(), kRemoteSchemes.end(), scheme) == kRemoteSchemes.end()) {
       return std::nullopt;
     }

@@ -13,6 +13,7 @@
 #include "synccore/git.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_text.hpp"
+#include "core/text.hpp"
 
 #include <sys/stat.h>
 
@@ -61,11 +62,7 @@ LoggedCommit parse_logged(const std::string& line) {
   return commit;
 }
 
-bool same_email(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-  });
-}
+bool same_email(std::string_view a, std::string_view b) { return core::equals_ignoring_case(a, b); }
 
 // The email of the identity configured for this repository, or nullopt.
 std::optional<std::string> configured_email(const path& repo_root) {

@@ -4,6 +4,7 @@
 #include "core/git_runner.hpp"
 #include "core/utf8.hpp"
 #include "synccore/ledger.hpp"
+#include "core/text.hpp"
 
 #include <algorithm>
 
@@ -11,18 +12,10 @@ namespace tamrik::synccore {
 
 namespace {
 
-std::string trim_whitespace(std::string text) {
-  const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
-  size_t end = text.size();
-  while (end > 0 && is_space(text[end - 1])) --end;
-  size_t start = 0;
-  while (start < end && is_space(text[start])) ++start;
-  return text.substr(start, end - start);
-}
+std::string trim_whitespace(std::string_view text) { return std::string(core::trim(text, core::kAsciiSpace)); }
 
 std::optional<std::string> task_type_of(std::string_view word) {
-  std::string lower(word);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = core::lower_ascii(word);
   for (const auto& [prefix, type] : _TASK_TYPE_PREFIXES) {
     if (prefix == lower) return std::string(type);
   }
@@ -43,7 +36,7 @@ std::pair<std::string_view, std::string_view> leading_word(std::string_view text
 // Both are _SUBJECT_PREFIX_RE and _BRANCH_PREFIX_RE written out by hand:
 // compiling the std::regex cost every recorded commit a sixth of its work.
 std::optional<std::string_view> _subject_prefix_word(std::string_view subject) {
-  const size_t start = std::min(subject.find_first_not_of(" \t\n\v\f\r"), subject.size());
+  const size_t start = std::min(subject.find_first_not_of(core::kAsciiSpace), subject.size());
   auto [word, rest] = leading_word(subject.substr(start));
   if (word.empty()) return std::nullopt;
   if (rest.starts_with('(')) {

@@ -3,6 +3,7 @@
 #include "core/file_io.hpp"
 #include "core/process.hpp"
 #include "host/services/checkout.hpp"
+#include "core/text.hpp"
 
 #include <zlib.h>
 
@@ -30,11 +31,6 @@ bool is_hash(std::string_view text) {
 
 bool is_git_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-std::string lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 bool mentions(const std::string& lowered, std::initializer_list<std::string_view> words) {
   return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return lowered.find(w) != std::string::npos; });
 }
@@ -45,7 +41,7 @@ bool mentions(const std::string& lowered, std::initializer_list<std::string_view
 bool repository_config_is_plain(const path& common) {
   const std::optional<std::string> text = core::try_read_file(common / "config", kConfigCap);
   if (!text) return false;
-  return !mentions(lower(*text), {"extensions", "include", "logoutputencoding"});
+  return !mentions(core::lower_ascii(*text), {"extensions", "include", "logoutputencoding"});
 }
 
 // The person's own configuration can only change the output encoding here.
@@ -68,7 +64,7 @@ bool user_config_is_plain() {
   }
   return std::none_of(files.begin(), files.end(), [](const path& file) {
     const std::optional<std::string> text = core::try_read_file(file, kConfigCap);
-    return text && mentions(lower(*text), {"logoutputencoding"});
+    return text && mentions(core::lower_ascii(*text), {"logoutputencoding"});
   });
 }
 
@@ -79,7 +75,7 @@ bool environment_is_plain() {
     if (std::getenv(name) != nullptr) return false;
   }
   const char* parameters = std::getenv("GIT_CONFIG_PARAMETERS");
-  return parameters == nullptr || !mentions(lower(parameters), {"extensions", "logoutputencoding", "replace"});
+  return parameters == nullptr || !mentions(core::lower_ascii(parameters), {"extensions", "logoutputencoding", "replace"});
 }
 
 // The packed-refs file, "" when there is none; nullopt when it is too
@@ -299,7 +295,7 @@ std::optional<CommitFields> parse_commit_object(std::string_view content) {
       committer = parse_ident(value, false);
       if (!committer) return std::nullopt;
     } else if (key == "encoding") {
-      const std::string name = lower(std::string(value));
+      const std::string name = core::lower_ascii(value);
       if (name != "utf-8" && name != "utf8") return std::nullopt;
     }
   }

@@ -1,16 +1,12 @@
 #include "synccore/record_filter.hpp"
+#include "core/text.hpp"
 
 #include <algorithm>
 #include <cctype>
 
 namespace tamrik::synccore {
 
-bool contains_text(std::string_view text, std::string_view part) {
-  const auto same = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-  };
-  return std::search(text.begin(), text.end(), part.begin(), part.end(), same) != text.end();
-}
+bool contains_text(std::string_view text, std::string_view part) { return core::contains_ignoring_case(text, part); }
 
 bool RecordFilter::narrows() const {
   return agent || model || developer || task_type || since || until || attested != AttestedFilter::any || pending_only;

@@ -1,6 +1,7 @@
 #include "host/agents/registry.hpp"
 
 #include "host/agents/builtin_adapters.hpp"
+#include "core/text.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -39,14 +40,7 @@ constexpr Alias kAliases[] = {
 
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-std::string trimmed_lower(std::string_view name) {
-  while (!name.empty() && is_space(name.front())) name.remove_prefix(1);
-  while (!name.empty() && is_space(name.back())) name.remove_suffix(1);
-  std::string lower(name);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-  return lower;
-}
+std::string trimmed_lower(std::string_view name) { return core::lower_ascii(core::trim(name, core::kAsciiSpace)); }
 
 // "claude code", "claude_code" and "Claude-Code" all become "claude-code".
 std::string alias_key(std::string_view lower) {

@@ -3,6 +3,7 @@
 #include "host/paths.hpp"
 #include "host/utils/marked_block.hpp"
 #include "host/utils/user_file.hpp"
+#include "core/text.hpp"
 
 #include <algorithm>
 #include <array>
@@ -104,7 +105,7 @@ std::vector<path> write_targets(const path& repo_root, const std::vector<path>& 
 // "https://github.com/Tamrik/Engineering.git/" and "github:tamrik/engineering"
 // name the package as "tamrik/engineering" does.
 std::string package_of(std::string source) {
-  std::transform(source.begin(), source.end(), source.begin(), [](unsigned char c) { return std::tolower(c); });
+  source = core::lower_ascii(source);
   for (std::string_view prefix : {"https://github.com/", "http://github.com/", "git@github.com:", "github:"}) {
     if (source.starts_with(prefix)) source.erase(0, prefix.size());
   }

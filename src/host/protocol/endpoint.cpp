@@ -1,20 +1,13 @@
 #include "host/protocol/endpoint.hpp"
 
 #include "host/protocol/http_client.hpp"
+#include "core/text.hpp"
 
 #include <charconv>
 
 namespace tamrik::protocol::http_client::detail {
 
 namespace {
-
-std::string lower_ascii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  }
-  return out;
-}
 
 bool is_octet(std::string_view text) {
   if (text.empty() || text.size() > 3) return false;
@@ -49,7 +42,7 @@ std::string_view host_of(std::string_view authority) {
 }  // namespace
 
 bool is_loopback_host(std::string_view host) {
-  const std::string lowered = lower_ascii(host);
+  const std::string lowered = core::lower_ascii(host);
   return lowered == "localhost" || lowered == "::1" || is_ipv4_loopback(lowered);
 }
 
@@ -63,7 +56,7 @@ Endpoint parse_endpoint(std::string_view api_url) {
     }
   }
   const auto scheme_end = url.find("://");
-  const std::string scheme = lower_ascii(url.substr(0, scheme_end));
+  const std::string scheme = core::lower_ascii(url.substr(0, scheme_end));
   if (scheme_end == std::string_view::npos || (scheme != "https" && scheme != "http")) {
     throw ConfigurationError("the API URL must start with https://");
   }
@@ -76,7 +69,7 @@ Endpoint parse_endpoint(std::string_view api_url) {
     throw ConfigurationError(
         "the API URL must not contain a user name or password; the API key is sent on its own");
   }
-  const std::string host = lower_ascii(host_of(authority));
+  const std::string host = core::lower_ascii(host_of(authority));
   if (host.empty()) throw ConfigurationError("the API URL names no host");
 
   Endpoint endpoint{std::string(url), host, is_loopback_host(host)};

@@ -6,6 +6,7 @@
 #include "host/protocol/transport.hpp"
 
 #include "host/protocol/http_client.hpp"
+#include "core/text.hpp"
 
 #include <dlfcn.h>
 #include <pthread.h>
@@ -120,13 +121,6 @@ int append_body(void* sink, const char* data, size_t size) {
   }
 }
 
-std::string_view trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
-
 // A status line starts a new response (after a 1xx); only the last counts.
 void collect_header(void* sink, const char* data, size_t size) {
   auto* response = static_cast<TransportResponse*>(sink);
@@ -138,8 +132,8 @@ void collect_header(void* sink, const char* data, size_t size) {
     }
     const auto colon = line.find(':');
     if (colon == std::string_view::npos) return;
-    response->headers.emplace_back(std::string(trim(line.substr(0, colon))),
-                                   std::string(trim(line.substr(colon + 1))));
+    response->headers.emplace_back(std::string(core::trim(line.substr(0, colon))),
+                                   std::string(core::trim(line.substr(colon + 1))));
   } catch (const std::bad_alloc&) {
     // A header we cannot hold is a header we do not use.
   }

@@ -2,19 +2,9 @@
 
 #include "core/errors.hpp"
 #include "core/git_runner.hpp"
+#include "core/text.hpp"
 
 namespace tamrik::services::repo_identity {
-
-namespace {
-
-std::string trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  const size_t last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
-
-}  // namespace
 
 std::optional<std::string> origin_remote(const std::filesystem::path& repo_root) {
   core::ProcessResult result;
@@ -24,7 +14,7 @@ std::optional<std::string> origin_remote(const std::filesystem::path& repo_root)
     return std::nullopt;  // no pipes to run git with: no remote we can know
   }
   if (!result.ok()) return std::nullopt;
-  std::string url = trimmed(result.out_text());
+  std::string url(core::trim(result.out_text()));
   if (url.empty()) return std::nullopt;
   return url;
 }
