@@ -76,7 +76,7 @@ Attribution attribute(const path& work_tree, const CaptureOptions& options) {
 // Records the commit `full` once; `branch` is the one checked out now, for
 // captures made at commit time.
 BackfillResult capture_resolved(const Checkout& checkout, const std::string& full, std::optional<std::string> branch,
-                                const CaptureOptions& options) {
+                                const CaptureOptions& options, std::optional<CommitFields> fields = std::nullopt) {
   if (_already_recorded(checkout.home, full)) return not_written(full, RecordOutcome::already_recorded);
 
   if (options.consume_pending && core::path_exists(paths::commit_attestation(checkout.work_tree))) {
@@ -96,7 +96,8 @@ BackfillResult capture_resolved(const Checkout& checkout, const std::string& ful
       .archive_ledger = true,
       .branch = branch,
       .developer_from = options.attribute_ambient ? DeveloperFrom::committer : DeveloperFrom::author,
-      .event = options.event};
+      .event = options.event,
+      .fields = std::move(fields)};
   if (who.adapter != nullptr) {
     record.agent_name = who.adapter->name();
     record.agent_provider = who.adapter->provider();
@@ -140,7 +141,7 @@ BackfillResult capture_commit(const Checkout& checkout, const std::string& sha, 
     if (options.attribute_ambient) {
       std::optional<CommitOnBranch> found = _resolve_full_sha_on_branch(checkout.work_tree, sha);
       if (!found) return not_written(sha, RecordOutcome::no_such_commit);
-      return capture_resolved(checkout, found->full, std::move(found->branch), options);
+      return capture_resolved(checkout, found->full, std::move(found->branch), options, std::move(found->fields));
     }
     const std::optional<std::string> full = _resolve_full_sha(checkout.work_tree, sha);
     if (!full) return not_written(sha, RecordOutcome::no_such_commit);
@@ -154,7 +155,7 @@ BackfillResult capture_head_at_commit(const Checkout& checkout, const std::strin
     if (!head) return not_written("HEAD", RecordOutcome::no_such_commit);
     const CaptureOptions options{.source = "post_commit", .event = event};
     BackfillResult result =
-        guarded(head->full, [&] { return capture_resolved(checkout, head->full, head->branch, options); });
+        guarded(head->full, [&] { return capture_resolved(checkout, head->full, head->branch, options, head->fields); });
     // Another process committing in this checkout may have moved HEAD on
     // before this hook ran, so the commit it fired for can sit below.
     if (result.recorded()) catch_up_below(checkout, head->parents);

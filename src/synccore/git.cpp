@@ -135,7 +135,8 @@ std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& work_tree,
       return CommitOnBranch{.full = std::move(head->full),
                             .branch = recorded_branch(std::move(head->branch), git_dir),
                             .git_dir = git_dir,
-                            .parents = std::move(head->fields.parents)};
+                            .parents = head->fields.parents,
+                            .fields = std::move(head->fields)};
     }
   }
   // Without --verify rev-parse answers several questions in one run, one

@@ -68,6 +68,8 @@ struct CommitOnBranch {
   // Its parents' full hashes; empty for a root commit, and when git could
   // not answer everything in one run.
   std::vector<std::string> parents;
+  // The commit's own fields, when they were read from git's files on the way.
+  std::optional<CommitFields> fields;
 };
 
 // _resolve_full_sha, the commit's parents and the branch lookup together,

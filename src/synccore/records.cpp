@@ -88,7 +88,7 @@ void _log_attestation(const path& log_path, const path& attestations_dir, const 
 }
 
 BackfillResult _write_commit_record(const Checkout& checkout, const std::string& commit, CommitRecordOptions options) {
-  const CommitFields fields = commit_fields(checkout.work_tree, commit);
+  const CommitFields fields = options.fields ? std::move(*options.fields) : commit_fields(checkout.work_tree, commit);
   const std::string& author_date = fields.author_date;
   const std::string& subject = fields.subject;
 

@@ -5,6 +5,7 @@
 
 #include "core/json.hpp"
 #include "host/services/checkout.hpp"
+#include "synccore/git_files.hpp"
 #include "synccore/recording_result.hpp"
 
 #include <filesystem>
@@ -57,6 +58,7 @@ struct CommitRecordOptions {
   std::optional<Json> developer;
   DeveloperFrom developer_from = DeveloperFrom::given;
   std::optional<std::string> event;
+  std::optional<CommitFields> fields;  // the commit's, when the caller has read them
 };
 
 // THE one way a commit without an attestation file becomes a record. The
