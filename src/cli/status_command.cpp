@@ -8,7 +8,7 @@
 #include "host/hooks/installer.hpp"
 #include "host/paths.hpp"
 #include "host/services/session_context.hpp"
-#include "host/services/shared.hpp"
+#include "host/services/local_config.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/rules_cache.hpp"
 #include "synccore/too_large.hpp"
@@ -41,7 +41,7 @@ struct Status {
 
 std::vector<std::string> configured_agents(const path& repo_root) {
   try {
-    return services::shared::configured_agents(services::shared::load_local_config(repo_root));
+    return services::read_local_config(repo_root).agents;
   } catch (const std::exception&) {
     return {};  // an unreadable configuration lists no agents; `set_up` still says it exists
   }
