@@ -15,7 +15,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 
 namespace tamrik::cli {
 
