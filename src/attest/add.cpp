@@ -1,7 +1,7 @@
 #include "attest/add.hpp"
 
-#include "attest/command_line.hpp"
 #include "attest/hook.hpp"
+#include "attest/usage_error.hpp"
 #include "core/file_io.hpp"
 #include "host/display/output.hpp"
 #include "host/paths.hpp"
@@ -17,7 +17,7 @@ namespace tamrik::attest {
 
 namespace {
 
-using display::output::console;
+using display::output::Console;
 
 constexpr std::size_t kShownHashLength = 12;
 
@@ -28,13 +28,13 @@ bool attach_mode(const AddOptions& options, const services::Checkout& checkout) 
          core::path_exists(paths::commit_attestation(checkout.work_tree));
 }
 
-int attach(const services::Checkout& checkout, const std::string& commit) {
+int attach(const services::Checkout& checkout, const std::string& commit, const Console& console) {
   const synccore::BackfillResult result = synccore::attach_pending_attestation(checkout, commit);
   if (!result.written) {
-    console().error(commit + ": " + result.reason);
+    console.error(commit + ": " + result.reason);
     return 1;
   }
-  console().success("Attached attestation to " + shown(result.commit));
+  console.success("Attached attestation to " + shown(result.commit));
   return 0;
 }
 
@@ -49,36 +49,38 @@ void require_backfill_options(const AddOptions& options) {
   throw UsageError("Missing required options: " + names);
 }
 
-int backfill(const services::Checkout& checkout, const AddOptions& options) {
+int backfill(const services::Checkout& checkout, const AddOptions& options, const Console& console) {
   require_backfill_options(options);
   const synccore::BackfillResult result = synccore::record_backfill(
       checkout, {.commit = *options.commit, .session_id = *options.session_id, .task_type = *options.task_type});
   if (result.written) {
     std::string message = "Recorded " + shown(result.commit) + " (" + *options.task_type + ")";
     if (!result.tokens) message += " — no token counts in that transcript";
-    console().success(message);
+    console.success(message);
     return 0;
   }
   if (result.outcome == synccore::RecordOutcome::already_recorded) {
-    console().info(shown(result.commit) + " already recorded");
+    console.info(shown(result.commit) + " already recorded");
     return 0;
   }
-  console().error(*options.commit + ": " + result.reason);
+  console.error(*options.commit + ": " + result.reason);
   return 1;
 }
 
 }  // namespace
 
-int run_attest_add(const AddOptions& options) {
-  if (options.from_hook) {
-    synccore::limit_lock_waits(synccore::kHookLockBudget);
-    _add_from_hook(options.agent);
-    return 0;
-  }
+int run_attest_add_from_hook(const std::optional<std::string>& agent) {
+  synccore::limit_lock_waits(synccore::kHookLockBudget);
+  _add_from_hook(agent);
+  return 0;
+}
+
+int run_attest_add(const AddOptions& options, const Console& console) {
+  if (options.from_hook) return run_attest_add_from_hook(options.agent);
   if (options.agent) throw UsageError("--agent is only for hook rows (with --from-hook)");
   const services::Checkout checkout = services::current_checkout();
-  if (attach_mode(options, checkout)) return attach(checkout, *options.commit);
-  return backfill(checkout, options);
+  if (attach_mode(options, checkout)) return attach(checkout, *options.commit, console);
+  return backfill(checkout, options, console);
 }
 
 }  // namespace tamrik::attest

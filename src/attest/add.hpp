@@ -4,6 +4,8 @@
 // without one (the answer to the hook's nudge), or, with --from-hook, run
 // the agent hook path.
 
+#include "host/display/output.hpp"
+
 #include <optional>
 #include <string>
 
@@ -20,6 +22,10 @@ struct AddOptions {
 // The exit status. Throws UsageError for --agent without --from-hook and
 // for options missing in backfill mode; failures of the recording
 // components propagate.
-int run_attest_add(const AddOptions& options);
+int run_attest_add(const AddOptions& options, const display::output::Console& console);
+
+// The agent hook path (--from-hook): prints nothing and returns 0, whatever
+// happened. The hook entries call it before any console is made.
+int run_attest_add_from_hook(const std::optional<std::string>& agent);
 
 }  // namespace tamrik::attest

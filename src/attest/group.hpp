@@ -3,6 +3,8 @@
 // described, build the attestation document from the flags, and write it as
 // the pending attestation for the commit hooks to file.
 
+#include "host/display/output.hpp"
+
 #include <optional>
 #include <string>
 
@@ -28,6 +30,6 @@ struct AttestOptions {
 // The exit status: 0 written (or --example), 1 for a failure reported on
 // the console. Failures of git, of the file system and of other components
 // propagate.
-int run_attest(const AttestOptions& options);
+int run_attest(const AttestOptions& options, const display::output::Console& console);
 
 }  // namespace tamrik::attest

@@ -1,59 +1,35 @@
 #include "cli/auth_command.hpp"
 
+#include "attest/usage_error.hpp"
 #include "core/utf8.hpp"
 #include "host/display/output.hpp"
 #include "host/protocol/http_client.hpp"
 #include "host/services/credentials.hpp"
 #include "host/services/session_context.hpp"
+#include "core/text.hpp"
 
-#include <CLI/CLI.hpp>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
-#include <memory>
 #include <string>
 
 namespace tamrik::cli {
 
 namespace {
 
-using display::output::console;
+using display::output::Console;
 namespace http_client = protocol::http_client;
 namespace session_context = services::session_context;
 
 // The most the check of a key and URL waits for the platform.
 constexpr double kCheckSeconds = 15;
 
-constexpr const char* kAuthFooter = R"(The key and URL are stored for your user in $XDG_CONFIG_HOME/tamrik/credentials.json
-(~/.config/tamrik/credentials.json), readable by you only. TAMRIK_API_KEY and TAMRIK_API_URL
-override them, for CI. The key is never printed.
-
-The key and URL are checked with one request to the platform (at most 15 s) before they are
-stored; --offline stores them unchecked, for a platform that is not up yet. http:// is accepted
-only for this machine (localhost, 127.0.0.1, ::1); another host needs https://.
-
-  tamrik auth login --api-url https://tamrik.example.com     (then paste the key)
-  printf '%s\n' "$KEY" | tamrik auth login --api-url URL     (from a secret store)
-  tamrik auth status                                         (exit status 1 when signed out))";
-
-struct LoginValues {
-  std::string api_key;
-  std::string api_url;
-  bool offline = false;
-};
-
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
-}
-
-std::string trimmed(std::string text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  const size_t last = text.find_last_not_of(" \t\r\n");
-  return first == std::string::npos ? "" : text.substr(first, last - first + 1);
 }
 
 // One line from stdin; on a terminal it is asked for and not echoed.
@@ -72,7 +48,7 @@ std::string read_key_from_stdin() {
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
     std::fputs("\n", stderr);
   }
-  return trimmed(line);
+  return std::string(core::trim(line));
 }
 
 // The key goes into a request header: no blanks or control characters.
@@ -90,8 +66,8 @@ std::string source_of(const char* variable) {
 
 // The platform to sign in to, checked as every request checks it: the URL
 // given, or else the one in use, which the person is told the key is for.
-std::string platform_url(const LoginValues& values) {
-  std::string url = trimmed(values.api_url);
+std::string platform_url(const LoginOptions& values, const Console& console) {
+  std::string url(core::trim(values.api_url));
   const bool given = !url.empty();
   if (!given) url = session_context::resolve_session(".").api_url;
   if (url.empty()) {
@@ -104,7 +80,7 @@ std::string platform_url(const LoginValues& values) {
     throw attest::UsageError("cannot sign in to '" + core::printable_text(url) + "': " + e.what());
   }
   if (!given) {
-    console().info("No --api-url given: the key is for " + url + " (from " + source_of("TAMRIK_API_URL") +
+    console.info("No --api-url given: the key is for " + url + " (from " + source_of("TAMRIK_API_URL") +
                    "); pass --api-url URL to sign in to another platform.");
   }
   return url;
@@ -117,32 +93,33 @@ std::optional<int> refusal_status(const http_client::PlatformError& error) {
   return std::nullopt;
 }
 
-void explain_failed_check(const http_client::PlatformError& error, const std::string& url) {
+void explain_failed_check(const http_client::PlatformError& error, const std::string& url, const Console& console) {
   constexpr std::string_view kOffline = "use --offline to store the key anyway";
   const std::optional<int> status = refusal_status(error);
   if (status == 401) {
-    console().error("API key rejected by " + url + ": check the key and run `tamrik auth login` again.");
+    console.error("API key rejected by " + url + ": check the key and run `tamrik auth login` again.");
   } else if (status == 404) {
-    console().error(url + " does not answer the sign-in check (HTTP 404): check the URL for a typo; a platform "
+    console.error(url + " does not answer the sign-in check (HTTP 404): check the URL for a typo; a platform "
                     "older than API version 1.1 cannot check keys, " + std::string(kOffline) + ".");
   } else if (status) {
-    console().error("The platform at " + url + " refused the key: " + error.what() + ".");
+    console.error("The platform at " + url + " refused the key: " + error.what() + ".");
   } else if (dynamic_cast<const http_client::ConnectionError*>(&error) != nullptr ||
              dynamic_cast<const http_client::TimeoutError*>(&error) != nullptr) {
-    console().error("Could not reach " + url + ": is the platform running? " + std::string(kOffline) + ".");
+    console.error("Could not reach " + url + ": is the platform running? " + std::string(kOffline) + ".");
   } else {
-    console().error(std::string(error.what()) + "; " + std::string(kOffline) + ".");
+    console.error(std::string(error.what()) + "; " + std::string(kOffline) + ".");
   }
 }
 
 // Checks the key and the URL with one request. The member the key belongs
 // to, or nullopt once the failure is explained.
-std::optional<http_client::Member> checked_member(const std::string& key, const std::string& url) {
+std::optional<http_client::Member> checked_member(const std::string& key, const std::string& url,
+                                                  const Console& console) {
   const auto budget = http_client::network_budget(kCheckSeconds);
   try {
     return http_client::fetch_member(key, url);
   } catch (const http_client::PlatformError& e) {
-    explain_failed_check(e, url);
+    explain_failed_check(e, url, console);
     return std::nullopt;
   }
 }
@@ -155,87 +132,63 @@ std::string teams_text(const std::vector<long long>& team_ids) {
   return text + ")";
 }
 
-int login(const LoginValues& values) {
-  const std::string key = values.api_key.empty() ? read_key_from_stdin() : trimmed(values.api_key);
+}  // namespace
+
+int run_auth_login(const LoginOptions& values, const Console& console) {
+  const std::string key = values.api_key.empty() ? read_key_from_stdin() : std::string(core::trim(values.api_key));
   if (key.empty()) {
     throw attest::UsageError("no API key given; pass --api-key KEY, or type or pipe it in when asked");
   }
   if (!is_usable_key(key)) throw attest::UsageError("the API key holds blanks or control characters; copy it again");
-  const std::string url = platform_url(values);
+  const std::string url = platform_url(values, console);
 
   std::string signed_in_as;
   if (!values.offline) {
-    const std::optional<http_client::Member> member = checked_member(key, url);
+    const std::optional<http_client::Member> member = checked_member(key, url, console);
     if (!member) {
-      console().info("Nothing was stored; the sign-in in use before is unchanged.");
+      console.info("Nothing was stored; the sign-in in use before is unchanged.");
       return 1;
     }
     signed_in_as = " as " + member->label + teams_text(member->team_ids);
   }
   const std::filesystem::path file = services::credentials::save_credentials(key, url);
   if (values.offline) {
-    console().success("Stored the key for " + url + " in " + file.string() +
+    console.success("Stored the key for " + url + " in " + file.string() +
                       " (readable by you only), unchecked (--offline): the next `tamrik sync` shows whether "
                       "the platform accepts it.");
   } else {
-    console().success("Signed in to " + url + signed_in_as + "; the key is stored in " + file.string() +
+    console.success("Signed in to " + url + signed_in_as + "; the key is stored in " + file.string() +
                       " (readable by you only).");
   }
   if (!environment("TAMRIK_API_KEY").empty()) {
-    console().warning("TAMRIK_API_KEY is set in this environment and is used instead of the stored key.");
+    console.warning("TAMRIK_API_KEY is set in this environment and is used instead of the stored key.");
   }
   return 0;
 }
 
-int status() {
+int run_auth_status(const Console& console) {
   const session_context::Session session = session_context::resolve_session(".");
   if (!session.signed_in()) {
-    console().print(std::string("Not signed in") + (session.api_key.empty() ? " (no API key)" : " (no platform URL)") +
+    console.print(std::string("Not signed in") + (session.api_key.empty() ? " (no API key)" : " (no platform URL)") +
                     " — run `tamrik auth login --api-url URL`.");
     return 1;
   }
-  console().print("Signed in to " + session.api_url);
-  console().print("  key: set, from " + source_of("TAMRIK_API_KEY"));
-  console().print("  url: from " + source_of("TAMRIK_API_URL"));
+  console.print("Signed in to " + session.api_url);
+  console.print("  key: set, from " + source_of("TAMRIK_API_KEY"));
+  console.print("  url: from " + source_of("TAMRIK_API_URL"));
   return 0;
 }
 
-int logout() {
+int run_auth_logout(const Console& console) {
   if (services::credentials::remove_credentials()) {
-    console().success("Signed out: the stored key is removed.");
+    console.success("Signed out: the stored key is removed.");
   } else {
-    console().info("No stored key to remove.");
+    console.info("No stored key to remove.");
   }
   if (!environment("TAMRIK_API_KEY").empty()) {
-    console().warning("TAMRIK_API_KEY is still set in this environment; unset it to sign out completely.");
+    console.warning("TAMRIK_API_KEY is still set in this environment; unset it to sign out completely.");
   }
   return 0;
-}
-
-}  // namespace
-
-void add_auth_command(CLI::App& parent, attest::SelectedCommand& selected) {
-  CLI::App* auth = parent.add_subcommand("auth", "Sign in to the platform, or out, and show which key is in use.");
-  auth->footer(kAuthFooter);
-  auth->require_subcommand(1);
-
-  CLI::App* login_command = auth->add_subcommand(
-      "login", "Check an API key and the platform's URL with the platform, then store them for your user. Without "
-      "--api-key the key is read from stdin.");
-  auto values = std::make_shared<LoginValues>();
-  login_command->add_option("--api-key", values->api_key, "The API key (reading it from stdin keeps it out of shell history).");
-  login_command->add_option("--api-url", values->api_url, "The platform's URL; defaults to the one in use before.");
-  login_command->add_flag("--offline", values->offline,
-                          "Store the key without checking it, for a platform that is not up yet.");
-  login_command->callback([login_command, values, &selected] {
-    selected = {login_command, [values] { return login(*values); }};
-  });
-
-  CLI::App* status_command = auth->add_subcommand("status", "Show whether you are signed in, and where the key comes from.");
-  status_command->callback([status_command, &selected] { selected = {status_command, status}; });
-
-  CLI::App* logout_command = auth->add_subcommand("logout", "Remove the stored API key.");
-  logout_command->callback([logout_command, &selected] { selected = {logout_command, logout}; });
 }
 
 }  // namespace tamrik::cli

@@ -18,9 +18,9 @@ std::optional<int> run_hook_entry(int argc, const char* const* argv) {
   }
 
   if (args.size() < 3 || args[0] != "attest" || args[1] != "add" || args[2] != "--from-hook") return std::nullopt;
-  if (args.size() == 3) return attest::run_attest_add({.from_hook = true});
+  if (args.size() == 3) return attest::run_attest_add_from_hook(std::nullopt);
   if (args.size() == 5 && args[3] == "--agent") {
-    return attest::run_attest_add({.from_hook = true, .agent = std::string(args[4])});
+    return attest::run_attest_add_from_hook(std::string(args[4]));
   }
   return std::nullopt;
 }

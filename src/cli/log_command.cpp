@@ -1,52 +1,38 @@
 #include "cli/log_command.hpp"
 
 #include "cli/pager.hpp"
+#include "attest/usage_error.hpp"
 #include "cli/record_text.hpp"
 #include "host/display/output.hpp"
 #include "synccore/record_filter.hpp"
 #include "synccore/recorded_commits.hpp"
 
-#include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 
 namespace tamrik::cli {
 
+synccore::RecordFilter LogOptions::filter() const {
+  return {.agent = agent,
+          .model = model,
+          .developer = developer,
+          .task_type = task_type,
+          .since = since ? std::optional<double>(date_option("--since", *since)) : std::nullopt,
+          .until = until ? std::optional<double>(date_option("--until", *until)) : std::nullopt,
+          .attested = attested     ? synccore::AttestedFilter::attested
+                      : unattested ? synccore::AttestedFilter::unattested
+                                   : synccore::AttestedFilter::any,
+          .pending_only = pending};
+}
+
 namespace {
 
-using display::output::console;
+using display::output::Console;
 using synccore::RecordKind;
 using synccore::RecordView;
 using synccore::UploadState;
-
-struct LogOptions {
-  std::string range;
-  std::optional<size_t> max_count;  // all when absent
-  std::optional<std::string> agent, model, developer, task_type, since, until;
-  bool attested = false;
-  bool unattested = false;
-  bool pending = false;
-  bool json = false;
-
-  size_t limit() const { return max_count.value_or(SIZE_MAX); }
-
-  synccore::RecordFilter filter() const {
-    return {.agent = agent,
-            .model = model,
-            .developer = developer,
-            .task_type = task_type,
-            .since = since ? std::optional<double>(date_option("--since", *since)) : std::nullopt,
-            .until = until ? std::optional<double>(date_option("--until", *until)) : std::nullopt,
-            .attested = attested     ? synccore::AttestedFilter::attested
-                        : unattested ? synccore::AttestedFilter::unattested
-                                     : synccore::AttestedFilter::any,
-            .pending_only = pending};
-  }
-};
 
 std::string mark_of(RecordKind kind, const Paint& paint) {
   switch (kind) {
@@ -84,23 +70,25 @@ std::string unrecorded_line(const synccore::RangeCommit& commit, const Paint& pa
 
 class LogPrinter {
  public:
-  explicit LogPrinter(bool json) : json_(json), paint_(!json && display::output::colour_enabled(stdout)) {}
+  LogPrinter(bool json, const Console& console)
+      : json_(json), console_(console), paint_(!json && display::output::colour_enabled(console.out())) {}
 
   void record(const RecordView& record) const {
-    console().print(json_ ? json_text(record_json(record)) : record_line(record, paint_));
+    console_.print(json_ ? json_text(record_json(record)) : record_line(record, paint_));
   }
   void unrecorded(const synccore::RangeCommit& commit) const {
-    console().print(json_ ? json_text({{"commit", commit.commit},
+    console_.print(json_ ? json_text({{"commit", commit.commit},
                                        {"date", commit.date},
                                        {"subject", commit.subject},
                                        {"recorded", false}})
                           : unrecorded_line(commit, paint_));
   }
   // Whether output still goes anywhere: a pager quit early takes the rest.
-  bool listening() const { return std::ferror(stdout) == 0; }
+  bool listening() const { return std::ferror(console_.out()) == 0; }
 
  private:
   bool json_;
+  const Console& console_;
   Paint paint_;
 };
 
@@ -149,40 +137,16 @@ int log_ledger(const services::Checkout& checkout, const LogOptions& options, co
   return 0;
 }
 
-int run_log(const LogOptions& options) {
-  const std::optional<services::Checkout> checkout = checkout_with_ledger();
-  if (!checkout) return 1;
-  options.filter();  // a bad date is a usage error before any output
-  const LogPrinter printer(options.json);
-  std::optional<Pager> pager;
-  if (!options.json) pager.emplace();
-  return options.range.empty() ? log_ledger(*checkout, options, printer) : log_range(*checkout, options, printer);
-}
-
 }  // namespace
 
-void add_log_command(CLI::App& parent, attest::SelectedCommand& selected) {
-  CLI::App* log = parent.add_subcommand("log", "Show the recorded commits, the latest recorded first, one line each.");
-  log->footer(
-      "Each line: short hash, date, branch, agent/model, task type, attested mark, upload state, summary.\n"
-      "Text filters match any part of the value, case aside. DATE is 2026-05-01 (midnight UTC) or\n"
-      "2026-05-01T14:30:00Z. With --json, one JSON object per line: commit, date, branch, agent, model,\n"
-      "developer, task_type, kind, upload, summary, tokens, recorded (false, with subject, for a commit of\n"
-      "the range that has no record).");
-  auto options = std::make_shared<LogOptions>();
-  log->add_option("range", options->range, "A revision range such as main..feature: exactly its commits, in git's order.");
-  log->add_option("-n,--max-count", options->max_count, "Show at most N commits.");
-  log->add_option("--agent", options->agent, "Only records of this agent.");
-  log->add_option("--model", options->model, "Only records made with this model.");
-  log->add_option("--developer", options->developer, "Only records of this developer (name or email).");
-  log->add_option("--task-type", options->task_type, "Only records of this task type.");
-  log->add_option("--since", options->since, "Only records from DATE on.");
-  log->add_option("--until", options->until, "Only records up to DATE.");
-  CLI::Option* attested = log->add_flag("--attested", options->attested, "Only attested records.");
-  log->add_flag("--unattested", options->unattested, "Only records without an attestation.")->excludes(attested);
-  log->add_flag("--pending", options->pending, "Only records still waiting for `tamrik sync`.");
-  log->add_flag("--json", options->json, "Print one JSON object per line instead of text.");
-  log->callback([log, options, &selected] { selected = {log, [options] { return run_log(*options); }}; });
+int run_log(const LogOptions& options, const Console& console) {
+  const std::optional<services::Checkout> checkout = checkout_with_ledger(console);
+  if (!checkout) return 1;
+  options.filter();  // a bad date is a usage error before any output
+  const LogPrinter printer(options.json, console);
+  std::optional<Pager> pager;
+  if (!options.json) pager.emplace(console.out());
+  return options.range.empty() ? log_ledger(*checkout, options, printer) : log_range(*checkout, options, printer);
 }
 
 }  // namespace tamrik::cli

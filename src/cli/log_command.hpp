@@ -10,10 +10,29 @@
 // a record as record_json() gives it, or for a commit of the range without
 // one {commit, date, subject, recorded: false}.
 
-#include "attest/command_line.hpp"
+#include "host/display/output.hpp"
+#include "synccore/record_filter.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
 
 namespace tamrik::cli {
 
-void add_log_command(CLI::App& parent, attest::SelectedCommand& selected);
+struct LogOptions {
+  std::string range;
+  std::optional<size_t> max_count;  // all when absent
+  std::optional<std::string> agent, model, developer, task_type, since, until;
+  bool attested = false;
+  bool unattested = false;
+  bool pending = false;
+  bool json = false;
+
+  size_t limit() const { return max_count.value_or(SIZE_MAX); }
+  // Throws UsageError for a --since or --until that is not a date.
+  synccore::RecordFilter filter() const;
+};
+
+int run_log(const LogOptions& options, const display::output::Console& console);
 
 }  // namespace tamrik::cli

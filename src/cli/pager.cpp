@@ -33,8 +33,8 @@ std::optional<std::string> pager_command() {
 
 }  // namespace
 
-Pager::Pager() {
-  if (::isatty(STDOUT_FILENO) != 1) return;
+Pager::Pager(std::FILE* out) {
+  if (out != stdout || ::isatty(STDOUT_FILENO) != 1) return;
   const std::optional<std::string> command = pager_command();
   if (!command) return;
   int ends[2];

@@ -6,12 +6,15 @@
 
 #include <sys/types.h>
 
+#include <cstdio>
+
 namespace tamrik::cli {
 
 class Pager {
  public:
-  // Sends stdout to the pager from here on, when there is one to start.
-  Pager();
+  // Sends stdout to the pager from here on, when there is one to start and
+  // the command writes to it (`out`).
+  explicit Pager(std::FILE* out);
   // Gives stdout back, ends the pager's input and waits until the person
   // has quit it.
   ~Pager();

@@ -1,14 +1,12 @@
 #include "cli/record_text.hpp"
 
-#include "attest/command_line.hpp"
+#include "attest/usage_error.hpp"
 #include "core/time_text.hpp"
 #include "core/utf8.hpp"
 #include "host/display/output.hpp"
 #include "host/services/setup_list.hpp"
 
 namespace tamrik::cli {
-
-using display::output::console;
 
 std::string Paint::operator()(std::string_view sgr, std::string_view text) const {
   if (!on_) return std::string(text);
@@ -41,10 +39,10 @@ std::string json_text(const core::Json& value, int indent) {
   return value.dump(indent, ' ', true, core::Json::error_handler_t::replace);
 }
 
-std::optional<services::Checkout> checkout_with_ledger() {
+std::optional<services::Checkout> checkout_with_ledger(const display::output::Console& console) {
   const services::Checkout checkout = services::current_checkout();
   const bool set_up = services::setup_list::is_set_up(checkout.home);
-  if (!set_up) console().warning("tamrik is not set up in " + checkout.home.string() + "; run `tamrik setup` to record its commits");
+  if (!set_up) console.warning("tamrik is not set up in " + checkout.home.string() + "; run `tamrik setup` to record its commits");
   if (synccore::ledger_exists(checkout.home)) return checkout;
   if (set_up) return checkout;  // nothing recorded yet: an empty answer
   return std::nullopt;

@@ -5,6 +5,7 @@
 // printed only through shown().
 
 #include "core/json.hpp"
+#include "host/display/output.hpp"
 #include "host/services/checkout.hpp"
 #include "synccore/ledger_view.hpp"
 
@@ -44,10 +45,10 @@ core::Json record_json(const synccore::RecordView& record);
 // escaped, broken UTF-8 replaced.
 std::string json_text(const core::Json& value, int indent = -1);
 
-// The current checkout, warning on stderr when the repository is not set
+// The current checkout, warning on the console's stderr when the repository is not set
 // up (an older ledger can still be read); nullopt, after saying what to
 // run, when it has no ledger at all.
-std::optional<services::Checkout> checkout_with_ledger();
+std::optional<services::Checkout> checkout_with_ledger(const display::output::Console& console);
 
 // A --since/--until value in seconds since the epoch. Throws UsageError
 // naming `option` when it is not a date.

@@ -1,5 +1,6 @@
 #include "cli/show_command.hpp"
 
+#include "attest/usage_error.hpp"
 #include "cli/pager.hpp"
 #include "cli/record_text.hpp"
 #include "core/yaml.hpp"
@@ -9,9 +10,6 @@
 #include "synccore/ledger.hpp"
 #include "synccore/recorded_commits.hpp"
 
-#include <CLI/CLI.hpp>
-
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,14 +19,9 @@ namespace tamrik::cli {
 namespace {
 
 using core::Json;
-using display::output::console;
+using display::output::Console;
 using synccore::RecordView;
 using synccore::text_of;
-
-struct ShowOptions {
-  std::string commit = "HEAD";
-  bool json = false;
-};
 
 // The texts of a member that holds one commit or a list of them.
 std::vector<std::string> commits_named(const Json& entry, std::string_view key) {
@@ -45,30 +38,31 @@ std::vector<std::string> commits_named(const Json& entry, std::string_view key) 
 
 class Layout {
  public:
-  explicit Layout(const Paint& paint) : paint_(paint) {}
+  Layout(const Paint& paint, const Console& console) : paint_(paint), console_(console) {}
 
   // "label      value", left out when there is no value.
   void field(std::string_view label, const std::string& value) const {
     if (value.empty()) return;
     std::string padded(label);
     padded.resize(std::max<size_t>(padded.size(), 11), ' ');
-    console().print(paint_("1", padded) + shown(value));
+    console_.print(paint_("1", padded) + shown(value));
   }
   // A nested value as indented YAML under its heading.
   void section(std::string_view heading, const Json* value) const {
     if (value == nullptr || value->is_null() || (value->is_object() && value->empty())) return;
-    console().print("");
-    console().print(paint_("1", heading));
+    console_.print("");
+    console_.print(paint_("1", heading));
     std::string text = value->is_string() ? value->get<std::string>() : core::emit_yaml(*value);
     for (std::string_view rest = text; !rest.empty();) {
       const size_t end = rest.find('\n');
-      console().print("    " + shown(rest.substr(0, end)));
+      console_.print("    " + shown(rest.substr(0, end)));
       rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     }
   }
 
  private:
   const Paint& paint_;
+  const Console& console_;
 };
 
 const Json* member(const Json& object, std::string_view key) {
@@ -102,8 +96,8 @@ std::string joined(const std::vector<std::string>& texts) {
   return text;
 }
 
-void print_record(const RecordView& record, const Json& attestation, const Paint& paint) {
-  const Layout layout(paint);
+void print_record(const RecordView& record, const Json& attestation, const Paint& paint, const Console& console) {
+  const Layout layout(paint, console);
   const Json* telemetry = member(record.entry, "telemetry");
   if (telemetry == nullptr) telemetry = member(attestation, "telemetry");
   std::string agent = record.agent;
@@ -115,7 +109,7 @@ void print_record(const RecordView& record, const Json& attestation, const Paint
     task_type += " (" + source + ")";
   }
 
-  console().print(paint("33", "commit " + shown(record.commit)));
+  console.print(paint("33", "commit " + shown(record.commit)));
   layout.field("date", record.timestamp);
   layout.field("branch", record.branch);
   layout.field("agent", agent);
@@ -131,19 +125,21 @@ void print_record(const RecordView& record, const Json& attestation, const Paint
   if (const Json* carried = member(attestation, "attestations"); carried != nullptr && carried->is_array()) {
     layout.field("carries", std::to_string(carried->size()) + " attestations of the commits it was made from");
   }
-  console().print("");
-  console().print("    " + shown(record.summary));
+  console.print("");
+  console.print("    " + shown(record.summary));
   layout.section("provenance", member(attestation, "provenance"));
   layout.section("rules checked", member(attestation, "rules"));
   layout.section("architecture changes", member(attestation, "changes"));
   layout.section("telemetry", telemetry);
   if (attestation.empty() && record.kind == synccore::RecordKind::attested) {
-    console().print("");
-    console().print("(its attestation is not in .tamrik/attestations: the record's line is all there is)");
+    console.print("");
+    console.print("(its attestation is not in .tamrik/attestations: the record's line is all there is)");
   }
 }
 
-int run_show(const ShowOptions& options) {
+}  // namespace
+
+int run_show(const ShowOptions& options, const Console& console) {
   // Not set up is one of the answers: why_not_recorded() says it.
   const services::Checkout checkout = services::current_checkout();
   if (options.commit.starts_with("-")) throw attest::UsageError("COMMIT '" + shown(options.commit) + "' is not a commit");
@@ -156,9 +152,9 @@ int run_show(const ShowOptions& options) {
   if (found.empty()) {
     const std::string reason = synccore::why_not_recorded(checkout, *full);
     if (options.json) {
-      console().print(json_text({{"commit", *full}, {"recorded", false}, {"reason", reason}}, 2));
+      console.print(json_text({{"commit", *full}, {"recorded", false}, {"reason", reason}}, 2));
     } else {
-      console().print("No record for commit " + short_hash(*full) + ": " + reason);
+      console.print("No record for commit " + short_hash(*full) + ": " + reason);
     }
     return 1;
   }
@@ -166,28 +162,14 @@ int run_show(const ShowOptions& options) {
   view.complete_from_archive(record);
   const Json attestation = synccore::try_archived_attestation(checkout.home, record.commit).value_or(Json::object());
   if (options.json) {
-    console().print(json_text({{"commit", *full}, {"recorded", true}, {"record", record_json(record)}, {"entry", record.entry},
+    console.print(json_text({{"commit", *full}, {"recorded", true}, {"record", record_json(record)}, {"entry", record.entry},
                                {"attestation", attestation.empty() ? Json() : attestation}}, 2));
     return 0;
   }
-  const Paint paint(display::output::colour_enabled(stdout));
-  const Pager pager;
-  print_record(record, attestation.is_object() ? attestation : Json::object(), paint);
+  const Paint paint(display::output::colour_enabled(console.out()));
+  const Pager pager(console.out());
+  print_record(record, attestation.is_object() ? attestation : Json::object(), paint, console);
   return 0;
-}
-
-}  // namespace
-
-void add_show_command(CLI::App& parent, attest::SelectedCommand& selected) {
-  CLI::App* show = parent.add_subcommand("show", "Show one commit's record and attestation, laid out for reading.");
-  show->footer(
-      "Without a record, says why (made before setup, in another clone, by another developer) and what to do;\n"
-      "the exit status is then 1. --json: {commit, recorded, record, entry, attestation}, or {commit, recorded,\n"
-      "reason}.");
-  auto options = std::make_shared<ShowOptions>();
-  show->add_option("commit", options->commit, "The commit (default HEAD): a hash, a branch, HEAD~2...");
-  show->add_flag("--json", options->json, "Print one JSON object instead of text.");
-  show->callback([show, options, &selected] { selected = {show, [options] { return run_show(*options); }}; });
 }
 
 }  // namespace tamrik::cli

@@ -7,10 +7,17 @@
 // entry (the ledger line), attestation (the archived document, or null)},
 // or {commit, recorded: false, reason}.
 
-#include "attest/command_line.hpp"
+#include "host/display/output.hpp"
+
+#include <string>
 
 namespace tamrik::cli {
 
-void add_show_command(CLI::App& parent, attest::SelectedCommand& selected);
+struct ShowOptions {
+  std::string commit = "HEAD";
+  bool json = false;
+};
+
+int run_show(const ShowOptions& options, const display::output::Console& console);
 
 }  // namespace tamrik::cli

@@ -4,13 +4,8 @@
 #include "host/display/output.hpp"
 #include "synccore/ledger_stats.hpp"
 
-#include <CLI/CLI.hpp>
-
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,18 +14,12 @@ namespace tamrik::cli {
 namespace {
 
 using core::Json;
-using display::output::console;
+using display::output::Console;
 using synccore::GroupCounts;
 using synccore::TokenCounts;
 
 constexpr size_t kBarWidth = 20;
 constexpr size_t kWidestGroup = 32;
-
-struct StatsOptions {
-  std::string by = "agent";
-  std::optional<std::string> since, until;
-  bool json = false;
-};
 
 Json share(uint64_t part, uint64_t whole) { return whole == 0 ? Json() : Json(static_cast<double>(part) / whole); }
 
@@ -93,8 +82,8 @@ std::string row(const std::string& group, const GroupCounts& counts, size_t widt
          per_commit(per.output, counts.attested) + " / " + per_commit(per.cache, counts.attested);
 }
 
-void print_text(const synccore::LedgerStats& stats, const StatsOptions& options) {
-  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+void print_text(const synccore::LedgerStats& stats, const StatsOptions& options, const Console& console) {
+  const bool terminal = console.out_is_terminal();
   size_t width = options.by.size();
   std::vector<std::pair<std::string, const GroupCounts*>> rows;
   uint64_t most = 0;
@@ -108,16 +97,18 @@ void print_text(const synccore::LedgerStats& stats, const StatsOptions& options)
   const std::optional<uint64_t> bars = terminal ? std::optional<uint64_t>(most) : std::nullopt;
   std::string header = padded(options.by, width, false) + padded("commits", 9, true);
   if (bars) header += std::string(2 + kBarWidth, ' ');
-  console().print(header + "  by agents  attested  input tokens  output tkns  cache tokens  per attested commit (in / out / cache)");
-  for (const auto& [label, counts] : rows) console().print(row(label, *counts, width, bars));
-  console().print(row("all", stats.total, width, bars));
+  console.print(header + "  by agents  attested  input tokens  output tkns  cache tokens  per attested commit (in / out / cache)");
+  for (const auto& [label, counts] : rows) console.print(row(label, *counts, width, bars));
+  console.print(row("all", stats.total, width, bars));
   if (stats.corrupt > 0) {
-    console().warning(std::to_string(stats.corrupt) + " line(s) of .tamrik/log.jsonl are not records and are counted nowhere");
+    console.warning(std::to_string(stats.corrupt) + " line(s) of .tamrik/log.jsonl are not records and are counted nowhere");
   }
 }
 
-int run_stats(const StatsOptions& options) {
-  const std::optional<services::Checkout> checkout = checkout_with_ledger();
+}  // namespace
+
+int run_stats(const StatsOptions& options, const Console& console) {
+  const std::optional<services::Checkout> checkout = checkout_with_ledger(console);
   if (!checkout) return 1;
   const std::optional<synccore::StatsGroup> by = synccore::stats_group_named(options.by);
   synccore::RecordFilter filter;
@@ -126,7 +117,7 @@ int run_stats(const StatsOptions& options) {
   synccore::LedgerView view(checkout->home);
   const synccore::LedgerStats stats = synccore::count_ledger(view, *by, filter);
   if (!options.json) {
-    print_text(stats, options);
+    print_text(stats, options, console);
     return 0;
   }
   Json groups = Json::array();
@@ -135,7 +126,7 @@ int run_stats(const StatsOptions& options) {
     item.update(counts_json(counts));
     groups.push_back(std::move(item));
   }
-  console().print(json_text({{"by", options.by},
+  console.print(json_text({{"by", options.by},
                              {"since", options.since ? Json(*options.since) : Json()},
                              {"until", options.until ? Json(*options.until) : Json()},
                              {"total", counts_json(stats.total)},
@@ -143,24 +134,6 @@ int run_stats(const StatsOptions& options) {
                              {"corrupt", stats.corrupt}},
                             2));
   return 0;
-}
-
-}  // namespace
-
-void add_stats_command(CLI::App& parent, attest::SelectedCommand& selected) {
-  CLI::App* stats = parent.add_subcommand("stats", "Count the recorded commits per agent, model, developer, task type or week.");
-  stats->footer(
-      "Per group: commits, the share made by agents (records naming an agent other than \"unknown\"), the share\n"
-      "attested, tokens (input, output, cache creation and reads) in all, and per attested commit. DATE is\n"
-      "2026-05-01 (midnight UTC) or 2026-05-01T14:30:00Z. Grouping by task type, or by model where the\n"
-      "telemetry names none, reads each record's attestation. --json: {by, since, until, total, groups, corrupt}.");
-  auto options = std::make_shared<StatsOptions>();
-  stats->add_option("--by", options->by, "Group by agent (the default), model, developer, task-type or week.")
-      ->check(CLI::IsMember({"agent", "model", "developer", "task-type", "week"}));
-  stats->add_option("--since", options->since, "Only records from DATE on.");
-  stats->add_option("--until", options->until, "Only records up to DATE.");
-  stats->add_flag("--json", options->json, "Print one JSON object instead of text.");
-  stats->callback([stats, options, &selected] { selected = {stats, [options] { return run_stats(*options); }}; });
 }
 
 }  // namespace tamrik::cli

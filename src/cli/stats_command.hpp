@@ -10,10 +10,19 @@
 // {input, output, cache}; a share or per-commit figure with nothing to
 // divide by is null.
 
-#include "attest/command_line.hpp"
+#include "host/display/output.hpp"
+
+#include <optional>
+#include <string>
 
 namespace tamrik::cli {
 
-void add_stats_command(CLI::App& parent, attest::SelectedCommand& selected);
+struct StatsOptions {
+  std::string by = "agent";  // agent, model, developer, task-type or week
+  std::optional<std::string> since, until;
+  bool json = false;
+};
+
+int run_stats(const StatsOptions& options, const display::output::Console& console);
 
 }  // namespace tamrik::cli

@@ -8,23 +8,20 @@
 #include "host/hooks/installer.hpp"
 #include "host/paths.hpp"
 #include "host/services/session_context.hpp"
-#include "host/services/shared.hpp"
+#include "host/services/local_config.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/rules_cache.hpp"
 #include "synccore/too_large.hpp"
 
-#include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 
 namespace tamrik::cli {
 
 namespace {
 
 using core::Json;
-using display::output::console;
+using display::output::Console;
 using std::filesystem::path;
 
 struct Status {
@@ -43,7 +40,7 @@ struct Status {
 
 std::vector<std::string> configured_agents(const path& repo_root) {
   try {
-    return services::shared::configured_agents(services::shared::load_local_config(repo_root));
+    return services::read_local_config(repo_root).agents;
   } catch (const std::exception&) {
     return {};  // an unreadable configuration lists no agents; `set_up` still says it exists
   }
@@ -127,46 +124,46 @@ std::string hook_text(const Json& installed) {
   return installed.get<bool>() ? "installed" : "missing — run `tamrik setup`";
 }
 
-void print_text(const Status& status) {
+void print_text(const Status& status, const Console& console) {
   const auto& session = status.session;
   const auto& log = status.log;
-  console().print("tamrik status of " + status.checkout.home.string());
+  console.print("tamrik status of " + status.checkout.home.string());
   if (status.checkout.work_tree != status.checkout.home) {
-    console().print("  worktree:    " + status.checkout.work_tree.string() + " (records into the ledger above)");
+    console.print("  worktree:    " + status.checkout.work_tree.string() + " (records into the ledger above)");
   }
-  if (!status.set_up) console().warning("tamrik is not set up here; run `tamrik setup`");
+  if (!status.set_up) console.warning("tamrik is not set up here; run `tamrik setup`");
   if (!status.committed_files.empty()) {
-    console().warning(services::setup_list::committed_files_notice(status.committed_files));
+    console.warning(services::setup_list::committed_files_notice(status.committed_files));
   }
-  console().print("  project:     " + (session.linked() ? project_text(session.project_id)
+  console.print("  project:     " + (session.linked() ? project_text(session.project_id)
                                                        : "not linked — `tamrik sync` links it, or `tamrik setup project <id>`"));
-  console().print("  signed in:   " + (session.signed_in() ? "yes (" + session.api_url + ")" : "no — run `tamrik auth login`"));
-  console().print("  ledger:      " + std::to_string(log.size()) + " pending upload, " + std::to_string(log.uploaded) +
+  console.print("  signed in:   " + (session.signed_in() ? "yes (" + session.api_url + ")" : "no — run `tamrik auth login`"));
+  console.print("  ledger:      " + std::to_string(log.size()) + " pending upload, " + std::to_string(log.uploaded) +
                   " uploaded, " + std::to_string(log.skipped) + " skipped, " + std::to_string(log.unaddressable) +
                   " unaddressable, " + std::to_string(log.corrupt) + " corrupt");
-  console().print("               " + std::to_string(log.attested) + " attested, " + std::to_string(log.unattested) +
+  console.print("               " + std::to_string(log.attested) + " attested, " + std::to_string(log.unattested) +
                   " unattested");
   if (log.mismatched > 0) {
-    console().warning(std::to_string(log.mismatched) +
+    console.warning(std::to_string(log.mismatched) +
                       " attestation(s) filed on a commit whose change does not match their staged_diff_hash "
                       "(\"diff_hash_mismatch\" in .tamrik/log.jsonl): check that each still describes its commit.");
   }
   if (!status.too_large.empty()) {
-    console().print("  too large:   " + std::to_string(status.too_large.size()) + " set aside, not uploaded: " +
+    console.print("  too large:   " + std::to_string(status.too_large.size()) + " set aside, not uploaded: " +
                     too_large_text(status.too_large));
-    console().warning(
+    console.warning(
         "Records too large for the platform are not uploaded. Shorten what makes each one large — its attestation "
         ".tamrik/attestations/<commit>.yaml, its change ledger .tamrik/attestations/<commit>.ledger.jsonl, or a "
         "long summary in its line of .tamrik/log.jsonl — then run `tamrik sync`.");
   }
-  console().print("  rules:       " + status.rules.describe());
-  console().print(std::string("  attestation: ") +
+  console.print("  rules:       " + status.rules.describe());
+  console.print(std::string("  attestation: ") +
                   (status.pending_attestation ? "waiting in .tamrik/.commit-attestation.yaml (filed at the next commit)"
                                               : "none waiting"));
-  console().print(std::string("  hooks:       post-commit ") + hook_text(status.post_commit_hook));
-  console().print(std::string("               post-rewrite ") + hook_text(status.post_rewrite_hook));
+  console.print(std::string("  hooks:       post-commit ") + hook_text(status.post_commit_hook));
+  console.print(std::string("               post-rewrite ") + hook_text(status.post_rewrite_hook));
   for (const auto& [agent, installed] : status.agent_hooks.items()) {
-    console().print("               " + agent + " " + hook_text(installed));
+    console.print("               " + agent + " " + hook_text(installed));
   }
 }
 
@@ -174,24 +171,14 @@ void print_text(const Status& status) {
 
 Json status_json(const services::Checkout& checkout) { return to_json(gather(checkout)); }
 
-void add_status_command(CLI::App& parent, attest::SelectedCommand& selected) {
-  CLI::App* status = parent.add_subcommand("status", "Show the ledger, the link to the platform and the hooks.");
-  status->footer("The --json form is one object with stable keys: repo_root, set_up, committed_files, linked, project_id, signed_in,\n"
-                 "api_url, ledger (pending, uploaded, skipped, unaddressable, corrupt, attested, unattested, too_large),\n"
-                 "rules (count, trustworthy, description), pending_attestation, hooks (post_commit, post_rewrite, agents).");
-  auto as_json = std::make_shared<bool>(false);
-  status->add_flag("--json", *as_json, "Print one JSON object instead of text.");
-  status->callback([status, as_json, &selected] {
-    selected = {status, [as_json] {
-                  const services::Checkout checkout = services::current_checkout();
-                  if (*as_json) {
-                    console().print(status_json(checkout).dump(2, ' ', false, Json::error_handler_t::replace));
-                  } else {
-                    print_text(gather(checkout));
-                  }
-                  return 0;
-                }};
-  });
+int run_status(const StatusOptions& options, const Console& console) {
+  const services::Checkout checkout = services::current_checkout();
+  if (options.json) {
+    console.print(status_json(checkout).dump(2, ' ', false, Json::error_handler_t::replace));
+  } else {
+    print_text(gather(checkout), console);
+  }
+  return 0;
 }
 
 }  // namespace tamrik::cli

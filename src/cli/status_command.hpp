@@ -18,8 +18,8 @@
 //   hooks                {post_commit: bool (fires in this checkout), agents: {<agent>: bool, or null
 //                         when tamrik has no hook rows for that harness}}
 
-#include "attest/command_line.hpp"
 #include "core/json.hpp"
+#include "host/display/output.hpp"
 #include "host/services/checkout.hpp"
 
 namespace tamrik::cli {
@@ -27,6 +27,10 @@ namespace tamrik::cli {
 // The JSON form above, for `checkout`.
 core::Json status_json(const services::Checkout& checkout);
 
-void add_status_command(CLI::App& parent, attest::SelectedCommand& selected);
+struct StatusOptions {
+  bool json = false;
+};
+
+int run_status(const StatusOptions& options, const display::output::Console& console);
 
 }  // namespace tamrik::cli

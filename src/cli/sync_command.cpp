@@ -3,7 +3,6 @@
 #include "attest/hook.hpp"
 #include "attest/nudge.hpp"
 #include "cli/detached.hpp"
-#include "cli/sync_run_command.hpp"
 #include "core/deferred_flush.hpp"
 #include "host/agents/registry.hpp"
 #include "host/services/hook_payload.hpp"
@@ -15,33 +14,13 @@
 
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
-
 #include <filesystem>
-#include <memory>
 
 namespace tamrik::cli {
 
 namespace {
 
 using std::filesystem::path;
-
-constexpr const char* kSyncDescription =
-    "File the pending attestation, upload unsent records and refresh the project context.";
-constexpr const char* kSyncFooter = R"(Links the repository to its platform project the first time (sign in first with
-`tamrik auth login`), repairs tamrik's hooks and ignore entries, uploads every record not yet
-on the platform, and refreshes the rules, specs and skills agents read. One line per outcome;
-exit status 1 when linking, the upload or the refresh failed. TAMRIK_DEBUG=1 also writes the
-failure to .tamrik/.platform/logs/sync.log.
-
-The sync waits at most 60 s for the platform, all requests together (--timeout SECONDS); on a
-terminal a line on stderr says which request it is waiting for and when it gives up.)";
-constexpr const char* kRecordCommitHelp =
-    "Post-commit hook: record HEAD, start the upload in the background, print nothing, always exit 0.";
-
-constexpr const char* kRecordRewriteHelp =
-    "Post-rewrite hook: carry the records of the commits git lists on stdin (\"<old> <new>\" lines) to their new "
-    "commits, print nothing, always exit 0. KIND is what git passes: amend or rebase.";
 
 // The most of git's list of rewritten commits read: some 100 000 commits.
 constexpr size_t kRewrittenListCap = size_t{16} << 20;
@@ -114,30 +93,6 @@ int record_rewrite_from_hook() {
     // Never fail the rewrite; the new commits keep their own records.
   }
   return 0;
-}
-
-void add_sync_command(CLI::App& parent, attest::SelectedCommand& selected) {
-  CLI::App* sync = parent.add_subcommand("sync", kSyncDescription);
-  sync->footer(kSyncFooter);
-  auto record_commit = std::make_shared<bool>(false);
-  auto rewrite_kind = std::make_shared<std::string>();
-  auto run_options = std::make_shared<SyncRunOptions>(SyncRunOptions{.show_waiting = true});
-  CLI::Option* record_flag = sync->add_flag("--record-commit", *record_commit, kRecordCommitHelp);
-  CLI::Option* rewrite_option = sync->add_option("--record-rewrite", *rewrite_kind, kRecordRewriteHelp)
-                                    ->option_text("KIND")
-                                    ->check(CLI::IsMember({"amend", "rebase"}))
-                                    ->excludes(record_flag);
-  add_sync_run_options(*sync, {record_flag, rewrite_option}, *run_options);
-  // The callback owns what the options write into.
-  sync->callback([sync, record_commit, rewrite_kind, run_options, &selected] {
-    if (*record_commit) {
-      selected = {sync, record_commit_from_hook};
-    } else if (!rewrite_kind->empty()) {
-      selected = {sync, record_rewrite_from_hook};
-    } else {
-      selected = {sync, [run_options] { return run_sync_command(*run_options); }};
-    }
-  });
 }
 
 }  // namespace tamrik::cli

@@ -2,11 +2,7 @@
 // `tamrik sync`: the full sync (sync_run_command.hpp), and `tamrik sync
 // --record-commit` and `--record-rewrite`, what the git hooks run.
 
-#include "attest/command_line.hpp"
-
 namespace tamrik::cli {
-
-void add_sync_command(CLI::App& parent, attest::SelectedCommand& selected);
 
 // `tamrik sync --record-commit`: records HEAD, starts the upload in the
 // background, prints nothing, and returns 0 whatever happened.

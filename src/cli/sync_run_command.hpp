@@ -2,14 +2,10 @@
 // `tamrik sync`: the full sync of the repository around the current
 // directory, with one line per outcome.
 
+#include "host/display/output.hpp"
+
 #include <chrono>
 #include <optional>
-#include <vector>
-
-namespace CLI {
-class App;
-class Option;
-}  // namespace CLI
 
 namespace tamrik::cli {
 
@@ -26,13 +22,9 @@ struct SyncRunOptions {
   bool show_waiting = false;
 };
 
-// Adds the options of the full sync to `sync` (none of which go with
-// `excluded`, the git hooks' options).
-void add_sync_run_options(CLI::App& sync, const std::vector<CLI::Option*>& excluded, SyncRunOptions& options);
-
 // Runs the sync and reports it, within `options.deadline`. Exit status 0
 // when nothing failed, 1 when linking, the upload or the context refresh
 // failed, nobody is signed in, or the platform did not answer in time.
-int run_sync_command(const SyncRunOptions& options);
+int run_sync_command(const SyncRunOptions& options, const display::output::Console& console);
 
 }  // namespace tamrik::cli

@@ -1,10 +1,6 @@
 #pragma once
-// The `tamrik` command line: parses the arguments, runs the one command they
-// name, and turns what escapes it into an exit status.
-//
-// Exit status: the command's own (0 done, 1 a failure it reports); 2 for a
-// usage error, with the command's usage line and the message on stderr; 1
-// with a message for any other error.
+// The `tamrik` executable: the hook entries' fast path, else the full
+// command line (command_line.hpp) on the process's console.
 
 namespace tamrik::cli {
 

@@ -8,6 +8,7 @@
 #include "host/services/git_identity.hpp"
 #include "host/services/setup_list.hpp"
 #include "host/paths.hpp"
+#include "host/services/local_config.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/capture.hpp"
 #include "synccore/git.hpp"
@@ -228,15 +229,14 @@ std::optional<double> _config_anchor(const path& repo_root) {
 }
 
 std::optional<double> _installed_at(const path& repo_root) {
-  core::Json config;
+  std::optional<std::string> installed_at;
   try {
-    config = services::shared::load_local_config(repo_root);
+    installed_at = services::read_local_config(repo_root).installed_at;
   } catch (...) {
     return std::nullopt;
   }
-  const auto raw = config.find("installed_at");
-  if (raw == config.end() || !raw->is_string()) return std::nullopt;
-  const std::optional<double> seconds = core::parse_iso8601(raw->get<std::string>());
+  if (!installed_at) return std::nullopt;
+  const std::optional<double> seconds = core::parse_iso8601(*installed_at);
   if (!seconds) return std::nullopt;
   return std::floor(*seconds);
 }

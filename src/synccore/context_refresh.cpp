@@ -2,7 +2,7 @@
 
 #include "core/log.hpp"
 #include "host/hooks/agent_guidance.hpp"
-#include "host/services/shared.hpp"
+#include "host/services/local_config.hpp"
 #include "host/services/context_cache.hpp"
 #include "host/utils/best_effort.hpp"
 #include "synccore/configured_agents.hpp"
@@ -59,11 +59,7 @@ void place_fetched_skills(const path& repo_root, const std::vector<std::string>&
 }
 
 // Whether the configuration asks for new guidance blocks (`guidance: true`).
-bool guidance_requested(const path& repo_root) {
-  const Json config = services::shared::load_local_config(repo_root);
-  const auto it = config.find(std::string(hooks::agent_guidance::GUIDANCE_SWITCH));
-  return it != config.end() && it->is_boolean() && it->get<bool>();
-}
+bool guidance_requested(const path& repo_root) { return services::read_local_config(repo_root).guidance; }
 
 // Outside .tamrik: only on an interactive sync. Each step is guarded on its
 // own, so a failed install keeps neither the skills nor the guidance from

@@ -4,6 +4,7 @@
 #include "core/json.hpp"
 #include "core/utf8.hpp"
 #include "host/services/repo_identity.hpp"
+#include "host/services/local_config.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/pending_filing.hpp"
 
@@ -22,11 +23,11 @@ using core::Json;
 // The local configuration, or an empty map when it is missing or cannot be
 // read: a broken configuration must not turn resolution into a failure that
 // loses the caller's records. Saving reads it again and reports it then.
-Json config_or_empty(const path& repo_root) {
+services::LocalConfig config_or_empty(const path& repo_root) {
   try {
-    return shared::load_local_config(repo_root);
+    return services::read_local_config(repo_root);
   } catch (const core::Error&) {
-    return Json::object();
+    return {};
   }
 }
 
@@ -55,9 +56,7 @@ std::optional<long long> as_integer(const Json& value) {
 
 // The configured team, when the configuration names a usable one.
 std::optional<long long> configured_team_id(const path& repo_root) {
-  const Json config = config_or_empty(repo_root);
-  const auto team = config.find("team_id");
-  return team == config.end() ? std::nullopt : as_integer(*team);
+  return as_integer(config_or_empty(repo_root).team_id);
 }
 
 std::optional<std::string> text_member(const Json& answer, const char* key) {
@@ -118,7 +117,7 @@ std::pair<AttestationResult, std::optional<ProjectResolution>> resolve_if_unlink
   // Guarded: between `tamrik attest` and its commit the pending attestation
   // belongs to a change HEAD does not hold yet.
   AttestationResult archived = _file_committed_attestation(checkout).result;
-  if (core::is_set(config_or_empty(checkout.home), "project_id")) return {std::move(archived), std::nullopt};
+  if (core::is_set(config_or_empty(checkout.home).project_id)) return {std::move(archived), std::nullopt};
   return {std::move(archived), resolve_project_id(checkout.home, api_key, api_url, team_id)};
 }
 

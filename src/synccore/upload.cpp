@@ -7,7 +7,7 @@
 #include "host/agents/registry.hpp"
 #include "host/paths.hpp"
 #include "host/protocol/http_client.hpp"
-#include "host/services/shared.hpp"
+#include "host/services/local_config.hpp"
 #include "synccore/attestation_archive.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_text.hpp"
@@ -27,7 +27,6 @@ namespace tamrik::synccore {
 namespace {
 
 namespace client = protocol::http_client;
-namespace shared = services::shared;
 
 const core::Logger logger("synccore");
 
@@ -225,7 +224,7 @@ UploadResult upload_attestations(std::string_view api_key, std::string_view api_
   if (!services::setup_list::is_set_up(repo_root) && !is_plain_file(paths::legacy_dir(repo_root))) {
     return {.already_synced = true};
   }
-  if (!core::is_set(shared::load_local_config(repo_root))) return {.already_synced = true};
+  if (services::read_local_config(repo_root).empty) return {.already_synced = true};
   if (!core::is_set(project_id)) return {.ok = false, .error = "no project id to address the upload to"};
   const path log_path = paths::log_jsonl(repo_root);
   // Spools count: the first records may wait there before a ledger exists.

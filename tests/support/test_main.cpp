@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 
 namespace {
 
@@ -46,10 +47,27 @@ void isolate_environment() {
 // not exist (the transport module's TLS makes this reachable). Later
 // runtimes fixed it; until then the leak check does without intercepting
 // __tls_get_addr. ASAN_OPTIONS still overrides this.
-extern "C" const char* __asan_default_options() { return "intercept_tls_get_addr=0"; }
+constexpr const char* kSanitizerWorkaround = "intercept_tls_get_addr=0";
+extern "C" const char* __asan_default_options() { return kSanitizerWorkaround; }
+
+namespace {
+
+// The tamrik processes a test starts hit the same fault (whether it fires
+// depends on where their allocations land): they get the workaround through
+// the environment, after any options given.
+void pass_sanitizer_workaround_to_children() {
+  const char* given = std::getenv("ASAN_OPTIONS");
+  std::string options = given != nullptr ? given : "";
+  if (options.find("intercept_tls_get_addr") != std::string::npos) return;
+  options += (options.empty() ? "" : ":") + std::string(kSanitizerWorkaround);
+  setenv("ASAN_OPTIONS", options.c_str(), 1);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   isolate_environment();
+  pass_sanitizer_workaround_to_children();
   ::testing::InitGoogleTest(&argc, argv);
   const int status = RUN_ALL_TESTS();
   if (std::getenv("TAMRIK_KEEP_TEST_DIRS") == nullptr) {

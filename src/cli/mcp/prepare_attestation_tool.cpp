@@ -1,5 +1,4 @@
 #include "attest/group.hpp"
-#include "cli/mcp/output_capture.hpp"
 #include "cli/mcp/tools.hpp"
 #include "host/services/attestation_fields.hpp"
 
@@ -79,8 +78,9 @@ Tool prepare_attestation_tool() {
           .input_schema = schema(),
           .call = [](const Json& arguments) -> ToolResult {
             const attest::AttestOptions options = options_of(arguments);
-            const Captured run = capture_output([&options] { return attest::run_attest(options); });
-            return {run.text, run.status != 0};
+            const display::output::BufferedConsole console;
+            const int status = attest::run_attest(options, console.console());
+            return {console.text(), status != 0};
           }};
 }
 

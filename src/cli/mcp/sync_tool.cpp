@@ -1,4 +1,3 @@
-#include "cli/mcp/output_capture.hpp"
 #include "cli/mcp/tools.hpp"
 #include "cli/sync_run_command.hpp"
 #include "host/protocol/http_client.hpp"
@@ -32,8 +31,9 @@ Tool sync_tool() {
             SyncRunOptions options;
             if (arguments.contains("team_id")) options.team_id = arguments["team_id"].get<long long>();
             const auto deadline = protocol::http_client::network_budget(kSyncToolNetworkSeconds);
-            const Captured run = capture_output([&options] { return run_sync_command(options); });
-            return {run.text, run.status != 0};
+            const display::output::BufferedConsole console;
+            const int status = run_sync_command(options, console.console());
+            return {console.text(), status != 0};
           }};
 }
 

@@ -3,11 +3,11 @@
 // while a tool works: pings and cancellations are answered at once, even
 // during a sync waiting on a silent platform.
 //
-// One call runs at a time (tools share the process's standard streams and
-// working state); a call that arrives meanwhile waits its turn, in arrival
-// order. A cancelled call is never answered: dropped when still waiting,
-// and when running, its network requests fail from then on, the one in
-// flight included, so it ends soon after.
+// One call runs at a time (tools share the process's working state); a
+// call that arrives meanwhile waits its turn, in arrival order. A cancelled
+// call is never answered: dropped when still waiting, and when running, its
+// network requests fail from then on, the one in flight included, so it
+// ends soon after.
 
 #include "core/json.hpp"
 #include "host/protocol/http_client.hpp"

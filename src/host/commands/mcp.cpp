@@ -5,6 +5,7 @@
 #include "host/commands/codex_mcp_table.hpp"
 #include "host/commands/mcp_json_entry.hpp"
 #include "host/services/setup_list.hpp"
+#include "host/services/local_config.hpp"
 #include "host/services/shared.hpp"
 #include "host/utils/json_file.hpp"
 #include "host/utils/user_file.hpp"
@@ -27,27 +28,21 @@ const core::Logger logger("mcp");
 constexpr mode_t kProjectFileMode = 0644;
 constexpr mode_t kUserConfigMode = 0600;
 
-// What setup added, kept in the repository's local configuration so that
-// uninstall takes away only that: per file, how many steps of the entry's
-// path existed before (-1: the file itself was created).
-constexpr const char* kAddedKey = "tool_server_added";
+// What setup added, under services::kToolServerAddedKey in the local
+// configuration: per file, how many steps of the entry's path existed
+// before (-1: the file itself was created).
 constexpr const char* kSharedFile = "mcp_json";
 constexpr const char* kUserFile = "claude_json";
 
 // nullopt for a repository set up before this record was kept.
-std::optional<Json> load_added(const path& repo_root) {
-  const Json config = services::shared::load_local_config(repo_root);
-  const auto it = config.find(kAddedKey);
-  if (it == config.end() || !it->is_object()) return std::nullopt;
-  return *it;
-}
+std::optional<Json> load_added(const path& repo_root) { return services::read_local_config(repo_root).tool_server_added; }
 
 void save_added(const path& repo_root, const std::optional<Json>& added) {
   Json config = services::shared::load_local_config(repo_root);
   if (added) {
-    if (config.contains(kAddedKey) && config[kAddedKey] == *added) return;
-    config[kAddedKey] = *added;
-  } else if (config.erase(kAddedKey) == 0) {
+    if (config.contains(services::kToolServerAddedKey) && config[services::kToolServerAddedKey] == *added) return;
+    config[services::kToolServerAddedKey] = *added;
+  } else if (config.erase(services::kToolServerAddedKey) == 0) {
     return;
   }
   services::shared::save_local_config(repo_root, config);

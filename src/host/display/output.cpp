@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 namespace tamrik::display::output {
@@ -27,17 +28,24 @@ const char* colour_of(Style style) {
   return nullptr;
 }
 
+// A stream in memory has no descriptor: never a terminal.
+bool is_terminal(std::FILE* stream) {
+  const int fd = ::fileno(stream);
+  return fd >= 0 && ::isatty(fd) == 1;
+}
+
 bool goes_to_stderr(Style style) { return style == Style::error || style == Style::warning; }
 
 }  // namespace
+
+bool Console::out_is_terminal() const { return is_terminal(out_); }
 
 bool colour_enabled(std::FILE* stream) {
   const char* no_colour = std::getenv("NO_COLOR");
   if (no_colour != nullptr && no_colour[0] != '\0') return false;
   const char* term = std::getenv("TERM");
   if (term != nullptr && std::strcmp(term, "dumb") == 0) return false;
-  const int fd = ::fileno(stream);
-  return fd >= 0 && ::isatty(fd) == 1;
+  return is_terminal(stream);
 }
 
 void Console::write(Style style, std::string_view text) const {
@@ -59,6 +67,20 @@ void Console::write(Style style, std::string_view text) const {
 const Console& console() {
   static const Console instance(stdout, stderr);
   return instance;
+}
+
+BufferedConsole::BufferedConsole() : stream_(::open_memstream(&data_, &size_)), console_(stream_, stream_) {
+  if (stream_ == nullptr) throw std::runtime_error("cannot make a buffer for a command's output");
+}
+
+BufferedConsole::~BufferedConsole() {
+  std::fclose(stream_);
+  std::free(data_);
+}
+
+std::string BufferedConsole::text() const {
+  std::fflush(stream_);
+  return {data_, size_};
 }
 
 }  // namespace tamrik::display::output

@@ -9,6 +9,7 @@
 // exactly, byte for byte, followed by a line break.
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace tamrik::display::output {
@@ -26,6 +27,12 @@ class Console {
   void info(std::string_view text) const { write(Style::info, text); }
   void warning(std::string_view text) const { write(Style::warning, text); }
 
+  // Where plain output goes, for a command that writes more than lines
+  // (a pager, an interrupted listing) or paints its own colours.
+  std::FILE* out() const { return out_; }
+  std::FILE* err() const { return err_; }
+  bool out_is_terminal() const;
+
  private:
   void write(Style style, std::string_view text) const;
 
@@ -35,6 +42,28 @@ class Console {
 
 // The process's console, on stdout and stderr.
 const Console& console();
+
+// A console that keeps what is written, stdout's lines and stderr's in the
+// order written, without colour: the text of a command run for a caller
+// that shows it elsewhere (the agent tool server, whose stdout is the
+// protocol).
+class BufferedConsole {
+ public:
+  BufferedConsole();
+  ~BufferedConsole();
+  BufferedConsole(const BufferedConsole&) = delete;
+  BufferedConsole& operator=(const BufferedConsole&) = delete;
+
+  const Console& console() const { return console_; }
+  // Everything written so far.
+  std::string text() const;
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* stream_;
+  Console console_;
+};
 
 // Whether text written to `stream` may carry colour codes.
 bool colour_enabled(std::FILE* stream);

@@ -12,6 +12,7 @@
 #include "host/hooks/scripts.hpp"
 #include "host/paths.hpp"
 #include "host/services/gitignore.hpp"
+#include "host/services/local_config.hpp"
 #include "host/services/setup_list.hpp"
 #include "host/services/shared.hpp"
 #include "host/utils/user_file.hpp"
@@ -105,10 +106,11 @@ StepReport write_configuration(const path& repo_root, const SetupOptions& option
   const Json before = committed ? Json::object() : shared::load_local_config(repo_root);
   Json config = before;
   if (!config.contains("installed_at")) config["installed_at"] = core::utc_now_text();
+  const services::LocalConfig configured = services::local_config_of(before);
   if (options.agents) {
     agents = *options.agents;
-  } else if (config.contains("agents")) {
-    agents = shared::configured_agents(config);
+  } else if (configured.names_agents) {
+    agents = configured.agents;
   } else {
     agents = installed_harnesses();
   }

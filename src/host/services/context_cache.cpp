@@ -6,6 +6,7 @@
 #include "core/log.hpp"
 #include "core/yaml.hpp"
 #include "host/paths.hpp"
+#include "host/services/local_config.hpp"
 #include "host/services/shared.hpp"
 
 #include <fcntl.h>
@@ -172,17 +173,10 @@ std::vector<Skill> skills_of(const Json& content) {
 
 std::map<std::string, std::string> stored_etags(const path& repo_root) {
   std::map<std::string, std::string> tags;
-  const Json config = shared::load_local_config(repo_root);
-  const auto cache = config.find("cache");
-  if (cache == config.end() || !cache->is_object() || !cache->contains("etags")) return tags;
-  const Json& etags = (*cache)["etags"];
-  if (!etags.is_object()) return tags;
   const path platform = paths::platform_dir(repo_root);
-  for (const auto& [document, tag] : etags.items()) {
+  for (const auto& [document, tag] : read_local_config(repo_root).etags) {
     const Place* place = place_of(document);
-    if (place != nullptr && tag.is_string() && core::path_exists(platform / place->where)) {
-      tags[document] = tag.get<std::string>();
-    }
+    if (place != nullptr && core::path_exists(platform / place->where)) tags[document] = tag;
   }
   return tags;
 }

@@ -1,7 +1,7 @@
 #include "host/services/session_context.hpp"
 
 #include "core/file_io.hpp"
-#include "host/services/shared.hpp"
+#include "host/services/local_config.hpp"
 
 #include <cstdlib>
 
@@ -35,9 +35,7 @@ Json stored_credentials() {
 
 Json project_id_of(const std::filesystem::path& repo_root) {
   try {
-    const Json config = shared::load_local_config(repo_root);
-    const auto it = config.find("project_id");
-    return it == config.end() ? Json() : usable_project_id(*it);
+    return usable_project_id(read_local_config(repo_root).project_id);
   } catch (const std::exception&) {
     return nullptr;
   }

@@ -52,16 +52,6 @@ bool local_config_exists(const path& repo_root) {
   return std::any_of(candidates.begin(), candidates.end(), is_regular_file);
 }
 
-std::vector<std::string> configured_agents(const Json& config) {
-  std::vector<std::string> names;
-  const auto agents = config.find("agents");
-  if (agents == config.end() || !agents->is_array()) return names;
-  for (const Json& agent : *agents) {
-    if (agent.is_string() && !agent.get_ref<const std::string&>().empty()) names.push_back(agent.get<std::string>());
-  }
-  return names;
-}
-
 Json load_local_config(const path& repo_root) {
   for (const path& file : config_candidates(repo_root)) {
     std::string text;

@@ -23,12 +23,10 @@ bool local_config_exists(const path& repo_root);
 // empty object when none exists. Throws YAMLError / JSONDecodeError for a
 // configuration file that does not parse, OSError when it cannot be read.
 // A file that parses to something other than a map counts as empty.
+// Readers take its values through services::read_local_config
+// (local_config.hpp); this map is for writers, which keep what they do not
+// own.
 Json load_local_config(const path& repo_root);
-
-// The agents a configuration map names under `agents`, in order: its text
-// entries, empty ones left out. Empty when it names none. Every reader of
-// the list (setup, sync, status) takes it from here, so they agree.
-std::vector<std::string> configured_agents(const Json& config);
 
 // Writes the whole map to .tamrik/.platform/config.yaml atomically, creating
 // the directory. Throws OSError.
