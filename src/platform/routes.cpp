@@ -163,7 +163,7 @@ RecordToStore record_to_store(const Json& record, size_t index) {
   // it sends: once stored it says nothing true.
   Json stored = record;
   stored.erase("synced");
-  return {commit, core::to_json_compact(stored), record_richness(record), std::move(*replaced)};
+  return {commit, core::to_json_compact(stored), record_richness(record), std::move(*replaced), record_facts(record)};
 }
 
 // The flag `name` of a listing: absent or 0 is false, 1 true.
