@@ -14,17 +14,16 @@ std::optional<std::string> filter(const std::string& value) {
   return value.empty() ? std::nullopt : std::optional<std::string>(value);
 }
 
-// Seconds of a date, or a problem to show; an end date alone ("2026-05-01")
-// takes in the whole day.
-std::optional<int64_t> date_of(const std::string& value, const char* name, bool end_of_day, std::string& problem) {
+// Seconds of a date, or a problem to show. As for `tamrik log`, a date
+// alone is midnight UTC, at either end.
+std::optional<int64_t> date_of(const std::string& value, const char* name, std::string& problem) {
   if (value.empty()) return std::nullopt;
   const std::optional<double> seconds = core::parse_iso8601(value);
   if (!seconds || std::fabs(*seconds) > 1e12) {
     problem = std::string(name) + " is not a date: write 2026-05-01 or 2026-05-01T14:30:00Z";
     return std::nullopt;
   }
-  const bool bare_day = value.size() == 10;
-  return static_cast<int64_t>(std::floor(*seconds)) + (end_of_day && bare_day ? 24 * 3600 - 1 : 0);
+  return static_cast<int64_t>(std::floor(*seconds));
 }
 
 }  // namespace
@@ -52,8 +51,8 @@ ListingForm::Parsed ListingForm::parsed() const {
   query.developer = filter(developer);
   query.task_type = filter(task_type);
   query.summary = filter(search);
-  query.since = date_of(since, "since", false, result.problem);
-  query.until = date_of(until, "until", true, result.problem);
+  query.since = date_of(since, "since", result.problem);
+  query.until = date_of(until, "until", result.problem);
   if (attested == "yes") query.attested = AttestedFilter::attested;
   if (attested == "no") query.attested = AttestedFilter::unattested;
   query.before = before;
