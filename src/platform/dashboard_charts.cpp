@@ -12,21 +12,16 @@ namespace tamrik::platform::pages {
 
 namespace {
 
-constexpr size_t kWeeksShown = 26;
 constexpr size_t kAgentsShown = 6;  // the rest are one "other"
 constexpr size_t kModelsShown = 10;
-constexpr int64_t kWeek = 7 * 24 * 3600;
 
 std::string week_label(int64_t week) { return core::format_utc(static_cast<std::time_t>(week)).substr(5, 5); }
 
-// The last kWeeksShown weeks up to the newest week with records, empty
-// weeks included.
+// The weeks from the first counted to the newest, empty ones included
+// (the storage counts kChartWeeks of them at most).
 std::vector<int64_t> weeks_shown(const std::vector<WeekOfAgent>& rows) {
   std::vector<int64_t> weeks;
-  if (rows.empty()) return weeks;
-  const int64_t last = rows.back().week;
-  const int64_t first = std::max(rows.front().week, last - static_cast<int64_t>(kWeeksShown - 1) * kWeek);
-  for (int64_t week = first; week <= last; week += kWeek) weeks.push_back(week);
+  for (int64_t week = rows.front().week; week <= rows.back().week; week += kWeekSeconds) weeks.push_back(week);
   return weeks;
 }
 
@@ -57,7 +52,7 @@ void weekly_charts(html::Builder& out, const std::vector<WeekOfAgent>& rows) {
   std::vector<double> commits(weeks.size()), attested(weeks.size());
   for (const WeekOfAgent& row : rows) {
     if (row.week < weeks.front()) continue;
-    const auto at = static_cast<size_t>((row.week - weeks.front()) / kWeek);
+    const auto at = static_cast<size_t>((row.week - weeks.front()) / kWeekSeconds);
     const auto agent = std::lower_bound(agents.begin(), agents.end(), row.agent);
     svg::Series& into = agent != agents.end() && *agent == row.agent
                             ? series[static_cast<size_t>(agent - agents.begin())]
@@ -113,8 +108,8 @@ std::string charts(const Viewer& viewer, const Project& project, const ProjectTo
       commits += row.commits;
       attested += row.attested;
     }
-    out.element("p", std::to_string(commits) + " commits recorded, " + std::to_string(attested * 100 / commits) +
-                         " % of them attested.", {{"class", "totals"}});
+    out.element("p", std::to_string(commits) + " commits recorded in the weeks shown, " +
+                         std::to_string(attested * 100 / commits) + " % of them attested.", {{"class", "totals"}});
     weekly_charts(out, totals.weeks);
   }
   if (!totals.models.empty()) token_chart(out, totals.models);

@@ -36,15 +36,17 @@ void protect(Response& res) {
   res.set_header("X-Content-Type-Options", "nosniff");
   res.set_header("Referrer-Policy", "no-referrer");
   res.set_header("X-Frame-Options", "DENY");
-  res.set_header("Cache-Control", "no-store");
 }
 
+// Pages show what one member may see: no cache keeps them.
 void send_page(Response& res, int status, std::string body) {
+  res.set_header("Cache-Control", "no-store");
   res.status = status;
   res.set_content(std::move(body), "text/html; charset=utf-8");
 }
 
 void redirect(Response& res, const std::string& path) {
+  res.set_header("Cache-Control", "no-store");
   res.status = 303;
   res.set_header("Location", path);
   res.set_content("See " + path + "\n", "text/plain; charset=utf-8");

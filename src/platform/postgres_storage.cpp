@@ -1,5 +1,6 @@
 #include "platform/postgres_storage.hpp"
 
+#include "platform/like_pattern.hpp"
 #include "platform/listed_record.hpp"
 
 #include <algorithm>
@@ -97,7 +98,7 @@ CREATE TABLE record_facts (
 );
 CREATE INDEX record_facts_by_seq ON record_facts (project_id, seq);
 CREATE INDEX record_facts_by_week ON record_facts (project_id, week, agent, kind, commit_hash);
-CREATE INDEX record_facts_by_model ON record_facts (project_id, model, tokens_input, tokens_output, tokens_cache, commit_hash);
+CREATE INDEX record_facts_by_model ON record_facts (project_id, week, model, tokens_input, tokens_output, tokens_cache, commit_hash);
 )sql",
 };
 
@@ -360,11 +361,11 @@ std::vector<RecordRow> PostgresStorage::find_records(long long project_id, const
            f.summary, f.tokens_input, f.tokens_output, f.tokens_cache
     FROM record_facts f
     WHERE f.project_id = $1 AND f.seq < $2
-      AND ($3::text IS NULL OR strpos(lower(f.agent), lower($3)) > 0)
-      AND ($4::text IS NULL OR strpos(lower(f.model), lower($4)) > 0)
-      AND ($5::text IS NULL OR strpos(lower(f.developer), lower($5)) > 0)
-      AND ($6::text IS NULL OR strpos(lower(f.task_type), lower($6)) > 0)
-      AND ($7::text IS NULL OR strpos(lower(f.summary), lower($7)) > 0)
+      AND ($3::text IS NULL OR f.agent ILIKE $3)
+      AND ($4::text IS NULL OR f.model ILIKE $4)
+      AND ($5::text IS NULL OR f.developer ILIKE $5)
+      AND ($6::text IS NULL OR f.task_type ILIKE $6)
+      AND ($7::text IS NULL OR f.summary ILIKE $7)
       AND ($8::bigint IS NULL OR f.made_at >= $8)
       AND ($9::bigint IS NULL OR f.made_at <= $9)
       AND ($10::integer = 0 OR ($10::integer = 1) = (f.kind = 'attested'))
@@ -372,7 +373,9 @@ std::vector<RecordRow> PostgresStorage::find_records(long long project_id, const
                       WHERE s.project_id = f.project_id AND s.commit_hash = f.commit_hash)
     ORDER BY f.seq DESC LIMIT $11)sql",
                                   {number(project_id), number(query.before.value_or(std::numeric_limits<long long>::max())),
-                                   query.agent, query.model, query.developer, query.task_type, query.summary,
+                                   part_pattern(query.agent), part_pattern(query.model),
+                                   part_pattern(query.developer), part_pattern(query.task_type),
+                                   part_pattern(query.summary),
                                    optional_number(query.since), optional_number(query.until),
                                    number(static_cast<long long>(query.attested)),
                                    number(static_cast<long long>(query.limit))});
@@ -410,25 +413,36 @@ std::optional<StoredRecord> PostgresStorage::stored_record(long long project_id,
 ProjectTotals PostgresStorage::project_totals(long long project_id) {
   const pg::Pool::Lease db = pool_.lease();
   ProjectTotals totals;
+  const pg::Result newest = db->run("SELECT MAX(week) FROM record_facts WHERE project_id = $1", {number(project_id)});
+  if (newest.is_null(0, 0)) return totals;
+  const long long first_week = newest.integer(0, 0) - (kChartWeeks - 1) * kWeekSeconds;
+  // Every record counted, less those superseded (few, found through their
+  // own table): cheaper than asking of every record whether it is.
   const pg::Result weeks = db->run(R"sql(
-    SELECT f.week, f.agent, COUNT(*), COUNT(*) FILTER (WHERE f.kind = 'attested') FROM record_facts f
-    WHERE f.project_id = $1 AND f.week IS NOT NULL
-      AND NOT EXISTS (SELECT 1 FROM supersessions s
-                      WHERE s.project_id = f.project_id AND s.commit_hash = f.commit_hash)
-    GROUP BY f.week, f.agent ORDER BY f.week, f.agent COLLATE "C")sql",
-                                   {number(project_id)});
+    SELECT week, agent, SUM(commits), SUM(attested) FROM (
+      SELECT week, agent, COUNT(*) AS commits, COUNT(*) FILTER (WHERE kind = 'attested') AS attested
+      FROM record_facts WHERE project_id = $1 AND week >= $2 GROUP BY week, agent
+      UNION ALL
+      SELECT f.week, f.agent, -COUNT(*), -COUNT(*) FILTER (WHERE f.kind = 'attested') FROM supersessions s
+      JOIN record_facts f ON f.project_id = s.project_id AND f.commit_hash = s.commit_hash
+      WHERE s.project_id = $1 AND f.week >= $2 GROUP BY f.week, f.agent) AS counted
+    GROUP BY week, agent HAVING SUM(commits) > 0 ORDER BY week, agent COLLATE "C")sql",
+                                   {number(project_id), number(first_week)});
   for (int row = 0; row < weeks.rows(); ++row) {
     totals.weeks.push_back({weeks.integer(row, 0), weeks.text(row, 1), weeks.integer(row, 2), weeks.integer(row, 3)});
   }
   // Sums as real numbers: a sum past 2^63 is saturated instead of failing the page.
   const pg::Result models = db->run(R"sql(
-    SELECT f.model, COUNT(*), SUM(f.tokens_input)::float8, SUM(f.tokens_output)::float8, SUM(f.tokens_cache)::float8
-    FROM record_facts f
-    WHERE f.project_id = $1 AND f.tokens_input IS NOT NULL
-      AND NOT EXISTS (SELECT 1 FROM supersessions s
-                      WHERE s.project_id = f.project_id AND s.commit_hash = f.commit_hash)
-    GROUP BY f.model ORDER BY f.model COLLATE "C")sql",
-                                    {number(project_id)});
+    SELECT model, SUM(commits), SUM(input)::float8, SUM(output)::float8, SUM(cache)::float8 FROM (
+      SELECT model, COUNT(*) AS commits, SUM(tokens_input) AS input, SUM(tokens_output) AS output,
+             SUM(tokens_cache) AS cache FROM record_facts
+      WHERE project_id = $1 AND week >= $2 AND tokens_input IS NOT NULL GROUP BY model
+      UNION ALL
+      SELECT f.model, -COUNT(*), -SUM(f.tokens_input), -SUM(f.tokens_output), -SUM(f.tokens_cache)
+      FROM supersessions s JOIN record_facts f ON f.project_id = s.project_id AND f.commit_hash = s.commit_hash
+      WHERE s.project_id = $1 AND f.week >= $2 AND f.tokens_input IS NOT NULL GROUP BY f.model) AS counted
+    GROUP BY model HAVING SUM(commits) > 0 ORDER BY model COLLATE "C")sql",
+                                    {number(project_id), number(first_week)});
   const auto sum = [&models](int row, int column) { return count_of_sum(std::strtod(models.text(row, column).c_str(), nullptr)); };
   for (int row = 0; row < models.rows(); ++row) {
     totals.models.push_back({models.text(row, 0), models.integer(row, 1), {sum(row, 2), sum(row, 3), sum(row, 4)}});

@@ -12,7 +12,6 @@ namespace {
 
 using core::Json;
 
-constexpr int64_t kWeek = 7 * 24 * 3600;
 constexpr int64_t kFirstMonday = 4 * 24 * 3600;  // 1970-01-05; the epoch was a Thursday
 
 // `text` as both databases can hold it: valid UTF-8 (a broken sequence
@@ -140,8 +139,8 @@ RecordFacts record_facts(const Json& record) {
 
 int64_t week_of(int64_t seconds) {
   const int64_t since_monday = seconds - kFirstMonday;
-  const int64_t weeks = since_monday >= 0 ? since_monday / kWeek : -((-since_monday + kWeek - 1) / kWeek);
-  return kFirstMonday + weeks * kWeek;
+  const int64_t weeks = since_monday >= 0 ? since_monday / kWeekSeconds : -((-since_monday + kWeekSeconds - 1) / kWeekSeconds);
+  return kFirstMonday + weeks * kWeekSeconds;
 }
 
 }  // namespace tamrik::platform

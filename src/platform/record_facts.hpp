@@ -42,6 +42,8 @@ inline constexpr size_t kMaxSummaryBytes = 2000;
 
 RecordFacts record_facts(const core::Json& record);
 
+inline constexpr int64_t kWeekSeconds = 7 * 24 * 3600;
+
 // The start (Monday 00:00 UTC) of the week holding `seconds`.
 int64_t week_of(int64_t seconds);
 

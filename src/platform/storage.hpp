@@ -90,7 +90,9 @@ struct StoredRecord {
   std::optional<std::string> superseded_by;
 };
 
-// A project's records counted for its charts (superseded ones left out).
+// A project's records counted for its charts (superseded ones left out),
+// over the kChartWeeks weeks up to the week of its newest record.
+inline constexpr int64_t kChartWeeks = 26;
 struct WeekOfAgent {
   int64_t week = 0;  // week_of() of the records' timestamps
   std::string agent;

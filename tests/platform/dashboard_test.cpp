@@ -194,7 +194,7 @@ TEST_F(Dashboard, ChartsCountTheRecordsAndAnotherTeamSeesNothing) {
   upload(records);
   const std::string cookie = sign_in(key());
   const std::string charts = page("/dashboard/projects/" + std::to_string(id_) + "/charts", cookie)->body;
-  EXPECT_NE(charts.find("20 commits recorded, 50 % of them attested."), std::string::npos);
+  EXPECT_NE(charts.find("20 commits recorded in the weeks shown, 50 % of them attested."), std::string::npos);
   size_t svgs = 0;
   for (size_t at = charts.find("<svg"); at != std::string::npos; at = charts.find("<svg", at + 1)) ++svgs;
   EXPECT_EQ(svgs, 3u);
