@@ -268,7 +268,8 @@ CREATE TABLE record_facts (
   tokens_input INTEGER,
   tokens_output INTEGER,
   tokens_cache INTEGER,
-  PRIMARY KEY (project_id, seq),
+  -- A database of an earlier server may hold two records with one seq.
+  PRIMARY KEY (project_id, seq, commit_hash),
   UNIQUE (project_id, commit_hash)
 ) WITHOUT ROWID;
 CREATE INDEX record_facts_by_week ON record_facts (project_id, week, agent, kind, commit_hash);
