@@ -53,6 +53,15 @@ std::string integer_array(const std::vector<long long>& items) {
   return literal + "}";
 }
 
+std::string optional_integer_array(const std::vector<std::optional<std::string>>& items) {
+  std::string literal = "{";
+  for (const std::optional<std::string>& item : items) {
+    if (literal.size() > 1) literal += ',';
+    literal += item.value_or("NULL");
+  }
+  return literal + "}";
+}
+
 Result::~Result() { PQclear(result_); }
 
 int Result::rows() const { return PQntuples(result_); }

@@ -24,6 +24,7 @@ using Params = std::vector<std::optional<std::string>>;
 // (cast it in the statement: $2::text[]).
 std::string text_array(const std::vector<std::string>& items);
 std::string integer_array(const std::vector<long long>& items);
+std::string optional_integer_array(const std::vector<std::optional<std::string>>& items);  // nullopt is NULL
 
 class Result {
  public:

@@ -22,6 +22,10 @@ class PostgresStorage : public Storage {
   std::optional<std::vector<core::Json>> list_attestations(long long project_id, size_t limit,
                                                            const std::optional<std::string>& after,
                                                            bool include_superseded) override;
+  std::vector<Project> projects_of_teams(const std::vector<long long>& team_ids) override;
+  std::vector<RecordRow> find_records(long long project_id, const RecordQuery& query) override;
+  std::optional<StoredRecord> stored_record(long long project_id, const std::string& commit) override;
+  ProjectTotals project_totals(long long project_id) override;
   std::optional<Member> member_of_key(const std::string& key_hash) override;
   bool has_member_keys() override;
   long long add_team(const std::string& name) override;

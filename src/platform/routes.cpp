@@ -4,6 +4,7 @@
 #include "platform/body_length.hpp"
 #include "platform/callers.hpp"
 #include "platform/context_files.hpp"
+#include "platform/dashboard_routes.hpp"
 #include "platform/record_richness.hpp"
 #include "platform/remote_name.hpp"
 #include "platform/server_log.hpp"
@@ -163,7 +164,7 @@ RecordToStore record_to_store(const Json& record, size_t index) {
   // it sends: once stored it says nothing true.
   Json stored = record;
   stored.erase("synced");
-  return {commit, core::to_json_compact(stored), record_richness(record), std::move(*replaced)};
+  return {commit, core::to_json_compact(stored), record_richness(record), std::move(*replaced), record_facts(record)};
 }
 
 // The flag `name` of a listing: absent or 0 is false, 1 true.
@@ -191,6 +192,14 @@ class Api {
   // unknown endpoint, a key not accepted, a body declared over the limit.
   // Not a byte of the body is read for these.
   std::optional<ApiFailure> refusal(const Request& req) const {
+    // Pages check their own session; they take small forms only.
+    if (is_dashboard_path(req.path)) {
+      const std::optional<size_t> length = declared_body_length(req);
+      if (req.has_header("Transfer-Encoding") || !length || *length > kMaxFormBytes) {
+        return ApiFailure{413, "too_large", "a dashboard form is at most 16 KiB, sent with a Content-Length"};
+      }
+      return std::nullopt;
+    }
     if (!has_route(req)) {
       return ApiFailure{404, "not_found", "no such endpoint: " + req.method + " " + req.path.substr(0, 200)};
     }
@@ -508,6 +517,7 @@ void install_routes(httplib::Server& server, Storage& storage, const ContextFile
   server.set_tcp_nodelay(true);
   // A stop waits for idle keep-alive connections to time out; keep that short.
   server.set_keep_alive_timeout(1);
+  install_dashboard(server, storage, callers);
   install_early_refusals(server, api);
   install_logging(server);
 }

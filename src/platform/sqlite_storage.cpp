@@ -1,14 +1,17 @@
 #include "platform/sqlite_storage.hpp"
 
 #include "core/time_text.hpp"
+#include "platform/like_pattern.hpp"
 #include "platform/listed_record.hpp"
 #include "platform/record_richness.hpp"
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <iterator>
 #include <limits>
 #include <set>
+#include <tuple>
 
 namespace tamrik::platform {
 
@@ -51,6 +54,11 @@ class Statement {
     check(sqlite3_bind_null(statement_, index));
     return *this;
   }
+  Statement& bind(int index, const std::optional<int64_t>& value) {
+    if (value) return bind(index, static_cast<long long>(*value));
+    check(sqlite3_bind_null(statement_, index));
+    return *this;
+  }
 
   // True while rows come; false once the statement is done.
   bool step() {
@@ -65,6 +73,7 @@ class Statement {
   }
 
   long long integer(int column) const { return sqlite3_column_int64(statement_, column); }
+  double real(int column) const { return sqlite3_column_double(statement_, column); }
   bool is_null(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
   std::string text(int column) const {
     const auto* bytes = sqlite3_column_text(statement_, column);
@@ -116,6 +125,9 @@ sqlite3* open_connection(const std::filesystem::path& file) {
     // An answered upload must survive a power cut: the client marks the
     // records synced and never sends them again.
     exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+    // The dashboard's counts read a project's whole index: mapped, it is
+    // read in place rather than copied page by page into each connection.
+    exec(db, "PRAGMA mmap_size=268435456;");
   } catch (...) {
     sqlite3_close(db);
     throw;
@@ -205,10 +217,76 @@ ALTER TABLE projects_of_teams RENAME TO projects;
 )sql");
 }
 
+constexpr const char* kPutFacts = R"sql(
+  INSERT INTO record_facts (project_id, commit_hash, seq, made_at, week, branch, agent, model, developer,
+                            task_type, kind, summary, tokens_input, tokens_output, tokens_cache)
+  VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)
+  ON CONFLICT (project_id, commit_hash) DO UPDATE SET
+    seq = excluded.seq, made_at = excluded.made_at, week = excluded.week, branch = excluded.branch,
+    agent = excluded.agent, model = excluded.model, developer = excluded.developer,
+    task_type = excluded.task_type, kind = excluded.kind, summary = excluded.summary,
+    tokens_input = excluded.tokens_input, tokens_output = excluded.tokens_output,
+    tokens_cache = excluded.tokens_cache)sql";
+
+// Stores the facts of the record just held for a commit (kPutFacts).
+void put_facts(Statement& put, long long project_id, const std::string& commit, long long seq,
+               const RecordFacts& facts) {
+  const std::string kind = kind_name(facts.kind);
+  const std::optional<int64_t> week = facts.made_at ? std::optional<int64_t>(week_of(*facts.made_at)) : std::nullopt;
+  put.bind(1, project_id).bind(2, commit).bind(3, seq).bind(4, facts.made_at).bind(5, week);
+  put.bind(6, facts.branch).bind(7, facts.agent).bind(8, facts.model).bind(9, facts.developer);
+  put.bind(10, facts.task_type).bind(11, kind).bind(12, facts.summary);
+  const auto count = [&](int64_t TokenTotals::*field) {
+    return facts.tokens ? std::optional<int64_t>((*facts.tokens).*field) : std::nullopt;
+  };
+  const std::optional<int64_t> input = count(&TokenTotals::input), output = count(&TokenTotals::output),
+                               cache = count(&TokenTotals::cache);
+  put.bind(13, input).bind(14, output).bind(15, cache);
+  put.step();
+  put.reset();
+}
+
+// Version 3: what the dashboard lists and counts, read from each record
+// once, in a narrow table its pages query without parsing records. Kept in
+// order of storing, so a page (newest first, or a search through them all)
+// reads it front to back; the indices cover the charts' counts.
+void add_record_facts(sqlite3* db) {
+  exec(db, R"sql(
+CREATE TABLE record_facts (
+  project_id INTEGER NOT NULL REFERENCES projects(id),
+  commit_hash TEXT NOT NULL,
+  seq INTEGER NOT NULL,
+  made_at INTEGER,
+  week INTEGER,
+  branch TEXT NOT NULL,
+  agent TEXT NOT NULL,
+  model TEXT NOT NULL,
+  developer TEXT NOT NULL,
+  task_type TEXT NOT NULL,
+  kind TEXT NOT NULL,
+  summary TEXT NOT NULL,
+  tokens_input INTEGER,
+  tokens_output INTEGER,
+  tokens_cache INTEGER,
+  -- A database of an earlier server may hold two records with one seq.
+  PRIMARY KEY (project_id, seq, commit_hash),
+  UNIQUE (project_id, commit_hash)
+) WITHOUT ROWID;
+CREATE INDEX record_facts_by_week ON record_facts (project_id, week, agent, kind, commit_hash);
+CREATE INDEX record_facts_by_model ON record_facts (project_id, week, model, tokens_input, tokens_output, tokens_cache, commit_hash);
+)sql");
+  Statement rows(db, "SELECT project_id, commit_hash, seq, record FROM attestations");
+  Statement put(db, kPutFacts);
+  while (rows.step()) {
+    const std::optional<core::Json> record = core::parse_json(rows.text(3));
+    put_facts(put, rows.integer(0), rows.text(1), rows.integer(2), record_facts(record.value_or(core::Json())));
+  }
+}
+
 // The schema's versions in order; PRAGMA user_version holds how many of
 // them a database has.
 using Migration = void (*)(sqlite3*);
-constexpr Migration kMigrations[] = {create_records, add_teams};
+constexpr Migration kMigrations[] = {create_records, add_teams, add_record_facts};
 
 long long schema_version(sqlite3* db) {
   Statement version(db, "PRAGMA user_version");
@@ -329,6 +407,7 @@ size_t SqliteStorage::store_attestations(long long project_id, const std::vector
     ON CONFLICT (project_id, commit_hash) DO UPDATE SET
       record = excluded.record, session_id = excluded.session_id,
       stored_at = excluded.stored_at, seq = excluded.seq, richness = excluded.richness)sql");
+  Statement put(db.get(), kPutFacts);
   Statement supersede(db.get(), R"sql(
     INSERT INTO supersessions (project_id, commit_hash, superseded_by) VALUES (?1, ?2, ?3)
     ON CONFLICT DO NOTHING)sql");
@@ -345,6 +424,7 @@ size_t SqliteStorage::store_attestations(long long project_id, const std::vector
       upsert.bind(4, session_id).bind(5, now).bind(6, ++seq).bind(7, record.richness);
       upsert.step();
       upsert.reset();
+      put_facts(put, project_id, record.commit, seq, record.facts);
     }
     // The rewrite is a fact about the commits whichever record is kept; a
     // record may arrive before or after the one that replaces it.
@@ -385,6 +465,116 @@ std::optional<std::vector<core::Json>> SqliteStorage::list_attestations(long lon
     records.push_back(listed_record(rows.text(0), superseded_by));
   }
   return records;
+}
+
+std::vector<Project> SqliteStorage::projects_of_teams(const std::vector<long long>& team_ids) {
+  Lease db = lease();
+  Statement rows(db.get(), "SELECT id, team_id, title, remote FROM projects WHERE team_id = ?1 ORDER BY title, id");
+  std::vector<Project> projects;
+  for (const long long team : team_ids) {
+    rows.bind(1, team);
+    while (rows.step()) projects.push_back({rows.integer(0), rows.integer(1), rows.text(2), rows.text(3)});
+    rows.reset();
+  }
+  std::sort(projects.begin(), projects.end(),
+            [](const Project& a, const Project& b) { return std::tie(a.title, a.id) < std::tie(b.title, b.id); });
+  return projects;
+}
+
+std::vector<RecordRow> SqliteStorage::find_records(long long project_id, const RecordQuery& query) {
+  Lease db = lease();
+  // A filter left out is NULL and matches every record.
+  Statement rows(db.get(), R"sql(
+    SELECT f.seq, f.commit_hash, f.made_at, f.branch, f.agent, f.model, f.developer, f.task_type, f.kind,
+           f.summary, f.tokens_input, f.tokens_output, f.tokens_cache
+    FROM record_facts f
+    WHERE f.project_id = ?1 AND f.seq < ?2
+      AND (?3 IS NULL OR f.agent LIKE ?3 ESCAPE '\')
+      AND (?4 IS NULL OR f.model LIKE ?4 ESCAPE '\')
+      AND (?5 IS NULL OR f.developer LIKE ?5 ESCAPE '\')
+      AND (?6 IS NULL OR f.task_type LIKE ?6 ESCAPE '\')
+      AND (?7 IS NULL OR f.summary LIKE ?7 ESCAPE '\')
+      AND (?8 IS NULL OR f.made_at >= ?8)
+      AND (?9 IS NULL OR f.made_at <= ?9)
+      AND (?10 = 0 OR (?10 = 1) = (f.kind = 'attested'))
+      AND NOT EXISTS (SELECT 1 FROM supersessions s
+                      WHERE s.project_id = f.project_id AND s.commit_hash = f.commit_hash)
+    ORDER BY f.seq DESC LIMIT ?11)sql");
+  // LIKE, which folds ASCII case only, as `tamrik log` does, and copies
+  // nothing per row: a search over every record stays a plain scan.
+  const std::optional<std::string> agent = part_pattern(query.agent), model = part_pattern(query.model),
+                                   developer = part_pattern(query.developer),
+                                   task_type = part_pattern(query.task_type), summary = part_pattern(query.summary);
+  rows.bind(1, project_id).bind(2, query.before.value_or(std::numeric_limits<long long>::max()));
+  rows.bind(3, agent).bind(4, model).bind(5, developer).bind(6, task_type);
+  rows.bind(7, summary).bind(8, query.since).bind(9, query.until);
+  rows.bind(10, static_cast<long long>(query.attested)).bind(11, static_cast<long long>(query.limit));
+  std::vector<RecordRow> found;
+  while (rows.step()) {
+    RecordRow row{rows.integer(0), rows.text(1), {}};
+    RecordFacts& facts = row.facts;
+    if (!rows.is_null(2)) facts.made_at = rows.integer(2);
+    facts.branch = rows.text(3);
+    facts.agent = rows.text(4);
+    facts.model = rows.text(5);
+    facts.developer = rows.text(6);
+    facts.task_type = rows.text(7);
+    facts.kind = kind_named(rows.text(8));
+    facts.summary = rows.text(9);
+    if (!rows.is_null(10)) facts.tokens = TokenTotals{rows.integer(10), rows.integer(11), rows.integer(12)};
+    found.push_back(std::move(row));
+  }
+  return found;
+}
+
+std::optional<StoredRecord> SqliteStorage::stored_record(long long project_id, const std::string& commit) {
+  Lease db = lease();
+  Statement row(db.get(), R"sql(
+    SELECT a.record, s.superseded_by FROM attestations a
+    LEFT JOIN supersessions s ON s.project_id = a.project_id AND s.commit_hash = a.commit_hash
+    WHERE a.project_id = ?1 AND a.commit_hash = ?2)sql");
+  row.bind(1, project_id).bind(2, commit);
+  if (!row.step()) return std::nullopt;
+  return StoredRecord{row.text(0), row.is_null(1) ? std::nullopt : std::optional<std::string>(row.text(1))};
+}
+
+ProjectTotals SqliteStorage::project_totals(long long project_id) {
+  Lease db = lease();
+  ProjectTotals totals;
+  Statement newest(db.get(), "SELECT MAX(week) FROM record_facts WHERE project_id = ?1");
+  newest.bind(1, project_id).step();
+  if (newest.is_null(0)) return totals;
+  const long long first_week = newest.integer(0) - (kChartWeeks - 1) * kWeekSeconds;
+  // Every record counted, less those superseded (few, found through their
+  // own table): cheaper than asking of every record whether it is.
+  Statement weeks(db.get(), R"sql(
+    SELECT week, agent, SUM(commits), SUM(attested) FROM (
+      SELECT week, agent, COUNT(*) AS commits, SUM(kind = 'attested') AS attested FROM record_facts
+      WHERE project_id = ?1 AND week >= ?2 GROUP BY week, agent
+      UNION ALL
+      SELECT f.week, f.agent, -COUNT(*), -SUM(f.kind = 'attested') FROM supersessions s
+      JOIN record_facts f ON f.project_id = s.project_id AND f.commit_hash = s.commit_hash
+      WHERE s.project_id = ?1 AND f.week >= ?2 GROUP BY f.week, f.agent)
+    GROUP BY week, agent HAVING SUM(commits) > 0 ORDER BY week, agent)sql");
+  weeks.bind(1, project_id).bind(2, first_week);
+  while (weeks.step()) totals.weeks.push_back({weeks.integer(0), weeks.text(1), weeks.integer(2), weeks.integer(3)});
+  Statement models(db.get(), R"sql(
+    SELECT model, SUM(commits), TOTAL(input), TOTAL(output), TOTAL(cache) FROM (
+      SELECT model, COUNT(*) AS commits, TOTAL(tokens_input) AS input, TOTAL(tokens_output) AS output,
+             TOTAL(tokens_cache) AS cache FROM record_facts
+      WHERE project_id = ?1 AND week >= ?2 AND tokens_input IS NOT NULL GROUP BY model
+      UNION ALL
+      SELECT f.model, -COUNT(*), -TOTAL(f.tokens_input), -TOTAL(f.tokens_output), -TOTAL(f.tokens_cache)
+      FROM supersessions s JOIN record_facts f ON f.project_id = s.project_id AND f.commit_hash = s.commit_hash
+      WHERE s.project_id = ?1 AND f.week >= ?2 AND f.tokens_input IS NOT NULL GROUP BY f.model)
+    GROUP BY model HAVING SUM(commits) > 0 ORDER BY model)sql");
+  models.bind(1, project_id).bind(2, first_week);
+  while (models.step()) {
+    // TOTAL, not SUM: a sum past 2^63 is saturated instead of failing the page.
+    totals.models.push_back({models.text(0), models.integer(1),
+                             {count_of_sum(models.real(2)), count_of_sum(models.real(3)), count_of_sum(models.real(4))}});
+  }
+  return totals;
 }
 
 std::optional<Member> SqliteStorage::member_of_key(const std::string& key_hash) {

@@ -7,6 +7,7 @@
 
 #include "core/errors.hpp"
 #include "core/json.hpp"
+#include "platform/record_facts.hpp"
 
 #include <cstddef>
 #include <memory>
@@ -49,6 +50,7 @@ struct RecordToStore {
   std::string record_json;  // the record as received, compact
   int richness = 0;         // record_richness of the record
   std::vector<std::string> rewritten_from;  // commits this one replaces
+  RecordFacts facts;                        // record_facts of the record
 };
 
 // A member of teams, known by one of its API keys.
@@ -56,6 +58,55 @@ struct Member {
   long long id = 0;
   std::string name;
   std::vector<long long> team_ids;  // ascending
+};
+
+// Which stored records a dashboard page lists: the filters of `tamrik log`
+// and a search in summaries. Each text filter matches when it is part of
+// the value, case aside.
+enum class AttestedFilter { any, attested, unattested };  // unattested includes skipped
+
+struct RecordQuery {
+  std::optional<std::string> agent;
+  std::optional<std::string> model;
+  std::optional<std::string> developer;  // name or email
+  std::optional<std::string> task_type;
+  std::optional<std::string> summary;
+  std::optional<int64_t> since;  // seconds since the epoch, both ends included; a record
+  std::optional<int64_t> until;  // without a readable timestamp is outside every range
+  AttestedFilter attested = AttestedFilter::any;
+  std::optional<long long> before;  // a page's cursor: records stored before this seq
+  size_t limit = 50;
+};
+
+// A stored record as lists show it, newest stored first.
+struct RecordRow {
+  long long seq = 0;
+  std::string commit;
+  RecordFacts facts;
+};
+
+struct StoredRecord {
+  std::string record_json;
+  std::optional<std::string> superseded_by;
+};
+
+// A project's records counted for its charts (superseded ones left out),
+// over the kChartWeeks weeks up to the week of its newest record.
+inline constexpr int64_t kChartWeeks = 26;
+struct WeekOfAgent {
+  int64_t week = 0;  // week_of() of the records' timestamps
+  std::string agent;
+  long long commits = 0;
+  long long attested = 0;
+};
+struct TokensOfModel {
+  std::string model;
+  long long commits = 0;  // those reporting tokens
+  TokenTotals tokens;
+};
+struct ProjectTotals {
+  std::vector<WeekOfAgent> weeks;  // by week, then agent
+  std::vector<TokensOfModel> models;  // by model
 };
 
 class Storage {
@@ -82,6 +133,13 @@ class Storage {
   virtual std::optional<std::vector<core::Json>> list_attestations(long long project_id, size_t limit,
                                                                    const std::optional<std::string>& after,
                                                                    bool include_superseded) = 0;
+
+  // The projects of these teams, by title.
+  virtual std::vector<Project> projects_of_teams(const std::vector<long long>& team_ids) = 0;
+  // The records a query picks, newest stored first; superseded ones left out.
+  virtual std::vector<RecordRow> find_records(long long project_id, const RecordQuery& query) = 0;
+  virtual std::optional<StoredRecord> stored_record(long long project_id, const std::string& commit) = 0;
+  virtual ProjectTotals project_totals(long long project_id) = 0;
 
   // Teams, their members and the members' keys, stored as their SHA-256
   // (key_hash), never in clear. Adding to a team or member that does not
