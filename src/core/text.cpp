@@ -37,4 +37,22 @@ bool contains_ignoring_case(std::string_view text, std::string_view part) {
   return std::search(text.begin(), text.end(), part.begin(), part.end(), same_ignoring_case) != text.end();
 }
 
+std::string percent_encoded(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                            c == '_' || c == '.' || c == '~';
+    if (unreserved) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    }
+  }
+  return out;
+}
+
 }  // namespace tamrik::core

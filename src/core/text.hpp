@@ -24,4 +24,8 @@ bool equals_ignoring_case(std::string_view a, std::string_view b);
 // Whether `part` occurs in `text`, the case of ASCII letters aside.
 bool contains_ignoring_case(std::string_view text, std::string_view part);
 
+// Every byte but the unreserved ones of RFC 3986 (A-Z a-z 0-9 - _ . ~)
+// written as %XX, for a query value or a path segment.
+std::string percent_encoded(std::string_view text);
+
 }  // namespace tamrik::core

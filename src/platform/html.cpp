@@ -1,6 +1,7 @@
 #include "platform/html.hpp"
 
 #include "core/utf8.hpp"
+#include "core/text.hpp"
 
 namespace tamrik::platform::html {
 
@@ -34,23 +35,7 @@ std::string escaped(std::string_view text) {
   return out;
 }
 
-std::string url_encoded(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                            (byte >= '0' && byte <= '9') || byte == '-' || byte == '_' || byte == '.' || byte == '~';
-    if (unreserved) {
-      out += ch;
-    } else {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
-    }
-  }
-  return out;
-}
+std::string url_encoded(std::string_view text) { return core::percent_encoded(text); }
 
 void Builder::start_tag(std::string_view tag, const Attributes& attributes) {
   out_ += '<';

@@ -6,6 +6,7 @@
 #include "host/protocol/http_client.hpp"
 #include "host/protocol/requests_in_flight.hpp"
 #include "host/protocol/transport.hpp"
+#include "core/text.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -216,22 +217,6 @@ std::string project_path(const core::Json& project_id) {
                            " cannot name a platform project; link the repository again with `tamrik sync`");
 }
 
-std::string query_escape(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                            c == '-' || c == '_' || c == '.' || c == '~';
-    if (unreserved) {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    }
-  }
-  return out;
-}
+std::string query_escape(std::string_view text) { return core::percent_encoded(text); }
 
 }  // namespace tamrik::protocol::http_client::detail
