@@ -17,6 +17,12 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
    CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo)$")
   target_compile_options(tamrik_settings INTERFACE -Wno-restrict -Wno-null-dereference -Wno-maybe-uninitialized)
 endif()
+# A unity build compiles several source files as one; GCC then takes each
+# file's own types in anonymous namespaces for a header's and warns about
+# them. Builds file by file still check this.
+if(CMAKE_UNITY_BUILD AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(tamrik_settings INTERFACE -Wno-subobject-linkage)
+endif()
 # The two runtimes each own the process's memory map; they cannot be mixed.
 if(TAMRIK_SANITIZE AND TAMRIK_TSAN)
   message(FATAL_ERROR "TAMRIK_SANITIZE and TAMRIK_TSAN cannot be combined; configure a separate build for each")

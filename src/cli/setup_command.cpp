@@ -56,7 +56,7 @@ long long project_id_of(const std::string& text) {
 }
 
 // A path as the user reads it: relative to the repository when inside it.
-std::string shown(const std::string& where, const path& repo_root) {
+std::string as_user_reads(const std::string& where, const path& repo_root) {
   const path relative = path(where).lexically_relative(repo_root);
   return !relative.empty() && *relative.begin() != ".." ? relative.string() : where;
 }
@@ -64,7 +64,7 @@ std::string shown(const std::string& where, const path& repo_root) {
 void print_steps(const installer::SetupReport& report, const path& repo_root, bool uninstalling,
                  const Console& console) {
   for (const installer::StepReport& step : report.steps) {
-    const std::string where = shown(step.detail, repo_root);
+    const std::string where = as_user_reads(step.detail, repo_root);
     switch (step.outcome) {
       case installer::Outcome::changed:
         console.info("  " + step.name + ": " + (uninstalling ? "removed from " : "written to ") + where);

@@ -13,7 +13,7 @@ namespace tamrik::core {
 
 namespace {
 
-constexpr size_t kBlock = 64 * 1024;
+constexpr size_t kBackwardBlock = 64 * 1024;
 
 // Reads exactly bytes [offset, offset + length) of `fd` into `out`.
 void read_at(int fd, size_t offset, char* out, size_t length, const std::filesystem::path& file) {
@@ -45,7 +45,7 @@ ReverseLineReader::ReverseLineReader(const std::filesystem::path& file, size_t m
 
 bool ReverseLineReader::fill_before() {
   if (begin_ == 0) return false;
-  const size_t block = std::min(kBlock, begin_);
+  const size_t block = std::min(kBackwardBlock, begin_);
   const size_t held = end_ - begin_;  // what the buffer holds of the next line; the rest was returned
   std::string grown(block + held, '\0');
   read_at(fd_.get(), begin_ - block, grown.data(), block, file_);
@@ -56,10 +56,10 @@ bool ReverseLineReader::fill_before() {
 }
 
 size_t ReverseLineReader::skip_to_line_start() {
-  char block[kBlock];
+  char block[kBackwardBlock];
   size_t to = begin_;
   while (to > 0) {
-    const size_t length = std::min(kBlock, to);
+    const size_t length = std::min(kBackwardBlock, to);
     read_at(fd_.get(), to - length, block, length, file_);
     const void* hit = ::memrchr(block, '\n', length);
     if (hit != nullptr) return to - length + static_cast<size_t>(static_cast<const char*>(hit) - block) + 1;

@@ -6,6 +6,7 @@
 #include "host/agents/registry.hpp"
 #include "host/paths.hpp"
 #include "synccore/catch_up.hpp"
+#include "synccore/diagnostics.hpp"
 #include "synccore/git.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/pending.hpp"
@@ -15,8 +16,6 @@
 namespace tamrik::synccore {
 
 namespace {
-
-const core::Logger logger("synccore");
 
 struct Attribution {
   const agents::Adapter* adapter = nullptr;

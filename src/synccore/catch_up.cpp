@@ -11,6 +11,7 @@
 #include "host/services/local_config.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/capture.hpp"
+#include "synccore/diagnostics.hpp"
 #include "synccore/git.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_text.hpp"
@@ -27,8 +28,6 @@
 namespace tamrik::synccore {
 
 namespace {
-
-const core::Logger logger("synccore");
 
 // A walk records many commits under one hold of the lock, so it waits
 // longer for it than a single append (within a hook's budget all the same).

@@ -17,7 +17,6 @@ using core::Json;
 namespace cache = services::context_cache;
 namespace client = protocol::http_client;
 
-const core::Logger logger("synccore");
 
 struct Request {
   std::string_view key;

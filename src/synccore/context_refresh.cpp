@@ -17,7 +17,6 @@ namespace {
 
 namespace cache = services::context_cache;
 
-const core::Logger logger("synccore");
 
 RefreshResult failed(const path& repo_root, RefreshStage stage, const std::exception_ptr& failure) {
   RefreshResult result{.ok = false, .stage = stage};

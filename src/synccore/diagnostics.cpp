@@ -13,6 +13,8 @@
 
 namespace tamrik::synccore {
 
+const core::Logger logger("synccore");
+
 namespace {
 
 // The error and the errors it was raised from, one per line.

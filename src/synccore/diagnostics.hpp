@@ -19,6 +19,9 @@ using std::filesystem::path;
 // TAMRIK_DEBUG, read in one place for the whole tool.
 using core::tamrik_debug_enabled;
 
+// Where every part of synccore writes its debug lines.
+extern const core::Logger logger;
+
 // The debug log is cut to its last _DEBUG_LOG_KEEP_BYTES when it has grown
 // past _DEBUG_LOG_CAP_BYTES, so debugging left on in a shell profile keeps
 // it near 256 kB however often a sync fails.

@@ -23,7 +23,7 @@ namespace tamrik::synccore {
 
 namespace {
 
-const core::Logger logger("ledger");
+const core::Logger ledger_logger("ledger");
 
 // A new line for the first line of a commit: the entry's `commit` value
 // (any JSON value) and the text that replaces its line.
@@ -112,7 +112,7 @@ void spool(const path& log_path, std::string_view text) {
   core::UniqueFd fd = core::open_file(spool_path, O_WRONLY | O_CREAT | O_EXCL, 0644);
   core::write_all(fd.get(), text, spool_path);
   if (const int err = fd.close(); err != 0) throw core::OSError("close " + spool_path.string(), err);
-  logger.debug("Ledger lock busy; record spooled to %s", {spool_path.string()});
+  ledger_logger.debug("Ledger lock busy; record spooled to %s", {spool_path.string()});
 }
 
 // Moves spooled lines into the ledger, one line per commit as every append
@@ -168,7 +168,7 @@ std::vector<std::string> _replace_log_entries(const path& log_path, const std::v
   if (entries.empty() || !core::path_exists(log_path)) return {};
   const core::LockGuard guard = detail::lock_ledger(log_path);
   if (!detail::may_write(guard)) {
-    logger.debug("Ledger lock busy; not rewriting the line in place");
+    ledger_logger.debug("Ledger lock busy; not rewriting the line in place");
     return {};
   }
   merge_spools(log_path);
@@ -191,7 +191,7 @@ void _mark_synced(const path& log_path, const std::vector<SentLine>& sent) {
   // run's append and its own read of it.
   const core::LockGuard guard = detail::lock_ledger(log_path);
   if (!detail::may_write(guard)) {
-    logger.debug("Ledger lock busy; batch stays unmarked and is sent again next sync");
+    ledger_logger.debug("Ledger lock busy; batch stays unmarked and is sent again next sync");
     return;
   }
   detail::append_synced(log_path, sent);
@@ -202,7 +202,7 @@ void _fold_synced(const path& log_path) {
   if (!core::path_exists(journal_path)) return;
   const core::LockGuard guard = detail::lock_ledger(log_path);
   if (!detail::may_write(guard)) {
-    logger.debug("Ledger lock busy; accepted uploads stay journalled until the next fold");
+    ledger_logger.debug("Ledger lock busy; accepted uploads stay journalled until the next fold");
     return;
   }
   merge_spools(log_path);

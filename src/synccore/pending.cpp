@@ -10,6 +10,7 @@
 #include "host/services/git_identity.hpp"
 #include "host/services/ledger_service.hpp"
 #include "host/services/shared.hpp"
+#include "synccore/diagnostics.hpp"
 #include "synccore/git.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_text.hpp"
@@ -23,8 +24,6 @@
 namespace tamrik::synccore {
 
 namespace {
-
-const core::Logger logger("synccore");
 
 // A text member that is present and not empty.
 bool has_text(const Json& map, const char* key) { return !core::get_text(map, key).empty(); }

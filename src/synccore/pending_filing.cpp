@@ -3,6 +3,7 @@
 #include "core/file_io.hpp"
 #include "core/log.hpp"
 #include "host/paths.hpp"
+#include "synccore/diagnostics.hpp"
 #include "synccore/ledger.hpp"
 
 #include <optional>
@@ -10,11 +11,6 @@
 
 namespace tamrik::synccore {
 
-namespace {
-
-const core::Logger logger("synccore");
-
-}  // namespace
 
 PendingFiling _file_committed_attestation(const Checkout& checkout) {
   // Unreadable or missing: processing reports it (or finds nothing) as before.

@@ -6,6 +6,7 @@
 #include "core/process.hpp"
 #include "core/program_search.hpp"
 #include "host/services/gitignore.hpp"
+#include "synccore/diagnostics.hpp"
 
 #include <cstdlib>
 #include <string>
@@ -16,8 +17,6 @@ namespace tamrik::synccore {
 std::chrono::milliseconds skills_install_time_limit{120'000};
 
 namespace {
-
-const core::Logger logger("synccore");
 
 bool skip_switch_set() {
   const char* value = std::getenv("TAMRIK_SKIP_PLATFORM_SKILLS");

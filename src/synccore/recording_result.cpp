@@ -1,12 +1,10 @@
 #include "synccore/recording_result.hpp"
 
 #include "core/log.hpp"
+#include "synccore/diagnostics.hpp"
 
 namespace tamrik::synccore {
 
-namespace {
-const core::Logger logger("synccore");
-}
 
 BackfillResult not_written(std::string commit, RecordOutcome outcome, const std::string& detail) {
   std::string reason;

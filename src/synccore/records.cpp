@@ -7,6 +7,7 @@
 #include "host/paths.hpp"
 #include "host/services/ledger_service.hpp"
 #include "host/services/shared.hpp"
+#include "synccore/diagnostics.hpp"
 #include "synccore/git.hpp"
 #include "synccore/ledger.hpp"
 
@@ -17,8 +18,6 @@
 namespace tamrik::synccore {
 
 namespace {
-
-const core::Logger logger("synccore");
 
 // The archive names files after commits; a name that could leave the
 // directory is refused before it becomes a path.

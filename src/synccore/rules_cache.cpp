@@ -8,6 +8,7 @@
 #include "core/yaml.hpp"
 #include "host/hooks/scripts.hpp"
 #include "host/paths.hpp"
+#include "synccore/diagnostics.hpp"
 #include "synccore/ledger.hpp"
 
 #include <sys/stat.h>
@@ -20,8 +21,6 @@ namespace tamrik::synccore {
 using core::Json;
 
 namespace {
-
-const core::Logger logger("synccore");
 
 // The YAML document in `file`, or nullopt when it is missing, unreadable or
 // malformed.

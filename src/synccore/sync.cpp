@@ -8,6 +8,7 @@
 #include "host/paths.hpp"
 #include "host/services/gitignore.hpp"
 #include "synccore/configured_agents.hpp"
+#include "synccore/diagnostics.hpp"
 #include "synccore/rules_cache.hpp"
 
 #include <functional>
@@ -15,8 +16,6 @@
 namespace tamrik::synccore {
 
 namespace {
-
-const core::Logger logger("synccore");
 
 // Runs one repair; a failure is logged with `failure_text` and the run goes on.
 void self_heal(std::string_view failure_text, const std::function<void()>& repair) {

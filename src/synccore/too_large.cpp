@@ -5,6 +5,7 @@
 #include "core/log.hpp"
 #include "core/sha256.hpp"
 #include "host/paths.hpp"
+#include "synccore/diagnostics.hpp"
 #include "synccore/ledger.hpp"
 
 #include <algorithm>
@@ -12,8 +13,6 @@
 namespace tamrik::synccore {
 
 namespace {
-
-const core::Logger logger("synccore");
 
 bool is_sha256_hex(const Json& value) {
   if (!value.is_string()) return false;

@@ -9,6 +9,7 @@
 #include "host/protocol/http_client.hpp"
 #include "host/services/local_config.hpp"
 #include "synccore/attestation_archive.hpp"
+#include "synccore/diagnostics.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_text.hpp"
 #include "synccore/too_large.hpp"
@@ -28,7 +29,6 @@ namespace {
 
 namespace client = protocol::http_client;
 
-const core::Logger logger("synccore");
 
 // The client's upload of one batch; this module's own operation has its name.
 constexpr auto _send_batch = &client::upload_attestations;

@@ -29,7 +29,7 @@ using core::Json;
 constexpr const char* kChromium = "/usr/bin/chromium";
 constexpr const char* kChromedriver = "/usr/bin/chromedriver";
 constexpr const char* kElement = "element-6066-11e4-a52e-4f735466cecf";
-const std::string kHostile =
+const std::string kScriptingSummary =
     "<script>window.pwned=1</script>\"><img src=x onerror=\"window.pwned=2\"> "
     "<a href=\"javascript:window.pwned=3\">x</a> \xE2\x80\xAE" "txet desrever";
 
@@ -229,7 +229,7 @@ std::vector<Json> records() {
     const std::string model = agent == "codex" ? "gpt-5" : agent == "cursor" ? "composer-1" : "claude-opus-4";
     all.push_back(record(n, agent, model, n % 5 != 0, summaries[n % 6]));
   }
-  all.push_back(record(60, "claude-code", "claude-opus-4", true, kHostile));
+  all.push_back(record(60, "claude-code", "claude-opus-4", true, kScriptingSummary));
   return all;
 }
 

@@ -21,7 +21,7 @@ using testing::write_text;
 
 std::string ledger_text(const GitRepo& repo) { return core::try_read_file(paths::log_jsonl(repo.root()), 1 << 30).value_or(""); }
 
-void write_pending(const GitRepo& repo, const std::string& summary) {
+void write_pending_summary(const GitRepo& repo, const std::string& summary) {
   write_text(paths::commit_attestation(repo.root()),
              "---\nstaged_diff_hash: \"\"\ntimestamp: \"2024-05-01T10:00:00Z\"\nagent_model: m\nsummary: " + summary +
                  "\n---\n");
@@ -52,7 +52,7 @@ TEST(CaptureCommit, FilesAWaitingAttestationOnlyWhenAllowed) {
   FixtureRegistry registry;
   GitRepo repo;
   const std::string first = repo.commit("first");
-  write_pending(repo, "attested change");
+  write_pending_summary(repo, "attested change");
   const BackfillResult kept = capture_commit(Checkout::main(repo.root()), first, {.consume_pending = false});
   EXPECT_TRUE(kept.written);
   EXPECT_FALSE(kept.attested);

@@ -32,7 +32,7 @@ using testing::TempDir;
 using testing::write_text;
 using testing::agent_fixtures::ScopedEnv;
 
-constexpr const char* kKey = "sk-context-test-0123456789";
+constexpr const char* kContextKey = "sk-context-test-0123456789";
 
 // Five rules (three principles, two checks), two architecture elements,
 // two specs, and one of everything else.
@@ -73,16 +73,16 @@ class RefreshFromPlatform : public ::testing::Test {
  protected:
   // The platform reads its context directory at each request, so it can be
   // filled, and changed, after the server started.
-  RefreshFromPlatform() : platform_({.api_keys = {kKey}, .context_dir = context_.path()}) {
+  RefreshFromPlatform() : platform_({.api_keys = {kContextKey}, .context_dir = context_.path()}) {
     write_context(context_.path());
-    project_ = protocol::http_client::resolve_project(kKey, platform_.url(), "git@example.com:acme/context.git",
+    project_ = protocol::http_client::resolve_project(kContextKey, platform_.url(), "git@example.com:acme/context.git",
                                                       std::nullopt)["projectId"];
     services::shared::save_local_config(root(), {{"project_id", project_}, {"agents", {"claude-code"}}});
   }
 
   const fs::path& root() const { return repo_.path(); }
   fs::path cache() const { return paths::platform_dir(root()); }
-  RefreshResult refresh(std::string_view key = kKey, bool mutate_workspace = false) const {
+  RefreshResult refresh(std::string_view key = kContextKey, bool mutate_workspace = false) const {
     return refresh_context_cache_detailed(key, platform_.url(), root(), project_, mutate_workspace);
   }
   Json recorded(const char* section) const { return services::shared::load_local_config(root())["cache"][section]; }
@@ -169,7 +169,7 @@ TEST_F(RefreshFromPlatform, UnreachablePlatformLeavesTheCacheAsItWas) {
   EXPECT_EQ(read_rules_cache_state(cache()).describe(), "5 (stale — last sync could not reach tamrik)");
   EXPECT_TRUE(summary_has("  cache: incomplete — run 'tamrik sync' to refresh")) << summary();
 
-  EXPECT_FALSE(refresh_context_cache(kKey, platform_.url(), never_synced.path(), project_));
+  EXPECT_FALSE(refresh_context_cache(kContextKey, platform_.url(), never_synced.path(), project_));
   EXPECT_EQ(read_rules_cache_state(paths::platform_dir(never_synced.path())).describe(),
             "unavailable — last sync could not reach tamrik");
 }
@@ -178,10 +178,10 @@ TEST_F(RefreshFromPlatform, HookRefreshWritesOnlyInsideTamrikAndAnInteractiveOne
   write_text(root() / "README.md", "mine\n");
   write_text(root() / "CLAUDE.md", "# House rules\n");
   const auto before = workspace_files(root());
-  ASSERT_TRUE(refresh(kKey, false));
+  ASSERT_TRUE(refresh(kContextKey, false));
   EXPECT_EQ(workspace_files(root()), before);
 
-  ASSERT_TRUE(refresh(kKey, true));
+  ASSERT_TRUE(refresh(kContextKey, true));
   EXPECT_EQ(read_text(root() / ".claude" / "skills" / "review" / "SKILL.md"), "# Review\n");
   EXPECT_EQ(read_text(root() / ".claude" / "skills" / "review" / "notes" / "extra.md"), "more\n");
   EXPECT_EQ(read_text(root() / "CLAUDE.md"), "# House rules\n") << "a new guidance block waits for the switch";
@@ -189,7 +189,7 @@ TEST_F(RefreshFromPlatform, HookRefreshWritesOnlyInsideTamrikAndAnInteractiveOne
   Json config = services::shared::load_local_config(root());
   config["guidance"] = true;
   services::shared::save_local_config(root(), config);
-  ASSERT_TRUE(refresh(kKey, true));
+  ASSERT_TRUE(refresh(kContextKey, true));
   const std::string guidance = read_text(root() / "CLAUDE.md");
   EXPECT_TRUE(guidance.starts_with("# House rules\n<!-- >>> tamrik:")) << guidance;
   EXPECT_NE(guidance.find("`tamrik attest --help`"), std::string::npos) << guidance;
@@ -202,13 +202,13 @@ TEST_F(RefreshFromPlatform, HookRefreshWritesOnlyInsideTamrikAndAnInteractiveOne
     make_old(root() / file);
     times[file] = fs::last_write_time(root() / file);
   }
-  ASSERT_TRUE(refresh(kKey, true));
+  ASSERT_TRUE(refresh(kContextKey, true));
   EXPECT_EQ(workspace_files(root()), placed);
   for (const auto& [file, time] : times) EXPECT_EQ(fs::last_write_time(root() / file), time) << file;
 }
 
 TEST_F(RefreshFromPlatform, WithoutAProjectNothingIsAskedAndNoErrorNamed) {
-  const RefreshResult result = refresh_context_cache_detailed(kKey, platform_.url(), root(), Json(), false);
+  const RefreshResult result = refresh_context_cache_detailed(kContextKey, platform_.url(), root(), Json(), false);
   EXPECT_FALSE(result);
   EXPECT_EQ(result.stage, RefreshStage::project);
   EXPECT_EQ(result.error, std::nullopt);

@@ -45,4 +45,11 @@ inline core::Json archived(const GitRepo& repo, const std::string& sha) {
   return core::load_yaml(read_text(paths::attestations_dir(repo.root()) / (sha + ".yaml")));
 }
 
+// A pending attestation of the staged change `diff_hash`, summary "filed",
+// with `extra` YAML lines.
+inline void write_pending(const GitRepo& repo, const std::string& diff_hash, const std::string& extra = "") {
+  write_text(paths::commit_attestation(repo.root()),
+             "---\nstaged_diff_hash: \"" + diff_hash + "\"\nagent_model: m\nsummary: filed\n" + extra + "---\n");
+}
+
 }  // namespace tamrik::testing

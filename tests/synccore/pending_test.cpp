@@ -23,11 +23,6 @@ using testing::GitRepo;
 using testing::read_text;
 using testing::write_text;
 
-void write_pending(const GitRepo& repo, const std::string& diff_hash, const std::string& extra = "") {
-  write_text(paths::commit_attestation(repo.root()), "---\nstaged_diff_hash: \"" + diff_hash +
-                                                         "\"\nagent_model: m\nsummary: filed\n" + extra + "---\n");
-}
-
 // Over a first commit of a.txt, stages a change to it and commits that: the
 // staged change's hash and the commit it went into.
 std::pair<std::string, std::string> commit_staged_change(GitRepo& repo, const std::string& subject) {

@@ -30,7 +30,7 @@ using testing::answer_with;
 using testing::read_text;
 using testing::write_text;
 
-constexpr const char* kKey = "sk-resolve-SECRET-0123456789abcdef";
+constexpr const char* kProjectKey = "sk-resolve-SECRET-0123456789abcdef";
 
 // A repository whose origin is `remote`.
 class OriginRepo : public GitRepo {
@@ -39,7 +39,7 @@ class OriginRepo : public GitRepo {
 };
 
 void expect_no_key(const ProjectResolution& resolution) {
-  EXPECT_EQ(resolution.reason.value_or("").find(kKey), std::string::npos) << *resolution.reason;
+  EXPECT_EQ(resolution.reason.value_or("").find(kProjectKey), std::string::npos) << *resolution.reason;
 }
 
 // The URL of a port nothing listens on.
@@ -52,11 +52,11 @@ std::string closed_port_url() {
 // Against tamrik-platform
 
 TEST(ResolveAgainstPlatform, CreatesTheProjectOnceAndFindsItFromSshAndHttpsRemotes) {
-  testing::PlatformProcess platform(testing::PlatformOptions{.api_keys = {kKey}});
+  testing::PlatformProcess platform(testing::PlatformOptions{.api_keys = {kProjectKey}});
   const OriginRepo ssh("git@github.com:acme/widgets.git");
   const OriginRepo https("https://github.com/acme/widgets");
 
-  const ProjectResolution created = resolve_project_id(ssh.root(), kKey, platform.url(), 7);
+  const ProjectResolution created = resolve_project_id(ssh.root(), kProjectKey, platform.url(), 7);
   ASSERT_TRUE(created.ok()) << created.reason.value_or("");
   EXPECT_TRUE(created.created);
   EXPECT_EQ(created.title, "widgets");
@@ -64,12 +64,12 @@ TEST(ResolveAgainstPlatform, CreatesTheProjectOnceAndFindsItFromSshAndHttpsRemot
   EXPECT_EQ(created.code, std::nullopt);
   EXPECT_EQ(load_local_config(ssh.root()), Json({{"project_id", *created.project_id}, {"team_id", 7}}));
 
-  const ProjectResolution found = resolve_project_id(https.root(), kKey, platform.url());
+  const ProjectResolution found = resolve_project_id(https.root(), kProjectKey, platform.url());
   EXPECT_EQ(found.project_id, created.project_id);
   EXPECT_FALSE(found.created);
   EXPECT_EQ(load_local_config(https.root()), Json({{"project_id", *created.project_id}}));
 
-  const ProjectResolution other = resolve_project_id(OriginRepo("git@github.com:acme/gadgets.git").root(), kKey,
+  const ProjectResolution other = resolve_project_id(OriginRepo("git@github.com:acme/gadgets.git").root(), kProjectKey,
                                                      platform.url());
   EXPECT_TRUE(other.created);
   EXPECT_NE(other.project_id, created.project_id);
@@ -106,7 +106,7 @@ TEST(ResolveIfUnlinked, ThePendingAttestationIsFiledEvenWhenThePlatformIsUnreach
   OriginRepo repo("git@github.com:acme/widgets.git");
   const std::string head = commit_attested(repo);
 
-  const auto [archived, resolution] = resolve_if_unlinked(Checkout::main(repo.root()), kKey, closed_port_url());
+  const auto [archived, resolution] = resolve_if_unlinked(Checkout::main(repo.root()), kProjectKey, closed_port_url());
   EXPECT_TRUE(archived.found);
   EXPECT_EQ(archived.matched_commit, head);
   EXPECT_TRUE(archived_for(repo, head));
@@ -124,13 +124,13 @@ TEST(ResolveIfUnlinked, ALinkedRepositoryOnlyFilesItsPendingAttestation) {
   const std::string head = commit_attested(repo);
   FaultServer server(answer_with(200, R"({"projectId": 99})"));
 
-  const auto [archived, resolution] = resolve_if_unlinked(Checkout::main(repo.root()), kKey, server.url());
+  const auto [archived, resolution] = resolve_if_unlinked(Checkout::main(repo.root()), kProjectKey, server.url());
   EXPECT_EQ(archived.matched_commit, head);
   EXPECT_EQ(resolution, std::nullopt);
   EXPECT_EQ(server.connections(), 0);
 
   services::shared::save_local_config(repo.root(), {{"team_id", 3}});  // unlinked again
-  const auto [nothing_pending, linked] = resolve_if_unlinked(Checkout::main(repo.root()), kKey, server.url());
+  const auto [nothing_pending, linked] = resolve_if_unlinked(Checkout::main(repo.root()), kProjectKey, server.url());
   EXPECT_FALSE(nothing_pending.found);
   ASSERT_TRUE(linked.has_value());
   EXPECT_EQ(linked->project_id, 99);
@@ -154,7 +154,7 @@ TEST(ResolveIfUnlinked, AnAttestationForAChangeNotCommittedYetWaitsForItsCommit)
   EXPECT_EQ(not_signed_in->code, NOT_SIGNED_IN);
 
   services::shared::save_local_config(repo.root(), {{"project_id", 12}});
-  const auto [linked, no_resolve] = resolve_if_unlinked(Checkout::main(repo.root()), kKey, closed_port_url());
+  const auto [linked, no_resolve] = resolve_if_unlinked(Checkout::main(repo.root()), kProjectKey, closed_port_url());
   EXPECT_TRUE(linked.found);
   EXPECT_EQ(linked.matched_commit, std::nullopt);
   EXPECT_EQ(no_resolve, std::nullopt);
@@ -163,7 +163,7 @@ TEST(ResolveIfUnlinked, AnAttestationForAChangeNotCommittedYetWaitsForItsCommit)
 
   repo.git({"commit", "-q", "-m", "feat: login form"});
   const std::string attested = repo.head();
-  const auto [filed, resolution] = resolve_if_unlinked(Checkout::main(repo.root()), kKey, closed_port_url());
+  const auto [filed, resolution] = resolve_if_unlinked(Checkout::main(repo.root()), kProjectKey, closed_port_url());
   EXPECT_EQ(filed.matched_commit, attested);
   EXPECT_TRUE(archived_for(repo, attested));
   EXPECT_FALSE(archived_for(repo, previous));
@@ -175,13 +175,13 @@ TEST(ResolveIfUnlinked, AnAttestationForAChangeNotCommittedYetWaitsForItsCommit)
 
 TEST(ResolveFailures, MissingCredentialsAnswerBeforeTheRemoteIsLookedAt) {
   TempDir not_a_repo;  // would be no_origin, if it were asked
-  for (const auto& [key, url] : {std::pair{"", "http://127.0.0.1:1"}, std::pair{kKey, ""}}) {
+  for (const auto& [key, url] : {std::pair{"", "http://127.0.0.1:1"}, std::pair{kProjectKey, ""}}) {
     const ProjectResolution resolution = resolve_project_id(not_a_repo.path(), key, url);
     EXPECT_FALSE(resolution.ok());
     EXPECT_EQ(resolution.code, NOT_SIGNED_IN);
     EXPECT_EQ(resolution.reason, "not signed in");
   }
-  const ProjectResolution no_origin = resolve_project_id(GitRepo().root(), kKey, "http://127.0.0.1:1");
+  const ProjectResolution no_origin = resolve_project_id(GitRepo().root(), kProjectKey, "http://127.0.0.1:1");
   EXPECT_EQ(no_origin.code, NO_ORIGIN);
   EXPECT_EQ(no_origin.reason, "this repo has no origin remote");
   EXPECT_EQ(services::repo_identity::origin_remote(not_a_repo.path()), std::nullopt);
@@ -194,8 +194,8 @@ TEST(ResolveFailures, EachRefusalKeepsTheServersCodeAndMessage) {
            {client::CODE_REPO_AMBIGUOUS, 409}, {client::CODE_REPO_CONFLICT, 409}, {client::CODE_NOT_A_MEMBER, 403},
            {client::CODE_CAPACITY, 403}, {client::CODE_BAD_REMOTE, 422}}) {
     FaultServer server(answer_with(status, R"({"error": {"code": ")" + std::string(code) +
-                                               R"(", "message": "Refused for )" + kKey + R"("}})"));
-    const ProjectResolution resolution = resolve_project_id(repo.root(), kKey, server.url());
+                                               R"(", "message": "Refused for )" + kProjectKey + R"("}})"));
+    const ProjectResolution resolution = resolve_project_id(repo.root(), kProjectKey, server.url());
     EXPECT_FALSE(resolution.ok());
     EXPECT_EQ(resolution.code, code);
     EXPECT_EQ(resolution.reason, "Refused for [redacted] (HTTP " + std::to_string(status) + ")");
@@ -212,13 +212,13 @@ TEST(ResolveFailures, NoUsableAnswerIsUnreachableNamedByClassOnly) {
   for (const auto& [url, class_name] : {std::pair{closed_port_url(), "ConnectionError"},
                                         std::pair{down.url(), "ServerError"},
                                         std::pair{portal.url(), "InvalidResponseError"}}) {
-    const ProjectResolution resolution = resolve_project_id(repo.root(), kKey, url);
+    const ProjectResolution resolution = resolve_project_id(repo.root(), kProjectKey, url);
     EXPECT_EQ(resolution.code, "unreachable");
     EXPECT_EQ(resolution.reason, "could not reach tamrik (" + std::string(class_name) + ")");
     EXPECT_EQ(remedy(resolution.code), _REMEDY_UNREACHABLE);
   }
   // Nothing was sent, and waiting will not help: a remedy of its own.
-  const ProjectResolution clear_text = resolve_project_id(repo.root(), kKey, "http://tamrik.example.com");
+  const ProjectResolution clear_text = resolve_project_id(repo.root(), kProjectKey, "http://tamrik.example.com");
   EXPECT_EQ(clear_text.code, BAD_CONFIGURATION);
   EXPECT_EQ(clear_text.reason, "could not reach tamrik (ConfigurationError)");
   EXPECT_NE(remedy(clear_text.code).find("another host needs https://"), std::string::npos);
@@ -238,7 +238,7 @@ TEST(ResolveFailures, OnlyAPositiveIntegerIsAProjectId) {
        }) {
     services::shared::save_local_config(repo.root(), Json::object());
     FaultServer server(answer_with(200, answer));
-    const ProjectResolution resolution = resolve_project_id(repo.root(), kKey, server.url());
+    const ProjectResolution resolution = resolve_project_id(repo.root(), kProjectKey, server.url());
     EXPECT_EQ(resolution.project_id, expected) << answer;
     if (expected) {
       EXPECT_EQ(resolution.title, std::nullopt) << answer;  // a title that is not text is no title
@@ -255,8 +255,8 @@ TEST(ResolveFailures, TheSavedTeamIsSentWhenNoneIsGiven) {
   const OriginRepo repo("git@github.com:acme/widgets.git");
   services::shared::save_local_config(repo.root(), {{"team_id", "8"}});
   FaultServer server(answer_with(200, R"({"projectId": 5, "created": 1})"));
-  EXPECT_TRUE(resolve_project_id(repo.root(), kKey, server.url()).created);
-  EXPECT_TRUE(resolve_project_id(repo.root(), kKey, server.url(), 9).ok());
+  EXPECT_TRUE(resolve_project_id(repo.root(), kProjectKey, server.url()).created);
+  EXPECT_TRUE(resolve_project_id(repo.root(), kProjectKey, server.url(), 9).ok());
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(core::parse_json(requests[0].body),
@@ -271,7 +271,7 @@ TEST(ResolveFailures, AnIdThatCannotBeSavedIsNotOk) {
   // whoever runs the test (permissions do not stop root).
   write_text(paths::platform_dir(repo.root()), "in the way\n");
   FaultServer server(answer_with(200, R"({"projectId": 5})"));
-  const ProjectResolution resolution = resolve_project_id(repo.root(), kKey, server.url());
+  const ProjectResolution resolution = resolve_project_id(repo.root(), kProjectKey, server.url());
   EXPECT_FALSE(resolution.ok());
   EXPECT_EQ(resolution.code, CONFIG_UNWRITABLE);
   EXPECT_TRUE(resolution.reason->starts_with("could not save the project id locally (")) << *resolution.reason;
@@ -285,7 +285,7 @@ TEST(ResolveFailures, AReadOnlyConfigurationIsNotReplaced) {
   write_text(config, "agents: [claude-code]\n");
   ASSERT_EQ(::chmod(config.c_str(), 0444), 0);
   FaultServer server(answer_with(200, R"({"projectId": 5})"));
-  const ProjectResolution resolution = resolve_project_id(repo.root(), kKey, server.url());
+  const ProjectResolution resolution = resolve_project_id(repo.root(), kProjectKey, server.url());
   EXPECT_EQ(resolution.code, CONFIG_UNWRITABLE);
   EXPECT_EQ(read_text(config), "agents: [claude-code]\n");
   struct stat st {};

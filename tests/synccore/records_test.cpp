@@ -6,6 +6,7 @@
 #include "host/services/ledger_service.hpp"
 #include "host/services/shared.hpp"
 #include "support/test_env.hpp"
+#include "synccore/ledger_test_util.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/mark_synced.hpp"
 
@@ -17,10 +18,6 @@ namespace {
 using testing::GitRepo;
 using testing::read_text;
 using testing::write_text;
-
-Json archived(const GitRepo& repo, const std::string& sha) {
-  return core::load_yaml(read_text(paths::attestations_dir(repo.root()) / (sha + ".yaml")));
-}
 
 std::vector<Json> ledger_lines(const GitRepo& repo) {
   std::vector<Json> lines;

@@ -15,6 +15,7 @@
 #include "host/services/shared.hpp"
 #include "platform/platform_process.hpp"
 #include "support/test_env.hpp"
+#include "synccore/ledger_test_util.hpp"
 #include "synccore/ledger.hpp"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ using testing::read_text;
 using testing::write_text;
 using testing::agent_fixtures::ScopedEnv;
 
-constexpr const char* kKey = "sk-sync-test-0123456789";
+constexpr const char* kSyncKey = "sk-sync-test-0123456789";
 
 // Debug lines logged while alive.
 class DebugLines {
@@ -58,11 +59,6 @@ class DebugLines {
   ScopedEnv debug_{{"TAMRIK_DEBUG", "1"}};
   core::LogSink previous_;
 };
-
-void write_pending(const GitRepo& repo, const std::string& diff_hash) {
-  write_text(paths::commit_attestation(repo.root()),
-             "---\nstaged_diff_hash: \"" + diff_hash + "\"\nagent_model: m\nsummary: filed by the sync\n---\n");
-}
 
 fs::path sync_log(const GitRepo& repo) { return paths::platform_dir(repo.root()) / "logs" / "sync.log"; }
 
@@ -208,15 +204,15 @@ TEST_F(SyncRun, TheExampleAttestationIsRestoredWithItsMode) {
 }
 
 TEST_F(SyncRun, FailedIgnoreRepairStopsNeitherTheOtherRepairsNorTheUpload) {
-  testing::PlatformProcess platform(testing::PlatformOptions{.api_keys = {kKey}});
+  testing::PlatformProcess platform(testing::PlatformOptions{.api_keys = {kSyncKey}});
   const Json project =
-      protocol::http_client::resolve_project(kKey, platform.url(), "git@example.com:acme/sync.git", std::nullopt)["projectId"];
+      protocol::http_client::resolve_project(kSyncKey, platform.url(), "git@example.com:acme/sync.git", std::nullopt)["projectId"];
   fs::remove(repo_.root() / ".git" / "info" / "exclude");
   fs::create_directories(repo_.root() / ".git" / "info" / "exclude");
   fs::remove(agent_settings());
 
   DebugLines debug;
-  const SyncReport report = run_sync_detailed(Checkout::main(repo_.root()), kKey, platform.url(), project);
+  const SyncReport report = run_sync_detailed(Checkout::main(repo_.root()), kSyncKey, platform.url(), project);
 
   const long ignore_failed = debug.find("Gitignore self-heal skipped (best-effort): OSError");
   ASSERT_GE(ignore_failed, 0) << "the failure is logged with its class";
@@ -231,7 +227,7 @@ TEST_F(SyncRun, FailedIgnoreRepairStopsNeitherTheOtherRepairsNorTheUpload) {
 
   httplib::Client client("127.0.0.1", platform.port());
   const auto stored = client.Get("/v1/projects/" + project.dump() + "/attestations",
-                                 {{"Authorization", std::string("Bearer ") + kKey}});
+                                 {{"Authorization", std::string("Bearer ") + kSyncKey}});
   ASSERT_TRUE(stored);
   EXPECT_NE(stored->body.find(head_), std::string::npos);
 }

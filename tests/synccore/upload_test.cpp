@@ -39,7 +39,7 @@ using testing::ledger_entry;
 using testing::TempDir;
 using testing::write_text;
 
-constexpr const char* kKey = "sk-upload-SECRET-0123456789abcdef";
+constexpr const char* kUploadKey = "sk-upload-SECRET-0123456789abcdef";
 
 // A repository set up for tamrik (a local configuration naming a project),
 // with a ledger the tests fill.
@@ -70,7 +70,7 @@ class Workspace {
   int synced() const { return read_attestation_log(log()).uploaded; }
   size_t pending() const { return read_attestation_log(log()).pending.size(); }
 
-  UploadResult upload(const std::string& url, const Json& project = 1, std::string_view key = kKey) const {
+  UploadResult upload(const std::string& url, const Json& project = 1, std::string_view key = kUploadKey) const {
     return upload_attestations(key, url, root(), archive(), project);
   }
 
@@ -79,7 +79,7 @@ class Workspace {
 };
 
 void expect_no_key(const UploadResult& result) {
-  EXPECT_EQ(result.error.value_or("").find(kKey), std::string::npos) << *result.error;
+  EXPECT_EQ(result.error.value_or("").find(kUploadKey), std::string::npos) << *result.error;
 }
 
 // An upload endpoint that notes, for each request, the records it carried,
@@ -148,8 +148,8 @@ class CapturedLog {
 
 class UploadToPlatform : public ::testing::Test {
  protected:
-  UploadToPlatform() : platform_(testing::PlatformOptions{.api_keys = {kKey}}) {
-    project_ = protocol::http_client::resolve_project(kKey, platform_.url(), "git@example.com:acme/upload.git",
+  UploadToPlatform() : platform_(testing::PlatformOptions{.api_keys = {kUploadKey}}) {
+    project_ = protocol::http_client::resolve_project(kUploadKey, platform_.url(), "git@example.com:acme/upload.git",
                                                       std::nullopt)["projectId"];
   }
 
@@ -157,7 +157,7 @@ class UploadToPlatform : public ::testing::Test {
   std::map<std::string, Json> stored() const {
     httplib::Client client("127.0.0.1", platform_.port());
     const auto answer = client.Get("/v1/projects/" + project_.dump() + "/attestations?limit=1000",
-                                   {{"Authorization", std::string("Bearer ") + kKey}});
+                                   {{"Authorization", std::string("Bearer ") + kUploadKey}});
     if (!answer || answer->status != 200) throw std::runtime_error("read-back failed");
     const Json listed = core::parse_json_or_throw(answer->body);
     std::map<std::string, Json> by_commit;
@@ -307,7 +307,7 @@ TEST(UploadBatches, NoUsableAnswerMarksNothing) {
        ""},
       {"answer not JSON", answer_with(200, "<html>captive portal</html>"), ""},
       {"answer echoes the key", answer_with(401, std::string(R"({"error": {"code": "key_rejected", "message": ")") +
-                                                     kKey + R"( is unknown"}})"),
+                                                     kUploadKey + R"( is unknown"}})"),
        "is unknown"},
   };
   for (const Case& c : cases) {
@@ -467,7 +467,7 @@ TEST(UploadPreconditions, NothingIsSentWithoutSetupProjectKeyOrPendingRecords) {
   FaultServer server(answer_with(200, R"({"inserted": 1})"));
   {
     TempDir bare;  // never set up
-    EXPECT_TRUE(upload_attestations(kKey, server.url(), bare.path(), bare / "a", 1).already_synced);
+    EXPECT_TRUE(upload_attestations(kUploadKey, server.url(), bare.path(), bare / "a", 1).already_synced);
   }
   {
     Workspace ws;

@@ -14,7 +14,7 @@ namespace tamrik::agents {
 namespace {
 
 // CLAUDECODE is also set in IDE terminals, where no agent runs the commands.
-constexpr EnvMarker kMarkers[] = {
+constexpr EnvMarker kClaudeMarkers[] = {
     {"CLAUDE_CODE_CHILD_SESSION", "", true},
     {"CLAUDE_CODE_SESSION_ID", "", true},
     {"CLAUDECODE", "", false},
@@ -177,7 +177,7 @@ class ClaudeCodeAdapter final : public Adapter {
   std::string name() const override { return "claude-code"; }
   std::string provider() const override { return "anthropic"; }
 
-  bool detect(bool strong_only) const override { return has_marker(kMarkers, strong_only); }
+  bool detect(bool strong_only) const override { return has_marker(kClaudeMarkers, strong_only); }
 
   std::optional<std::string> get_session_id(const path& /*repo_root*/) const override {
     return env_text("CLAUDE_CODE_SESSION_ID");

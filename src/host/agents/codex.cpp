@@ -20,7 +20,7 @@ namespace tamrik::agents {
 namespace {
 
 // CODEX_CI and CODEX_SHELL are seen in the wild but not documented upstream.
-constexpr EnvMarker kMarkers[] = {
+constexpr EnvMarker kCodexMarkers[] = {
     {"CODEX_THREAD_ID", "", true},
     {"CODEX_SANDBOX", "", true},
     {"CODEX_SANDBOX_NETWORK_DISABLED", "", true},
@@ -168,7 +168,7 @@ class CodexAdapter final : public Adapter {
   std::string name() const override { return "codex"; }
   std::string provider() const override { return "openai"; }
 
-  bool detect(bool strong_only) const override { return has_marker(kMarkers, strong_only); }
+  bool detect(bool strong_only) const override { return has_marker(kCodexMarkers, strong_only); }
 
   std::optional<std::string> get_session_id(const path& /*repo_root*/) const override {
     return env_text("CODEX_THREAD_ID");

@@ -10,7 +10,7 @@ namespace tamrik::agents {
 namespace {
 
 // CURSOR_TRACE_ID is set in every Cursor terminal, agent or not.
-constexpr EnvMarker kMarkers[] = {
+constexpr EnvMarker kCursorMarkers[] = {
     {"CURSOR_AGENT", "", true},
     {"CURSOR_EXTENSION_HOST_ROLE", "agent-exec", true},
     {"CURSOR_TRACE_ID", "", false},
@@ -19,7 +19,7 @@ constexpr EnvMarker kMarkers[] = {
 }  // namespace
 
 const Adapter& cursor_adapter() {
-  static const MarkerOnlyAdapter adapter("cursor", "cursor", kMarkers);
+  static const MarkerOnlyAdapter adapter("cursor", "cursor", kCursorMarkers);
   return adapter;
 }
 

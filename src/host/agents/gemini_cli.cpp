@@ -21,7 +21,7 @@ namespace tamrik::agents {
 namespace {
 
 // GEMINI_CLI is set in its shell tool, GEMINI_SESSION_ID in its hooks.
-constexpr EnvMarker kMarkers[] = {
+constexpr EnvMarker kGeminiMarkers[] = {
     {"GEMINI_CLI", "", true},
     {"GEMINI_SESSION_ID", "", true},
     {"GEMINI_CLI_NO_RELAUNCH", "", false},
@@ -158,7 +158,7 @@ class GeminiCliAdapter final : public Adapter {
   std::string name() const override { return "gemini-cli"; }
   std::string provider() const override { return "google"; }
 
-  bool detect(bool strong_only) const override { return has_marker(kMarkers, strong_only); }
+  bool detect(bool strong_only) const override { return has_marker(kGeminiMarkers, strong_only); }
 
   std::optional<std::string> get_session_id(const path& /*repo_root*/) const override {
     return env_text("GEMINI_SESSION_ID");
