@@ -16,7 +16,7 @@ struct Kept {
   pid_t owner = 0;
   std::vector<int> fds;
 };
-Kept kept;
+Kept unflushed;
 
 // fsync(2), retried only when a signal interrupted it.
 int fsync_retrying_eintr(int fd) {
@@ -30,30 +30,30 @@ int fsync_retrying_eintr(int fd) {
 // Flushes and closes every kept file; the number that failed.
 int flush_kept() {
   int failed = 0;
-  for (const int fd : kept.fds) {
+  for (const int fd : unflushed.fds) {
     if (fsync_retrying_eintr(fd) != 0 && errno != EINVAL && errno != ENOTSUP) ++failed;
     ::close(fd);
   }
-  kept.fds.clear();
+  unflushed.fds.clear();
   return failed;
 }
 
 }  // namespace
 
 DeferredFlushes::DeferredFlushes() {
-  if (kept.owner != 0) throw std::logic_error("flushes are already deferred");
-  kept.owner = ::getpid();
+  if (unflushed.owner != 0) throw std::logic_error("flushes are already deferred");
+  unflushed.owner = ::getpid();
 }
 
 DeferredFlushes::~DeferredFlushes() {
-  if (kept.owner == 0) return;
-  kept.owner = 0;
+  if (unflushed.owner == 0) return;
+  unflushed.owner = 0;
   flush_kept();
 }
 
 pid_t DeferredFlushes::hand_over() {
-  kept.owner = 0;
-  if (kept.fds.empty()) return 0;
+  unflushed.owner = 0;
+  if (unflushed.fds.empty()) return 0;
   const pid_t child = ::fork();
   if (child == 0) {
     // Holds no pipe of whoever waits for the hook's output.
@@ -64,16 +64,16 @@ pid_t DeferredFlushes::hand_over() {
     flush_kept();
     return 0;
   }
-  for (const int fd : kept.fds) ::close(fd);
-  kept.fds.clear();
+  for (const int fd : unflushed.fds) ::close(fd);
+  unflushed.fds.clear();
   return child;
 }
 
 int flush_or_defer(int fd) {
-  if (kept.owner == 0 || kept.owner != ::getpid()) return fsync_retrying_eintr(fd);
+  if (unflushed.owner == 0 || unflushed.owner != ::getpid()) return fsync_retrying_eintr(fd);
   const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
   if (copy < 0) return fsync_retrying_eintr(fd);
-  kept.fds.push_back(copy);
+  unflushed.fds.push_back(copy);
   return 0;
 }
 

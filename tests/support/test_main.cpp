@@ -33,10 +33,13 @@ void isolate_environment() {
                            "GEMINI_CLI_HOME", "GEMINI_CLI_NO_RELAUNCH", "CURSOR_EXTENSION_HOST_ROLE", "XDG_CACHE_HOME"}) {
     unsetenv(name);
   }
-  // git identity for commits made through the repository fixtures
+  // git identity for commits made through the repository fixtures; no
+  // maintenance after each commit: it costs a process per commit, and a
+  // test that wants packed objects packs them itself.
   tamrik::testing::write_text(home / ".gitconfig",
                               "[user]\n\tname = Test Author\n\temail = author@example.com\n"
-                              "[init]\n\tdefaultBranch = main\n");
+                              "[init]\n\tdefaultBranch = main\n"
+                              "[maintenance]\n\tauto = false\n");
 }
 
 }  // namespace
