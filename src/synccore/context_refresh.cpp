@@ -1,6 +1,7 @@
 #include "synccore/context_refresh.hpp"
 
 #include "core/best_effort.hpp"
+#include "core/errors.hpp"
 #include "core/log.hpp"
 #include "host/hooks/agent_guidance.hpp"
 #include "host/services/local_config.hpp"
@@ -24,7 +25,7 @@ RefreshResult failed(const path& repo_root, RefreshStage stage, const std::excep
   try {
     std::rethrow_exception(failure);
   } catch (const std::exception& e) {
-    result.error = _short_exc(e);
+    result.error = core::class_name_of(e);
     result.code = failure_code(e);
     logger.debug("Context cache refresh failed at stage %s", {stage_name(stage)}, e);
     if (tamrik_debug_enabled()) result.log_path = _write_sync_debug_log(repo_root, stage_name(stage), e);

@@ -82,12 +82,6 @@ TEST(Diagnostics, DebugSwitchIsOnOnlyForItsFourWords) {
   EXPECT_FALSE(tamrik_debug_enabled());
 }
 
-TEST(Diagnostics, ShortDescriptionIsTheClassNameWithoutTheMessage) {
-  const protocol::http_client::TimeoutError timeout("no answer within 10 s from https://api.example.com/v1/projects/7");
-  EXPECT_EQ(_short_exc(timeout), "TimeoutError");
-  EXPECT_EQ(_short_exc(std::runtime_error("/home/someone/secret")), "RuntimeError");
-}
-
 TEST(Diagnostics, DebugLogEntryHasItsHeaderAndStaysPrivate) {
   GitRepo repo;
   core::make_dirs(sync_log(repo).parent_path());
