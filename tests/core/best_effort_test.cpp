@@ -6,12 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "core/errors.hpp"
 #include "core/log.hpp"
+#include "support/debug_lines.hpp"
 
 namespace tamrik::core {
 namespace {
@@ -20,7 +20,7 @@ TEST(BestEffort, SwallowsAnyFailureAndLogsWhatWasGivenUp) {
   std::vector<std::string> logged;
   const LogSink previous =
       set_log_sink([&](LogLevel, std::string_view, std::string_view message) { logged.emplace_back(message); });
-  ::setenv("TAMRIK_DEBUG", "1", 1);
+  const testing::DebugLines debug;
 
   bool ran = false;
   best_effort("Gitignore self-heal skipped", [] { throw OSError("open .gitignore", EACCES); });
@@ -30,7 +30,6 @@ TEST(BestEffort, SwallowsAnyFailureAndLogsWhatWasGivenUp) {
   set_log_sink([](LogLevel, std::string_view, std::string_view) { throw std::runtime_error("sink broke"); });
   EXPECT_NO_THROW(best_effort("Step failed", [] { throw std::runtime_error("boom"); }));
 
-  ::unsetenv("TAMRIK_DEBUG");
   set_log_sink(previous);
   EXPECT_TRUE(ran);
   EXPECT_EQ(logged, (std::vector<std::string>{

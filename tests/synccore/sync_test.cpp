@@ -14,6 +14,7 @@
 #include "host/services/setup_list.hpp"
 #include "host/services/shared.hpp"
 #include "platform/platform_process.hpp"
+#include "support/debug_lines.hpp"
 #include "support/test_env.hpp"
 #include "synccore/ledger.hpp"
 
@@ -55,7 +56,7 @@ class DebugLines {
   std::vector<std::string> lines;
 
  private:
-  ScopedEnv debug_{{"TAMRIK_DEBUG", "1"}};
+  testing::DebugLines debug_;
   core::LogSink previous_;
 };
 
@@ -68,19 +69,6 @@ fs::path sync_log(const GitRepo& repo) { return paths::platform_dir(repo.root())
 
 // ---------------------------------------------------------------------------
 // Diagnostics
-
-TEST(Diagnostics, DebugSwitchIsOnOnlyForItsFourWords) {
-  for (const char* on : {" On ", "1", "true", "YES", "on\n"}) {
-    ScopedEnv env{{"TAMRIK_DEBUG", on}};
-    EXPECT_TRUE(tamrik_debug_enabled()) << '"' << on << '"';
-  }
-  for (const char* off : {"0", "false", "", "no", "enabled"}) {
-    ScopedEnv env{{"TAMRIK_DEBUG", off}};
-    EXPECT_FALSE(tamrik_debug_enabled()) << '"' << off << '"';
-  }
-  ScopedEnv unset{{"TAMRIK_DEBUG", std::nullopt}};
-  EXPECT_FALSE(tamrik_debug_enabled());
-}
 
 TEST(Diagnostics, DebugLogEntryHasItsHeaderAndStaysPrivate) {
   GitRepo repo;
