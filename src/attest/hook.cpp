@@ -1,6 +1,7 @@
 #include "attest/hook.hpp"
 
 #include "attest/nudge.hpp"
+#include "core/best_effort.hpp"
 #include "core/utf8.hpp"
 #include "host/services/setup_list.hpp"
 #include "host/paths.hpp"
@@ -8,7 +9,6 @@
 #include "host/services/hook_payload.hpp"
 #include "host/services/session_context.hpp"
 #include "host/services/shared.hpp"
-#include "host/utils/best_effort.hpp"
 #include "synccore/capture.hpp"
 #include "synccore/git.hpp"
 #include "synccore/upload.hpp"
@@ -93,11 +93,8 @@ void record_head(const services::Checkout& checkout, const Json& payload, const 
   const synccore::BackfillResult result = synccore::capture_commit(
       checkout, "HEAD", {.session_id = text_member(payload, "session_id"), .agent = agent});
   if (result.written) {
-    try {
-      _upload_best_effort(checkout.home);
-    } catch (...) {
-      // The nudge below matters more than an upload the next sync repeats.
-    }
+    // The nudge below matters more than an upload the next sync repeats.
+    core::best_effort("attestation upload from the commit hook failed", [&] { _upload_from_disk(checkout.home); });
     if (!result.attested) {
       _nudge(result.commit);
     } else if (result.mismatched) {
@@ -177,22 +174,17 @@ bool _head_is_fresh(const path& work_tree, double now) {
   return age >= 0 && age <= static_cast<double>(_FRESH_HEAD_SECONDS);
 }
 
-void _upload_best_effort(const path& repo_root) {
-  utils::best_effort::best_effort(
-      "attestation upload from the commit hook",
-      [&] {
-        const auto budget = protocol::http_client::network_budget(_HOOK_UPLOAD_BUDGET);
-        const services::session_context::Session session =
-            services::session_context::resolve_session(repo_root);
-        if (!session.connected) return;
-        synccore::upload_attestations(session.api_key, session.api_url, repo_root, paths::attestations_dir(repo_root),
-                                      session.project_id);
-      },
-      {.audible = false});
+void _upload_from_disk(const path& repo_root) {
+  const auto budget = protocol::http_client::network_budget(_HOOK_UPLOAD_BUDGET);
+  const services::session_context::Session session = services::session_context::resolve_session(repo_root);
+  if (!session.connected) return;
+  synccore::upload_attestations(session.api_key, session.api_url, repo_root, paths::attestations_dir(repo_root),
+                                session.project_id);
 }
 
 void _add_from_hook(const std::optional<std::string>& agent) {
-  try {
+  // A hook never fails the agent's tool call.
+  core::best_effort("Recording a commit from the tool call failed", [&] {
     const std::optional<std::string> input = services::shared::read_hook_input(STDIN_FILENO);
     if (!input || !_may_be_git_commit_payload(*input)) return;
     const std::optional<Json> payload = core::parse_json(*input);
@@ -200,9 +192,7 @@ void _add_from_hook(const std::optional<std::string>& agent) {
     if (const std::optional<services::Checkout> checkout = committed_repository(*payload)) {
       record_head(*checkout, *payload, agent);
     }
-  } catch (...) {
-    // A hook never fails the agent's tool call.
-  }
+  });
 }
 
 }  // namespace tamrik::attest

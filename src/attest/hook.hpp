@@ -64,7 +64,7 @@ bool _head_is_fresh(const path& work_tree);
 bool _head_is_fresh(const path& work_tree, double now);
 
 // Uploads unsent records when the repository resolves from disk (signed in
-// and linked), within _HOOK_UPLOAD_BUDGET; failures are swallowed.
-void _upload_best_effort(const path& repo_root);
+// and linked), within _HOOK_UPLOAD_BUDGET.
+void _upload_from_disk(const path& repo_root);
 
 }  // namespace tamrik::attest

@@ -1,5 +1,7 @@
 #include "cli/detached.hpp"
 
+#include "core/best_effort.hpp"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,7 +21,7 @@ void silence_stdio() {
 
 }  // namespace
 
-void run_detached(const std::function<void()>& work) {
+void run_detached(std::string_view what, const std::function<void()>& work) {
   const pid_t child = ::fork();
   if (child < 0) return;
   if (child == 0) {
@@ -27,11 +29,7 @@ void run_detached(const std::function<void()>& work) {
     // The grandchild outlives this child, so init adopts it.
     if (::fork() != 0) ::_exit(0);
     silence_stdio();
-    try {
-      work();
-    } catch (...) {
-      // Nobody is left to tell.
-    }
+    core::best_effort(what, work);
     ::_exit(0);
   }
   int status = 0;

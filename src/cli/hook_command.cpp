@@ -1,6 +1,7 @@
 #include "cli/hook_command.hpp"
 
 #include "attest/hook.hpp"
+#include "core/best_effort.hpp"
 #include "core/json.hpp"
 #include "host/commands/hook_output.hpp"
 #include "host/display/output.hpp"
@@ -39,19 +40,18 @@ std::string display_text(const Json& project_id) {
 
 int run_session_start(const SessionStartOptions& values, const display::output::Console& console) {
   synccore::limit_lock_waits(synccore::kHookLockBudget);
-  try {
+  // A session must start whatever happens here.
+  core::best_effort("Session start summary failed", [&] {
     const std::optional<services::Checkout> checkout =
         attest::_set_up_checkout_for(start_directory(services::shared::read_hook_payload()));
-    if (!checkout) return 0;
+    if (!checkout) return;
     synccore::catch_up_commits(*checkout, values.limit);
     const Json project_id = services::session_context::resolve_session(checkout->home).project_id;
     const std::string summary =
         synccore::generate_session_summary(paths::platform_dir(checkout->home), display_text(project_id), values.agent);
     const std::optional<Json> output = commands::render_hook_context(values.agent, "SessionStart", summary);
     console.print(output ? core::to_json_compact(*output) : summary);
-  } catch (...) {
-    // A session must start whatever happens here.
-  }
+  });
   return 0;
 }
 

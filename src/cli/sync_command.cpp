@@ -3,6 +3,7 @@
 #include "attest/hook.hpp"
 #include "attest/nudge.hpp"
 #include "cli/detached.hpp"
+#include "core/best_effort.hpp"
 #include "core/deferred_flush.hpp"
 #include "host/agents/registry.hpp"
 #include "host/services/hook_payload.hpp"
@@ -28,10 +29,10 @@ constexpr size_t kRewrittenListCap = size_t{16} << 20;
 // The commit or rewrite must not wait on the network.
 void upload_in_background(const path& home) {
   if (!services::session_context::resolve_session(home).connected) return;
-  run_detached([home] {
+  run_detached("attestation upload from the commit hook failed", [home] {
     // Off the commit's path, the upload may wait for the lock as any sync.
     synccore::limit_lock_waits(std::chrono::minutes(1));
-    attest::_upload_best_effort(home);
+    attest::_upload_from_disk(home);
   });
 }
 
@@ -62,36 +63,34 @@ bool record_head(const services::Checkout& checkout) {
 // disk moments later, from a child nobody waits for.
 int record_commit_from_hook() {
   synccore::limit_lock_waits(synccore::kHookLockBudget);
-  try {
+  // Never fail the commit; the catch-up walk records what was missed.
+  core::best_effort("Recording the new commit failed", [] {
     const std::optional<services::Checkout> checkout = attest::_set_up_checkout_for(std::filesystem::current_path());
-    if (!checkout) return 0;
+    if (!checkout) return;
     core::DeferredFlushes flushes;
-    if (!record_head(*checkout)) return 0;
+    if (!record_head(*checkout)) return;
     flushes.hand_over();
     upload_in_background(checkout->home);
-  } catch (...) {
-    // Never fail the commit; the catch-up walk records what was missed.
-  }
+  });
   return 0;
 }
 
 // Git names the command that rewrote (amend, rebase); both carry the same way.
 int record_rewrite_from_hook() {
   synccore::limit_lock_waits(synccore::kHookLockBudget);
-  try {
+  // Never fail the rewrite; the new commits keep their own records.
+  core::best_effort("Carrying records across the rewrite failed", [] {
     const std::optional<services::Checkout> checkout = attest::_set_up_checkout_for(std::filesystem::current_path());
-    if (!checkout) return 0;
+    if (!checkout) return;
     const std::optional<std::string> list =
         services::shared::read_hook_input(STDIN_FILENO, {.max_bytes = kRewrittenListCap});
-    if (!list) return 0;
+    if (!list) return;
     const std::vector<synccore::MadeFrom> made = synccore::parse_rewritten_list(*list);
     core::DeferredFlushes flushes;
-    if (!synccore::carry_records(*checkout, made, synccore::CarryKind::rewrite)) return 0;
+    if (!synccore::carry_records(*checkout, made, synccore::CarryKind::rewrite)) return;
     flushes.hand_over();
     upload_in_background(checkout->home);
-  } catch (...) {
-    // Never fail the rewrite; the new commits keep their own records.
-  }
+  });
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "cli/sync_run_command.hpp"
 
 #include "cli/waiting_line.hpp"
+#include "core/errors.hpp"
 #include "host/services/gitignore.hpp"
 #include "host/services/setup_list.hpp"
 #include "host/display/output.hpp"
@@ -142,7 +143,7 @@ int sync_and_report(const services::Checkout& checkout, const session_context::S
     }
     return failed ? 1 : 0;
   } catch (const std::exception& e) {
-    console.error("tamrik sync failed (" + synccore::_short_exc(e) + ").");
+    console.error("tamrik sync failed (" + core::class_name_of(e) + ").");
     point_at_details(synccore::tamrik_debug_enabled() ? synccore::_write_sync_debug_log(repo_root, "sync", e)
                                                       : std::nullopt,
                      console);

@@ -31,12 +31,6 @@ class OSError : public Error {
   int code_;
 };
 
-// A deadline passed.
-class TimeoutError : public Error {
- public:
-  explicit TimeoutError(const std::string& message) : Error("TimeoutError", message) {}
-};
-
 // Text that is not valid YAML, or YAML we refuse to load (too deep, aliases).
 class YAMLError : public Error {
  public:

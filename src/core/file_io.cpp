@@ -56,14 +56,15 @@ UniqueFd lift_above_stdio(UniqueFd fd, const fs::path& path_for_errors) {
 
 namespace {
 
-// Opens `where`'s name in its directory, as open_file() documents.
-UniqueFd open_at(const Located& where, int flags, int mode, const fs::path& path) {
+// Opens `where`'s name in its directory, as open_file() documents. A failed
+// openat(2) gives an empty UniqueFd with errno set; anything else throws.
+UniqueFd try_open_at(const Located& where, int flags, int mode, const fs::path& path) {
   if (where.confined) flags |= O_NOFOLLOW | O_NONBLOCK;
   int fd;
   do {
     fd = ::openat(where.dir.get(), where.name.c_str(), flags | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) throw OSError("open " + path.string(), errno);
+  if (fd < 0) return UniqueFd();
   UniqueFd owned = lift_above_stdio(UniqueFd(fd), path);
   if (where.confined) {
     struct stat st {};
@@ -79,16 +80,36 @@ UniqueFd open_at(const Located& where, int flags, int mode, const fs::path& path
   return owned;
 }
 
-}  // namespace
+UniqueFd open_at(const Located& where, int flags, int mode, const fs::path& path) {
+  UniqueFd fd = try_open_at(where, flags, mode, path);
+  if (!fd) throw OSError("open " + path.string(), errno);
+  return fd;
+}
 
-UniqueFd open_file(const fs::path& path, int flags, int mode) {
-  if (const std::optional<Located> where = locate_confined(path)) return open_at(*where, flags, mode, path);
+// open_file()'s open, with a failed open(2) as an empty UniqueFd and errno.
+UniqueFd try_open(const fs::path& path, int flags, int mode) {
+  if (const std::optional<Located> where = locate_confined(path)) return try_open_at(*where, flags, mode, path);
   int fd;
   do {
     fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) throw OSError("open " + path.string(), errno);
+  if (fd < 0) return UniqueFd();
   return lift_above_stdio(UniqueFd(fd), path);
+}
+
+}  // namespace
+
+UniqueFd open_file(const fs::path& path, int flags, int mode) {
+  UniqueFd fd = try_open(path, flags, mode);
+  if (!fd) throw OSError("open " + path.string(), errno);
+  return fd;
+}
+
+std::optional<UniqueFd> open_file_if_present(const fs::path& path, int flags, int mode) {
+  UniqueFd fd = try_open(path, flags, mode);
+  if (fd) return fd;
+  if (errno == ENOENT) return std::nullopt;
+  throw OSError("open " + path.string(), errno);
 }
 
 void write_all(int fd, std::string_view bytes, const fs::path& path_for_errors) {
@@ -127,19 +148,18 @@ size_t size_hint(int fd) {
   return static_cast<size_t>(st.st_size);
 }
 
-}  // namespace
+// Non-blocking, so that a FIFO is refused by require_regular rather than
+// waited on.
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK;
 
-UniqueFd open_regular_file(const fs::path& path, struct stat& st) {
-  // Non-blocking, so that a FIFO is refused below rather than waited on.
-  UniqueFd fd = open_file(path, O_RDONLY | O_NONBLOCK);
+// `st` gets the status of `fd`, which must be a regular file.
+void require_regular(const UniqueFd& fd, const fs::path& path, struct stat& st) {
   if (::fstat(fd.get(), &st) != 0) throw OSError("stat " + path.string(), errno);
   if (!S_ISREG(st.st_mode)) throw OSError("read " + path.string() + " (not a regular file)", EINVAL);
-  return fd;
 }
 
-std::string read_file(const fs::path& path, size_t max_bytes) {
-  struct stat st {};
-  const UniqueFd fd = open_regular_file(path, st);
+// All of the regular file `fd`, at most `max_bytes`; `st` is its status.
+std::string read_all(const UniqueFd& fd, const struct stat& st, const fs::path& path, size_t max_bytes) {
   const auto too_large = [&] { return OSError("read " + path.string() + " (larger than its limit)", EFBIG); };
   if (static_cast<size_t>(st.st_size) > max_bytes) throw too_large();
   std::string bytes;
@@ -164,12 +184,29 @@ std::string read_file(const fs::path& path, size_t max_bytes) {
   return bytes;
 }
 
+}  // namespace
+
+UniqueFd open_regular_file(const fs::path& path, struct stat& st) {
+  UniqueFd fd = open_file(path, kReadFlags);
+  require_regular(fd, path, st);
+  return fd;
+}
+
+std::string read_file(const fs::path& path, size_t max_bytes) {
+  struct stat st {};
+  const UniqueFd fd = open_regular_file(path, st);
+  return read_all(fd, st, path, max_bytes);
+}
+
 std::optional<std::string> try_read_file(const fs::path& path, size_t max_bytes) {
   // The files asked about here are mostly absent (git's state files, optional
   // configuration): say so without the cost of throwing.
-  if (!file_status(path)) return std::nullopt;
   try {
-    return read_file(path, max_bytes);
+    const std::optional<UniqueFd> fd = open_file_if_present(path, kReadFlags);
+    if (!fd) return std::nullopt;
+    struct stat st {};
+    require_regular(*fd, path, st);
+    return read_all(*fd, st, path, max_bytes);
   } catch (const std::exception&) {
     return std::nullopt;
   }

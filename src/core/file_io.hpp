@@ -46,6 +46,11 @@ UniqueFd lift_above_stdio(UniqueFd fd, const std::filesystem::path& path_for_err
 // Throws OSError naming the path.
 UniqueFd open_file(const std::filesystem::path& path, int flags, int mode = 0644);
 
+// open_file() for a file that may well be absent: nullopt when it is not
+// there (ENOENT), without the cost of throwing. Other failures throw as
+// open_file() does.
+std::optional<UniqueFd> open_file_if_present(const std::filesystem::path& path, int flags, int mode = 0644);
+
 // Writes all of `bytes`, retrying short writes and EINTR. Throws OSError.
 void write_all(int fd, std::string_view bytes, const std::filesystem::path& path_for_errors);
 
@@ -67,7 +72,8 @@ inline constexpr size_t kDocumentFileCap = 8 << 20;  // attestations, agent and 
 // with EINVAL rather than read) of at most `max_bytes`. Throws OSError
 // (FileNotFoundError when missing).
 std::string read_file(const std::filesystem::path& path, size_t max_bytes);
-// The whole file, or nullopt on any error.
+// The whole file, or nullopt on any error. The path is walked once: an
+// absent file, the usual case, costs one failed open.
 std::optional<std::string> try_read_file(const std::filesystem::path& path, size_t max_bytes);
 
 enum class Durability {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -62,14 +63,25 @@ void emit(LogLevel level, std::string_view logger, std::string_view message) {
   }
 }
 
+// Every debug call asks; the environment is read only the first time.
+std::atomic<bool>& debug_switch() {
+  static std::atomic<bool> on{[] {
+    const char* raw = std::getenv("TAMRIK_DEBUG");
+    return raw != nullptr && debug_switch_on(raw);
+  }()};
+  return on;
+}
+
 }  // namespace
 
-bool tamrik_debug_enabled() {
-  const char* raw = std::getenv("TAMRIK_DEBUG");
-  if (raw == nullptr) return false;
-  const std::string value = lower_ascii(trim(raw, kAsciiSpace));
-  return value == "1" || value == "true" || value == "yes" || value == "on";
+bool debug_switch_on(std::string_view value) {
+  const std::string word = lower_ascii(trim(value, kAsciiSpace));
+  return word == "1" || word == "true" || word == "yes" || word == "on";
 }
+
+bool tamrik_debug_enabled() { return debug_switch().load(std::memory_order_relaxed); }
+
+void set_tamrik_debug(bool enabled) { debug_switch().store(enabled, std::memory_order_relaxed); }
 
 std::string format_message(std::string_view templ, std::initializer_list<std::string_view> args) {
   std::string out;

@@ -14,9 +14,17 @@
 
 namespace tamrik::core {
 
-// True when TAMRIK_DEBUG, trimmed and lower-cased, is "1", "true", "yes" or
-// "on". The one place the variable is read.
+// True when TAMRIK_DEBUG turns debug lines on (see debug_switch_on). The
+// one place the variable is read, once per process at the first call.
 bool tamrik_debug_enabled();
+
+// Whether a TAMRIK_DEBUG value turns debug lines on: trimmed and
+// lower-cased, it is "1", "true", "yes" or "on".
+bool debug_switch_on(std::string_view value);
+
+// Turns debug lines on or off from now on, whatever TAMRIK_DEBUG said: for
+// tests, whose process read the variable once already.
+void set_tamrik_debug(bool enabled);
 
 // Fills "%s" (value as is) and "%r" (value in single quotes) from `args`, in
 // order; "%%" is a literal percent. Missing values render as "".

@@ -1,5 +1,6 @@
 #include "platform/dashboard_pages.hpp"
 
+#include "core/text.hpp"
 #include "core/time_text.hpp"
 #include "core/yaml.hpp"
 #include "platform/dashboard_frame.hpp"
@@ -168,7 +169,7 @@ std::string state_text(const RecordFacts& facts, const StoredRecord& stored) {
 std::string project_path(long long project_id) { return "/dashboard/projects/" + std::to_string(project_id); }
 
 std::string record_path(long long project_id, const std::string& commit) {
-  return project_path(project_id) + "/records/" + html::url_encoded(commit);
+  return project_path(project_id) + "/records/" + core::percent_encoded(commit);
 }
 
 std::string sign_in(const std::string& form_token, const std::string& problem) {

@@ -1,7 +1,6 @@
 #include "platform/html.hpp"
 
 #include "core/utf8.hpp"
-#include "core/text.hpp"
 
 namespace tamrik::platform::html {
 
@@ -34,8 +33,6 @@ std::string escaped(std::string_view text) {
   }
   return out;
 }
-
-std::string url_encoded(std::string_view text) { return core::percent_encoded(text); }
 
 void Builder::start_tag(std::string_view tag, const Attributes& attributes) {
   out_ += '<';

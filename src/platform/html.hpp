@@ -17,10 +17,6 @@ namespace tamrik::platform::html {
 // become U+FFFD. New lines and tabs stay.
 std::string escaped(std::string_view text);
 
-// `text` as one URL path segment or query value: everything but
-// unreserved characters percent-encoded.
-std::string url_encoded(std::string_view text);
-
 using Attributes = std::vector<std::pair<std::string_view, std::string>>;
 
 // A page built in order; every value given through text() and attributes

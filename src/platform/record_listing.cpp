@@ -1,5 +1,6 @@
 #include "platform/record_listing.hpp"
 
+#include "core/text.hpp"
 #include "core/time_text.hpp"
 #include "platform/html.hpp"
 
@@ -65,7 +66,7 @@ std::string ListingForm::query_string(std::optional<long long> cursor) const {
   std::string text;
   const auto add = [&text](const char* name, const std::string& value) {
     if (value.empty()) return;
-    text += (text.empty() ? "" : "&") + std::string(name) + "=" + html::url_encoded(value);
+    text += (text.empty() ? "" : "&") + std::string(name) + "=" + core::percent_encoded(value);
   };
   add("agent", agent);
   add("model", model);

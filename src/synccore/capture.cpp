@@ -1,5 +1,6 @@
 #include "synccore/capture.hpp"
 
+#include "core/best_effort.hpp"
 #include "core/errors.hpp"
 #include "core/file_io.hpp"
 #include "core/log.hpp"
@@ -110,11 +111,9 @@ BackfillResult capture_resolved(const Checkout& checkout, const std::string& ful
 void carry_cherry_picked(const Checkout& checkout, const CommitOnBranch& head) {
   const std::optional<std::string> picked = _cherry_picked_commit(head.git_dir);
   if (!picked || *picked == head.full) return;
-  try {
+  core::best_effort("Carrying the record of cherry-picked " + *picked + " failed", [&] {
     carry_records(checkout, {{.commit = head.full, .from = {*picked}}}, CarryKind::cherry_pick);
-  } catch (const std::exception& e) {
-    logger.debug("Carrying the record of cherry-picked %s failed (best-effort)", {*picked}, e);
-  }
+  });
 }
 
 // Failures of a capture come back as its reason: no trigger may fail.

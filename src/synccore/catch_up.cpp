@@ -1,8 +1,8 @@
 #include "synccore/catch_up.hpp"
 
+#include "core/best_effort.hpp"
 #include "core/file_io.hpp"
 #include "core/file_lock.hpp"
-#include "core/log.hpp"
 #include "core/time_text.hpp"
 #include "host/agents/registry.hpp"
 #include "host/services/git_identity.hpp"
@@ -11,7 +11,6 @@
 #include "host/services/local_config.hpp"
 #include "host/services/shared.hpp"
 #include "synccore/capture.hpp"
-#include "synccore/diagnostics.hpp"
 #include "synccore/git.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_text.hpp"
@@ -117,16 +116,14 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> session_
                                                                                     std::optional<double> since) {
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> hits;
   for (const agents::Adapter* adapter : agents::iter_adapters()) {
-    try {
+    core::best_effort(std::string(adapter->name()) + " session scan failed", [&] {
       const std::optional<agents::SessionHits> found =
           adapter->sessions_mentioning(work_tree, backlog.pending, since, backlog.commit_times);
-      if (!found) continue;
+      if (!found) return;
       for (const auto& [hash, sessions] : *found) {
         for (const std::string& session : sessions) hits[hash].emplace_back(adapter->name(), session);
       }
-    } catch (const std::exception& e) {
-      logger.debug("%s session scan failed (best-effort)", {adapter->name()}, e);
-    }
+    });
   }
   return hits;
 }
@@ -141,12 +138,12 @@ enum class SetupFloor { first_run, always };
 std::vector<BackfillResult> walk_and_record_from(const Checkout& checkout, const std::vector<std::string>& tips,
                                                  int limit, SetupFloor floor) {
   std::vector<BackfillResult> results;
-  try {
-    if (!services::setup_list::is_set_up(checkout.home)) return results;
+  core::best_effort("catch-up walk failed", [&] {
+    if (!services::setup_list::is_set_up(checkout.home)) return;
     const bool floored = floor == SetupFloor::always || _nothing_recorded_yet(checkout.home);
     const std::optional<double> anchor = floored ? _config_anchor(checkout.home) : std::nullopt;
     const Backlog backlog = find_backlog(checkout, tips, limit, anchor);
-    if (backlog.pending.empty()) return results;
+    if (backlog.pending.empty()) return;
 
     // The log above already printed the oldest commit's time; ask git only
     // when that text was not a number.
@@ -165,24 +162,21 @@ std::vector<BackfillResult> walk_and_record_from(const Checkout& checkout, const
       }
       results.push_back(capture_commit(checkout, hash, options));
     }
-  } catch (const std::exception& e) {
-    logger.debug("catch-up walk failed (best-effort)", {}, e);
-  }
+  });
   return results;
 }
 
 }  // namespace
 
 std::vector<BackfillResult> catch_up_commits(const Checkout& checkout, int limit) {
-  try {
-    if (!services::setup_list::is_set_up(checkout.home)) return {};
+  std::vector<BackfillResult> results;
+  core::best_effort("catch_up_commits failed", [&] {
+    if (!services::setup_list::is_set_up(checkout.home)) return;
     const core::LockGuard guard = detail::lock_ledger(paths::log_jsonl(checkout.home), kWalkLockTimeout);
-    if (!detail::may_write(guard)) return {};
-    return _walk_and_record(checkout, limit);
-  } catch (const std::exception& e) {
-    logger.debug("catch_up_commits failed (best-effort)", {}, e);
-    return {};
-  }
+    if (!detail::may_write(guard)) return;
+    results = _walk_and_record(checkout, limit);
+  });
+  return results;
 }
 
 std::vector<BackfillResult> _walk_and_record(const Checkout& checkout, int limit) {
@@ -190,23 +184,22 @@ std::vector<BackfillResult> _walk_and_record(const Checkout& checkout, int limit
 }
 
 std::vector<BackfillResult> catch_up_below(const Checkout& checkout, const std::vector<std::string>& parents) {
-  try {
+  std::vector<BackfillResult> results;
+  core::best_effort("catch-up below a new commit failed", [&] {
     std::vector<std::string> tips;
     for (const std::string& parent : parents) {
       if (!_already_recorded(checkout.home, parent)) tips.push_back(parent);
     }
-    if (tips.empty() || !services::setup_list::is_set_up(checkout.home)) return {};
+    if (tips.empty() || !services::setup_list::is_set_up(checkout.home)) return;
     // The lock only saves each append its own wait. Without it the walk
     // goes on and its appends spool: a commit left out now would never be
     // found again, since every later walk stops at the record above it.
     const core::LockGuard guard = detail::lock_ledger(paths::log_jsonl(checkout.home), kWalkLockTimeout);
     // Always floored at setup: the parent of the first commit recorded here
     // is history from before tamrik, not a backlog.
-    return walk_and_record_from(checkout, tips, kCatchUpLimit, SetupFloor::always);
-  } catch (const std::exception& e) {
-    logger.debug("catch-up below a new commit failed (best-effort)", {}, e);
-    return {};
-  }
+    results = walk_and_record_from(checkout, tips, kCatchUpLimit, SetupFloor::always);
+  });
+  return results;
 }
 
 bool _nothing_recorded_yet(const path& repo_root) {

@@ -1,9 +1,9 @@
 #include "synccore/context_fetch.hpp"
 
+#include "core/errors.hpp"
 #include "core/log.hpp"
 #include "core/worker_pool.hpp"
 #include "host/protocol/http_client.hpp"
-#include "synccore/diagnostics.hpp"
 
 #include <functional>
 #include <optional>
@@ -150,7 +150,7 @@ std::string class_name_of(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
   } catch (const std::exception& e) {
-    return _short_exc(e);
+    return core::class_name_of(e);
   } catch (...) {
     return "UnknownError";
   }

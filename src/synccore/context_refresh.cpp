@@ -1,10 +1,11 @@
 #include "synccore/context_refresh.hpp"
 
+#include "core/best_effort.hpp"
+#include "core/errors.hpp"
 #include "core/log.hpp"
 #include "host/hooks/agent_guidance.hpp"
 #include "host/services/local_config.hpp"
 #include "host/services/context_cache.hpp"
-#include "host/utils/best_effort.hpp"
 #include "synccore/configured_agents.hpp"
 #include "synccore/context_fetch.hpp"
 #include "synccore/diagnostics.hpp"
@@ -23,7 +24,7 @@ RefreshResult failed(const path& repo_root, RefreshStage stage, const std::excep
   try {
     std::rethrow_exception(failure);
   } catch (const std::exception& e) {
-    result.error = _short_exc(e);
+    result.error = core::class_name_of(e);
     result.code = failure_code(e);
     logger.debug("Context cache refresh failed at stage %s", {stage_name(stage)}, e);
     if (tamrik_debug_enabled()) result.log_path = _write_sync_debug_log(repo_root, stage_name(stage), e);
@@ -64,19 +65,16 @@ bool guidance_requested(const path& repo_root) { return services::read_local_con
 // own, so a failed install keeps neither the skills nor the guidance from
 // their places. Returns the guidance files written.
 std::vector<path> update_workspace(const path& repo_root, const cache::Documents& documents) {
-  using utils::best_effort::best_effort;
-  const utils::best_effort::BestEffortOptions quiet{.audible = false};
-  best_effort("Platform skill install", [&] { ensure_platform_skills(repo_root); }, quiet);
+  using core::best_effort;
+  best_effort("Platform skill install failed", [&] { ensure_platform_skills(repo_root); });
   std::vector<std::string> agents;  // none when the configuration cannot be read
-  best_effort(
-      "Reading the configured agents",
-      [&] { agents = configured_agents(repo_root).value_or(std::vector<std::string>{}); }, quiet);
-  best_effort("Platform skill placement", [&] { place_fetched_skills(repo_root, agents, documents); }, quiet);
+  best_effort("Reading the configured agents failed",
+              [&] { agents = configured_agents(repo_root).value_or(std::vector<std::string>{}); });
+  best_effort("Platform skill placement failed", [&] { place_fetched_skills(repo_root, agents, documents); });
   std::vector<path> guidance;
-  best_effort(
-      "Agent guidance rewrite",
-      [&] { guidance = hooks::agent_guidance::write_guidance(repo_root, agents, guidance_requested(repo_root)); },
-      quiet);
+  best_effort("Agent guidance rewrite failed", [&] {
+    guidance = hooks::agent_guidance::write_guidance(repo_root, agents, guidance_requested(repo_root));
+  });
   return guidance;
 }
 

@@ -45,8 +45,6 @@ void cut_to_tail(const path& log) {
 
 }  // namespace
 
-std::string _short_exc(const std::exception& exc) { return core::class_name_of(exc); }
-
 std::optional<path> _write_sync_debug_log(const path& repo_root, std::string_view stage, const std::exception& exc) {
   try {
     const path log = paths::platform_dir(repo_root) / "logs" / "sync.log";

@@ -28,10 +28,6 @@ extern const core::Logger logger;
 inline constexpr std::uintmax_t _DEBUG_LOG_CAP_BYTES = 256000;
 inline constexpr std::uintmax_t _DEBUG_LOG_KEEP_BYTES = 128000;
 
-// The error's class name, never its message: messages can carry paths, URLs
-// and response bodies. Every failure text shown or uploaded uses this form.
-std::string _short_exc(const std::exception& exc);
-
 // Appends one entry to <platform dir>/logs/sync.log — a blank line, "--- "
 // UTC time " stage=" stage " ---", then the error's class, message and
 // causes — and leaves the file readable by its owner only. Returns the

@@ -33,8 +33,8 @@ std::pair<std::string_view, std::string_view> leading_word(std::string_view text
 
 }  // namespace
 
-// Both are _SUBJECT_PREFIX_RE and _BRANCH_PREFIX_RE written out by hand:
-// compiling the std::regex cost every recorded commit a sixth of its work.
+// Both are written out by hand rather than as a std::regex: compiling the
+// regex cost every recorded commit a sixth of its work.
 std::optional<std::string_view> _subject_prefix_word(std::string_view subject) {
   const size_t start = std::min(subject.find_first_not_of(core::kAsciiSpace), subject.size());
   auto [word, rest] = leading_word(subject.substr(start));

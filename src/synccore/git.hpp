@@ -17,11 +17,9 @@ namespace tamrik::synccore {
 
 using std::filesystem::path;
 
-// Conventional-commit prefix of a subject: "feat(scope)!:" and the like.
-inline constexpr std::string_view _SUBJECT_PREFIX_RE = R"(^\s*([A-Za-z]+)(?:\([^)]*\))?!?:)";
-// A branch whose first path component is a word: "fix/login".
-inline constexpr std::string_view _BRANCH_PREFIX_RE = R"(^([A-Za-z]+)/)";
-// The word each pattern captures, found without a regex engine.
+// The word of a subject's conventional-commit prefix ("feat" of
+// "feat(scope)!: ..."), and of a branch whose first path component is a
+// word ("fix" of "fix/login"); nullopt when there is none.
 std::optional<std::string_view> _subject_prefix_word(std::string_view subject);
 std::optional<std::string_view> _branch_prefix_word(std::string_view branch);
 

@@ -1,5 +1,6 @@
 #include "synccore/pending.hpp"
 
+#include "core/best_effort.hpp"
 #include "core/errors.hpp"
 #include "core/file_io.hpp"
 #include "core/file_lock.hpp"
@@ -42,7 +43,7 @@ void merge_legacy_ledger(const path& repo_root, const path& log_path) {
 // Replaces the attestation's `process` section with the one derived from
 // the live ledger of the change it names.
 void refresh_process_section(Json& parsed, const path& repo_root, const std::optional<std::string>& target) {
-  try {
+  core::best_effort("Process section derivation skipped", [&] {
     const std::vector<std::string> slugs = services::shared::extract_change_spec_slugs(parsed);
     std::string slug = slugs.empty() ? "" : slugs.front();
     if (slug.empty() && parsed.contains("process") && parsed["process"].is_object()) {
@@ -54,9 +55,7 @@ void refresh_process_section(Json& parsed, const path& repo_root, const std::opt
     } else if (!core::path_exists(paths::archived_ledger(repo_root, target.value_or("HEAD")))) {
       parsed.erase("process");
     }
-  } catch (const std::exception& e) {
-    logger.debug("Process section derivation skipped (best-effort)", {}, e);
-  }
+  });
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "synccore/records.hpp"
 
+#include "core/best_effort.hpp"
 #include "core/errors.hpp"
 #include "core/file_io.hpp"
 #include "core/log.hpp"
@@ -141,7 +142,7 @@ BackfillResult _write_commit_record(const Checkout& checkout, const std::string&
 
 void _archive_ledger_segment(const path& repo_root, const path& attestations_dir, const Json& parsed,
                              const std::string& commit) {
-  try {
+  core::best_effort("Ledger segment archival skipped", [&] {
     const std::optional<std::string> slug = sealed_slug_of(parsed);
     if (!slug) return;
     if (!paths::is_safe_slug(*slug)) {
@@ -151,20 +152,17 @@ void _archive_ledger_segment(const path& repo_root, const path& attestations_dir
     const path live = paths::ledger_jsonl(repo_root, *slug);
     core::make_dirs(attestations_dir);
     if (!core::path_exists(live)) return;
-    try {
+    // The milestone is a courtesy; archiving the ledger is what matters.
+    core::best_effort("Ledger milestone skipped", [&] {
       if (!services::ledger_service::is_sealed(repo_root, *slug)) {
         services::ledger_service::mark_milestone(repo_root, *slug, "sealed", Json{{"commit", commit}});
       }
-    } catch (const std::exception&) {
-      // The milestone is a courtesy; archiving the ledger is what matters.
-    }
+    });
     const path archived = archive_file(attestations_dir, commit, ".ledger.jsonl");
     core::rename_file(live, archived);
     core::remove_file(live.string() + ".lock");
     services::ledger_service::clear_pointers_for_slug(repo_root, *slug);
-  } catch (const std::exception& e) {
-    logger.debug("Ledger segment archival skipped (best-effort)", {}, e);
-  }
+  });
 }
 
 }  // namespace tamrik::synccore

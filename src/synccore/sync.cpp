@@ -1,32 +1,18 @@
 #include "synccore/sync.hpp"
 
+#include "core/best_effort.hpp"
 #include "core/errors.hpp"
-#include "core/log.hpp"
 #include "host/commands/mcp.hpp"
 #include "host/hooks/foreign_hooks.hpp"
 #include "host/hooks/installer.hpp"
 #include "host/paths.hpp"
 #include "host/services/gitignore.hpp"
 #include "synccore/configured_agents.hpp"
-#include "synccore/diagnostics.hpp"
 #include "synccore/rules_cache.hpp"
-
-#include <functional>
 
 namespace tamrik::synccore {
 
 namespace {
-
-// Runs one repair; a failure is logged with `failure_text` and the run goes on.
-void self_heal(std::string_view failure_text, const std::function<void()>& repair) {
-  try {
-    repair();
-  } catch (const std::exception& e) {
-    logger.debug(failure_text, {}, e);
-  } catch (...) {
-    logger.debug(failure_text);
-  }
-}
 
 // The installer reports a failed agent instead of raising; here that is a
 // failed repair like any other.
@@ -53,17 +39,17 @@ SyncReport run_sync_detailed(const Checkout& checkout, std::string_view api_key,
   const path& repo_root = checkout.home;
   _refresh_local_static_files(repo_root);
 
-  self_heal("Entire hook strip skipped (best-effort)", [&] { hooks::installer::cleanup_entire(repo_root); });
-  self_heal("Gitignore self-heal skipped (best-effort)",
-            [&] {
-              namespace shared = services::shared;
-              report.ignore_block_moved = shared::migrate_gitignore_block(repo_root) == shared::Migration::moved;
-              shared::ensure_gitignore(repo_root);
-            });
-  self_heal("Agent hook self-heal skipped (best-effort)", [&] { install_agent_hooks(repo_root); });
-  self_heal("Agent MCP self-heal skipped (best-effort)",
-            [&] { commands::mcp::install_mcp_for_agents(repo_root, configured_agents(repo_root),
-                                                          hooks::installer::current_program()); });
+  using core::best_effort;
+  best_effort("Entire hook strip skipped", [&] { hooks::installer::cleanup_entire(repo_root); });
+  best_effort("Gitignore self-heal skipped", [&] {
+    namespace shared = services::shared;
+    report.ignore_block_moved = shared::migrate_gitignore_block(repo_root) == shared::Migration::moved;
+    shared::ensure_gitignore(repo_root);
+  });
+  best_effort("Agent hook self-heal skipped", [&] { install_agent_hooks(repo_root); });
+  best_effort("Agent MCP self-heal skipped", [&] {
+    commands::mcp::install_mcp_for_agents(repo_root, configured_agents(repo_root), hooks::installer::current_program());
+  });
 
   if (!core::is_set(project_id) || api_key.empty()) return report;
   report.upload = upload_attestations(api_key, api_url, repo_root, paths::attestations_dir(repo_root), project_id);

@@ -213,6 +213,16 @@ TEST(ReadFile, MissingFileIsFileNotFound) {
   EXPECT_EQ(try_read_file(dir.path(), kSmallFileCap), std::nullopt);  // a directory
 }
 
+TEST(OpenFileIfPresent, OnlyAnAbsentFileIsNoFile) {
+  TempDir dir;
+  write_text(dir / "f", "x");
+  EXPECT_FALSE(open_file_if_present(dir / "missing", O_RDONLY));
+  const std::optional<UniqueFd> fd = open_file_if_present(dir / "f", O_RDONLY);
+  ASSERT_TRUE(fd);
+  EXPECT_GT(fd->get(), STDERR_FILENO);
+  EXPECT_THROW(open_file_if_present(dir / "f" / "below", O_RDONLY), OSError);  // ENOTDIR
+}
+
 TEST(OpenFile, NeverReturnsAStandardStreamDescriptor) {
   TempDir dir;
   const fs::path file = dir / "log.jsonl";

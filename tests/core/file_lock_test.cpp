@@ -17,6 +17,7 @@
 #include "core/file_io.hpp"
 #include "core/log.hpp"
 #include "core/process.hpp"
+#include "support/debug_lines.hpp"
 #include "support/forked_child.hpp"
 #include "support/test_env.hpp"
 
@@ -142,7 +143,7 @@ TEST(Locked, ReleasedWhenAnExceptionUnwindsTheBlock) {
 TEST(Locked, FailsOpenAfterTheTimeoutWhenAnotherProcessHoldsIt) {
   TempDir dir;
   const fs::path ledger = dir / "ledger.jsonl";
-  setenv("TAMRIK_DEBUG", "1", 1);
+  const tamrik::testing::DebugLines debug;
   std::vector<std::string> logged;
   const LogSink previous = set_log_sink([&](LogLevel, std::string_view logger, std::string_view message) {
     logged.push_back(std::string(logger) + ": " + std::string(message));
@@ -158,7 +159,6 @@ TEST(Locked, FailsOpenAfterTheTimeoutWhenAnotherProcessHoldsIt) {
     EXPECT_FALSE(locked(ledger, 0ms).acquired());
   }
   set_log_sink(previous);
-  unsetenv("TAMRIK_DEBUG");
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_EQ(logged[0].rfind("filelock: ", 0), 0u) << logged[0];
   EXPECT_NE(logged[0].find("ledger.jsonl.lock"), std::string::npos) << logged[0];

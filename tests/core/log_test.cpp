@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/errors.hpp"
+#include "support/debug_lines.hpp"
 #include "support/test_env.hpp"
 
 namespace tamrik::core {
@@ -46,28 +47,24 @@ class CapturedLog {
   std::vector<Line> lines_;
 };
 
-class DebugVariable {
- public:
-  explicit DebugVariable(const char* value) {
-    if (value == nullptr) {
-      unsetenv("TAMRIK_DEBUG");
-    } else {
-      setenv("TAMRIK_DEBUG", value, 1);
-    }
-  }
-  ~DebugVariable() { unsetenv("TAMRIK_DEBUG"); }
-};
-
 TEST(TamrikDebugEnabled, AcceptsOnlyTheFourWordsTrimmedInAnyCase) {
   for (const char* on : {"1", "true", "yes", "on", " On ", "TRUE", "\tYes\n", "oN"}) {
-    DebugVariable variable(on);
-    EXPECT_TRUE(tamrik_debug_enabled()) << '[' << on << ']';
+    EXPECT_TRUE(debug_switch_on(on)) << '[' << on << ']';
   }
   for (const char* off : {"0", "false", "", "  ", "no", "off", "2", "yes please", "o n"}) {
-    DebugVariable variable(off);
-    EXPECT_FALSE(tamrik_debug_enabled()) << '[' << off << ']';
+    EXPECT_FALSE(debug_switch_on(off)) << '[' << off << ']';
   }
-  DebugVariable unset(nullptr);
+}
+
+TEST(TamrikDebugEnabled, ReadsTheVariableOnlyOnce) {
+  EXPECT_FALSE(tamrik_debug_enabled());  // the test main unset it
+  setenv("TAMRIK_DEBUG", "1", 1);
+  EXPECT_FALSE(tamrik_debug_enabled());
+  unsetenv("TAMRIK_DEBUG");
+  {
+    const tamrik::testing::DebugLines on;
+    EXPECT_TRUE(tamrik_debug_enabled());
+  }
   EXPECT_FALSE(tamrik_debug_enabled());
 }
 
@@ -90,7 +87,6 @@ TEST(FormatMessage, MissingValuesRenderEmptyAndStrayPercentsStay) {
 TEST(Logger, WarningsAlwaysDebugOnlyWhenEnabled) {
   const Logger log("synccore");
   {
-    DebugVariable off(nullptr);
     CapturedLog captured;
     log.debug("hidden %s", {"x"});
     log.warning("Corrupt attestation file %s: %s", {"a.yaml", "bad"});
@@ -101,7 +97,7 @@ TEST(Logger, WarningsAlwaysDebugOnlyWhenEnabled) {
     EXPECT_EQ(lines[0].message, "Corrupt attestation file a.yaml: bad");
   }
   {
-    DebugVariable on("1");
+    const tamrik::testing::DebugLines on;
     CapturedLog captured;
     log.debug("shown %r", {"x"});
     const auto lines = captured.lines();
@@ -112,7 +108,7 @@ TEST(Logger, WarningsAlwaysDebugOnlyWhenEnabled) {
 }
 
 TEST(Logger, DebugWithErrorAppendsClassNameAndMessage) {
-  DebugVariable on("on");
+  const tamrik::testing::DebugLines on;
   CapturedLog captured;
   Logger("synccore").debug("Gitignore self-heal skipped (best-effort)", {}, OSError("open x", ENOENT));
   const auto lines = captured.lines();
@@ -133,7 +129,7 @@ TEST(Logger, WritesOneLineToStderrWithoutASink) {
 
   Logger("attest").warning("could not upload %s", {"3 records"});
   {
-    DebugVariable on("yes");
+    const tamrik::testing::DebugLines on;
     Logger("attest").debug("detail");
   }
 

@@ -7,6 +7,7 @@
 #include "core/log.hpp"
 #include "host/fault_server.hpp"
 #include "host/protocol/endpoint.hpp"
+#include "support/debug_lines.hpp"
 #include "support/test_env.hpp"
 
 #include <gtest/gtest.h>
@@ -393,17 +394,16 @@ TEST(HttpClientTransport, AMissingTransportLibraryIsAClearError) {
 
 TEST(HttpClientLog, TheDebugLogNeverHoldsTheKey) {
   std::vector<std::string> lines;
-  setenv("TAMRIK_DEBUG", "1", 1);
   const core::LogSink previous = core::set_log_sink(
       [&](core::LogLevel, std::string_view, std::string_view message) { lines.emplace_back(message); });
   {
+    const testing::DebugLines debug;
     FaultServer ok(answer_with(200, "{}"));
     upload_to(ok.url());
     FaultServer echo(answer_with(500, std::string(R"({"error": {"message": ")") + kKey + "\"}}"));
     expect_error<ServerError>([&] { upload_to(echo.url()); });
   }
   core::set_log_sink(previous);
-  unsetenv("TAMRIK_DEBUG");
   ASSERT_GE(lines.size(), 2u);
   for (const std::string& line : lines) EXPECT_EQ(line.find(kKey), std::string::npos) << line;
 }

@@ -1,19 +1,12 @@
 // Console output: each kind of message on its stream, colour only on a
-// terminal that wants it; and the best-effort scope that swallows a failing
-// step, telling the user only when asked to.
+// terminal that wants it.
 
-#include "core/errors.hpp"
-#include "core/log.hpp"
 #include "host/display/output.hpp"
-#include "host/utils/best_effort.hpp"
-
-#include "support/test_env.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -94,40 +87,6 @@ TEST_F(ConsoleTest, ColoursOnlyATerminalThatAllowsColour) {
   ::setenv("TERM", "dumb", 1);
   console.warning("dumb terminal");
   EXPECT_EQ(terminal.read_back(), "dumb terminal\r\n");
-}
-
-TEST(BestEffort, SwallowsAFailureAndLogsItWithTheLabel) {
-  std::vector<std::string> logged;
-  const core::LogSink previous =
-      core::set_log_sink([&](core::LogLevel, std::string_view, std::string_view message) { logged.emplace_back(message); });
-  ::setenv("TAMRIK_DEBUG", "1", 1);
-
-  bool after = false;
-  utils::best_effort::best_effort(
-      "attestation upload from the commit hook", [] { throw core::OSError("open /secret/path", ENOENT); },
-      {.audible = false});
-  after = true;
-
-  ::unsetenv("TAMRIK_DEBUG");
-  core::set_log_sink(previous);
-  EXPECT_TRUE(after);
-  ASSERT_EQ(logged.size(), 1u);
-  EXPECT_TRUE(logged[0].starts_with("attestation upload from the commit hook failed (best-effort)")) << logged[0];
-}
-
-TEST(BestEffort, AnAudibleFailureNamesTheErrorClassNotItsMessage) {
-  testing::TempDir dir;
-  const int saved = ::dup(2);
-  std::FILE* captured = std::fopen((dir / "stderr").c_str(), "w+");
-  ::dup2(::fileno(captured), 2);
-  utils::best_effort::best_effort("Gitignore repair", [] { throw core::OSError("open /secret/path", EACCES); });
-  utils::best_effort::best_effort("Nothing wrong", [] {});
-  utils::best_effort::best_effort("Odd failure", [] { throw 42; });
-  std::fflush(stderr);
-  ::dup2(saved, 2);
-  ::close(saved);
-  EXPECT_EQ(contents(captured), "Gitignore repair failed (PermissionError)\nOdd failure failed (UnknownError)\n");
-  std::fclose(captured);
 }
 
 }  // namespace

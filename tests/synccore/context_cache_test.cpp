@@ -13,6 +13,7 @@
 #include "host/protocol/http_client.hpp"
 #include "host/services/shared.hpp"
 #include "platform/platform_process.hpp"
+#include "support/debug_lines.hpp"
 #include "support/test_env.hpp"
 #include "synccore/rules_cache.hpp"
 
@@ -149,7 +150,7 @@ TEST_F(RefreshFromPlatform, RefusedFetchKeepsTheCacheButMarksItStale) {
   EXPECT_EQ(read_rules_cache_state(cache()).describe(), "5 (stale — last sync could not reach tamrik)");
   EXPECT_TRUE(summary_has("  cache: incomplete — run 'tamrik sync' to refresh")) << summary();
 
-  ScopedEnv debug{{"TAMRIK_DEBUG", "on"}};
+  const testing::DebugLines debug;
   const RefreshResult logged = refresh("sk-revoked-key-000000000");
   ASSERT_TRUE(logged.log_path);
   EXPECT_NE(read_text(*logged.log_path).find(" stage=fetch ---\nAgentApiError: "), std::string::npos);
@@ -219,7 +220,7 @@ TEST_F(RefreshFromPlatform, OptionalFetchFailureIsLoggedAndNotFatal) {
   // Guardrails that are not a map: the platform fails that one endpoint.
   write_text(context_.path() / "guardrails.yaml", "- not a map\n");
   std::vector<std::string> lines;
-  ScopedEnv debug{{"TAMRIK_DEBUG", "1"}};
+  const testing::DebugLines debug;
   const core::LogSink previous = core::set_log_sink(
       [&](core::LogLevel, std::string_view, std::string_view message) { lines.emplace_back(message); });
   const RefreshResult result = refresh();

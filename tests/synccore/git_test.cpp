@@ -113,8 +113,8 @@ TEST(InferTaskType, ReadsSubjectPrefixesThenBranches) {
 // The hand-written matchers give the patterns' own answers: every string of
 // up to four pieces that the patterns care about, run through std::regex.
 TEST(Git, PrefixWordsAreWhatThePatternsCapture) {
-  const std::regex subject_re{std::string(_SUBJECT_PREFIX_RE)};
-  const std::regex branch_re{std::string(_BRANCH_PREFIX_RE)};
+  const std::regex subject_re{R"(^\s*([A-Za-z]+)(?:\([^)]*\))?!?:)"};
+  const std::regex branch_re{R"(^([A-Za-z]+)/)"};
   const auto captured = [](const std::regex& re, const std::string& text) -> std::optional<std::string> {
     std::smatch match;
     if (!std::regex_search(text, match, re, std::regex_constants::match_continuous)) return std::nullopt;

@@ -7,6 +7,7 @@
 #include "core/file_io.hpp"
 #include "core/log.hpp"
 #include "host/agent_fixtures.hpp"
+#include "support/debug_lines.hpp"
 #include "support/test_env.hpp"
 
 #include <gtest/gtest.h>
@@ -57,8 +58,8 @@ class SkillsInstaller : public ::testing::Test {
   fs::path calls_ = bin_ / "calls";
   ScopedEnv env_{{"PATH", bin_.path().string() + ":/usr/bin:/bin"},
                  {"CALLS", calls_.string()},
-                 {"TAMRIK_DEBUG", "1"},
                  {"TAMRIK_SKIP_PLATFORM_SKILLS", std::nullopt}};
+  testing::DebugLines debug_;
   std::vector<std::string> debug_lines_;
   core::LogSink previous_sink_;
 };

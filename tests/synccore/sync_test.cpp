@@ -14,6 +14,7 @@
 #include "host/services/setup_list.hpp"
 #include "host/services/shared.hpp"
 #include "platform/platform_process.hpp"
+#include "support/debug_lines.hpp"
 #include "support/test_env.hpp"
 #include "synccore/ledger_test_util.hpp"
 #include "synccore/ledger.hpp"
@@ -56,7 +57,7 @@ class DebugLines {
   std::vector<std::string> lines;
 
  private:
-  ScopedEnv debug_{{"TAMRIK_DEBUG", "1"}};
+  testing::DebugLines debug_;
   core::LogSink previous_;
 };
 
@@ -64,25 +65,6 @@ fs::path sync_log(const GitRepo& repo) { return paths::platform_dir(repo.root())
 
 // ---------------------------------------------------------------------------
 // Diagnostics
-
-TEST(Diagnostics, DebugSwitchIsOnOnlyForItsFourWords) {
-  for (const char* on : {" On ", "1", "true", "YES", "on\n"}) {
-    ScopedEnv env{{"TAMRIK_DEBUG", on}};
-    EXPECT_TRUE(tamrik_debug_enabled()) << '"' << on << '"';
-  }
-  for (const char* off : {"0", "false", "", "no", "enabled"}) {
-    ScopedEnv env{{"TAMRIK_DEBUG", off}};
-    EXPECT_FALSE(tamrik_debug_enabled()) << '"' << off << '"';
-  }
-  ScopedEnv unset{{"TAMRIK_DEBUG", std::nullopt}};
-  EXPECT_FALSE(tamrik_debug_enabled());
-}
-
-TEST(Diagnostics, ShortDescriptionIsTheClassNameWithoutTheMessage) {
-  const protocol::http_client::TimeoutError timeout("no answer within 10 s from https://api.example.com/v1/projects/7");
-  EXPECT_EQ(_short_exc(timeout), "TimeoutError");
-  EXPECT_EQ(_short_exc(std::runtime_error("/home/someone/secret")), "RuntimeError");
-}
 
 TEST(Diagnostics, DebugLogEntryHasItsHeaderAndStaysPrivate) {
   GitRepo repo;

@@ -12,6 +12,7 @@
 #include "host/services/setup_list.hpp"
 #include "host/services/shared.hpp"
 #include "platform/platform_process.hpp"
+#include "support/debug_lines.hpp"
 #include "support/test_env.hpp"
 #include "synccore/ledger.hpp"
 #include "synccore/ledger_text.hpp"
@@ -451,10 +452,11 @@ TEST(UploadBatches, TheSessionHeaderComesFromTheActiveAgentElseTheEnvironment) {
   adapter->active = true;
   broken.push_back(std::move(adapter));
   agents::ScopedRegistry scope(std::move(broken));
-  setenv("TAMRIK_DEBUG", "1", 1);
   CapturedLog debug(core::LogLevel::debug);
-  EXPECT_EQ(session_sent([] { setenv("AGENT_SESSION_ID", "env-session", 1); }), "env-session");
-  unsetenv("TAMRIK_DEBUG");
+  {
+    const testing::DebugLines debug_on;
+    EXPECT_EQ(session_sent([] { setenv("AGENT_SESSION_ID", "env-session", 1); }), "env-session");
+  }
   EXPECT_TRUE(std::any_of(debug.lines.begin(), debug.lines.end(), [](const std::string& line) {
     return line.starts_with("Agent detection for session header failed: RuntimeError: session store unreadable");
   }));

@@ -1,5 +1,6 @@
 #include "host/agents/registry.hpp"
 
+#include "core/best_effort.hpp"
 #include "host/agents/builtin_adapters.hpp"
 #include "core/text.hpp"
 
@@ -60,10 +61,9 @@ std::string alias_key(std::string_view lower) {
 // present; an adapter that throws must not hide the others.
 const Adapter* first_detected(bool strong_only) {
   for (const Adapter* adapter : active_adapters()) {
-    try {
-      if (adapter->detect(strong_only)) return adapter;
-    } catch (...) {
-    }
+    bool detected = false;
+    core::best_effort("Agent detection failed", [&] { detected = adapter->detect(strong_only); });
+    if (detected) return adapter;
   }
   return nullptr;
 }

@@ -217,6 +217,4 @@ std::string project_path(const core::Json& project_id) {
                            " cannot name a platform project; link the repository again with `tamrik sync`");
 }
 
-std::string query_escape(std::string_view text) { return core::percent_encoded(text); }
-
 }  // namespace tamrik::protocol::http_client::detail

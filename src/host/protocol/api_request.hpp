@@ -36,7 +36,4 @@ ApiAnswer call_api(std::string_view api_key, std::string_view api_url, const Api
 // never becomes part of a URL unchecked.
 std::string project_path(const core::Json& project_id);
 
-// Percent-encodes all but the unreserved characters, for a query value.
-std::string query_escape(std::string_view text);
-
 }  // namespace tamrik::protocol::http_client::detail

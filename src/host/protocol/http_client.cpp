@@ -2,6 +2,7 @@
 
 #include "host/protocol/http_client.hpp"
 
+#include "core/text.hpp"
 #include "core/utf8.hpp"
 #include "host/protocol/api_request.hpp"
 
@@ -113,7 +114,7 @@ Json fetch_system_context(const Json& project_id, std::string_view api_key, std:
   std::string query;
   for (const std::string& system : systems) {
     if (!query.empty()) query += ',';
-    query += detail::query_escape(system);
+    query += core::percent_encoded(system);
   }
   return get_object(project_id, api_key, api_url, "/system-context?systems=" + query);
 }
