@@ -129,7 +129,7 @@ std::string render_pending_attestation(const Json& document) {
 
 std::filesystem::path write_pending_attestation(const std::filesystem::path& repo_root,
                                                 const Json& document) {
-  const std::filesystem::path file = paths::commit_attestation(repo_root);
+  std::filesystem::path file = paths::commit_attestation(repo_root);
   core::make_dirs(file.parent_path());
   core::replace_file_atomically(file, render_pending_attestation(document), core::Durability::flush,
                                 core::ReplacedMode::keep_target);

@@ -44,7 +44,7 @@ std::optional<fs::path> confining_dir(const fs::path& file) {
   Registry& r = registry();
   const std::lock_guard lock(r.mutex);
   if (r.dirs.empty()) return std::nullopt;
-  const std::string text = file.native();
+  const std::string& text = file.native();
   for (const fs::path& dir : r.dirs) {
     const std::string& prefix = dir.native();
     if (text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0 &&

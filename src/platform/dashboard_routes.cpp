@@ -39,10 +39,10 @@ void protect(Response& res) {
 }
 
 // Pages show what one member may see: no cache keeps them.
-void send_page(Response& res, int status, std::string body) {
+void send_page(Response& res, int status, const std::string& body) {
   res.set_header("Cache-Control", "no-store");
   res.status = status;
-  res.set_content(std::move(body), "text/html; charset=utf-8");
+  res.set_content(body, "text/html; charset=utf-8");
 }
 
 void redirect(Response& res, const std::string& path) {

@@ -109,7 +109,8 @@ class StopOnSignal {
   // Called once listen has returned, for whatever reason.
   ~StopOnSignal() {
     listen_returned_ = true;
-    pthread_kill(thread_.native_handle(), SIGTERM);
+    // The thread waits in sigwait for exactly this signal: it wakes it.
+    pthread_kill(thread_.native_handle(), SIGTERM);  // NOLINT(bugprone-bad-signal-to-kill-thread)
     thread_.join();
   }
   StopOnSignal(const StopOnSignal&) = delete;

@@ -37,7 +37,7 @@ std::string host_of(std::string_view authority) {
     const std::string inside = core::lower_ascii(authority.substr(1, close - 1));
     return ipv6_literal(inside) ? inside : std::string();
   }
-  const std::string lowered = core::lower_ascii(authority);
+  std::string lowered = core::lower_ascii(authority);
   if (ipv6_literal(lowered)) return lowered;
   return lowered.substr(0, lowered.find(':'));
 }

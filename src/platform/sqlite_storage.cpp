@@ -93,9 +93,13 @@ class Statement {
 
 // BEGIN IMMEDIATE takes the write lock up front, so two writers never both
 // read and then fail to upgrade; the loser waits (busy timeout) instead.
+// Writers of one server queue on `writers` first: SQLite's busy wait polls
+// with growing sleeps and serves no one in turn, so under many clients a
+// writer could wait out the whole timeout and fail its request while
+// others went ahead. The busy timeout is left to other processes.
 class Transaction {
  public:
-  explicit Transaction(sqlite3* db) : db_(db) { exec(db, "BEGIN IMMEDIATE"); }
+  Transaction(sqlite3* db, std::mutex& writers) : queued_(writers), db_(db) { exec(db, "BEGIN IMMEDIATE"); }
   ~Transaction() {
     if (!committed_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
@@ -108,6 +112,7 @@ class Transaction {
   }
 
  private:
+  std::lock_guard<std::mutex> queued_;
   sqlite3* db_;
   bool committed_ = false;
 };
@@ -298,10 +303,10 @@ long long schema_version(sqlite3* db) {
 // holds the write lock, so a second server starting on the same file waits
 // and then finds nothing left to do. A database of a later version is
 // refused rather than written in a shape it does not expect.
-void migrate(sqlite3* db, const std::filesystem::path& file) {
+void migrate(sqlite3* db, const std::filesystem::path& file, std::mutex& writers) {
   // Only outside a transaction does this pragma take effect.
   exec(db, "PRAGMA foreign_keys=OFF");
-  Transaction transaction(db);
+  Transaction transaction(db, writers);
   const long long version = schema_version(db);
   const long long latest = static_cast<long long>(std::size(kMigrations));
   if (version > latest) {
@@ -343,7 +348,7 @@ class SqliteStorage::Lease {
 
 SqliteStorage::SqliteStorage(std::filesystem::path file) : file_(std::move(file)) {
   Lease db = lease();
-  migrate(db.get(), file_);
+  migrate(db.get(), file_, writers_);
 }
 
 SqliteStorage::~SqliteStorage() {
@@ -364,7 +369,7 @@ SqliteStorage::Lease SqliteStorage::lease() {
 
 Resolution SqliteStorage::resolve_project(long long team_id, const std::string& remote, const std::string& title) {
   Lease db = lease();
-  Transaction transaction(db.get());
+  Transaction transaction(db.get(), writers_);
   Statement find(db.get(), "SELECT id, title FROM projects WHERE team_id = ?1 AND remote = ?2");
   find.bind(1, team_id).bind(2, remote);
   if (find.step()) {
@@ -392,7 +397,7 @@ std::optional<Project> SqliteStorage::find_project(long long id) {
 size_t SqliteStorage::store_attestations(long long project_id, const std::vector<RecordToStore>& records,
                                    const std::optional<std::string>& session_id) {
   Lease db = lease();
-  Transaction transaction(db.get());
+  Transaction transaction(db.get(), writers_);
   Statement last(db.get(), "SELECT IFNULL(MAX(seq), 0) FROM attestations WHERE project_id = ?1");
   last.bind(1, project_id);
   last.step();
@@ -605,7 +610,7 @@ long long SqliteStorage::add_team(const std::string& name) {
 
 long long SqliteStorage::add_member(const std::string& name, const std::vector<long long>& team_ids) {
   Lease db = lease();
-  Transaction transaction(db.get());
+  Transaction transaction(db.get(), writers_);
   Statement team(db.get(), "SELECT 1 FROM teams WHERE id = ?1");
   for (const long long id : team_ids) {
     team.bind(1, id);
@@ -626,7 +631,7 @@ long long SqliteStorage::add_member(const std::string& name, const std::vector<l
 
 long long SqliteStorage::add_key(long long member_id, const std::string& key_hash) {
   Lease db = lease();
-  Transaction transaction(db.get());
+  Transaction transaction(db.get(), writers_);
   Statement member(db.get(), "SELECT 1 FROM members WHERE id = ?1");
   if (!member.bind(1, member_id).step()) throw StorageError(missing_member(member_id));
   Statement insert(db.get(), "INSERT INTO api_keys (member_id, key_hash) VALUES (?1, ?2)");

@@ -45,8 +45,9 @@ class SqliteStorage : public Storage {
   Lease lease();
 
   std::filesystem::path file_;
-  std::mutex mutex_;
+  std::mutex mutex_;  // guards idle_
   std::vector<sqlite3*> idle_;
+  std::mutex writers_;  // one write transaction at a time in this process
 };
 
 }  // namespace tamrik::platform

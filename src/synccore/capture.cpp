@@ -94,7 +94,7 @@ BackfillResult capture_resolved(const Checkout& checkout, const std::string& ful
       .source = options.source,
       .telemetry = who.telemetry,
       .archive_ledger = true,
-      .branch = branch,
+      .branch = std::move(branch),
       .developer_from = options.attribute_ambient ? DeveloperFrom::committer : DeveloperFrom::author,
       .event = options.event,
       .fields = std::move(fields)};

@@ -101,7 +101,7 @@ std::string cache_freshness(const path& cache_dir, const RulesCacheState& rules)
 // The repository's ledger: log.jsonl beside the cached files, or, for the
 // platform directory of a repository, the ledger of its .tamrik directory.
 path ledger_for(const path& cache_dir) {
-  const path beside = cache_dir / "log.jsonl";
+  path beside = cache_dir / "log.jsonl";
   if (core::path_exists(beside)) return beside;
   const path parent = cache_dir.parent_path();
   if (cache_dir.filename() == ".platform" && parent.filename() == ".tamrik") return parent / "log.jsonl";

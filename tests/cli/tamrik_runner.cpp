@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <tuple>
 
@@ -26,24 +27,13 @@ struct Pipe {
   }
 };
 
-[[noreturn]] void exec_child(const TamrikRun& run, int in, int out, int err) {
-  ::dup2(in, 0);
-  ::dup2(out, 1);
-  ::dup2(err, 2);
-  if (!run.cwd.empty() && ::chdir(run.cwd.c_str()) != 0) ::_exit(126);
-  for (const auto& [name, value] : run.env) {
-    if (value.empty()) {
-      ::unsetenv(name.c_str());
-    } else {
-      ::setenv(name.c_str(), value.c_str(), 1);
-    }
-  }
-  const std::string program = run.program.string();
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const std::string& arg : run.args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  ::execv(program.c_str(), argv.data());
-  ::_exit(127);
+// Starts `run` with the given standard streams.
+pid_t start(const TamrikRun& run, int in, int out, int err) {
+  std::vector<std::string> argv{run.program.string()};
+  argv.insert(argv.end(), run.args.begin(), run.args.end());
+  const pid_t pid = spawn({.argv = argv, .in = in, .out = out, .err = err, .cwd = run.cwd, .env = run.env});
+  if (pid < 0) throw std::runtime_error("cannot start " + run.program.string() + ": " + std::strerror(errno));
+  return pid;
 }
 
 // Feeds stdin and drains stdout and stderr together, so neither side can
@@ -83,13 +73,6 @@ void exchange(const std::string& input, int in_fd, int out_fd, int err_fd, Tamri
   if (in_fd >= 0) ::close(in_fd);
 }
 
-int exit_code_of(pid_t pid) {
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 }  // namespace
 
 fs::path tamrik_binary() { return TAMRIK_BINARY; }
@@ -99,15 +82,13 @@ TamrikResult run_tamrik(const TamrikRun& run) {
   static const bool sigpipe_ignored = ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
   (void)sigpipe_ignored;
   const Pipe in, out, err;
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) exec_child(run, in.read, out.write, err.write);
+  const pid_t pid = start(run, in.read, out.write, err.write);
   ::close(in.read);
   ::close(out.write);
   ::close(err.write);
   TamrikResult result;
   exchange(run.input, in.write, out.read, err.read, result);
-  result.exit_code = exit_code_of(pid);
+  result.exit_code = wait_for_exit(pid);
   return result;
 }
 
@@ -117,9 +98,7 @@ TamrikProcess::TamrikProcess(const TamrikRun& run, const fs::path& stderr_file) 
   const Pipe in, out;
   const int err = ::open(stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (err < 0) throw std::runtime_error("cannot create " + stderr_file.string());
-  pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error("fork failed");
-  if (pid_ == 0) exec_child(run, in.read, out.write, err);
+  pid_ = start(run, in.read, out.write, err);
   ::close(err);
   ::close(in.read);
   ::close(out.write);
@@ -130,7 +109,7 @@ TamrikProcess::TamrikProcess(const TamrikRun& run, const fs::path& stderr_file) 
 TamrikProcess::~TamrikProcess() {
   if (pid_ > 0) {
     ::kill(pid_, SIGKILL);
-    (void)exit_code_of(pid_);
+    (void)wait_for_exit(pid_);
   }
   if (in_ >= 0) ::close(in_);
   if (out_ >= 0) ::close(out_);
@@ -178,7 +157,7 @@ TamrikResult TamrikProcess::finish() {
     if (n <= 0) break;
     result.out.append(chunk, static_cast<size_t>(n));
   }
-  result.exit_code = exit_code_of(pid_);
+  result.exit_code = wait_for_exit(pid_);
   pid_ = -1;
   return result;
 }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -22,28 +23,17 @@ namespace {
 // before it can exhaust the machine: one allocation over 512 MiB, or a
 // resident size over 1 GiB, ends it with an error report. The runtime
 // reserves terabytes of address space, so an address-space limit cannot
-// do this.
-void cap_memory() {
+// do this. These are the sanitizer's options that say so.
+std::string capped_memory() {
   const char* given = std::getenv("ASAN_OPTIONS");
   const std::string options = given != nullptr && *given != '\0' ? std::string(given) + ":" : "";
-  ::setenv("ASAN_OPTIONS", (options + "hard_rss_limit_mb=1024:max_allocation_size_mb=512").c_str(), 1);
+  return options + "hard_rss_limit_mb=1024:max_allocation_size_mb=512";
 }
 
-[[noreturn]] void exec_child(const LimitedRun& run, const fs::path& io, const MarkedProcesses& marked) {
-  ::setpgid(0, 0);
-  const int in = ::open((io / "stdin").c_str(), O_RDONLY);
-  const int out = ::open((io / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const int err = ::open((io / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
-  if (!run.cwd.empty() && ::chdir(run.cwd.c_str()) != 0) ::_exit(126);
-  for (const auto& [name, value] : run.env) ::setenv(name.c_str(), value.c_str(), 1);
-  ::setenv(marked.marker().first.c_str(), marked.marker().second.c_str(), 1);
-  cap_memory();
-  std::vector<char*> argv;
-  for (const std::string& arg : run.argv) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  ::execvp(argv[0], argv.data());
-  ::_exit(127);
+int open_or_throw(const fs::path& file, int flags) {
+  const int fd = ::open(file.c_str(), flags | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot open " + file.string());
+  return fd;
 }
 
 }  // namespace
@@ -52,10 +42,18 @@ LimitedResult run_limited(const LimitedRun& run, std::chrono::seconds limit) {
   const TempDir io;
   write_text(io / "stdin", run.input);
   const MarkedProcesses marked;
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) exec_child(run, io.path(), marked);
-  ::setpgid(pid, pid);
+  std::vector<std::pair<std::string, std::string>> env = run.env;
+  env.push_back(marked.marker());
+  env.emplace_back("ASAN_OPTIONS", capped_memory());
+  const int in = open_or_throw(io / "stdin", O_RDONLY);
+  const int out = open_or_throw(io / "stdout", O_WRONLY | O_CREAT | O_TRUNC);
+  const int err = open_or_throw(io / "stderr", O_WRONLY | O_CREAT | O_TRUNC);
+  const pid_t pid = spawn(
+      {.argv = run.argv, .in = in, .out = out, .err = err, .cwd = run.cwd, .env = env, .own_process_group = true});
+  ::close(in);
+  ::close(out);
+  ::close(err);
+  if (pid < 0) throw std::runtime_error("cannot start " + run.argv.front() + ": " + std::strerror(errno));
 
   const auto deadline = std::chrono::steady_clock::now() + limit;
   LimitedResult result{.finished = true};

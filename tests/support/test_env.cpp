@@ -1,6 +1,7 @@
 #include "support/test_env.hpp"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
@@ -8,11 +9,14 @@
 #include <chrono>
 #include <thread>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+
+extern char** environ;
 
 namespace tamrik::testing {
 
@@ -43,24 +47,80 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+pid_t spawn(const SpawnSpec& spec) {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  if (spec.in >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, spec.in, STDIN_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  }
+  if (spec.out >= 0) posix_spawn_file_actions_adddup2(&actions, spec.out, STDOUT_FILENO);
+  if (spec.err >= 0) posix_spawn_file_actions_adddup2(&actions, spec.err, STDERR_FILENO);
+  if (!spec.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, spec.cwd.c_str());
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGTERM);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGDEF | (spec.own_process_group ? POSIX_SPAWN_SETPGROUP : 0));
+
+  std::vector<std::string> env_text;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text = *entry;
+    const bool changed = std::any_of(spec.env.begin(), spec.env.end(), [&](const auto& change) {
+      return text.starts_with(change.first) && text.size() > change.first.size() && text[change.first.size()] == '=';
+    });
+    if (!changed) env_text.emplace_back(text);
+  }
+  for (auto change = spec.env.begin(); change != spec.env.end(); ++change) {
+    const bool changed_again = std::any_of(change + 1, spec.env.end(), [&](const auto& later) {
+      return later.first == change->first;
+    });
+    if (!changed_again && !change->second.empty()) env_text.push_back(change->first + "=" + change->second);
+  }
+  std::vector<char*> envp;
+  for (std::string& entry : env_text) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::vector<char*> argv;
+  for (const std::string& arg : spec.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  pid_t pid = -1;
+  const int failed = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (failed != 0) {
+    errno = failed;
+    return -1;
+  }
+  return pid;
+}
+
+int wait_for_exit(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 CommandResult run_command(const std::vector<std::string>& argv, const fs::path& cwd) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], 1);
-    dup2(fds[1], 2);
-    int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
+  const pid_t pid = spawn({.argv = argv, .out = fds[1], .err = fds[1], .cwd = cwd});
   close(fds[1]);
   CommandResult result;
+  if (pid < 0) {
+    // As a shell says it: the program could not be run.
+    close(fds[0]);
+    result.exit_code = 127;
+    return result;
+  }
   char buf[8192];
   ssize_t n;
   while ((n = read(fds[0], buf, sizeof buf)) != 0) {
@@ -71,10 +131,7 @@ CommandResult run_command(const std::vector<std::string>& argv, const fs::path& 
     result.out.append(buf, static_cast<size_t>(n));
   }
   close(fds[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.exit_code = wait_for_exit(pid);
   return result;
 }
 

@@ -89,7 +89,7 @@ const Adapter* weak_agent_hint() {
 }
 
 std::string normalize_agent_name(std::string_view name) {
-  const std::string lower = trimmed_lower(name);
+  std::string lower = trimmed_lower(name);
   const std::string key = alias_key(lower);
   for (const Alias& alias : kAliases) {
     if (alias.spelling == key) return std::string(alias.name);

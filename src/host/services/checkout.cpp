@@ -78,7 +78,7 @@ path home_of(const path& work_tree) {
     no_home(work_tree, "is a worktree whose git directory is not where its repository keeps worktrees; "
                        "run `git worktree repair` in the main working tree");
   }
-  const path home = common->parent_path();
+  path home = common->parent_path();
   struct stat home_git {};
   struct stat common_dir {};
   const bool non_bare = common->filename() == ".git" && ::lstat((home / ".git").c_str(), &home_git) == 0 &&

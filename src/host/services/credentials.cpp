@@ -35,7 +35,7 @@ void make_private_dir(const path& dir) {
 }  // namespace
 
 path save_credentials(std::string_view api_key, std::string_view api_url) {
-  const path file = credentials_path();
+  path file = credentials_path();
   make_private_dir(file.parent_path());
   core::Json stored = core::Json::object();
   stored["api_key"] = api_key;
