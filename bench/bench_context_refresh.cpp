@@ -36,7 +36,8 @@ void write_project(const fs::path& dir) {
   std::string rules;
   for (const char* section : {"principles", "adrs", "checks", "invariants", "constraints", "guardrails"}) {
     rules += std::string(section) + ":\n";
-    for (int i = 0; i < 20; ++i) rules += "  rule-" + std::to_string(i) + ": {text: Keep the public API rate limited.}\n";
+    for (int i = 0; i < 20; ++i)
+      rules += "  rule-" + std::to_string(i) + ": {text: Keep the public API rate limited.}\n";
   }
   write(dir / "rules.yaml", rules);
   write(dir / "state.yaml", "architecture:\n  elements:\n    api: {kind: service}\n    db: {kind: store}\n");
@@ -52,8 +53,8 @@ void write_project(const fs::path& dir) {
 struct Fixture {
   Fixture() : platform(testing::PlatformOptions{.context_dir = context.path()}) {
     write_project(context.path());
-    project = tamrik::protocol::http_client::resolve_project(platform.key(), platform.url(),
-                                                             "git@example.com:bench/context.git", std::nullopt)["projectId"];
+    project = tamrik::protocol::http_client::resolve_project(
+        platform.key(), platform.url(), "git@example.com:bench/context.git", std::nullopt)["projectId"];
     tamrik::services::shared::save_local_config(repo.path(), {{"project_id", project}});
   }
 

@@ -50,21 +50,21 @@ Json record(long n) {
   const long day = n * 540 / kRecords;
   std::snprintf(timestamp, sizeof timestamp, "2025-%02ld-%02ldT%02ld:%02ld:00Z", 1 + day / 28 % 12, 1 + day % 28,
                 n % 24, n % 60);
-  Json entry = {{"commit", commit(n)},
-                {"branch", "feature/upload-speed"},
-                {"timestamp", timestamp},
-                {"agent", kAgents[agent]},
-                {"summary", "Add rate limiting to the upload client and retry on 503 responses (" +
-                                std::to_string(n) + ")"},
-                {"developer", {{"git_author_name", "Dana Developer"}, {"git_author_email", "dana@example.com"}}},
-                {"telemetry",
-                 {{"model", kModels[agent]},
-                  {"session_id", "5f0c9a1e-7b2d-4c3e-9a8f-1d2e3f4a5b6c"},
-                  {"tokens", {{"input", 1200 + n % 500}, {"output", 800 + n % 300}, {"cache_read", 40000 + n % 900}}}}},
-                {"attestation",
-                 {{"task_type", n % 3 == 0 ? "fix" : "feature"},
-                  {"provenance", {{"files", {"src/upload.cpp", "src/retry.cpp"}}}},
-                  {"rules", {{"checked", {"no secrets in logs", "retries are bounded"}}}}}}};
+  Json entry = {
+      {"commit", commit(n)},
+      {"branch", "feature/upload-speed"},
+      {"timestamp", timestamp},
+      {"agent", kAgents[agent]},
+      {"summary", "Add rate limiting to the upload client and retry on 503 responses (" + std::to_string(n) + ")"},
+      {"developer", {{"git_author_name", "Dana Developer"}, {"git_author_email", "dana@example.com"}}},
+      {"telemetry",
+       {{"model", kModels[agent]},
+        {"session_id", "5f0c9a1e-7b2d-4c3e-9a8f-1d2e3f4a5b6c"},
+        {"tokens", {{"input", 1200 + n % 500}, {"output", 800 + n % 300}, {"cache_read", 40000 + n % 900}}}}},
+      {"attestation",
+       {{"task_type", n % 3 == 0 ? "fix" : "feature"},
+        {"provenance", {{"files", {"src/upload.cpp", "src/retry.cpp"}}}},
+        {"rules", {{"checked", {"no secrets in logs", "retries are bounded"}}}}}}};
   if (n % 5 == 0) entry["event"] = "commit_unattested";
   return entry;
 }
@@ -78,13 +78,14 @@ class FilledPlatform {
     httplib::Client client = this->client();
     const auto resolved = client.Post("/v1/projects/resolve", bearer(platform_.key()),
                                       R"({"remote":"git@example.com:bench/dashboard.git"})", "application/json");
-    project_ = "/dashboard/projects/" + std::to_string(tamrik::core::parse_json_or_throw(resolved->body)["projectId"].get<long>());
+    project_ = "/dashboard/projects/" +
+               std::to_string(tamrik::core::parse_json_or_throw(resolved->body)["projectId"].get<long>());
     const std::string upload = "/v1/projects/" + project_.substr(project_.rfind('/') + 1) + "/attestations";
     for (long first = 0; first < kRecords; first += kBatch) {
       Json batch = Json::array();
       for (long n = first; n < first + kBatch; ++n) batch.push_back(record(n));
-      const auto stored = client.Post(upload, bearer(platform_.key()), Json{{"attestations", batch}}.dump(),
-                                      "application/json");
+      const auto stored =
+          client.Post(upload, bearer(platform_.key()), Json{{"attestations", batch}}.dump(), "application/json");
       if (!stored || stored->status != 200) throw std::runtime_error("the records could not be stored");
     }
     // What autovacuum does a minute after a bulk upload: without it a
@@ -107,9 +108,9 @@ class FilledPlatform {
     httplib::Client client = this->client();
     const std::string set = client.Get("/dashboard/sign-in")->get_header_value("Set-Cookie");
     const std::string token = set.substr(set.find('=') + 1, set.find(';') - set.find('=') - 1);
-    const auto answer = client.Post("/dashboard/sign-in", {{"Cookie", "tamrik_sign_in=" + token}},
-                                    "form_token=" + token + "&key=" + platform_.key(),
-                                    "application/x-www-form-urlencoded");
+    const auto answer =
+        client.Post("/dashboard/sign-in", {{"Cookie", "tamrik_sign_in=" + token}},
+                    "form_token=" + token + "&key=" + platform_.key(), "application/x-www-form-urlencoded");
     const std::string cookie = answer->get_header_value("Set-Cookie");
     return cookie.substr(0, cookie.find(';'));
   }

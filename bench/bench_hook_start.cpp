@@ -24,12 +24,14 @@ using tamrik::bench::Command;
 // shaped as Claude Code sends it.
 std::string read_payload(size_t content_bytes) {
   return R"({"session_id":"3f0c9a1e-5b7d-4c2a-9e8f-1a2b3c4d5e6f","transcript_path":"/home/dev/.claude/projects/-home-dev-app/3f0c9a1e.jsonl","cwd":"/home/dev/app","permission_mode":"default","hook_event_name":"PostToolUse","tool_name":"Read","tool_input":{"file_path":"/home/dev/app/src/server.cpp"},"tool_response":{"type":"text","file":{"filePath":"/home/dev/app/src/server.cpp","content":")" +
-         std::string(content_bytes, 'x') + R"(","numLines":120,"startLine":1,"totalLines":120}},"tool_use_id":"toolu_01ABC"})";
+         std::string(content_bytes, 'x') +
+         R"(","numLines":120,"startLine":1,"totalLines":120}},"tool_use_id":"toolu_01ABC"})";
 }
 
 std::string bash_payload(const std::string& command) {
   return R"({"session_id":"3f0c9a1e-5b7d-4c2a-9e8f-1a2b3c4d5e6f","cwd":"/home/dev/app","hook_event_name":"PostToolUse","tool_name":"Bash","tool_input":{"command":")" +
-         command + R"(","description":"Show the working tree status"},"tool_response":{"stdout":"On branch main\nnothing to commit","stderr":"","interrupted":false,"isImage":false},"tool_use_id":"toolu_01DEF"})";
+         command +
+         R"(","description":"Show the working tree status"},"tool_response":{"stdout":"On branch main\nnothing to commit","stderr":"","interrupted":false,"isImage":false},"tool_use_id":"toolu_01DEF"})";
 }
 
 fs::path write_file(const fs::path& dir, const std::string& name, const std::string& text) {
@@ -68,8 +70,7 @@ int main(int argc, char** argv) {
     const double yardstick = tamrik::bench::summarise((*samples)[commands[0].name]).median;
     for (const Command& command : commands) {
       const tamrik::bench::Summary summary = tamrik::bench::summarise((*samples)[command.name]);
-      std::printf("  %s   %.2fx\n", tamrik::bench::describe(command.name, summary).c_str(),
-                  summary.median / yardstick);
+      std::printf("  %s   %.2fx\n", tamrik::bench::describe(command.name, summary).c_str(), summary.median / yardstick);
     }
   }
   std::printf("Target: the 2 KB payload within 2x the trivial program.\n");

@@ -41,7 +41,8 @@ std::string ledger_line() {
 // "k0: 0", "k1: 1", ... one to a line: 4.5 MB.
 std::string yaml_config() {
   std::string text;
-  for (int i = 0; i < kKeys; ++i) text.append("k").append(std::to_string(i)).append(": ").append(std::to_string(i)) += '\n';
+  for (int i = 0; i < kKeys; ++i)
+    text.append("k").append(std::to_string(i)).append(": ").append(std::to_string(i)) += '\n';
   return text;
 }
 

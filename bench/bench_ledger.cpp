@@ -41,8 +41,8 @@ std::map<long, fs::path> made;  // ledgers built so far, by line count
 // Builds (once per size) a ledger in a scratch directory; returns its path.
 fs::path ledger_of(long lines) {
   if (auto it = made.find(lines); it != made.end()) return it->second;
-  const fs::path dir = fs::temp_directory_path() / ("tamrik-bench-" + std::to_string(::getpid()) + "-" +
-                                                    std::to_string(lines));
+  const fs::path dir =
+      fs::temp_directory_path() / ("tamrik-bench-" + std::to_string(::getpid()) + "-" + std::to_string(lines));
   fs::create_directories(dir);
   std::string text;
   text.reserve(static_cast<size_t>(lines) * 320);

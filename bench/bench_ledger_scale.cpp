@@ -76,12 +76,15 @@ std::vector<Entry> hook_entries(const fs::path& payloads) {
   const auto nothing = [](const fs::path&, int) {};
   return {
       {"post-commit record", commit_unrecorded,
-       [](const fs::path& repo) { return Command{"record", {TAMRIK_BINARY, "sync", "--record-commit"}, "/dev/null", repo}; }},
+       [](const fs::path& repo) {
+         return Command{"record", {TAMRIK_BINARY, "sync", "--record-commit"}, "/dev/null", repo};
+       }},
       {"PostToolUse, a Read call", nothing,
        [=](const fs::path& repo) {
          const std::string rest = R"("tool_name":"Read","tool_input":{"file_path":"src/d0/f1.txt"},"tool_response":{})";
          return Command{"read", post_tool,
-                        write_file(payloads / (repo.filename().string() + "-read.json"), claude_payload(repo, "PostToolUse", rest)),
+                        write_file(payloads / (repo.filename().string() + "-read.json"),
+                                   claude_payload(repo, "PostToolUse", rest)),
                         repo};
        }},
       {"PostToolUse, a git commit call", commit_unrecorded,
@@ -89,12 +92,14 @@ std::vector<Entry> hook_entries(const fs::path& payloads) {
          const std::string rest =
              R"("tool_name":"Bash","tool_input":{"command":"git commit -m 'feat: change'"},"tool_response":{"stdout":"","stderr":""})";
          return Command{"commit call", post_tool,
-                        write_file(payloads / (repo.filename().string() + "-commit.json"), claude_payload(repo, "PostToolUse", rest)),
+                        write_file(payloads / (repo.filename().string() + "-commit.json"),
+                                   claude_payload(repo, "PostToolUse", rest)),
                         repo};
        }},
       {"session start", nothing,
        [=](const fs::path& repo) {
-         return Command{"session start", {TAMRIK_BINARY, "hook", "session-start", "--agent", "claude-code"},
+         return Command{"session start",
+                        {TAMRIK_BINARY, "hook", "session-start", "--agent", "claude-code"},
                         write_file(payloads / (repo.filename().string() + "-start.json"),
                                    claude_payload(repo, "SessionStart", R"("source":"startup")")),
                         repo};
@@ -127,8 +132,12 @@ double median(const std::vector<double>& samples) { return tamrik::bench::summar
 void print_pair(const std::string& name, const Samples& small, const Samples& large, double target,
                 const char* small_name, const char* large_name) {
   std::printf("%s\n", name.c_str());
-  std::printf("  %s\n", tamrik::bench::describe(std::string("wall, ") + small_name, tamrik::bench::summarise(small.wall)).c_str());
-  std::printf("  %s\n", tamrik::bench::describe(std::string("wall, ") + large_name, tamrik::bench::summarise(large.wall)).c_str());
+  std::printf(
+      "  %s\n",
+      tamrik::bench::describe(std::string("wall, ") + small_name, tamrik::bench::summarise(small.wall)).c_str());
+  std::printf(
+      "  %s\n",
+      tamrik::bench::describe(std::string("wall, ") + large_name, tamrik::bench::summarise(large.wall)).c_str());
   std::printf("  ratio %.2fx wall, %.2fx CPU (target: at most %.1fx); peak memory %.1f MiB / %.1f MiB\n",
               median(large.wall) / median(small.wall), median(large.cpu) / median(small.cpu), target, small.peak_rss,
               large.peak_rss);
@@ -142,8 +151,8 @@ void bench_hook_entries(const std::map<long, fs::path>& repos, const fs::path& p
   for (int round = -2; round < rounds; ++round) {
     for (const Entry& entry : entries) {
       // Each ledger goes first every other round: neither gains from its place.
-      for (const long lines : round % 2 == 0 ? std::vector{kSmallLedger, kLargeLedger}
-                                             : std::vector{kLargeLedger, kSmallLedger}) {
+      for (const long lines :
+           round % 2 == 0 ? std::vector{kSmallLedger, kLargeLedger} : std::vector{kLargeLedger, kSmallLedger}) {
         const fs::path& repo = repos.at(lines);
         entry.before(repo, ++n);
         const Timing timing = tamrik::bench::time_once(entry.command(repo));
@@ -202,8 +211,8 @@ void bench_large_history(const fs::path& dir, const fs::path& payloads, int roun
     }
   }
   std::printf("== Session start, %d rounds (median, min-max)\n", rounds);
-  print_pair("session start", samples[kSmallLedger], samples[kLargeLedger], 1.2,
-             "10 commits, 100-line ledger", "100,000 commits, 1M-line ledger");
+  print_pair("session start", samples[kSmallLedger], samples[kLargeLedger], 1.2, "10 commits, 100-line ledger",
+             "100,000 commits, 1M-line ledger");
 }
 
 }  // namespace

@@ -100,8 +100,8 @@ void BM_UploadBatch(benchmark::State& state) {
     benchmark::DoNotOptimize(client::upload_attestations(kKey, local.url(), local.project(), batch));
   }
   state.SetItemsProcessed(state.iterations() * size);
-  state.counters["requests/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                    benchmark::Counter::kIsRate);
+  state.counters["requests/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_ResolveRoundTrip(benchmark::State& state) {
@@ -109,8 +109,8 @@ void BM_ResolveRoundTrip(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(client::resolve_project(kKey, local.url(), "git@example.com:bench/upload.git", 1));
   }
-  state.counters["requests/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                    benchmark::Counter::kIsRate);
+  state.counters["requests/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK(BM_UploadBatch)->Arg(1)->Arg(100)->Arg(500)->Unit(benchmark::kMillisecond)->UseRealTime();

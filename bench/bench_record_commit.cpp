@@ -33,7 +33,6 @@ std::string read_all(const fs::path& file) {
   return text.str();
 }
 
-
 // A commit that no hook records, so each timed run has a new HEAD to record.
 void commit_unrecorded(const fs::path& repo, int n) {
   run(repo, {"git", "-c", "core.hooksPath=/dev/null", "commit", "-q", "--allow-empty", "-m",
@@ -121,7 +120,8 @@ int main(int argc, char** argv) {
                 rounds);
     const auto recorded = tamrik::bench::summarise(samples[kind][0]);
     for (size_t i = 0; i < commands.size(); ++i) {
-      std::printf("  %s\n", tamrik::bench::describe(commands[i].name, tamrik::bench::summarise(samples[kind][i])).c_str());
+      std::printf("  %s\n",
+                  tamrik::bench::describe(commands[i].name, tamrik::bench::summarise(samples[kind][i])).c_str());
     }
     std::printf("  ratio %.2fx the trivial program, %.2fx one git child\n",
                 recorded.median / tamrik::bench::summarise(samples[kind][1]).median,

@@ -21,7 +21,8 @@ BenchHome::BenchHome(std::string_view name) {
   ::setenv("HOME", (dir_ / "home").c_str(), 1);
   ::setenv("XDG_CONFIG_HOME", (dir_ / "home" / ".config").c_str(), 1);
   ::setenv("GIT_CONFIG_NOSYSTEM", "1", 1);
-  for (const char* variable : {"CLAUDECODE", "CLAUDE_CODE_SESSION_ID", "CODEX_THREAD_ID", "GEMINI_CLI", "CURSOR_AGENT"}) {
+  for (const char* variable :
+       {"CLAUDECODE", "CLAUDE_CODE_SESSION_ID", "CODEX_THREAD_ID", "GEMINI_CLI", "CURSOR_AGENT"}) {
     ::unsetenv(variable);
   }
 }
@@ -36,7 +37,9 @@ long count_argument(int argc, char** argv, long fallback) {
   return given > 0 ? given : fallback;
 }
 
-void run(const fs::path& cwd, std::vector<std::string> argv) { time_once({"setup step", std::move(argv), "/dev/null", cwd}); }
+void run(const fs::path& cwd, std::vector<std::string> argv) {
+  time_once({"setup step", std::move(argv), "/dev/null", cwd});
+}
 
 std::string hex40(long n) {
   char text[41];
@@ -50,9 +53,11 @@ std::string ledger_line(long n) {
   if (n % 7 == 0) {
     line += "\"event\": \"commit_unattested\", \"reason\": \"unattested\", ";
   } else {
-    line += "\"agent\": \"claude-code\", \"agent_provider\": \"anthropic\", \"agent_session_id\": "
-            "\"5f0c9a1e-7b2d-4c3e-9a8f-1d2e3f4a5b6c\", \"summary\": \"Add rate limiting to the upload client and "
-            "retry on 503 responses\", \"staged_diff_hash\": \"" + hex40(n + 7) + hex40(n + 9).substr(0, 24) + "\", ";
+    line +=
+        "\"agent\": \"claude-code\", \"agent_provider\": \"anthropic\", \"agent_session_id\": "
+        "\"5f0c9a1e-7b2d-4c3e-9a8f-1d2e3f4a5b6c\", \"summary\": \"Add rate limiting to the upload client and "
+        "retry on 503 responses\", \"staged_diff_hash\": \"" +
+        hex40(n + 7) + hex40(n + 9).substr(0, 24) + "\", ";
   }
   line += "\"developer\": {\"git_author_name\": \"Dana Developer\", \"git_author_email\": \"dana@example.com\"}, ";
   line += n % 2 == 0 ? "\"synced\": true}\n" : "\"synced\": false}\n";
@@ -94,10 +99,12 @@ void make_repo(const fs::path& root, int files, int commits) {
     std::ofstream stream(stream_file, std::ios::binary);
     for (int n = 0; n < commits; ++n) {
       const std::string message = "chore: change " + std::to_string(n) + "\n";
-      stream << "commit refs/heads/main\ncommitter Bench <bench@example.com> " << 1700000000 + n
-             << " +0000\ndata " << message.size() << "\n" << message;
+      stream << "commit refs/heads/main\ncommitter Bench <bench@example.com> " << 1700000000 + n << " +0000\ndata "
+             << message.size() << "\n"
+             << message;
       if (n == 0) {
-        for (int f = 0; f < files; ++f) stream << inline_file(file_name(f), "line one of file " + std::to_string(f) + "\n");
+        for (int f = 0; f < files; ++f)
+          stream << inline_file(file_name(f), "line one of file " + std::to_string(f) + "\n");
       } else {
         stream << inline_file(file_name(n % files), "changed by commit " + std::to_string(n) + "\n");
       }

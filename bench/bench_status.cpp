@@ -95,7 +95,12 @@ void BM_StatusAfterRewrite(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Status)->Arg(100)->Arg(1'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(3);
-BENCHMARK(BM_StatusAfterAppend)->Arg(100)->Arg(1'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(3);
+BENCHMARK(BM_StatusAfterAppend)
+    ->Arg(100)
+    ->Arg(1'000'000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(3);
 BENCHMARK(BM_StatusAfterRewrite)->Arg(1'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

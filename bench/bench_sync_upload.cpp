@@ -23,7 +23,8 @@ using tamrik::bench::run;
 
 std::string attestation_yaml() {
   return "summary: Rate limiting for uploads\nagent_model: claude-sonnet-4\nstaged_diff_hash: " + std::string(64, 'f') +
-         "\nprovenance:\n  type: prompt\n  prompts:\n    - make uploads resilient\nrules:\n  checked: [small-commits]\n";
+         "\nprovenance:\n  type: prompt\n  prompts:\n    - make uploads resilient\nrules:\n  checked: "
+         "[small-commits]\n";
 }
 
 // A set-up repository with `records` pending records, its remote naming a

@@ -52,11 +52,11 @@ std::string iso(double when) { return tamrik::core::format_utc(static_cast<std::
 // Prose and code in roughly the proportions of a coding session.
 std::string filler(std::mt19937_64& rng, std::size_t bytes) {
   static const std::vector<std::string> kWords = {
-      "the",   "parser",  "returns", "a",        "value",   "when",   "input",   "is",     "empty",  "we",
-      "should", "check",  "file",    "before",   "reading", "const",  "auto",    "return", "std::",  "string",
-      "if",    "(",       ")",       "{",        "}",       "test",   "passes",  "added",  "failing", "case",
-      "error", "handle",  "buffer",  "size",     "line",    "0x1f",   "42",      "2048",   "offset", "=",
-      "->",    "struct",  "void",    "include",  "header",  "build",  "ninja:",  "[12/40]", "ok",    "decode"};
+      "the",    "parser", "returns", "a",       "value",   "when",  "input",  "is",      "empty",   "we",
+      "should", "check",  "file",    "before",  "reading", "const", "auto",   "return",  "std::",   "string",
+      "if",     "(",      ")",       "{",       "}",       "test",  "passes", "added",   "failing", "case",
+      "error",  "handle", "buffer",  "size",    "line",    "0x1f",  "42",     "2048",    "offset",  "=",
+      "->",     "struct", "void",    "include", "header",  "build", "ninja:", "[12/40]", "ok",      "decode"};
   std::string text;
   text.reserve(bytes + 16);
   while (text.size() < bytes) {
@@ -73,12 +73,13 @@ struct Planted {
 
 class SessionWriter {
  public:
-  SessionWriter(std::string id, std::string cwd, std::uint64_t seed) : id_(std::move(id)), cwd_(std::move(cwd)), rng_(seed) {}
+  SessionWriter(std::string id, std::string cwd, std::uint64_t seed)
+      : id_(std::move(id)), cwd_(std::move(cwd)), rng_(seed) {}
 
   Json base(const char* type) {
     now_ += 3.7;
-    return Json{{"parentUuid", uuid(rng_)}, {"isSidechain", false}, {"userType", "external"}, {"cwd", cwd_},
-                {"sessionId", id_},         {"version", "2.1.220"},  {"gitBranch", "main"},     {"type", type},
+    return Json{{"parentUuid", uuid(rng_)}, {"isSidechain", false},  {"userType", "external"}, {"cwd", cwd_},
+                {"sessionId", id_},         {"version", "2.1.220"},  {"gitBranch", "main"},    {"type", type},
                 {"uuid", uuid(rng_)},       {"timestamp", iso(now_)}};
   }
 
@@ -104,18 +105,22 @@ class SessionWriter {
     for (const Json& block :
          {Json{{"type", "thinking"}, {"thinking", filler(rng_, 600)}, {"signature", uuid(rng_) + uuid(rng_)}},
           Json{{"type", "text"}, {"text", filler(rng_, 300)}},
-          Json{{"type", "tool_use"}, {"id", tool_id}, {"name", "Bash"},
+          Json{{"type", "tool_use"},
+               {"id", tool_id},
+               {"name", "Bash"},
                {"input", {{"command", command}, {"description", "run"}}}}}) {
       Json line = base("assistant");
-      line["message"] = {{"model", "claude-opus-4-6"}, {"id", message_id}, {"type", "message"},
-                         {"role", "assistant"}, {"content", Json::array({block})}, {"usage", usage()}};
+      line["message"] = {
+          {"model", "claude-opus-4-6"},      {"id", message_id}, {"type", "message"}, {"role", "assistant"},
+          {"content", Json::array({block})}, {"usage", usage()}};
       line["requestId"] = "req_011" + uuid(rng_).substr(0, 20);
       add(line);
     }
     Json line = base("user");
-    line["message"] = {{"role", "user"},
-                       {"content", Json::array({{{"tool_use_id", tool_id}, {"type", "tool_result"},
-                                                 {"content", result}, {"is_error", false}}})}};
+    line["message"] = {
+        {"role", "user"},
+        {"content",
+         Json::array({{{"tool_use_id", tool_id}, {"type", "tool_result"}, {"content", result}, {"is_error", false}}})}};
     line["toolUseResult"] = {{"stdout", result}, {"stderr", ""}, {"interrupted", false}, {"isImage", false}};
     add(line);
   }
@@ -137,7 +142,8 @@ class SessionWriter {
       // Other commits' hashes: hex the finder must look at and reject.
       response("git log --oneline -20", [&] {
         std::string log;
-        for (int i = 0; i < 20; ++i) log += hash_of(std::to_string(rng_())).substr(0, 7) + " " + filler(rng_, 40) + "\n";
+        for (int i = 0; i < 20; ++i)
+          log += hash_of(std::to_string(rng_())).substr(0, 7) + " " + filler(rng_, 40) + "\n";
         return log;
       }());
     } else {
@@ -149,10 +155,13 @@ class SessionWriter {
 
   void commit_call(const std::string& sha, double commit_time) {
     now_ = commit_time - 5;
-    response("git add -A && git commit -m 'fix: parser'", "[main " + sha.substr(0, 7) + "] fix: parser\n 2 files changed");
+    response("git add -A && git commit -m 'fix: parser'",
+             "[main " + sha.substr(0, 7) + "] fix: parser\n 2 files changed");
   }
 
-  void mention(const std::string& sha) { response("git show --stat " + sha, "commit " + sha + "\n" + filler(rng_, 200)); }
+  void mention(const std::string& sha) {
+    response("git show --stat " + sha, "commit " + sha + "\n" + filler(rng_, 200));
+  }
 
   std::size_t size() const { return text_.size(); }
   const std::string& text() const { return text_; }

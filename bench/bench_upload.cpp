@@ -107,7 +107,8 @@ class Bench {
     reset_ledger(records);
     std::vector<Json> pending = synccore::read_attestation_log(paths::log_jsonl(repo(records))).pending;
     for (Json& entry : pending) {
-      const std::optional<std::string> yaml = core::try_read_file(archive / (entry["commit"].get<std::string>() + ".yaml"), core::kDocumentFileCap);
+      const std::optional<std::string> yaml =
+          core::try_read_file(archive / (entry["commit"].get<std::string>() + ".yaml"), core::kDocumentFileCap);
       if (yaml) entry["attestation"] = core::load_yaml(*yaml);
     }
     return synccore::_chunk_attestations(std::move(pending));
@@ -143,8 +144,8 @@ void BM_Upload(benchmark::State& state) {
     state.PauseTiming();
     b.reset_ledger(records);
     state.ResumeTiming();
-    const synccore::UploadResult result = synccore::upload_attestations(
-        b.platform().key(), b.platform().url(), root, paths::attestations_dir(root), b.project());
+    const synccore::UploadResult result = synccore::upload_attestations(b.platform().key(), b.platform().url(), root,
+                                                                        paths::attestations_dir(root), b.project());
     if (!result.ok || result.uploaded != records) state.SkipWithError(result.error.value_or("short upload").c_str());
   }
   count_records(state);

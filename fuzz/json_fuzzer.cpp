@@ -79,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(written.has_value() == values.has_value(), "the number modes disagree on whether the text is JSON");
   if (!values) return 0;
 
-  for (const auto& [value, numbers] : {std::pair{&*values, core::Numbers::as_values},
-                                       std::pair{&*written, core::Numbers::as_written}}) {
+  for (const auto& [value, numbers] :
+       {std::pair{&*values, core::Numbers::as_values}, std::pair{&*written, core::Numbers::as_written}}) {
     check_writer(*value, numbers, core::to_json_line);
     check_writer(*value, numbers, core::to_json_compact);
   }

@@ -96,9 +96,7 @@ class InProcessServer : public httplib::Server {
  public:
   Answer answer(std::string_view request) {
     Answer answer;
-    set_logger([&answer](const httplib::Request&, const httplib::Response& res) {
-      answer = {res.status, res.body};
-    });
+    set_logger([&answer](const httplib::Request&, const httplib::Response& res) { answer = {res.status, res.body}; });
     MemoryStream stream(request);
     bool closed = false;
     process_request(stream, true, closed, [](httplib::Request&) {});
@@ -124,9 +122,11 @@ fs::path context_dir() {
 class Platform {
  public:
   Platform()
-      : storage_(database()), context_(context_dir()), keys_({kKey}, ""),
-        project_(
-            storage_.resolve_project(tamrik::platform::kDefaultTeamId, "github.com/acme/widgets", "widgets").project.id) {
+      : storage_(database()),
+        context_(context_dir()),
+        keys_({kKey}, ""),
+        project_(storage_.resolve_project(tamrik::platform::kDefaultTeamId, "github.com/acme/widgets", "widgets")
+                     .project.id) {
     tamrik::platform::install_routes(server_, storage_, context_, callers_);
   }
 
@@ -163,8 +163,8 @@ std::string percent_encoded(std::string_view text) {
   std::string out;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-        c == '-' || c == '_' || c == '.' || c == ',') {
+    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') || c == '-' ||
+        c == '_' || c == '.' || c == ',') {
       out += c;
     } else {
       out += {'%', kHex[byte >> 4], kHex[byte & 15]};

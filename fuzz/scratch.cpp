@@ -45,9 +45,7 @@ void write_bytes(const fs::path& file, std::string_view bytes) {
   if (!out.flush()) std::abort();
 }
 
-std::string_view as_text(const uint8_t* data, size_t size) {
-  return {reinterpret_cast<const char*>(data), size};
-}
+std::string_view as_text(const uint8_t* data, size_t size) { return {reinterpret_cast<const char*>(data), size}; }
 
 void require(bool condition, const char* what) {
   if (condition) return;

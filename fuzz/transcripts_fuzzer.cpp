@@ -54,7 +54,8 @@ std::vector<Store> stores() {
        claude / "projects" / agents::claude_project_key(kRepoRoot.string()) / (std::string(kClaudeSession) + ".jsonl"),
        ""},
       {"codex", kCodexThread,
-       codex / "sessions" / "2026" / "07" / "25" / ("rollout-2026-07-25T10-00-00-" + std::string(kCodexThread) + ".jsonl"),
+       codex / "sessions" / "2026" / "07" / "25" /
+           ("rollout-2026-07-25T10-00-00-" + std::string(kCodexThread) + ".jsonl"),
        ""},
       {"gemini-cli", kGeminiSession,
        gemini / ".gemini" / "tmp" / "4b1c" / "chats" / "session-2026-07-25T10-00-8e2f4a6c.jsonl", kGeminiHeader},

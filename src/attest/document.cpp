@@ -39,8 +39,7 @@ std::optional<Json> decode_flag(const std::optional<std::string>& flag, std::str
 
 void require_object(const Json& value, std::string_view option) {
   if (!value.is_object()) {
-    throw AttestationInputError(std::string(option) +
-                                " must be a JSON object, got: " + std::string(type_name(value)));
+    throw AttestationInputError(std::string(option) + " must be a JSON object, got: " + std::string(type_name(value)));
   }
 }
 
@@ -123,12 +122,9 @@ Json build_attestation_document(const AttestFlags& flags) {
   return document;
 }
 
-std::string render_pending_attestation(const Json& document) {
-  return "---\n" + core::emit_yaml(document) + "---\n";
-}
+std::string render_pending_attestation(const Json& document) { return "---\n" + core::emit_yaml(document) + "---\n"; }
 
-std::filesystem::path write_pending_attestation(const std::filesystem::path& repo_root,
-                                                const Json& document) {
+std::filesystem::path write_pending_attestation(const std::filesystem::path& repo_root, const Json& document) {
   std::filesystem::path file = paths::commit_attestation(repo_root);
   core::make_dirs(file.parent_path());
   core::replace_file_atomically(file, render_pending_attestation(document), core::Durability::flush,

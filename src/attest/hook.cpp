@@ -90,8 +90,8 @@ std::optional<services::Checkout> committed_repository(const Json& payload) {
 }
 
 void record_head(const services::Checkout& checkout, const Json& payload, const std::optional<std::string>& agent) {
-  const synccore::BackfillResult result = synccore::capture_commit(
-      checkout, "HEAD", {.session_id = text_member(payload, "session_id"), .agent = agent});
+  const synccore::BackfillResult result =
+      synccore::capture_commit(checkout, "HEAD", {.session_id = text_member(payload, "session_id"), .agent = agent});
   if (result.written) {
     // The nudge below matters more than an upload the next sync repeats.
     core::best_effort("attestation upload from the commit hook failed", [&] { _upload_from_disk(checkout.home); });

@@ -41,8 +41,7 @@ void _nudge(std::string_view commit, NudgeReason reason = NudgeReason::unatteste
 path unattested_head_marker(const path& work_tree);
 
 // Records that `commit` was just recorded so. Throws OSError.
-void mark_unattested_head(const path& work_tree, std::string_view commit,
-                          NudgeReason reason = NudgeReason::unattested);
+void mark_unattested_head(const path& work_tree, std::string_view commit, NudgeReason reason = NudgeReason::unattested);
 // Removes the marker (the commit went in attested). Never throws.
 void clear_unattested_head(const path& work_tree);
 // Removes the marker when it names `commit`; its reason for the one caller

@@ -35,7 +35,7 @@ std::string environment(const char* name) {
 // One line from stdin; on a terminal it is asked for and not echoed.
 std::string read_key_from_stdin() {
   const bool terminal = ::isatty(STDIN_FILENO) == 1;
-  termios saved {};
+  termios saved{};
   if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
     std::fputs("API key: ", stderr);
     termios quiet = saved;
@@ -71,8 +71,9 @@ std::string platform_url(const LoginOptions& values, const Console& console) {
   const bool given = !url.empty();
   if (!given) url = session_context::resolve_session(".").api_url;
   if (url.empty()) {
-    throw attest::UsageError("no platform address known yet; pass --api-url URL "
-                             "(http://127.0.0.1:8787 for a local tamrik-platform)");
+    throw attest::UsageError(
+        "no platform address known yet; pass --api-url URL "
+        "(http://127.0.0.1:8787 for a local tamrik-platform)");
   }
   try {
     url = http_client::checked_api_url(url);
@@ -81,7 +82,7 @@ std::string platform_url(const LoginOptions& values, const Console& console) {
   }
   if (!given) {
     console.info("No --api-url given: the key is for " + url + " (from " + source_of("TAMRIK_API_URL") +
-                   "); pass --api-url URL to sign in to another platform.");
+                 "); pass --api-url URL to sign in to another platform.");
   }
   return url;
 }
@@ -99,8 +100,10 @@ void explain_failed_check(const http_client::PlatformError& error, const std::st
   if (status == 401) {
     console.error("API key rejected by " + url + ": check the key and run `tamrik auth login` again.");
   } else if (status == 404) {
-    console.error(url + " does not answer the sign-in check (HTTP 404): check the URL for a typo; a platform "
-                    "older than API version 1.1 cannot check keys, " + std::string(kOffline) + ".");
+    console.error(url +
+                  " does not answer the sign-in check (HTTP 404): check the URL for a typo; a platform "
+                  "older than API version 1.1 cannot check keys, " +
+                  std::string(kOffline) + ".");
   } else if (status) {
     console.error("The platform at " + url + " refused the key: " + error.what() + ".");
   } else if (dynamic_cast<const http_client::ConnectionError*>(&error) != nullptr ||
@@ -154,11 +157,11 @@ int run_auth_login(const LoginOptions& values, const Console& console) {
   const std::filesystem::path file = services::credentials::save_credentials(key, url);
   if (values.offline) {
     console.success("Stored the key for " + url + " in " + file.string() +
-                      " (readable by you only), unchecked (--offline): the next `tamrik sync` shows whether "
-                      "the platform accepts it.");
+                    " (readable by you only), unchecked (--offline): the next `tamrik sync` shows whether "
+                    "the platform accepts it.");
   } else {
     console.success("Signed in to " + url + signed_in_as + "; the key is stored in " + file.string() +
-                      " (readable by you only).");
+                    " (readable by you only).");
   }
   if (!environment("TAMRIK_API_KEY").empty()) {
     console.warning("TAMRIK_API_KEY is set in this environment and is used instead of the stored key.");
@@ -170,7 +173,7 @@ int run_auth_status(const Console& console) {
   const session_context::Session session = session_context::resolve_session(".");
   if (!session.signed_in()) {
     console.print(std::string("Not signed in") + (session.api_key.empty() ? " (no API key)" : " (no platform URL)") +
-                    " — run `tamrik auth login --api-url URL`.");
+                  " — run `tamrik auth login --api-url URL`.");
     return 1;
   }
   console.print("Signed in to " + session.api_url);

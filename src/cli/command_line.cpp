@@ -61,7 +61,8 @@ class TextOption {
 
 constexpr const char* kSetupDescription = "Set tamrik up in this repository, so that every commit is recorded.";
 
-constexpr const char* kSetupFooter = R"(Installs the git post-commit hook (`tamrik sync --record-commit`) and post-rewrite hook
+constexpr const char* kSetupFooter =
+    R"(Installs the git post-commit hook (`tamrik sync --record-commit`) and post-rewrite hook
 (`tamrik sync --record-rewrite`, which carries attestations across amend and rebase), the agent hook rows of
 the configured harnesses (PostToolUse and SessionStart rows, per user, in Claude Code's
 settings.json and Codex's hooks.json), the agent tool server `tamrik mcp` (Claude Code: your own
@@ -92,18 +93,23 @@ void add_setup_command(CLI::App& parent, SelectedCommand& selected, const Consol
   CLI::Option* uninstall_flag =
       setup->add_flag("--uninstall", values->uninstall, "Remove what setup added; the ledger is kept.")
           ->excludes(agents->option());
-  setup->add_flag("--all", values->all, "With --uninstall: remove the per-user agent hook rows too, though other "
-                                        "repositories are set up.")
+  setup
+      ->add_flag("--all", values->all,
+                 "With --uninstall: remove the per-user agent hook rows too, though other "
+                 "repositories are set up.")
       ->needs(uninstall_flag);
-  setup->add_flag("--guidance", values->guidance,
-                  "Also keep tamrik's block in the agents' instruction files (CLAUDE.md, AGENTS.md...).")
+  setup
+      ->add_flag("--guidance", values->guidance,
+                 "Also keep tamrik's block in the agents' instruction files (CLAUDE.md, AGENTS.md...).")
       ->excludes(uninstall_flag);
-  setup->add_flag("--mcp-json", values->mcp_json,
-                  "Register Claude Code's tool server in the repository's shared .mcp.json (for the whole team) "
-                  "instead of your own ~/.claude.json.")
+  setup
+      ->add_flag("--mcp-json", values->mcp_json,
+                 "Register Claude Code's tool server in the repository's shared .mcp.json (for the whole team) "
+                 "instead of your own ~/.claude.json.")
       ->excludes(uninstall_flag);
 
-  CLI::App* project = setup->add_subcommand("project", "Set tamrik up and link this repository to an existing project.");
+  CLI::App* project =
+      setup->add_subcommand("project", "Set tamrik up and link this repository to an existing project.");
   project->add_option("id", values->project, "The project's id on the platform.")->required();
 
   setup->callback([setup, values, agents, &selected, &console] {
@@ -117,7 +123,8 @@ void add_setup_command(CLI::App& parent, SelectedCommand& selected, const Consol
   });
 }
 
-constexpr const char* kAuthFooter = R"(The key and URL are stored for your user in $XDG_CONFIG_HOME/tamrik/credentials.json
+constexpr const char* kAuthFooter =
+    R"(The key and URL are stored for your user in $XDG_CONFIG_HOME/tamrik/credentials.json
 (~/.config/tamrik/credentials.json), readable by you only. TAMRIK_API_KEY and TAMRIK_API_URL
 override them, for CI. The key is never printed.
 
@@ -135,21 +142,27 @@ void add_auth_command(CLI::App& parent, SelectedCommand& selected, const Console
   auth->require_subcommand(1);
 
   CLI::App* login = auth->add_subcommand(
-      "login", "Check an API key and the platform's URL with the platform, then store them for your user. Without "
+      "login",
+      "Check an API key and the platform's URL with the platform, then store them for your user. Without "
       "--api-key the key is read from stdin.");
   auto values = std::make_shared<LoginOptions>();
   login->add_option("--api-key", values->api_key, "The API key (reading it from stdin keeps it out of shell history).");
   login->add_option("--api-url", values->api_url, "The platform's URL; defaults to the one in use before.");
-  login->add_flag("--offline", values->offline, "Store the key without checking it, for a platform that is not up yet.");
+  login->add_flag("--offline", values->offline,
+                  "Store the key without checking it, for a platform that is not up yet.");
   login->callback([login, values, &selected, &console] {
     selected = {login, [values, &console] { return run_auth_login(*values, console); }};
   });
 
   CLI::App* status = auth->add_subcommand("status", "Show whether you are signed in, and where the key comes from.");
-  status->callback([status, &selected, &console] { selected = {status, [&console] { return run_auth_status(console); }}; });
+  status->callback([status, &selected, &console] {
+    selected = {status, [&console] { return run_auth_status(console); }};
+  });
 
   CLI::App* logout = auth->add_subcommand("logout", "Remove the stored API key.");
-  logout->callback([logout, &selected, &console] { selected = {logout, [&console] { return run_auth_logout(console); }}; });
+  logout->callback([logout, &selected, &console] {
+    selected = {logout, [&console] { return run_auth_logout(console); }};
+  });
 }
 
 constexpr const char* kAttestDescription = "Create .tamrik/.commit-attestation.yaml from structured flags.";
@@ -169,7 +182,8 @@ Developer identity, agent session id, and telemetry are populated automatically 
 
 constexpr const char* kAddDescription = "Record a commit an agent session made before tamrik was set up.";
 
-constexpr const char* kAddFooter = R"(One call per commit. The agent, model and token counts come from the session's own transcript, the subject and date from git. The record is uploaded by the next `tamrik sync`. A commit that already has a record is left alone.
+constexpr const char* kAddFooter =
+    R"(One call per commit. The agent, model and token counts come from the session's own transcript, the subject and date from git. The record is uploaded by the next `tamrik sync`. A commit that already has a record is left alone.
 
 Example: tamrik attest add --commit a81f2c0 --session 3f0c... --task-type bug-fix
 
@@ -204,8 +218,9 @@ struct GroupFlags {
                      R"(JSON string with architecture change primitives. Elements use structured format: )"
                      R"({"architecture": {"elements": [{"name": "...", "change": "added|modified|removed", )"
                      R"("description": "...", "fact_changes": {"add": [], "update": [], "remove": []}}], ...}})"),
-        provenance(app, "--provenance",
-                   R"(JSON string: {"type": "spec|ticket|bug-fix|ad-hoc", "ref": "..."}. Where the request came from.)"),
+        provenance(
+            app, "--provenance",
+            R"(JSON string: {"type": "spec|ticket|bug-fix|ad-hoc", "ref": "..."}. Where the request came from.)"),
         task_type(app, "--task-type", "What kind of change this is, as opposed to where the request came from."),
         timestamp(app, "--timestamp", "ISO 8601 timestamp. Auto-generated if omitted."),
         no_verify(add_flag(app, "--no-verify", "Skip field validation (hash check still runs).")) {
@@ -239,8 +254,8 @@ struct AddFlags {
       : commit(app, "--commit", "Commit sha (short or full) the session made."),
         session(app, "--session", "The agent session id (transcript id) that made it."),
         task_type(app, "--task-type", "What kind of change the commit is."),
-        from_hook(add_flag(
-            app, "--from-hook", "Hook invocation: read the PostToolUse payload from stdin, record HEAD, always exit 0.")),
+        from_hook(add_flag(app, "--from-hook",
+                           "Hook invocation: read the PostToolUse payload from stdin, record HEAD, always exit 0.")),
         agent(app, "--agent", "With --from-hook only: the harness this row was installed for.") {
     task_type.option()->check(task_types());
     // Older hook rows pass it; accepted so they keep working.
@@ -302,9 +317,10 @@ constexpr const char* kRecordRewriteHelp =
 // The options of the full sync, none of which go with `excluded` (the git
 // hooks' options).
 void add_sync_run_options(CLI::App& sync, const std::vector<CLI::Option*>& excluded, SyncRunOptions& options) {
-  CLI::Option* team_id = sync.add_option("--team-id", options.team_id,
-                                         "The team to link this repository under, when you belong to several. It is saved.")
-                             ->check(CLI::PositiveNumber);
+  CLI::Option* team_id =
+      sync.add_option("--team-id", options.team_id,
+                      "The team to link this repository under, when you belong to several. It is saved.")
+          ->check(CLI::PositiveNumber);
   CLI::Option* timeout =
       sync.add_option_function<int>(
               "--timeout", [&options](int seconds) { options.deadline = std::chrono::seconds(seconds); },
@@ -343,9 +359,11 @@ void add_sync_command(CLI::App& parent, SelectedCommand& selected, const Console
 
 void add_status_command(CLI::App& parent, SelectedCommand& selected, const Console& console) {
   CLI::App* status = parent.add_subcommand("status", "Show the ledger, the link to the platform and the hooks.");
-  status->footer("The --json form is one object with stable keys: repo_root, set_up, committed_files, linked, project_id, signed_in,\n"
-                 "api_url, ledger (pending, uploaded, skipped, unaddressable, corrupt, attested, unattested, too_large),\n"
-                 "rules (count, trustworthy, description), pending_attestation, hooks (post_commit, post_rewrite, agents).");
+  status->footer(
+      "The --json form is one object with stable keys: repo_root, set_up, committed_files, linked, project_id, "
+      "signed_in,\n"
+      "api_url, ledger (pending, uploaded, skipped, unaddressable, corrupt, attested, unattested, too_large),\n"
+      "rules (count, trustworthy, description), pending_attestation, hooks (post_commit, post_rewrite, agents).");
   auto options = std::make_shared<StatusOptions>();
   status->add_flag("--json", options->json, "Print one JSON object instead of text.");
   status->callback([status, options, &selected, &console] {
@@ -362,7 +380,8 @@ void add_log_command(CLI::App& parent, SelectedCommand& selected, const Console&
       "developer, task_type, kind, upload, summary, tokens, recorded (false, with subject, for a commit of\n"
       "the range that has no record).");
   auto options = std::make_shared<LogOptions>();
-  log->add_option("range", options->range, "A revision range such as main..feature: exactly its commits, in git's order.");
+  log->add_option("range", options->range,
+                  "A revision range such as main..feature: exactly its commits, in git's order.");
   log->add_option("-n,--max-count", options->max_count, "Show at most N commits.");
   log->add_option("--agent", options->agent, "Only records of this agent.");
   log->add_option("--model", options->model, "Only records made with this model.");
@@ -394,7 +413,8 @@ void add_show_command(CLI::App& parent, SelectedCommand& selected, const Console
 }
 
 void add_stats_command(CLI::App& parent, SelectedCommand& selected, const Console& console) {
-  CLI::App* stats = parent.add_subcommand("stats", "Count the recorded commits per agent, model, developer, task type or week.");
+  CLI::App* stats =
+      parent.add_subcommand("stats", "Count the recorded commits per agent, model, developer, task type or week.");
   stats->footer(
       "Per group: commits, the share made by agents (records naming an agent other than \"unknown\"), the share\n"
       "attested, tokens (input, output, cache creation and reads) in all, and per attested commit. DATE is\n"
@@ -419,7 +439,8 @@ void add_hook_command(CLI::App& parent, SelectedCommand& selected, const Console
       "session-start", "Record the commits no hook saw, then print the session summary for the agent.");
   auto start_values = std::make_shared<SessionStartOptions>();
   start->add_option("--agent", start_values->agent, "The harness this row was installed for.")->capture_default_str();
-  start->add_option("--limit", start_values->limit, "Most commits the catch-up records.")->capture_default_str()
+  start->add_option("--limit", start_values->limit, "Most commits the catch-up records.")
+      ->capture_default_str()
       ->check(CLI::Range(1, 10'000));
   start->callback([start, start_values, &selected, &console] {
     selected = {start, [start_values, &console] { return run_session_start(*start_values, console); }};

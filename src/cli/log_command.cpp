@@ -36,18 +36,24 @@ using synccore::UploadState;
 
 std::string mark_of(RecordKind kind, const Paint& paint) {
   switch (kind) {
-    case RecordKind::attested: return paint("32", "✓ attested  ");
-    case RecordKind::unattested: return paint("31", "✗ unattested");
-    case RecordKind::skipped: return paint("33", "– skipped   ");
+    case RecordKind::attested:
+      return paint("32", "✓ attested  ");
+    case RecordKind::unattested:
+      return paint("31", "✗ unattested");
+    case RecordKind::skipped:
+      return paint("33", "– skipped   ");
   }
   return "";
 }
 
 std::string upload_text(UploadState state, const Paint& paint) {
   switch (state) {
-    case UploadState::uploaded: return paint("2", "uploaded");
-    case UploadState::pending: return paint("33", "pending ");
-    case UploadState::unaddressable: return paint("31", "unsendable");
+    case UploadState::uploaded:
+      return paint("2", "uploaded");
+    case UploadState::pending:
+      return paint("33", "pending ");
+    case UploadState::unaddressable:
+      return paint("31", "unsendable");
   }
   return "";
 }
@@ -77,11 +83,11 @@ class LogPrinter {
     console_.print(json_ ? json_text(record_json(record)) : record_line(record, paint_));
   }
   void unrecorded(const synccore::RangeCommit& commit) const {
-    console_.print(json_ ? json_text({{"commit", commit.commit},
-                                       {"date", commit.date},
-                                       {"subject", commit.subject},
-                                       {"recorded", false}})
-                          : unrecorded_line(commit, paint_));
+    console_.print(
+        json_
+            ? json_text(
+                  {{"commit", commit.commit}, {"date", commit.date}, {"subject", commit.subject}, {"recorded", false}})
+            : unrecorded_line(commit, paint_));
   }
   // Whether output still goes anywhere: a pager quit early takes the rest.
   bool listening() const { return std::ferror(console_.out()) == 0; }

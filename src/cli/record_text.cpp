@@ -27,12 +27,18 @@ core::Json record_json(const synccore::RecordView& record) {
   if (record.tokens) {
     tokens = {{"input", record.tokens->input}, {"output", record.tokens->output}, {"cache", record.tokens->cache}};
   }
-  return {{"commit", record.commit},   {"date", record.timestamp},
-          {"branch", record.branch},   {"agent", record.agent},
-          {"model", record.model},     {"developer", record.developer},
-          {"task_type", record.task_type}, {"kind", synccore::kind_name(record.kind)},
-          {"upload", synccore::upload_name(record.upload)}, {"summary", record.summary},
-          {"tokens", tokens},          {"recorded", true}};
+  return {{"commit", record.commit},
+          {"date", record.timestamp},
+          {"branch", record.branch},
+          {"agent", record.agent},
+          {"model", record.model},
+          {"developer", record.developer},
+          {"task_type", record.task_type},
+          {"kind", synccore::kind_name(record.kind)},
+          {"upload", synccore::upload_name(record.upload)},
+          {"summary", record.summary},
+          {"tokens", tokens},
+          {"recorded", true}};
 }
 
 std::string json_text(const core::Json& value, int indent) {
@@ -42,7 +48,8 @@ std::string json_text(const core::Json& value, int indent) {
 std::optional<services::Checkout> checkout_with_ledger(const display::output::Console& console) {
   const services::Checkout checkout = services::current_checkout();
   const bool set_up = services::setup_list::is_set_up(checkout.home);
-  if (!set_up) console.warning("tamrik is not set up in " + checkout.home.string() + "; run `tamrik setup` to record its commits");
+  if (!set_up)
+    console.warning("tamrik is not set up in " + checkout.home.string() + "; run `tamrik setup` to record its commits");
   if (synccore::ledger_exists(checkout.home)) return checkout;
   if (set_up) return checkout;  // nothing recorded yet: an empty answer
   return std::nullopt;

@@ -70,7 +70,8 @@ void print_steps(const installer::SetupReport& report, const path& repo_root, bo
         console.info("  " + step.name + ": " + (uninstalling ? "removed from " : "written to ") + where);
         break;
       case installer::Outcome::unchanged:
-        console.info("  " + step.name + ": " + (uninstalling ? "nothing to remove" : "already in place (" + where + ")"));
+        console.info("  " + step.name + ": " +
+                     (uninstalling ? "nothing to remove" : "already in place (" + where + ")"));
         break;
       case installer::Outcome::skipped:
         console.info("  " + step.name + ": skipped — " + step.detail);
@@ -92,7 +93,7 @@ int uninstall(const services::Checkout& checkout, const SetupOptions& values, co
     return 1;
   }
   console.success("Removed tamrik's setup from " + repo_root.string() +
-                    " (the ledger and archived attestations in .tamrik are kept)");
+                  " (the ledger and archived attestations in .tamrik are kept)");
   return 0;
 }
 
@@ -102,8 +103,7 @@ int set_up(const services::Checkout& checkout, const SetupOptions& values, const
       services::setup_list::committed_files_notice(services::setup_list::committed_tamrik_files(repo_root));
   if (!notice.empty()) console.warning(notice);
   const installer::SetupReport report = installer::setup_repository(
-      checkout,
-      {.agents = chosen_agents(values), .guidance = values.guidance, .shared_mcp_file = values.mcp_json});
+      checkout, {.agents = chosen_agents(values), .guidance = values.guidance, .shared_mcp_file = values.mcp_json});
   print_steps(report, repo_root, false, console);
   if (!report.ok()) {
     console.error("tamrik setup did not finish; fix the problems above and run `tamrik setup` again.");
@@ -112,14 +112,15 @@ int set_up(const services::Checkout& checkout, const SetupOptions& values, const
   console.success("tamrik is set up in " + repo_root.string());
   if (checkout.work_tree != repo_root) {
     console.info("  Every worktree of this repository records into the ledger there, " + repo_root.string() +
-                   "/.tamrik.");
+                 "/.tamrik.");
   }
   if (std::find(report.agents.begin(), report.agents.end(), "codex") != report.agents.end()) {
     console.info(kCodexHooksNote);
   }
   if (report.agents.empty()) {
-    console.info("  No agent harness found on this machine; commits are recorded by the post-commit hook. "
-                   "Hook one with `tamrik setup --agents claude-code`.");
+    console.info(
+        "  No agent harness found on this machine; commits are recorded by the post-commit hook. "
+        "Hook one with `tamrik setup --agents claude-code`.");
   }
   return 0;
 }

@@ -74,11 +74,18 @@ const Json* member(const Json& object, std::string_view key) {
 std::string state_text(const RecordView& record, const Json& attestation) {
   std::string text = std::string(synccore::kind_name(record.kind)) + ", ";
   switch (record.upload) {
-    case synccore::UploadState::uploaded: text += "uploaded"; break;
-    case synccore::UploadState::pending: text += "waiting for `tamrik sync`"; break;
-    case synccore::UploadState::unaddressable: text += "never uploaded (its commit is not a full hash)"; break;
+    case synccore::UploadState::uploaded:
+      text += "uploaded";
+      break;
+    case synccore::UploadState::pending:
+      text += "waiting for `tamrik sync`";
+      break;
+    case synccore::UploadState::unaddressable:
+      text += "never uploaded (its commit is not a full hash)";
+      break;
   }
-  if (core::is_set(record.entry, synccore::kDiffHashMismatch) || core::is_set(attestation, synccore::kDiffHashMismatch)) {
+  if (core::is_set(record.entry, synccore::kDiffHashMismatch) ||
+      core::is_set(attestation, synccore::kDiffHashMismatch)) {
     text += "; its staged diff hash matches no commit: check that it describes this one";
   }
   return text;
@@ -101,7 +108,8 @@ void print_record(const RecordView& record, const Json& attestation, const Paint
   const Json* telemetry = member(record.entry, "telemetry");
   if (telemetry == nullptr) telemetry = member(attestation, "telemetry");
   std::string agent = record.agent;
-  if (const std::string provider = text_of(record.entry, "agent_provider"); !provider.empty()) agent += " (" + provider + ")";
+  if (const std::string provider = text_of(record.entry, "agent_provider"); !provider.empty())
+    agent += " (" + provider + ")";
   std::string session = text_of(record.entry, "agent_session_id");
   if (session.empty() && telemetry != nullptr && telemetry->is_object()) session = text_of(*telemetry, "session_id");
   std::string task_type = record.task_type;
@@ -142,10 +150,12 @@ void print_record(const RecordView& record, const Json& attestation, const Paint
 int run_show(const ShowOptions& options, const Console& console) {
   // Not set up is one of the answers: why_not_recorded() says it.
   const services::Checkout checkout = services::current_checkout();
-  if (options.commit.starts_with("-")) throw attest::UsageError("COMMIT '" + shown(options.commit) + "' is not a commit");
+  if (options.commit.starts_with("-"))
+    throw attest::UsageError("COMMIT '" + shown(options.commit) + "' is not a commit");
   const std::optional<std::string> full = synccore::_resolve_full_sha(checkout.work_tree, options.commit);
   if (!full) {
-    throw attest::UsageError("git knows no commit '" + shown(options.commit) + "' here; name one as git does (HEAD~2, a hash, a branch)");
+    throw attest::UsageError("git knows no commit '" + shown(options.commit) +
+                             "' here; name one as git does (HEAD~2, a hash, a branch)");
   }
   synccore::LedgerView view(checkout.home);
   std::map<std::string, RecordView> found = view.find({*full});
@@ -162,8 +172,12 @@ int run_show(const ShowOptions& options, const Console& console) {
   view.complete_from_archive(record);
   const Json attestation = synccore::try_archived_attestation(checkout.home, record.commit).value_or(Json::object());
   if (options.json) {
-    console.print(json_text({{"commit", *full}, {"recorded", true}, {"record", record_json(record)}, {"entry", record.entry},
-                               {"attestation", attestation.empty() ? Json() : attestation}}, 2));
+    console.print(json_text({{"commit", *full},
+                             {"recorded", true},
+                             {"record", record_json(record)},
+                             {"entry", record.entry},
+                             {"attestation", attestation.empty() ? Json() : attestation}},
+                            2));
     return 0;
   }
   const Paint paint(display::output::colour_enabled(console.out()));

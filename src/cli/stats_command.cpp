@@ -52,7 +52,9 @@ std::string percent(uint64_t part, uint64_t whole) {
   return text;
 }
 
-std::string per_commit(uint64_t total, uint64_t commits) { return commits == 0 ? "-" : std::to_string(total / commits); }
+std::string per_commit(uint64_t total, uint64_t commits) {
+  return commits == 0 ? "-" : std::to_string(total / commits);
+}
 
 // `value` of `most` as Unicode blocks, in eighths of a character.
 std::string bar(uint64_t value, uint64_t most) {
@@ -71,13 +73,15 @@ std::string padded(std::string text, size_t width, bool right) {
   return right ? fill + text : text + fill;
 }
 
-std::string row(const std::string& group, const GroupCounts& counts, size_t width, const std::optional<uint64_t>& most) {
+std::string row(const std::string& group, const GroupCounts& counts, size_t width,
+                const std::optional<uint64_t>& most) {
   const TokenCounts& per = counts.attested_tokens;
   std::string line = padded(group, width, false) + padded(std::to_string(counts.commits), 9, true);
   if (most) line += "  " + bar(counts.commits, *most);
   return line + padded(percent(counts.by_agents, counts.commits), 11, true) +
          padded(percent(counts.attested, counts.commits), 10, true) +
-         padded(std::to_string(counts.tokens.input), 13, true) + padded(std::to_string(counts.tokens.output), 12, true) +
+         padded(std::to_string(counts.tokens.input), 13, true) +
+         padded(std::to_string(counts.tokens.output), 12, true) +
          padded(std::to_string(counts.tokens.cache), 13, true) + "  " + per_commit(per.input, counts.attested) + " / " +
          per_commit(per.output, counts.attested) + " / " + per_commit(per.cache, counts.attested);
 }
@@ -97,11 +101,14 @@ void print_text(const synccore::LedgerStats& stats, const StatsOptions& options,
   const std::optional<uint64_t> bars = terminal ? std::optional<uint64_t>(most) : std::nullopt;
   std::string header = padded(options.by, width, false) + padded("commits", 9, true);
   if (bars) header += std::string(2 + kBarWidth, ' ');
-  console.print(header + "  by agents  attested  input tokens  output tkns  cache tokens  per attested commit (in / out / cache)");
+  console.print(
+      header +
+      "  by agents  attested  input tokens  output tkns  cache tokens  per attested commit (in / out / cache)");
   for (const auto& [label, counts] : rows) console.print(row(label, *counts, width, bars));
   console.print(row("all", stats.total, width, bars));
   if (stats.corrupt > 0) {
-    console.warning(std::to_string(stats.corrupt) + " line(s) of .tamrik/log.jsonl are not records and are counted nowhere");
+    console.warning(std::to_string(stats.corrupt) +
+                    " line(s) of .tamrik/log.jsonl are not records and are counted nowhere");
   }
 }
 
@@ -127,12 +134,12 @@ int run_stats(const StatsOptions& options, const Console& console) {
     groups.push_back(std::move(item));
   }
   console.print(json_text({{"by", options.by},
-                             {"since", options.since ? Json(*options.since) : Json()},
-                             {"until", options.until ? Json(*options.until) : Json()},
-                             {"total", counts_json(stats.total)},
-                             {"groups", groups},
-                             {"corrupt", stats.corrupt}},
-                            2));
+                           {"since", options.since ? Json(*options.since) : Json()},
+                           {"until", options.until ? Json(*options.until) : Json()},
+                           {"total", counts_json(stats.total)},
+                           {"groups", groups},
+                           {"corrupt", stats.corrupt}},
+                          2));
   return 0;
 }
 

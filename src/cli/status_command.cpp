@@ -71,9 +71,15 @@ Status gather(const services::Checkout& checkout) {
 
 Json ledger_counts(const Status& status) {
   const synccore::AttestationLog& log = status.log;
-  return {{"pending", log.size()},       {"uploaded", log.uploaded},     {"skipped", log.skipped},
-          {"unaddressable", log.unaddressable}, {"corrupt", log.corrupt}, {"attested", log.attested},
-          {"unattested", log.unattested}, {"diff_hash_mismatch", log.mismatched}, {"too_large", status.too_large.size()}};
+  return {{"pending", log.size()},
+          {"uploaded", log.uploaded},
+          {"skipped", log.skipped},
+          {"unaddressable", log.unaddressable},
+          {"corrupt", log.corrupt},
+          {"attested", log.attested},
+          {"unattested", log.unattested},
+          {"diff_hash_mismatch", log.mismatched},
+          {"too_large", status.too_large.size()}};
 }
 
 Json to_json(const Status& status) {
@@ -135,22 +141,24 @@ void print_text(const Status& status, const Console& console) {
   if (!status.committed_files.empty()) {
     console.warning(services::setup_list::committed_files_notice(status.committed_files));
   }
-  console.print("  project:     " + (session.linked() ? project_text(session.project_id)
-                                                       : "not linked — `tamrik sync` links it, or `tamrik setup project <id>`"));
-  console.print("  signed in:   " + (session.signed_in() ? "yes (" + session.api_url + ")" : "no — run `tamrik auth login`"));
+  console.print("  project:     " + (session.linked()
+                                         ? project_text(session.project_id)
+                                         : "not linked — `tamrik sync` links it, or `tamrik setup project <id>`"));
+  console.print("  signed in:   " +
+                (session.signed_in() ? "yes (" + session.api_url + ")" : "no — run `tamrik auth login`"));
   console.print("  ledger:      " + std::to_string(log.size()) + " pending upload, " + std::to_string(log.uploaded) +
-                  " uploaded, " + std::to_string(log.skipped) + " skipped, " + std::to_string(log.unaddressable) +
-                  " unaddressable, " + std::to_string(log.corrupt) + " corrupt");
+                " uploaded, " + std::to_string(log.skipped) + " skipped, " + std::to_string(log.unaddressable) +
+                " unaddressable, " + std::to_string(log.corrupt) + " corrupt");
   console.print("               " + std::to_string(log.attested) + " attested, " + std::to_string(log.unattested) +
-                  " unattested");
+                " unattested");
   if (log.mismatched > 0) {
     console.warning(std::to_string(log.mismatched) +
-                      " attestation(s) filed on a commit whose change does not match their staged_diff_hash "
-                      "(\"diff_hash_mismatch\" in .tamrik/log.jsonl): check that each still describes its commit.");
+                    " attestation(s) filed on a commit whose change does not match their staged_diff_hash "
+                    "(\"diff_hash_mismatch\" in .tamrik/log.jsonl): check that each still describes its commit.");
   }
   if (!status.too_large.empty()) {
-    console.print("  too large:   " + std::to_string(status.too_large.size()) + " set aside, not uploaded: " +
-                    too_large_text(status.too_large));
+    console.print("  too large:   " + std::to_string(status.too_large.size()) +
+                  " set aside, not uploaded: " + too_large_text(status.too_large));
     console.warning(
         "Records too large for the platform are not uploaded. Shorten what makes each one large — its attestation "
         ".tamrik/attestations/<commit>.yaml, its change ledger .tamrik/attestations/<commit>.ledger.jsonl, or a "
@@ -158,8 +166,8 @@ void print_text(const Status& status, const Console& console) {
   }
   console.print("  rules:       " + status.rules.describe());
   console.print(std::string("  attestation: ") +
-                  (status.pending_attestation ? "waiting in .tamrik/.commit-attestation.yaml (filed at the next commit)"
-                                              : "none waiting"));
+                (status.pending_attestation ? "waiting in .tamrik/.commit-attestation.yaml (filed at the next commit)"
+                                            : "none waiting"));
   console.print(std::string("  hooks:       post-commit ") + hook_text(status.post_commit_hook));
   console.print(std::string("               post-rewrite ") + hook_text(status.post_rewrite_hook));
   for (const auto& [agent, installed] : status.agent_hooks.items()) {

@@ -55,8 +55,9 @@ Json linked_project(const session_context::Session& session,
   if (!resolution) {
     if (session.linked()) return session.project_id;
     // Set, but neither a positive number nor a name: nothing to sync with.
-    console.error("The project_id in .tamrik/.platform/config.yaml is not usable; remove it and run `tamrik sync` "
-                    "again to link the repository.");
+    console.error(
+        "The project_id in .tamrik/.platform/config.yaml is not usable; remove it and run `tamrik sync` "
+        "again to link the repository.");
     return nullptr;
   }
   if (!resolution->ok()) {
@@ -66,7 +67,7 @@ Json linked_project(const session_context::Session& session,
   }
   const std::string title = resolution->title ? " (" + *resolution->title + ")" : "";
   console.success((resolution->created ? "Created and linked project " : "Linked to project ") +
-                    std::to_string(*resolution->project_id) + title + ".");
+                  std::to_string(*resolution->project_id) + title + ".");
   return *resolution->project_id;
 }
 
@@ -82,12 +83,12 @@ void point_at_details(const std::optional<path>& log, const Console& console) {
 bool report_upload(const synccore::UploadResult& upload, const Console& console) {
   if (upload.set_aside > 0) {
     console.warning(std::to_string(upload.set_aside) +
-                      " record(s) are too large for the platform and were set aside, not uploaded; "
-                      "`tamrik status` names them and says how to shrink them.");
+                    " record(s) are too large for the platform and were set aside, not uploaded; "
+                    "`tamrik status` names them and says how to shrink them.");
   }
   if (!upload.ok) {
     console.error("Upload failed: " + upload.error.value_or("unknown error") +
-                    ". The records stay pending; the next `tamrik sync` sends them.");
+                  ". The records stay pending; the next `tamrik sync` sends them.");
     return false;
   }
   if (!upload.already_synced) {
@@ -96,8 +97,9 @@ bool report_upload(const synccore::UploadResult& upload, const Console& console)
     console.info("Nothing to upload: every record is on the platform.");
   }
   if (upload.skipped_invalid > 0) {
-    console.warning(std::to_string(upload.skipped_invalid) +
-                      " ledger record(s) could not be sent (no usable commit, or a corrupt archive); see `tamrik status`.");
+    console.warning(
+        std::to_string(upload.skipped_invalid) +
+        " ledger record(s) could not be sent (no usable commit, or a corrupt archive); see `tamrik status`.");
   }
   return true;
 }
@@ -106,7 +108,7 @@ bool report_refresh(const synccore::RefreshResult& refresh, const path& repo_roo
   if (!refresh.ok) {
     const std::string_view stage = refresh.stage ? synccore::stage_name(*refresh.stage) : "?";
     console.error("Context refresh failed at " + std::string(stage) +
-                    (refresh.error ? " (" + *refresh.error + ")" : "") + "; the cached context is kept.");
+                  (refresh.error ? " (" + *refresh.error + ")" : "") + "; the cached context is kept.");
     if (const std::optional<std::string> advice = synccore::failure_advice(refresh.code)) console.info(*advice);
     point_at_details(refresh.log_path, console);
     return false;
@@ -134,7 +136,8 @@ int sync_and_report(const services::Checkout& checkout, const session_context::S
     const synccore::SyncReport report =
         synccore::run_sync_detailed(checkout, session.api_key, session.api_url, project_id);
     report_attestations(archived, report.attestation, console);
-    if (report.ignore_block_moved) console.info(services::shared::migration_notice(services::shared::Migration::moved) + ".");
+    if (report.ignore_block_moved)
+      console.info(services::shared::migration_notice(services::shared::Migration::moved) + ".");
     if (report.upload) failed = !report_upload(*report.upload, console) || failed;
     if (report.refresh) failed = !report_refresh(*report.refresh, repo_root, console) || failed;
     if (!project_id.is_null() && !session.signed_in()) {
@@ -144,9 +147,9 @@ int sync_and_report(const services::Checkout& checkout, const session_context::S
     return failed ? 1 : 0;
   } catch (const std::exception& e) {
     console.error("tamrik sync failed (" + core::class_name_of(e) + ").");
-    point_at_details(synccore::tamrik_debug_enabled() ? synccore::_write_sync_debug_log(repo_root, "sync", e)
-                                                      : std::nullopt,
-                     console);
+    point_at_details(
+        synccore::tamrik_debug_enabled() ? synccore::_write_sync_debug_log(repo_root, "sync", e) : std::nullopt,
+        console);
     return 1;
   }
 }
@@ -174,10 +177,9 @@ int run_sync_command(const SyncRunOptions& options, const Console& console) {
   // Time up: the failures above were the platform's silence.
   const std::optional<std::chrono::milliseconds> left = http_client::network_time_left();
   if (status == 0 || !left || *left > std::chrono::milliseconds(0)) return status;
-  console.error("Stopped waiting for the platform at " + session.api_url + " after " +
-                  seconds_text(options.deadline) +
-                  ", the time a sync allows: it did not answer in time. Check that it is running, then run "
-                  "`tamrik sync` again (--timeout allows longer).");
+  console.error("Stopped waiting for the platform at " + session.api_url + " after " + seconds_text(options.deadline) +
+                ", the time a sync allows: it did not answer in time. Check that it is running, then run "
+                "`tamrik sync` again (--timeout allows longer).");
   return 1;
 }
 

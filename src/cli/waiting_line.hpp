@@ -23,8 +23,8 @@ class WaitingLine {
 
  private:
   void redraw_each_second();
-  void draw();   // with mutex_ held
-  void wipe();   // with mutex_ held
+  void draw();  // with mutex_ held
+  void wipe();  // with mutex_ held
 
   std::mutex mutex_;
   std::condition_variable wake_;

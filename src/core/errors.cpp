@@ -11,13 +11,19 @@ namespace {
 
 std::string os_error_class(int code) {
   switch (code) {
-    case ENOENT: return "FileNotFoundError";
+    case ENOENT:
+      return "FileNotFoundError";
     case EACCES:
-    case EPERM: return "PermissionError";
-    case EISDIR: return "IsADirectoryError";
-    case EEXIST: return "FileExistsError";
-    case EINTR: return "InterruptedError";
-    default: return "OSError";
+    case EPERM:
+      return "PermissionError";
+    case EISDIR:
+      return "IsADirectoryError";
+    case EEXIST:
+      return "FileExistsError";
+    case EINTR:
+      return "InterruptedError";
+    default:
+      return "OSError";
   }
 }
 

@@ -68,8 +68,8 @@ UniqueFd try_open_at(const Located& where, int flags, int mode, const fs::path& 
   UniqueFd owned = lift_above_stdio(UniqueFd(fd), path);
   if (where.confined) {
     struct stat st {};
-    const bool wanted_kind = ::fstat(owned.get(), &st) == 0 &&
-                             ((flags & O_DIRECTORY) != 0 ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
+    const bool wanted_kind =
+        ::fstat(owned.get(), &st) == 0 && ((flags & O_DIRECTORY) != 0 ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
     if (!wanted_kind) {
       // A directory where a file is wanted reads as it would without the check.
       throw OSError("open " + path.string() + " (not a regular file)", S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
@@ -365,8 +365,7 @@ void AtomicReplacement::commit() {
   if (flush) fsync_directory(temp_->dir_fd(), target_);
 }
 
-void replace_file_atomically(const fs::path& target, std::string_view bytes, Durability durability,
-                             ReplacedMode mode) {
+void replace_file_atomically(const fs::path& target, std::string_view bytes, Durability durability, ReplacedMode mode) {
   AtomicReplacement replacement(target, durability, mode);
   replacement.write(bytes);
   replacement.commit();
@@ -437,7 +436,11 @@ bool path_exists(const fs::path& file) noexcept {
   switch (status_of(file, st, confined)) {
     case 0:
       return !confined || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
-    case ENOENT: case ENOTDIR: case ELOOP: case EACCES: case ENAMETOOLONG:
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case EACCES:
+    case ENAMETOOLONG:
       return false;
     default:
       // EIO, EMFILE and the like say nothing of the file: let its reader

@@ -97,8 +97,7 @@ enum class ReplacedMode {
 // error propagates as OSError; the target is then unchanged. A link in the
 // target's place is replaced, never followed.
 void replace_file_atomically(const std::filesystem::path& target, std::string_view bytes,
-                             Durability durability = Durability::flush,
-                             ReplacedMode mode = ReplacedMode::owner_only);
+                             Durability durability = Durability::flush, ReplacedMode mode = ReplacedMode::owner_only);
 
 // replace_file_atomically() for content written in pieces, so a large file
 // can be rewritten without holding it whole: write() any number of times,

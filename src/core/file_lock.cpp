@@ -106,8 +106,7 @@ Taken take_lock(const fs::path& lock_path, std::chrono::milliseconds timeout) {
     if (error == EINTR) continue;
     if (error != EWOULDBLOCK) {
       // ENOLCK, EOPNOTSUPP: this file system will not lock; waiting cannot help.
-      lock_log().debug("lock %r refused (%s); continuing without the lock",
-                       {lock_path.string(), std::strerror(error)});
+      lock_log().debug("lock %r refused (%s); continuing without the lock", {lock_path.string(), std::strerror(error)});
       return {.refused = true};
     }
     const auto now = Clock::now();

@@ -71,7 +71,7 @@ std::string line_indent(const std::string& text, size_t i) {
 }  // namespace
 
 struct JsonTextEditor::Item {
-  std::string key;  // "" for an element of a list
+  std::string key;   // "" for an element of a list
   size_t begin = 0;  // the key's opening quote; the value's first byte in a list
   size_t key_end = 0;
   size_t value_begin = 0;
@@ -87,12 +87,12 @@ struct JsonTextEditor::Container {
 
 struct JsonTextEditor::Layout {
   bool multiline = true;
-  std::string gap;            // before a new item, after its comma
-  std::string indent;         // of a new item's line
-  std::string closing_indent; // of the closing bracket's line, for an empty container
-  std::string unit;           // one level of indentation
+  std::string gap;             // before a new item, after its comma
+  std::string indent;          // of a new item's line
+  std::string closing_indent;  // of the closing bracket's line, for an empty container
+  std::string unit;            // one level of indentation
   std::string newline;
-  std::string colon;          // between a key and its value
+  std::string colon;  // between a key and its value
 };
 
 JsonTextEditor::JsonTextEditor(std::string text) : text_(std::move(text)) {
@@ -181,9 +181,9 @@ JsonTextEditor::Layout JsonTextEditor::layout_inside(const Container& c) const {
   if (layout.unit.empty()) layout.unit = "  ";
   const Container root = container_at({});
   const Container& styled = c.is_object && !c.items.empty() ? c : root;
-  layout.colon = styled.items.empty() ? ": "
-                                      : text_.substr(styled.items[0].key_end,
-                                                     styled.items[0].value_begin - styled.items[0].key_end);
+  layout.colon = styled.items.empty()
+                     ? ": "
+                     : text_.substr(styled.items[0].key_end, styled.items[0].value_begin - styled.items[0].key_end);
   if (!c.items.empty()) {
     const size_t before_last = c.items.size() > 1 ? c.items[c.items.size() - 2].value_end : c.open;
     const size_t separator = c.items.size() > 1 ? text_.find(',', before_last) : c.open;
@@ -211,8 +211,7 @@ std::string render(const Json& value, const std::string& indent, const std::stri
   if (!value.is_structured() || value.empty()) return value.dump();
   // Objects spread over lines as the file's do; a list only when it holds
   // lists or objects (["mcp"] stays on its line).
-  const bool has_containers =
-      std::any_of(value.begin(), value.end(), [](const Json& v) { return v.is_structured(); });
+  const bool has_containers = std::any_of(value.begin(), value.end(), [](const Json& v) { return v.is_structured(); });
   const bool spread = multiline && (value.is_object() || has_containers);
   const std::string comma = colon.ends_with(' ') ? ", " : ",";
   std::string out(1, value.is_object() ? '{' : '[');
@@ -233,8 +232,8 @@ std::string render(const Json& value, const std::string& indent, const std::stri
 
 void JsonTextEditor::insert_item(const Container& c, const std::string& key, const Json& value) {
   const Layout l = layout_inside(c);
-  const std::string item =
-      (c.is_object ? Json(key).dump() + l.colon : "") + render(value, l.indent, l.unit, l.newline, l.colon, l.multiline);
+  const std::string item = (c.is_object ? Json(key).dump() + l.colon : "") +
+                           render(value, l.indent, l.unit, l.newline, l.colon, l.multiline);
   if (!c.items.empty()) {
     splice(c.items.back().value_end, c.items.back().value_end, "," + l.gap + item);
   } else if (l.multiline) {

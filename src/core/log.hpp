@@ -41,8 +41,7 @@ class Logger {
   void debug(std::string_view templ, std::initializer_list<std::string_view> args = {}) const;
   // A debug line followed by the error's class name and message:
   // "<message>: FileNotFoundError: open x: No such file or directory".
-  void debug(std::string_view templ, std::initializer_list<std::string_view> args,
-             const std::exception& error) const;
+  void debug(std::string_view templ, std::initializer_list<std::string_view> args, const std::exception& error) const;
   void warning(std::string_view templ, std::initializer_list<std::string_view> args = {}) const;
 
   const std::string& name() const { return name_; }

@@ -15,14 +15,29 @@ void append_u_escape(std::string& out, char32_t unit) {
 // Appends the escape of an ASCII character that needs one, or returns false.
 bool append_ascii_escape(std::string& out, char c, QuoteStyle style) {
   switch (c) {
-    case '"': out += "\\\""; return true;
-    case '\\': out += "\\\\"; return true;
-    case '\b': out += "\\b"; return true;
-    case '\f': out += "\\f"; return true;
-    case '\n': out += "\\n"; return true;
-    case '\r': out += "\\r"; return true;
-    case '\t': out += "\\t"; return true;
-    default: break;
+    case '"':
+      out += "\\\"";
+      return true;
+    case '\\':
+      out += "\\\\";
+      return true;
+    case '\b':
+      out += "\\b";
+      return true;
+    case '\f':
+      out += "\\f";
+      return true;
+    case '\n':
+      out += "\\n";
+      return true;
+    case '\r':
+      out += "\\r";
+      return true;
+    case '\t':
+      out += "\\t";
+      return true;
+    default:
+      break;
   }
   const bool control = static_cast<unsigned char>(c) < 0x20;
   const bool escaped_del = c == 0x7F && style != QuoteStyle::json_utf8;

@@ -38,7 +38,7 @@ class ReverseLineReader {
   size_t max_line_;
   std::string buffer_;  // bytes [begin_, begin_ + buffer_.size()) of the file
   size_t begin_ = 0;
-  size_t end_ = 0;  // where the next line to return ends (its "\n" or the file's end)
+  size_t end_ = 0;         // where the next line to return ends (its "\n" or the file's end)
   bool at_start_ = false;  // the first line has been returned
 };
 

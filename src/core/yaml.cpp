@@ -123,7 +123,8 @@ class JsonBuilder : public YAML::EventHandler {
     if (found == anchored_.end()) throw YAMLError(at(mark, "alias of an anchor not yet defined"));
     const Anchored& target = found->second;
     if (tree_.awaiting_key()) {
-      if (target.value.is_structured()) throw YAMLError(at(mark, "mapping keys must be scalars, not lists or mappings"));
+      if (target.value.is_structured())
+        throw YAMLError(at(mark, "mapping keys must be scalars, not lists or mappings"));
       tree_.add_key(target.key_text);
       return;
     }

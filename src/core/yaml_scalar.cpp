@@ -159,7 +159,8 @@ Json resolve_plain_scalar(std::string_view text) {
   if (text.empty() || text == "~" || text == "null" || text == "Null" || text == "NULL") return nullptr;
   if (text == "true" || text == "True" || text == "TRUE") return true;
   if (text == "false" || text == "False" || text == "FALSE") return false;
-  const bool may_be_number = is_digit(text.front()) || text.front() == '-' || text.front() == '+' || text.front() == '.';
+  const bool may_be_number =
+      is_digit(text.front()) || text.front() == '-' || text.front() == '+' || text.front() == '.';
   if (may_be_number) {
     if (auto number = number_value(text)) return std::move(*number);
   }

@@ -51,8 +51,8 @@ path repository_file(const path& repo_root, const path& relative) {
 bool is_safe_slug(std::string_view slug) {
   if (slug.empty() || slug.size() > 128 || slug == "." || slug == "..") return false;
   for (char c : slug) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                    c == '_' || c == '-';
+    const bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
     if (!ok) return false;
   }
   return true;

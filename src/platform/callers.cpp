@@ -16,9 +16,7 @@ constexpr size_t kKeyBytes = 32;
 
 }  // namespace
 
-bool Caller::on_team(long long team_id) const {
-  return std::binary_search(team_ids.begin(), team_ids.end(), team_id);
-}
+bool Caller::on_team(long long team_id) const { return std::binary_search(team_ids.begin(), team_ids.end(), team_id); }
 
 std::optional<Caller> Callers::identify(std::string_view authorization) const {
   if (std::optional<std::string> label = given_.member_of(authorization)) {

@@ -13,9 +13,9 @@
 namespace tamrik::platform {
 
 struct Caller {
-  std::string member;               // the member's name, or "key N" for a key given to serve
+  std::string member;                  // the member's name, or "key N" for a key given to serve
   std::optional<long long> member_id;  // members stored in the database only
-  std::vector<long long> team_ids;  // ascending
+  std::vector<long long> team_ids;     // ascending
   // The keys given to serve, as when the platform had one team: a team id
   // they name on resolve is accepted and changes nothing.
   bool ignores_team_id = false;

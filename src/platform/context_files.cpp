@@ -55,7 +55,8 @@ Json skill_files(const fs::path& skill_dir) {
   }
   std::sort(files.begin(), files.end());
   Json map = Json::object();
-  for (const fs::path& file : files) map[file.lexically_relative(skill_dir).string()] = core::read_file(file, core::kDocumentFileCap);
+  for (const fs::path& file : files)
+    map[file.lexically_relative(skill_dir).string()] = core::read_file(file, core::kDocumentFileCap);
   return map;
 }
 
@@ -63,8 +64,8 @@ Json skill_files(const fs::path& skill_dir) {
 
 bool is_plain_name(std::string_view name) {
   return !name.empty() && name.front() != '.' && std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '_' || c == '-';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == '-';
   });
 }
 
@@ -85,13 +86,9 @@ Json ContextFiles::state() const {
   return *loaded;
 }
 
-Json ContextFiles::specs() const {
-  return {{"specs", dir_ ? named_texts(*dir_ / "specs") : Json::array()}};
-}
+Json ContextFiles::specs() const { return {{"specs", dir_ ? named_texts(*dir_ / "specs") : Json::array()}}; }
 
-Json ContextFiles::docs() const {
-  return {{"docs", dir_ ? named_texts(*dir_ / "docs") : Json::array()}};
-}
+Json ContextFiles::docs() const { return {{"docs", dir_ ? named_texts(*dir_ / "docs") : Json::array()}}; }
 
 Json ContextFiles::skills() const {
   Json list = Json::array();

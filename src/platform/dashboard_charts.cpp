@@ -54,9 +54,8 @@ void weekly_charts(html::Builder& out, const std::vector<WeekOfAgent>& rows) {
     if (row.week < weeks.front()) continue;
     const auto at = static_cast<size_t>((row.week - weeks.front()) / kWeekSeconds);
     const auto agent = std::lower_bound(agents.begin(), agents.end(), row.agent);
-    svg::Series& into = agent != agents.end() && *agent == row.agent
-                            ? series[static_cast<size_t>(agent - agents.begin())]
-                            : other;
+    svg::Series& into =
+        agent != agents.end() && *agent == row.agent ? series[static_cast<size_t>(agent - agents.begin())] : other;
     into.values[at] += static_cast<double>(row.commits);
     commits[at] += static_cast<double>(row.commits);
     attested[at] += static_cast<double>(row.attested);
@@ -79,7 +78,8 @@ void weekly_charts(html::Builder& out, const std::vector<WeekOfAgent>& rows) {
 
 void token_chart(html::Builder& out, std::vector<TokensOfModel> models) {
   const auto total = [](const TokensOfModel& m) {
-    return static_cast<double>(m.tokens.input) + static_cast<double>(m.tokens.output) + static_cast<double>(m.tokens.cache);
+    return static_cast<double>(m.tokens.input) + static_cast<double>(m.tokens.output) +
+           static_cast<double>(m.tokens.cache);
   };
   std::stable_sort(models.begin(), models.end(), [&](const auto& a, const auto& b) { return total(a) > total(b); });
   if (models.size() > kModelsShown) models.resize(kModelsShown);
@@ -108,8 +108,10 @@ std::string charts(const Viewer& viewer, const Project& project, const ProjectTo
       commits += row.commits;
       attested += row.attested;
     }
-    out.element("p", std::to_string(commits) + " commits recorded in the weeks shown, " +
-                         std::to_string(attested * 100 / commits) + " % of them attested.", {{"class", "totals"}});
+    out.element("p",
+                std::to_string(commits) + " commits recorded in the weeks shown, " +
+                    std::to_string(attested * 100 / commits) + " % of them attested.",
+                {{"class", "totals"}});
     weekly_charts(out, totals.weeks);
   }
   if (!totals.models.empty()) token_chart(out, totals.models);

@@ -89,8 +89,8 @@ void filter_form(Builder& out, const Project& project, const ListingForm& form) 
   text_field(out, "since", "Since", form.since);
   text_field(out, "until", "Until", form.until);
   out.open("label").text("Attested").open("select", {{"name", "attested"}});
-  for (const auto& [value, label] : {std::pair<const char*, const char*>{"", "any"}, {"yes", "attested"},
-                                     {"no", "unattested"}}) {
+  for (const auto& [value, label] :
+       {std::pair<const char*, const char*>{"", "any"}, {"yes", "attested"}, {"no", "unattested"}}) {
     html::Attributes attributes{{"value", value}};
     if (form.attested == value) attributes.push_back({"selected", "selected"});
     out.element("option", label, attributes);
@@ -175,13 +175,15 @@ std::string record_path(long long project_id, const std::string& commit) {
 std::string sign_in(const std::string& form_token, const std::string& problem) {
   Builder out = page("Sign in", {});
   out.open("section", {{"class", "card narrow"}}).element("h1", "Sign in");
-  out.element("p", "Sign in with an API key of this platform: the key tamrik uses (tamrik auth) or one an "
-                   "administrator gave you.");
+  out.element("p",
+              "Sign in with an API key of this platform: the key tamrik uses (tamrik auth) or one an "
+              "administrator gave you.");
   if (!problem.empty()) out.element("p", problem, {{"class", "problem"}, {"role", "alert"}});
   out.open("form", {{"method", "post"}, {"action", "/dashboard/sign-in"}});
   out.empty("input", {{"type", "hidden"}, {"name", "form_token"}, {"value", form_token}});
   out.open("label").text("API key");
-  out.empty("input", {{"type", "password"}, {"name", "key"}, {"autocomplete", "current-password"}, {"required", "required"}});
+  out.empty("input",
+            {{"type", "password"}, {"name", "key"}, {"autocomplete", "current-password"}, {"required", "required"}});
   out.close("label");
   out.element("button", "Sign in", {{"type", "submit"}});
   out.close("form").close("section");
@@ -215,7 +217,8 @@ std::string records(const Viewer& viewer, const Project& project, const ListingF
     out.element("p", "No record matches.", {{"class", "empty"}});
   } else {
     out.open("table", {{"class", "records"}}).open("thead").open("tr");
-    for (const char* heading : {"Commit", "Date", "Branch", "Agent", "Model", "Task type", "State", "Tokens", "Summary"}) {
+    for (const char* heading :
+         {"Commit", "Date", "Branch", "Agent", "Model", "Task type", "State", "Tokens", "Summary"}) {
       out.element("th", heading);
     }
     out.close("tr").close("thead").open("tbody");
@@ -228,9 +231,9 @@ std::string records(const Viewer& viewer, const Project& project, const ListingF
     out.element("a", "Newest", {{"href", project_path(project.id) + (newest.empty() ? "" : "?" + newest)}});
   }
   if (rows.size() > kRecordsPerPage) {
-    out.element("a", "Older records",
-                {{"href", project_path(project.id) + "?" + form.query_string(rows[kRecordsPerPage - 1].seq)},
-                 {"rel", "next"}});
+    out.element(
+        "a", "Older records",
+        {{"href", project_path(project.id) + "?" + form.query_string(rows[kRecordsPerPage - 1].seq)}, {"rel", "next"}});
   }
   out.close("nav");
   return close_page(out);
@@ -277,7 +280,8 @@ std::string record(const Viewer& viewer, const Project& project, const std::stri
   const Json& telemetry = member(entry, "telemetry");
   section(out, "telemetry", telemetry.is_null() ? member(attestation, "telemetry") : telemetry);
   if (attestation.is_null() && facts.kind == RecordKind::attested) {
-    out.element("p", "The record came without its attestation: the record's line is all there is.", {{"class", "empty"}});
+    out.element("p", "The record came without its attestation: the record's line is all there is.",
+                {{"class", "empty"}});
   }
   return close_page(out);
 }

@@ -23,10 +23,9 @@ struct Viewer {
 std::string sign_in(const std::string& form_token, const std::string& problem);
 std::string projects(const Viewer& viewer, const std::vector<Project>& projects);
 // `rows` may hold one more than a page: then there is an older page.
-std::string records(const Viewer& viewer, const Project& project, const ListingForm& form,
-                    const std::string& problem, const std::vector<RecordRow>& rows);
-std::string record(const Viewer& viewer, const Project& project, const std::string& commit,
-                   const StoredRecord& stored);
+std::string records(const Viewer& viewer, const Project& project, const ListingForm& form, const std::string& problem,
+                    const std::vector<RecordRow>& rows);
+std::string record(const Viewer& viewer, const Project& project, const std::string& commit, const StoredRecord& stored);
 std::string charts(const Viewer& viewer, const Project& project, const ProjectTotals& totals);
 // A page that says what went wrong; `viewer` is empty when nobody is signed in.
 std::string message(const Viewer& viewer, const std::string& title, const std::string& text);

@@ -56,8 +56,8 @@ void redirect(Response& res, const std::string& path) {
 bool over_https(const Request& req) { return req.get_header_value("X-Forwarded-Proto") == "https"; }
 
 std::string cookie(const Request& req, std::string_view name, const std::string& value, long long max_age) {
-  std::string text = std::string(name) + "=" + value + "; Path=/dashboard; HttpOnly; SameSite=Strict; Max-Age=" +
-                     std::to_string(max_age);
+  std::string text = std::string(name) + "=" + value +
+                     "; Path=/dashboard; HttpOnly; SameSite=Strict; Max-Age=" + std::to_string(max_age);
   if (over_https(req)) text += "; Secure";
   return text;
 }
@@ -92,7 +92,8 @@ class Dashboard {
       send_page(res, 503, pages::message({}, "Try again shortly", "The platform's database is not reachable now."));
     } catch (const std::exception& e) {
       log_line(std::string("tamrik-platform: page failed: ") + e.what() + "\n");
-      send_page(res, 500, pages::message({}, "Something failed", "The page could not be made; the server's log says why."));
+      send_page(res, 500,
+                pages::message({}, "Something failed", "The page could not be made; the server's log says why."));
     }
   }
 
@@ -117,11 +118,12 @@ class Dashboard {
     }
     const std::string authorization = "Bearer " + std::string(trimmed(param(req, "key")));
     if (!callers_.identify(authorization)) {
-      return show_sign_in(req, res, 401, "That key was not accepted: check it, or ask the platform's administrator for one.");
+      return show_sign_in(req, res, 401,
+                          "That key was not accepted: check it, or ask the platform's administrator for one.");
     }
     const DashboardSessions::Opened opened = sessions_.open(authorization);
-    res.set_header("Set-Cookie", cookie(req, kSessionCookie, opened.cookie_token,
-                                        std::chrono::seconds(kSessionLifetime).count()));
+    res.set_header("Set-Cookie",
+                   cookie(req, kSessionCookie, opened.cookie_token, std::chrono::seconds(kSessionLifetime).count()));
     res.set_header("Set-Cookie", cookie(req, kSignInCookie, "", 0));
     redirect(res, "/dashboard");
   }
@@ -151,7 +153,8 @@ class Dashboard {
     const ListingForm::Parsed parsed = form.parsed();
     const std::vector<RecordRow> rows =
         parsed.problem.empty() ? storage_.find_records(project.id, parsed.query) : std::vector<RecordRow>{};
-    send_page(res, parsed.problem.empty() ? 200 : 400, pages::records(who->viewer, project, form, parsed.problem, rows));
+    send_page(res, parsed.problem.empty() ? 200 : 400,
+              pages::records(who->viewer, project, form, parsed.problem, rows));
   }
 
   void record(const Request& req, Response& res) {

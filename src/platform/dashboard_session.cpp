@@ -39,9 +39,8 @@ void DashboardSessions::make_room(std::chrono::steady_clock::time_point now) {
   if (held_.size() < kMaxSessions) return;
   std::erase_if(held_, [now](const auto& entry) { return entry.second.expires <= now; });
   if (held_.size() < kMaxSessions) return;
-  held_.erase(std::min_element(held_.begin(), held_.end(), [](const auto& a, const auto& b) {
-    return a.second.expires < b.second.expires;
-  }));
+  held_.erase(std::min_element(held_.begin(), held_.end(),
+                               [](const auto& a, const auto& b) { return a.second.expires < b.second.expires; }));
 }
 
 std::string cookie_value(std::string_view header, std::string_view name) {

@@ -69,8 +69,8 @@ void linger(int fd) {
 
 std::string refusal_line(const std::string& client, ConnectionSlots::Taken why, const ConnectionLimits& limits) {
   if (why == ConnectionSlots::Taken::client_full) {
-    return "tamrik-platform: refused a connection from " + client + ": it holds " +
-           std::to_string(limits.per_client) + " already (--max-connections-per-client)\n";
+    return "tamrik-platform: refused a connection from " + client + ": it holds " + std::to_string(limits.per_client) +
+           " already (--max-connections-per-client)\n";
   }
   return "tamrik-platform: refused a connection from " + client + ": all " + std::to_string(limits.max_connections) +
          " connections are in use (--max-connections)\n";

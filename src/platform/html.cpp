@@ -8,9 +8,7 @@ namespace {
 
 bool is_bidi_control(char32_t c) { return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069); }
 
-bool is_control(char32_t c) {
-  return (c < 0x20 && c != '\n' && c != '\t') || (c >= 0x7F && c <= 0x9F);
-}
+bool is_control(char32_t c) { return (c < 0x20 && c != '\n' && c != '\t') || (c >= 0x7F && c <= 0x9F); }
 
 }  // namespace
 
@@ -21,12 +19,23 @@ std::string escaped(std::string_view text) {
     const core::Utf8Char c = core::decode_utf8_char(text, at);
     at += c.length;
     switch (c.code_point) {
-      case '&': out += "&amp;"; continue;
-      case '<': out += "&lt;"; continue;
-      case '>': out += "&gt;"; continue;
-      case '"': out += "&quot;"; continue;
-      case '\'': out += "&#39;"; continue;
-      default: break;
+      case '&':
+        out += "&amp;";
+        continue;
+      case '<':
+        out += "&lt;";
+        continue;
+      case '>':
+        out += "&gt;";
+        continue;
+      case '"':
+        out += "&quot;";
+        continue;
+      case '\'':
+        out += "&#39;";
+        continue;
+      default:
+        break;
     }
     const bool shown = c.valid && !is_control(c.code_point) && !is_bidi_control(c.code_point);
     core::append_utf8(out, shown ? c.code_point : core::kReplacementCharacter);

@@ -70,9 +70,7 @@ std::optional<ListenAddress> parse_listen(std::string_view text) {
   return ListenAddress{std::string(host), port};
 }
 
-bool is_loopback(const std::string& host) {
-  return host == "localhost" || host == "::1" || host.starts_with("127.");
-}
+bool is_loopback(const std::string& host) { return host == "localhost" || host == "::1" || host.starts_with("127."); }
 
 std::string shown_address(const ListenAddress& address) {
   const bool v6 = address.host.find(':') != std::string::npos;
@@ -175,9 +173,10 @@ int serve(const ServeOptions& options, const std::string& db) {
     return 1;
   }
   if (keys.empty() && !storage->has_member_keys()) {
-    std::fputs("tamrik-platform: no API key: pass --api-key KEY, set TAMRIK_PLATFORM_API_KEYS, or add a member's "
-               "key with `tamrik-platform keys add --member ID`\n",
-               stderr);
+    std::fputs(
+        "tamrik-platform: no API key: pass --api-key KEY, set TAMRIK_PLATFORM_API_KEYS, or add a member's "
+        "key with `tamrik-platform keys add --member ID`\n",
+        stderr);
     return 2;
   }
   const Callers callers(keys, *storage);
@@ -226,21 +225,25 @@ int main(int argc, char** argv) {
                     "an API key to accept; repeat for more (or set TAMRIK_PLATFORM_API_KEYS, comma-separated)");
   serve->add_option("--context-dir", options.context_dir, "directory of the context documents to serve")
       ->check(CLI::ExistingDirectory);
-  serve->add_option("--header-timeout", options.header_seconds,
-                    "seconds a client has to send a request's line and headers; also the grace before a body's "
-                    "minimum rate counts")
+  serve
+      ->add_option("--header-timeout", options.header_seconds,
+                   "seconds a client has to send a request's line and headers; also the grace before a body's "
+                   "minimum rate counts")
       ->check(CLI::Range(1, 3600))
       ->capture_default_str();
-  serve->add_option("--body-min-rate", options.limits.body_min_rate,
-                    "bytes per second a request body must arrive at, on average; a slower client is cut off")
+  serve
+      ->add_option("--body-min-rate", options.limits.body_min_rate,
+                   "bytes per second a request body must arrive at, on average; a slower client is cut off")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
-  serve->add_option("--max-connections", options.limits.max_connections,
-                    "connections served at once, each on a thread of its own; more are closed at once")
+  serve
+      ->add_option("--max-connections", options.limits.max_connections,
+                   "connections served at once, each on a thread of its own; more are closed at once")
       ->check(CLI::Range(1, 10000))
       ->capture_default_str();
-  serve->add_option("--max-connections-per-client", options.limits.per_client,
-                    "connections one client address may hold open at once; more are closed at once")
+  serve
+      ->add_option("--max-connections-per-client", options.limits.per_client,
+                   "connections one client address may hold open at once; more are closed at once")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
   // The administrator's commands.

@@ -94,7 +94,8 @@ Connection::Connection(const std::string& uri) {
     throw StorageUnavailable("cannot connect to the PostgreSQL database: " + reason);
   }
   // Notices (a table that already exists, say) are not the server log's business.
-  PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      conn_, [](void*, const char*) {}, nullptr);
 }
 
 Connection::~Connection() { PQfinish(conn_); }

@@ -284,7 +284,8 @@ size_t PostgresStorage::store_attestations(long long project_id, const std::vect
   // commit, and the richer of two records of one commit is kept.
   db->run("SELECT 1 FROM projects WHERE id = $1 FOR UPDATE", {number(project_id)});
   const long long seq =
-      db->run("SELECT COALESCE(MAX(seq), 0) FROM attestations WHERE project_id = $1", {number(project_id)}).integer(0, 0);
+      db->run("SELECT COALESCE(MAX(seq), 0) FROM attestations WHERE project_id = $1", {number(project_id)})
+          .integer(0, 0);
   // One statement for the batch. A poorer record is accepted and changes
   // nothing: the client may mark it synced, since the platform holds more
   // about that commit already.
@@ -320,8 +321,8 @@ std::optional<std::vector<core::Json>> PostgresStorage::list_attestations(long l
   const pg::Pool::Lease db = pool_.lease();
   long long before_seq = std::numeric_limits<long long>::max();
   if (after) {
-    const pg::Result cursor =
-        db->run("SELECT seq FROM attestations WHERE project_id = $1 AND commit_hash = $2", {number(project_id), *after});
+    const pg::Result cursor = db->run("SELECT seq FROM attestations WHERE project_id = $1 AND commit_hash = $2",
+                                      {number(project_id), *after});
     if (cursor.rows() == 0) return std::nullopt;
     before_seq = cursor.integer(0, 0);
   }
@@ -344,7 +345,8 @@ std::optional<std::vector<core::Json>> PostgresStorage::list_attestations(long l
 std::vector<Project> PostgresStorage::projects_of_teams(const std::vector<long long>& team_ids) {
   const pg::Pool::Lease db = pool_.lease();
   const pg::Result rows = db->run(
-      "SELECT id, team_id, title, remote FROM projects WHERE team_id = ANY($1::bigint[]) ORDER BY title COLLATE \"C\", id",
+      "SELECT id, team_id, title, remote FROM projects WHERE team_id = ANY($1::bigint[]) ORDER BY title COLLATE \"C\", "
+      "id",
       {pg::integer_array(team_ids)});
   std::vector<Project> projects;
   for (int row = 0; row < rows.rows(); ++row) {
@@ -356,7 +358,8 @@ std::vector<Project> PostgresStorage::projects_of_teams(const std::vector<long l
 std::vector<RecordRow> PostgresStorage::find_records(long long project_id, const RecordQuery& query) {
   const pg::Pool::Lease db = pool_.lease();
   // A filter left out is NULL and matches every record.
-  const pg::Result rows = db->run(R"sql(
+  const pg::Result rows =
+      db->run(R"sql(
     SELECT f.seq, f.commit_hash, f.made_at, f.branch, f.agent, f.model, f.developer, f.task_type, f.kind,
            f.summary, f.tokens_input, f.tokens_output, f.tokens_cache
     FROM record_facts f
@@ -372,13 +375,11 @@ std::vector<RecordRow> PostgresStorage::find_records(long long project_id, const
       AND NOT EXISTS (SELECT 1 FROM supersessions s
                       WHERE s.project_id = f.project_id AND s.commit_hash = f.commit_hash)
     ORDER BY f.seq DESC LIMIT $11)sql",
-                                  {number(project_id), number(query.before.value_or(std::numeric_limits<long long>::max())),
-                                   part_pattern(query.agent), part_pattern(query.model),
-                                   part_pattern(query.developer), part_pattern(query.task_type),
-                                   part_pattern(query.summary),
-                                   optional_number(query.since), optional_number(query.until),
-                                   number(static_cast<long long>(query.attested)),
-                                   number(static_cast<long long>(query.limit))});
+              {number(project_id), number(query.before.value_or(std::numeric_limits<long long>::max())),
+               part_pattern(query.agent), part_pattern(query.model), part_pattern(query.developer),
+               part_pattern(query.task_type), part_pattern(query.summary), optional_number(query.since),
+               optional_number(query.until), number(static_cast<long long>(query.attested)),
+               number(static_cast<long long>(query.limit))});
   std::vector<RecordRow> found;
   for (int row = 0; row < rows.rows(); ++row) {
     RecordRow listed{rows.integer(row, 0), rows.text(row, 1), {}};
@@ -443,7 +444,9 @@ ProjectTotals PostgresStorage::project_totals(long long project_id) {
       WHERE s.project_id = $1 AND f.week >= $2 AND f.tokens_input IS NOT NULL GROUP BY f.model) AS counted
     GROUP BY model HAVING SUM(commits) > 0 ORDER BY model COLLATE "C")sql",
                                     {number(project_id), number(first_week)});
-  const auto sum = [&models](int row, int column) { return count_of_sum(std::strtod(models.text(row, column).c_str(), nullptr)); };
+  const auto sum = [&models](int row, int column) {
+    return count_of_sum(std::strtod(models.text(row, column).c_str(), nullptr));
+  };
   for (int row = 0; row < models.rows(); ++row) {
     totals.models.push_back({models.text(row, 0), models.integer(row, 1), {sum(row, 2), sum(row, 3), sum(row, 4)}});
   }
@@ -494,9 +497,9 @@ long long PostgresStorage::add_key(long long member_id, const std::string& key_h
   if (db->run("SELECT 1 FROM members WHERE id = $1", {number(member_id)}).rows() == 0) {
     throw StorageError(missing_member(member_id));
   }
-  const long long id = db->run("INSERT INTO api_keys (member_id, key_hash) VALUES ($1, $2) RETURNING id",
-                               {number(member_id), key_hash})
-                           .integer(0, 0);
+  const long long id =
+      db->run("INSERT INTO api_keys (member_id, key_hash) VALUES ($1, $2) RETURNING id", {number(member_id), key_hash})
+          .integer(0, 0);
   transaction.commit();
   return id;
 }

@@ -46,7 +46,7 @@ int64_t count_of(const Json& object, const char* key) {
   if (value.is_number_unsigned()) {
     const uint64_t count = value.get<uint64_t>();
     return count > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? std::numeric_limits<int64_t>::max()
-                                                                             : static_cast<int64_t>(count);
+                                                                              : static_cast<int64_t>(count);
   }
   if (value.is_number_integer()) return std::max<int64_t>(0, value.get<int64_t>());
   return 0;
@@ -97,9 +97,12 @@ std::optional<int64_t> seconds_of(const std::string& timestamp) {
 
 const char* kind_name(RecordKind kind) {
   switch (kind) {
-    case RecordKind::attested: return "attested";
-    case RecordKind::unattested: return "unattested";
-    case RecordKind::skipped: return "skipped";
+    case RecordKind::attested:
+      return "attested";
+    case RecordKind::unattested:
+      return "unattested";
+    case RecordKind::skipped:
+      return "skipped";
   }
   return "attested";
 }
@@ -139,7 +142,8 @@ RecordFacts record_facts(const Json& record) {
 
 int64_t week_of(int64_t seconds) {
   const int64_t since_monday = seconds - kFirstMonday;
-  const int64_t weeks = since_monday >= 0 ? since_monday / kWeekSeconds : -((-since_monday + kWeekSeconds - 1) / kWeekSeconds);
+  const int64_t weeks =
+      since_monday >= 0 ? since_monday / kWeekSeconds : -((-since_monday + kWeekSeconds - 1) / kWeekSeconds);
   return kFirstMonday + weeks * kWeekSeconds;
 }
 

@@ -35,7 +35,7 @@ ListingForm ListingForm::read(const std::function<std::string(const char*)>& par
     if (text.size() > kMaxFilterLength) text.resize(kMaxFilterLength);
     return text;
   };
-  ListingForm form{value("agent"), value("model"),   value("developer"), value("task_type"), value("q"),
+  ListingForm form{value("agent"), value("model"), value("developer"), value("task_type"), value("q"),
                    value("since"), value("until"), value("attested"),  std::nullopt};
   const std::string cursor = value("before");
   long long seq = 0;

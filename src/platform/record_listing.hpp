@@ -23,7 +23,7 @@ struct ListingForm {
   std::string search;
   std::string since;  // a date as `tamrik log --since` takes it
   std::string until;
-  std::string attested;  // "", "yes" or "no"
+  std::string attested;             // "", "yes" or "no"
   std::optional<long long> before;  // the page's cursor
 
   // The form from a request's parameters (`param` gives "" when absent);

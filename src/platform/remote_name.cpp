@@ -8,8 +8,7 @@ namespace tamrik::platform {
 
 namespace {
 
-constexpr std::array<std::string_view, 6> kRemoteSchemes = {"https", "http", "ssh", "git", "git+ssh",
-                                                            "ssh+git"};
+constexpr std::array<std::string_view, 6> kRemoteSchemes = {"https", "http", "ssh", "git", "git+ssh", "ssh+git"};
 
 bool valid_host(std::string_view host) {
   return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
@@ -78,9 +77,8 @@ std::optional<std::string> joined(const std::string& host, std::string_view path
 
 std::optional<std::string> normalise_remote(std::string_view remote) {
   const std::string_view text = core::trim(remote);
-  if (text.empty() || std::any_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-      })) {
+  if (text.empty() ||
+      std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; })) {
     return std::nullopt;
   }
   const auto scheme_end = text.find("://");

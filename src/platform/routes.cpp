@@ -249,17 +249,14 @@ class Api {
     const std::optional<std::string> name =
         remote != body.end() && remote->is_string() ? normalise_remote(remote->get<std::string>()) : std::nullopt;
     if (!name) {
-      throw ApiFailure{422, "bad_remote",
-                       "the origin remote does not name a repository this platform can identify"};
+      throw ApiFailure{422, "bad_remote", "the origin remote does not name a repository this platform can identify"};
     }
-    const long long team_id = team_of_resolve(team == body.end() || team->is_null()
-                                                  ? std::nullopt
-                                                  : std::optional<long long>(team->get<long long>()));
+    const long long team_id = team_of_resolve(
+        team == body.end() || team->is_null() ? std::nullopt : std::optional<long long>(team->get<long long>()));
     const Resolution resolution = storage_.resolve_project(team_id, *name, repository_name(*name));
-    send_json(res, 200,
-              {{"projectId", resolution.project.id},
-               {"title", resolution.project.title},
-               {"created", resolution.created}});
+    send_json(
+        res, 200,
+        {{"projectId", resolution.project.id}, {"title", resolution.project.title}, {"created", resolution.created}});
   }
 
   void upload(const Request& req, Response& res, const Json& body) {
@@ -306,10 +303,9 @@ class Api {
     for (const auto& [name, content] : {std::pair<std::string, Json>{"tamrikrules", context_.rules()},
                                         std::pair<std::string, Json>{"tamrikstate", context_.state()}}) {
       const std::string etag = etag_of(content);
-      const bool current = etags != body.end() && etags->is_object() &&
-                           core::get_text(*etags, name) == etag;
-      documents[name] = current ? Json{{"status", 304}, {"etag", etag}}
-                                : Json{{"status", 200}, {"etag", etag}, {"content", content}};
+      const bool current = etags != body.end() && etags->is_object() && core::get_text(*etags, name) == etag;
+      documents[name] =
+          current ? Json{{"status", 304}, {"etag", etag}} : Json{{"status", 200}, {"etag", etag}, {"content", content}};
     }
     send_json(res, 200, {{"documents", documents}});
   }
@@ -399,16 +395,17 @@ class Api {
     const Caller& who = caller();
     if (named && !who.ignores_team_id) {
       if (who.on_team(*named)) return *named;
-      throw ApiFailure{403, "not_a_member",
-                       "you are not a member of team " + std::to_string(*named) + "; your teams: " +
-                           listed_ids(who.team_ids)};
+      throw ApiFailure{
+          403, "not_a_member",
+          "you are not a member of team " + std::to_string(*named) + "; your teams: " + listed_ids(who.team_ids)};
     }
     if (who.team_ids.size() == 1) return who.team_ids.front();
     if (who.team_ids.empty()) {
       throw ApiFailure{403, "not_a_member",
                        "your key's member is on no team; ask the platform's administrator to add it to one"};
     }
-    throw ApiFailure{409, "ambiguous_team",
+    throw ApiFailure{409,
+                     "ambiguous_team",
                      "you belong to teams " + listed_ids(who.team_ids) + "; name one with team_id",
                      {{"team_ids", who.team_ids}}};
   }
@@ -484,8 +481,7 @@ void install_logging(httplib::Server& server) {
 
 }  // namespace
 
-void install_routes(httplib::Server& server, Storage& storage, const ContextFiles& context,
-                    const Callers& callers) {
+void install_routes(httplib::Server& server, Storage& storage, const ContextFiles& context, const Callers& callers) {
   auto api = std::make_shared<Api>(storage, context, callers);
   const auto get = [&server, api](const std::string& pattern, Api::GetHandler handler) {
     api->add_route("GET", pattern);

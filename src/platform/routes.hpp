@@ -22,7 +22,6 @@ inline constexpr size_t kMaxRequestBytes = 8u << 20;
 // as not there, one log line per request on stderr, and the body limit
 // and connection settings. Leaves the post-routing hook to the server. The
 // arguments must outlive the server.
-void install_routes(httplib::Server& server, Storage& storage, const ContextFiles& context,
-                    const Callers& callers);
+void install_routes(httplib::Server& server, Storage& storage, const ContextFiles& context, const Callers& callers);
 
 }  // namespace tamrik::platform

@@ -19,8 +19,6 @@ namespace {
 
 constexpr int kBusyWaitMs = 10'000;
 
-
-
 [[noreturn]] void fail(sqlite3* db, const std::string& doing) {
   throw StorageError(doing + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory"));
 }
@@ -395,7 +393,7 @@ std::optional<Project> SqliteStorage::find_project(long long id) {
 }
 
 size_t SqliteStorage::store_attestations(long long project_id, const std::vector<RecordToStore>& records,
-                                   const std::optional<std::string>& session_id) {
+                                         const std::optional<std::string>& session_id) {
   Lease db = lease();
   Transaction transaction(db.get(), writers_);
   Statement last(db.get(), "SELECT IFNULL(MAX(seq), 0) FROM attestations WHERE project_id = ?1");
@@ -446,8 +444,8 @@ size_t SqliteStorage::store_attestations(long long project_id, const std::vector
 }
 
 std::optional<std::vector<core::Json>> SqliteStorage::list_attestations(long long project_id, size_t limit,
-                                                                  const std::optional<std::string>& after,
-                                                                  bool include_superseded) {
+                                                                        const std::optional<std::string>& after,
+                                                                        bool include_superseded) {
   Lease db = lease();
   long long before_seq = std::numeric_limits<long long>::max();
   if (after) {
@@ -508,8 +506,8 @@ std::vector<RecordRow> SqliteStorage::find_records(long long project_id, const R
   // LIKE, which folds ASCII case only, as `tamrik log` does, and copies
   // nothing per row: a search over every record stays a plain scan.
   const std::optional<std::string> agent = part_pattern(query.agent), model = part_pattern(query.model),
-                                   developer = part_pattern(query.developer),
-                                   task_type = part_pattern(query.task_type), summary = part_pattern(query.summary);
+                                   developer = part_pattern(query.developer), task_type = part_pattern(query.task_type),
+                                   summary = part_pattern(query.summary);
   rows.bind(1, project_id).bind(2, query.before.value_or(std::numeric_limits<long long>::max()));
   rows.bind(3, agent).bind(4, model).bind(5, developer).bind(6, task_type);
   rows.bind(7, summary).bind(8, query.since).bind(9, query.until);
@@ -576,8 +574,10 @@ ProjectTotals SqliteStorage::project_totals(long long project_id) {
   models.bind(1, project_id).bind(2, first_week);
   while (models.step()) {
     // TOTAL, not SUM: a sum past 2^63 is saturated instead of failing the page.
-    totals.models.push_back({models.text(0), models.integer(1),
-                             {count_of_sum(models.real(2)), count_of_sum(models.real(3)), count_of_sum(models.real(4))}});
+    totals.models.push_back(
+        {models.text(0),
+         models.integer(1),
+         {count_of_sum(models.real(2)), count_of_sum(models.real(3)), count_of_sum(models.real(4))}});
   }
   return totals;
 }

@@ -47,8 +47,8 @@ struct Resolution {
 
 struct RecordToStore {
   std::string commit;
-  std::string record_json;  // the record as received, compact
-  int richness = 0;         // record_richness of the record
+  std::string record_json;                  // the record as received, compact
+  int richness = 0;                         // record_richness of the record
   std::vector<std::string> rewritten_from;  // commits this one replaces
   RecordFacts facts;                        // record_facts of the record
 };
@@ -105,7 +105,7 @@ struct TokensOfModel {
   TokenTotals tokens;
 };
 struct ProjectTotals {
-  std::vector<WeekOfAgent> weeks;  // by week, then agent
+  std::vector<WeekOfAgent> weeks;     // by week, then agent
   std::vector<TokensOfModel> models;  // by model
 };
 

@@ -12,13 +12,13 @@ namespace {
 
 constexpr double kWidth = 760;
 constexpr double kHeight = 280;
-constexpr double kLeft = 56;    // room for the axis numbers
+constexpr double kLeft = 56;  // room for the axis numbers
 constexpr double kRight = 12;
 constexpr double kTop = 44;     // room for the legend
 constexpr double kBottom = 36;  // room for the labels
 constexpr size_t kMostLabels = 12;
-constexpr const char* kColours[] = {"#3b6fb6", "#e08a2e", "#4a9b5f", "#c2464b", "#7f62b3",
-                                    "#8c6d4f", "#d36fae", "#6b7280"};
+constexpr const char* kColours[] = {"#3b6fb6", "#e08a2e", "#4a9b5f", "#c2464b",
+                                    "#7f62b3", "#8c6d4f", "#d36fae", "#6b7280"};
 
 std::string fixed(double value) {
   char text[32];

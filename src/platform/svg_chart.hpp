@@ -19,7 +19,7 @@ std::string stacked_bars(const std::string& title, const std::vector<std::string
 
 // One line of shares (0 to 1) per label, on an axis of 0 to 100 %.
 std::string share_line(const std::string& title, const std::vector<std::string>& labels,
-                        const std::vector<double>& shares);
+                       const std::vector<double>& shares);
 
 // 1234567 as "1.2M", 5300 as "5.3k".
 std::string short_number(double value);

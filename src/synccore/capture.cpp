@@ -41,7 +41,8 @@ Attribution attribute(const path& work_tree, const CaptureOptions& options) {
       if (named == nullptr || adapter->name() != named->name()) candidates.push_back(adapter);
     }
     for (const agents::Adapter* candidate : candidates) {
-      std::optional<core::Json> telemetry = _adapter_telemetry(*candidate, work_tree, *options.session_id, options.source);
+      std::optional<core::Json> telemetry =
+          _adapter_telemetry(*candidate, work_tree, *options.session_id, options.source);
       if (telemetry && core::is_set(*telemetry)) {
         who.adapter = candidate;
         who.telemetry = std::move(telemetry);
@@ -152,8 +153,8 @@ BackfillResult capture_head_at_commit(const Checkout& checkout, const std::strin
     const std::optional<CommitOnBranch> head = _resolve_full_sha_on_branch(checkout.work_tree, "HEAD");
     if (!head) return not_written("HEAD", RecordOutcome::no_such_commit);
     const CaptureOptions options{.source = "post_commit", .event = event};
-    BackfillResult result =
-        guarded(head->full, [&] { return capture_resolved(checkout, head->full, head->branch, options, head->fields); });
+    BackfillResult result = guarded(
+        head->full, [&] { return capture_resolved(checkout, head->full, head->branch, options, head->fields); });
     // Another process committing in this checkout may have moved HEAD on
     // before this hook ran, so the commit it fired for can sit below.
     if (result.recorded()) catch_up_below(checkout, head->parents);

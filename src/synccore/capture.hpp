@@ -36,11 +36,13 @@ BackfillResult capture_commit(const Checkout& checkout, const std::string& sha, 
 // The post-commit capture of HEAD; then, since another process committing
 // in this checkout may have moved HEAD on before the hook ran, the commits
 // under HEAD that no trigger recorded (see catch_up_below). Never throws.
-BackfillResult capture_head_at_commit(const Checkout& checkout, const std::string& event = std::string(event_for_reason("unattested")));
+BackfillResult capture_head_at_commit(const Checkout& checkout,
+                                      const std::string& event = std::string(event_for_reason("unattested")));
 
 // The post-commit entry: capture_head_at_commit's full hash when HEAD is
 // recorded (now or before), else nullopt. Never throws.
-std::optional<std::string> record_commit(const Checkout& checkout, const std::string& event = std::string(event_for_reason("unattested")));
+std::optional<std::string> record_commit(const Checkout& checkout,
+                                         const std::string& event = std::string(event_for_reason("unattested")));
 
 struct BackfillRequest {
   std::string commit;

@@ -112,8 +112,8 @@ Backlog find_backlog(const Checkout& checkout, const std::vector<std::string>& t
 
 // hash -> every (adapter, session) that claims it, from one scan per adapter.
 std::map<std::string, std::vector<std::pair<std::string, std::string>>> session_hits(const path& work_tree,
-                                                                                    const Backlog& backlog,
-                                                                                    std::optional<double> since) {
+                                                                                     const Backlog& backlog,
+                                                                                     std::optional<double> since) {
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> hits;
   for (const agents::Adapter* adapter : agents::iter_adapters()) {
     core::best_effort(std::string(adapter->name()) + " session scan failed", [&] {
@@ -215,7 +215,8 @@ std::optional<double> _config_anchor(const path& repo_root) {
   if (const std::optional<double> installed = _installed_at(repo_root)) return installed;
   const path legacy = paths::legacy_dir(repo_root);
   for (const path& candidate : {paths::local_config_file(repo_root), legacy / "config.yaml", legacy / "config.json"}) {
-    if (const std::optional<struct stat> st = core::file_status(candidate)) return static_cast<double>(st->st_mtim.tv_sec);
+    if (const std::optional<struct stat> st = core::file_status(candidate))
+      return static_cast<double>(st->st_mtim.tv_sec);
   }
   return std::nullopt;
 }

@@ -17,7 +17,6 @@ using core::Json;
 namespace cache = services::context_cache;
 namespace client = protocol::http_client;
 
-
 struct Request {
   std::string_view key;
   std::string_view url;
@@ -83,10 +82,9 @@ cache::Documents fetch_project(const Request& r) {
   }
   Json content = Json::object();
   content["project"] = context.contains("project") ? context["project"] : Json();
-  content["systems"] = systems.empty()
-                           ? Json::object()
-                           : member(client::fetch_system_context(r.project_id, r.key, r.url, systems), "systems",
-                                    Json::value_t::object);
+  content["systems"] = systems.empty() ? Json::object()
+                                       : member(client::fetch_system_context(r.project_id, r.key, r.url, systems),
+                                                "systems", Json::value_t::object);
   return one(cache::CONTEXT, std::move(content));
 }
 
@@ -125,7 +123,8 @@ std::vector<Fetch> fetches() {
       {"Custom docs",
        {cache::CUSTOM_DOCS},
        [](const Request& r) {
-         return one(cache::CUSTOM_DOCS, member(client::fetch_custom_docs(r.project_id, r.key, r.url), "docs", T::array));
+         return one(cache::CUSTOM_DOCS,
+                    member(client::fetch_custom_docs(r.project_id, r.key, r.url), "docs", T::array));
        }},
   };
 }
@@ -173,7 +172,8 @@ FetchedContext fetch_context_documents(std::string_view api_key, std::string_vie
       fetched.documents.merge(answers[i]);
       continue;
     }
-    for (std::string_view name : all[i].documents) fetched.documents[std::string(name)] = {.status = status_of(failures[i])};
+    for (std::string_view name : all[i].documents)
+      fetched.documents[std::string(name)] = {.status = status_of(failures[i])};
     if (!all[i].label.empty()) {
       logger.debug("%s fetch failed (non-fatal): %s", {all[i].label, class_name_of(failures[i])});
     } else if (!fetched.needed_failure) {

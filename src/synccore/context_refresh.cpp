@@ -18,7 +18,6 @@ namespace {
 
 namespace cache = services::context_cache;
 
-
 RefreshResult failed(const path& repo_root, RefreshStage stage, const std::exception_ptr& failure) {
   RefreshResult result{.ok = false, .stage = stage};
   try {
@@ -82,12 +81,18 @@ std::vector<path> update_workspace(const path& repo_root, const cache::Documents
 
 std::string_view stage_name(RefreshStage stage) {
   switch (stage) {
-    case RefreshStage::project: return "project";
-    case RefreshStage::credentials: return "credentials";
-    case RefreshStage::config: return "config";
-    case RefreshStage::fetch: return "fetch";
-    case RefreshStage::write: return "write";
-    case RefreshStage::record: return "record";
+    case RefreshStage::project:
+      return "project";
+    case RefreshStage::credentials:
+      return "credentials";
+    case RefreshStage::config:
+      return "config";
+    case RefreshStage::fetch:
+      return "fetch";
+    case RefreshStage::write:
+      return "write";
+    case RefreshStage::record:
+      return "record";
   }
   return "?";
 }

@@ -31,10 +31,10 @@ std::string_view stage_name(RefreshStage stage);
 
 struct RefreshResult {
   bool ok = false;
-  std::optional<RefreshStage> stage;  // which stage failed
-  std::optional<std::string> error;  // the failing error's class name; none when nothing was raised
-  std::optional<std::string> code;   // its failure code (synccore/project.hpp's failure_code)
-  std::optional<path> log_path;      // the debug log holding the failure, when one was written
+  std::optional<RefreshStage> stage;   // which stage failed
+  std::optional<std::string> error;    // the failing error's class name; none when nothing was raised
+  std::optional<std::string> code;     // its failure code (synccore/project.hpp's failure_code)
+  std::optional<path> log_path;        // the debug log holding the failure, when one was written
   std::vector<path> guidance_written;  // guidance files the refresh wrote, relative to the root
 
   explicit operator bool() const { return ok; }

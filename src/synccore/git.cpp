@@ -155,14 +155,15 @@ std::optional<CommitOnBranch> _resolve_full_sha_on_branch(const path& work_tree,
     // Each name is resolved anew: with another process committing, HEAD
     // can move between them, and the parents would be a later commit's.
     const bool same_commit = lines[lines.size() - 3] == found.full;
-    found.parents = same_commit ? std::vector<std::string>(lines.begin() + 1, lines.end() - 3)
-                                : _parents_of(work_tree, found.full);
+    found.parents =
+        same_commit ? std::vector<std::string>(lines.begin() + 1, lines.end() - 3) : _parents_of(work_tree, found.full);
     if (!found.branch.empty()) return found;
   }
   std::optional<std::string> full = _resolve_full_sha(work_tree, commit);
   if (!full) return std::nullopt;
   std::vector<std::string> parents = _parents_of(work_tree, *full);
-  const std::vector<std::string> where = _git_lines({"rev-parse", "--abbrev-ref", "HEAD", "--absolute-git-dir"}, work_tree);
+  const std::vector<std::string> where =
+      _git_lines({"rev-parse", "--abbrev-ref", "HEAD", "--absolute-git-dir"}, work_tree);
   const std::string git_dir = where.size() == 2 ? where[1] : "";
   return CommitOnBranch{.full = std::move(*full),
                         .branch = recorded_branch(where.size() == 2 ? where[0] : "unknown", git_dir),

@@ -47,7 +47,8 @@ inline constexpr std::array<std::pair<std::string_view, std::string_view>, 14> _
 std::string _git(const std::vector<std::string>& args, const std::optional<path>& cwd = std::nullopt);
 
 // _git's output, one entry per line; empty when git failed.
-std::vector<std::string> _git_lines(const std::vector<std::string>& args, const std::optional<path>& cwd = std::nullopt);
+std::vector<std::string> _git_lines(const std::vector<std::string>& args,
+                                    const std::optional<path>& cwd = std::nullopt);
 
 // _git("rev-parse", args...), or "unknown" when that is empty.
 std::string _git_rev_parse(const std::vector<std::string>& args, const std::optional<path>& cwd = std::nullopt);

@@ -32,7 +32,8 @@ bool is_hash(std::string_view text) {
 bool is_git_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 bool mentions(const std::string& lowered, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return lowered.find(w) != std::string::npos; });
+  return std::any_of(words.begin(), words.end(),
+                     [&](std::string_view w) { return lowered.find(w) != std::string::npos; });
 }
 
 // Settings that change what git would answer: another object format or ref
@@ -75,7 +76,8 @@ bool environment_is_plain() {
     if (std::getenv(name) != nullptr) return false;
   }
   const char* parameters = std::getenv("GIT_CONFIG_PARAMETERS");
-  return parameters == nullptr || !mentions(core::lower_ascii(parameters), {"extensions", "logoutputencoding", "replace"});
+  return parameters == nullptr ||
+         !mentions(core::lower_ascii(parameters), {"extensions", "logoutputencoding", "replace"});
 }
 
 // The packed-refs file, "" when there is none; nullopt when it is too
@@ -90,8 +92,8 @@ std::optional<std::string> packed_hash(const std::string& packed, std::string_vi
     size_t end = packed.find('\n', start);
     if (end == std::string::npos) end = packed.size();
     const std::string_view line(packed.data() + start, end - start);
-    if (line.size() == kHashLength + 1 + ref.size() && line[kHashLength] == ' ' && line.substr(kHashLength + 1) == ref &&
-        is_hash(line.substr(0, kHashLength))) {
+    if (line.size() == kHashLength + 1 + ref.size() && line[kHashLength] == ' ' &&
+        line.substr(kHashLength + 1) == ref && is_hash(line.substr(0, kHashLength))) {
       return std::string(line.substr(0, kHashLength));
     }
     start = end + 1;
@@ -223,7 +225,8 @@ std::optional<Ident> parse_ident(std::string_view line, bool with_date) {
   const auto [after_zone, zone_error] = std::from_chars(rest.data() + 1, rest.data() + rest.size(), zone);
   if (zone_error != std::errc() || after_zone != rest.data() + rest.size()) return std::nullopt;
   const int offset_minutes = (zone / 100) * 60 + zone % 100;
-  const std::time_t local = static_cast<std::time_t>(seconds + (rest[0] == '-' ? -offset_minutes : offset_minutes) * 60LL);
+  const std::time_t local =
+      static_cast<std::time_t>(seconds + (rest[0] == '-' ? -offset_minutes : offset_minutes) * 60LL);
   std::tm tm{};
   if (gmtime_r(&local, &tm) == nullptr) return std::nullopt;
   char text[64];
@@ -264,7 +267,8 @@ std::string subject_of(std::string_view message) {
 
 std::optional<CommitFields> parse_commit_object(std::string_view content) {
   const size_t headers_end = content.find("\n\n");
-  const std::string_view headers = content.substr(0, headers_end == std::string_view::npos ? content.size() : headers_end + 1);
+  const std::string_view headers =
+      content.substr(0, headers_end == std::string_view::npos ? content.size() : headers_end + 1);
   const std::string_view message =
       headers_end == std::string_view::npos ? std::string_view() : content.substr(headers_end + 2);
 

@@ -44,8 +44,8 @@ bool read_counts(const Json& counts, AttestationLog& log) {
     if (!count.is_number_unsigned() || count.get<unsigned long long>() > (1ULL << 31)) return false;
   }
   log.pending_count = counts[0].get<size_t>();
-  int* fields[] = {&log.uploaded, &log.skipped, &log.unaddressable, &log.corrupt, &log.attested, &log.unattested,
-                   &log.mismatched};
+  int* fields[] = {&log.uploaded, &log.skipped,    &log.unaddressable, &log.corrupt,
+                   &log.attested, &log.unattested, &log.mismatched};
   for (size_t i = 0; i < 7; ++i) *fields[i] = counts[i + 1].get<int>();
   return true;
 }
@@ -77,8 +77,9 @@ void write_cache(const path& log_path, const Cache& cache) {
   // Only where tamrik keeps its own state already: a count creates nothing.
   if (!core::path_exists(file.parent_path())) return;
   const detail::LedgerMark& mark = cache.mark;
-  const Json json = {{"version", kCacheVersion}, {"device", mark.device},    {"inode", mark.inode},
-                     {"offset", mark.offset},    {"mtime", mark.mtime},      {"tail", mark.tail},
+  const Json json = {{"version", kCacheVersion}, {"device", mark.device},
+                     {"inode", mark.inode},      {"offset", mark.offset},
+                     {"mtime", mark.mtime},      {"tail", mark.tail},
                      {"journal", cache.journal}, {"counts", counts_json(cache.counts)}};
   try {
     core::replace_file_atomically(file, core::to_json_line(json) + "\n", core::Durability::no_flush);
@@ -121,9 +122,8 @@ AttestationLog count_ledger_file(const path& log_path, const detail::SyncedJourn
     while (reader.next(line)) {
       const bool whole_line = reader.consumed() > line.offset + line.length;
       AttestationLog& into = whole_line ? cache.counts : tail;
-      detail::visit_line(line, [&](std::optional<std::string_view> piece) {
-        detail::count_line(piece, journal, into, false);
-      });
+      detail::visit_line(
+          line, [&](std::optional<std::string_view> piece) { detail::count_line(piece, journal, into, false); });
       if (whole_line) offset = reader.consumed();
     }
     whole = cache.counts;
@@ -148,8 +148,8 @@ namespace detail {
 
 struct CountsCarry::State {
   Cache cache;
-  size_t line_start = 0;               // in the ledger the fold reads
-  std::optional<size_t> new_offset;    // where the cache's offset went
+  size_t line_start = 0;             // in the ledger the fold reads
+  std::optional<size_t> new_offset;  // where the cache's offset went
 };
 
 CountsCarry::CountsCarry(const path& log_path) {
@@ -214,7 +214,8 @@ AttestationLog count_attestation_log(const path& log_path) {
   const detail::SyncedJournal journal = detail::SyncedJournal::read(log_path);
   AttestationLog log = count_ledger_file(log_path, journal, journal_now);
   for (const path& spool : detail::spool_files(log_path)) {
-    detail::visit_lines(spool, [&](std::optional<std::string_view> line) { detail::count_line(line, journal, log, false); });
+    detail::visit_lines(spool,
+                        [&](std::optional<std::string_view> line) { detail::count_line(line, journal, log, false); });
   }
   return log;
 }

@@ -31,7 +31,8 @@ std::string tail_hash(int fd, size_t offset) {
 LedgerMark LedgerMark::of(int fd, size_t offset) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return {};
-  return {.device = st.st_dev, .inode = st.st_ino, .offset = offset, .mtime = mtime_ns(st), .tail = tail_hash(fd, offset)};
+  return {
+      .device = st.st_dev, .inode = st.st_ino, .offset = offset, .mtime = mtime_ns(st), .tail = tail_hash(fd, offset)};
 }
 
 bool LedgerMark::still_holds(int fd, const struct stat& st) const {

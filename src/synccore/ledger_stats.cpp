@@ -42,11 +42,16 @@ void GroupCounts::add(const RecordView& record) {
 
 std::string group_of(const RecordView& record, StatsGroup by) {
   switch (by) {
-    case StatsGroup::agent: return or_none(record.agent);
-    case StatsGroup::model: return or_none(record.model);
-    case StatsGroup::developer: return or_none(record.developer);
-    case StatsGroup::task_type: return or_none(record.task_type);
-    case StatsGroup::week: return record.time ? iso_week(*record.time) : std::string(kNoValue);
+    case StatsGroup::agent:
+      return or_none(record.agent);
+    case StatsGroup::model:
+      return or_none(record.model);
+    case StatsGroup::developer:
+      return or_none(record.developer);
+    case StatsGroup::task_type:
+      return or_none(record.task_type);
+    case StatsGroup::week:
+      return record.time ? iso_week(*record.time) : std::string(kNoValue);
   }
   return std::string(kNoValue);
 }

@@ -50,7 +50,12 @@ namespace {
 size_t separator_length(std::string_view text, size_t i) {
   const auto c = static_cast<unsigned char>(text[i]);
   switch (c) {
-    case '\n': case '\v': case '\f': case 0x1c: case 0x1d: case 0x1e:
+    case '\n':
+    case '\v':
+    case '\f':
+    case 0x1c:
+    case 0x1d:
+    case 0x1e:
       return 1;
     case '\r':
       return (i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
@@ -188,7 +193,8 @@ void copy_range(int fd, size_t offset, size_t length, core::AtomicReplacement& o
   std::string block(std::min<size_t>(length, 1 << 20), '\0');
   while (length > 0) {
     const size_t chunk = std::min(length, block.size());
-    if (!core::read_at(fd, block.data(), chunk, offset)) throw core::OSError("read " + file.string(), errno != 0 ? errno : EIO);
+    if (!core::read_at(fd, block.data(), chunk, offset))
+      throw core::OSError("read " + file.string(), errno != 0 ? errno : EIO);
     out.write(std::string_view(block.data(), chunk));
     offset += chunk;
     length -= chunk;

@@ -20,18 +20,24 @@ using core::Json;
 
 std::string_view kind_name(RecordKind kind) {
   switch (kind) {
-    case RecordKind::attested: return "attested";
-    case RecordKind::unattested: return "unattested";
-    case RecordKind::skipped: return "skipped";
+    case RecordKind::attested:
+      return "attested";
+    case RecordKind::unattested:
+      return "unattested";
+    case RecordKind::skipped:
+      return "skipped";
   }
   return "attested";
 }
 
 std::string_view upload_name(UploadState state) {
   switch (state) {
-    case UploadState::uploaded: return "uploaded";
-    case UploadState::pending: return "pending";
-    case UploadState::unaddressable: return "unaddressable";
+    case UploadState::uploaded:
+      return "uploaded";
+    case UploadState::pending:
+      return "pending";
+    case UploadState::unaddressable:
+      return "unaddressable";
   }
   return "pending";
 }
@@ -186,7 +192,8 @@ void LedgerView::each_line_in_file_order(const detail::LineVisitor& each) const 
 
 std::map<std::string, RecordView> LedgerView::find(const std::vector<std::string>& commits) {
   std::map<std::string, RecordView> found;
-  for (auto& [commit, entry] : _find_log_entries(log_path_, commits)) found.emplace(commit, view_of(std::move(entry), journal_));
+  for (auto& [commit, entry] : _find_log_entries(log_path_, commits))
+    found.emplace(commit, view_of(std::move(entry), journal_));
   return found;
 }
 

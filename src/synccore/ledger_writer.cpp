@@ -175,8 +175,8 @@ std::vector<std::string> _replace_log_entries(const path& log_path, const std::v
   core::remove_abandoned_temp_files(log_path);
   std::vector<Replacement> replacements;
   for (const Json& entry : entries) {
-    replacements.push_back({.commit = entry.contains("commit") ? entry["commit"] : Json(),
-                            .line = core::to_json_line(entry)});
+    replacements.push_back(
+        {.commit = entry.contains("commit") ? entry["commit"] : Json(), .line = core::to_json_line(entry)});
   }
   std::vector<std::string> replaced;
   for (const Json& commit : replace_lines_locked(log_path, replacements)) {
@@ -214,21 +214,24 @@ void _fold_synced(const path& log_path) {
   detail::CountsCarry counts(log_path);
   const auto placed = [&](size_t old_offset, size_t new_offset) { counts.placed(old_offset, new_offset); };
   const bool rewritten = !journal.empty() && core::path_exists(log_path) &&
-                         detail::rewrite_lines(log_path, [&](std::string_view line) -> std::optional<std::string> {
-    // Lines of our own writers name their commit up front: a line of a
-    // commit nobody journalled keeps its bytes without being parsed.
-    const std::string_view leading = detail::leading_commit(line);
-    if (!leading.empty() && !journal.names(leading)) return {};
-    const std::optional<Json> entry = core::parse_json(line);
-    if (!entry || !entry->is_object() || !journal.covers(*entry)) return {};
-    // Numbers as written: marking a line changes none of its numbers.
-    Json marked_entry = core::parse_json(line, core::Numbers::as_written).value_or(*entry);
-    counts.marked(*entry);
-    marked_entry.erase("uploaded");
-    marked_entry["synced"] = true;
-    marked = true;
-    return core::to_json_line(marked_entry);
-  }, placed);
+                         detail::rewrite_lines(
+                             log_path,
+                             [&](std::string_view line) -> std::optional<std::string> {
+                               // Lines of our own writers name their commit up front: a line of a
+                               // commit nobody journalled keeps its bytes without being parsed.
+                               const std::string_view leading = detail::leading_commit(line);
+                               if (!leading.empty() && !journal.names(leading)) return {};
+                               const std::optional<Json> entry = core::parse_json(line);
+                               if (!entry || !entry->is_object() || !journal.covers(*entry)) return {};
+                               // Numbers as written: marking a line changes none of its numbers.
+                               Json marked_entry = core::parse_json(line, core::Numbers::as_written).value_or(*entry);
+                               counts.marked(*entry);
+                               marked_entry.erase("uploaded");
+                               marked_entry["synced"] = true;
+                               marked = true;
+                               return core::to_json_line(marked_entry);
+                             },
+                             placed);
   // Kept only when lines it covers could not be marked: a rewrite that gave
   // way to a writer without the lock. Entries that cover nothing any more
   // (their line was rewritten since) go with it.

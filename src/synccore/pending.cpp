@@ -160,7 +160,8 @@ void _enrich_attestation(Json& parsed, const Checkout& checkout) {
 
   try {
     if (!core::is_set(parsed, "developer")) {
-      if (std::optional<Json> developer = services::shared::detect_git_author(checkout.work_tree)) parsed["developer"] = *developer;
+      if (std::optional<Json> developer = services::shared::detect_git_author(checkout.work_tree))
+        parsed["developer"] = *developer;
     }
   } catch (const std::exception& e) {
     logger.debug("Developer identity detection failed", {}, e);
@@ -183,7 +184,8 @@ void _enrich_attestation(Json& parsed, const Checkout& checkout) {
     }
   } else if (!adapter->name().empty()) {
     parsed["agent"] = adapter->name();
-    if (!adapter->provider().empty() && !has_text(parsed, "agent_provider")) parsed["agent_provider"] = adapter->provider();
+    if (!adapter->provider().empty() && !has_text(parsed, "agent_provider"))
+      parsed["agent_provider"] = adapter->provider();
   }
 
   if (core::is_set(parsed, "telemetry") && core::is_set(parsed, "agent_session_id")) return;
@@ -219,7 +221,8 @@ BackfillResult attach_pending_attestation(const Checkout& checkout, const std::s
     return not_written(*full, RecordOutcome::refused,
                        "the pending attestation describes commit " + *described +
                            " (its staged-diff hash matches that commit's change); attach it there with "
-                           "`tamrik attest add --commit " + *described + "`");
+                           "`tamrik attest add --commit " +
+                           *described + "`");
   }
   const AttestationResult result =
       process_pending_attestation(checkout, {.commit_override = *full, .replace_existing = true});

@@ -21,10 +21,10 @@ using services::Checkout;
 using std::filesystem::path;
 
 struct AttestationResult {
-  bool found = false;                           // a pending file existed
-  std::optional<std::string> matched_commit;    // the commit it was filed under
-  bool mismatched = false;                      // filed there though its hash matches no commit
-  std::optional<std::string> error;             // why it could not be read or archived
+  bool found = false;                          // a pending file existed
+  std::optional<std::string> matched_commit;   // the commit it was filed under
+  bool mismatched = false;                     // filed there though its hash matches no commit
+  std::optional<std::string> error;            // why it could not be read or archived
   std::vector<std::string> change_spec_slugs;  // change specs the attestation names
 };
 

@@ -11,7 +11,6 @@
 
 namespace tamrik::synccore {
 
-
 PendingFiling _file_committed_attestation(const Checkout& checkout) {
   // Unreadable or missing: processing reports it (or finds nothing) as before.
   const std::optional<std::string> text =

@@ -32,10 +32,10 @@ core::ProcessResult run_installer(const path& repo_root, const path& npx_home) {
   core::make_dirs(npx_home);
   // Its own session, so a time-out kills whatever npx started too.
   return core::run_process(_skills_install_cmd(npx_home), {.cwd = repo_root,
-                                  .timeout = skills_install_time_limit,
-                                  .stdin_mode = core::StdinMode::devnull,
-                                  .capture_stderr = true,
-                                  .new_process_group = true});
+                                                           .timeout = skills_install_time_limit,
+                                                           .stdin_mode = core::StdinMode::devnull,
+                                                           .capture_stderr = true,
+                                                           .new_process_group = true});
 }
 
 // The installer also writes a stray copy into agent/skills. Ignored only

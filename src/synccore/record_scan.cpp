@@ -85,8 +85,9 @@ class PlainReader {
   // true, false or null.
   std::optional<Kind> literal(bool& truth) {
     skip_blanks();
-    for (const auto& [word, kind, value] : {std::tuple{"true", Kind::boolean, true}, std::tuple{"false", Kind::boolean, false},
-                                            std::tuple{"null", Kind::null, false}}) {
+    for (const auto& [word, kind, value] :
+         {std::tuple{"true", Kind::boolean, true}, std::tuple{"false", Kind::boolean, false},
+          std::tuple{"null", Kind::null, false}}) {
       const std::string_view spelled(word);
       if (text_.substr(pos_, spelled.size()) == spelled) {
         pos_ += spelled.size();
@@ -102,7 +103,9 @@ class PlainReader {
     const char c = peek();
     if (c == '"') return string(nullptr) ? std::optional(Kind::string) : std::nullopt;
     if (c == '-' || (c >= '0' && c <= '9')) return number() ? std::optional(Kind::number) : std::nullopt;
-    if (c == '{' || c == '[') return depth < kMaxDepth && skip_container(depth + 1) ? std::optional(c == '{' ? Kind::object : Kind::array) : std::nullopt;
+    if (c == '{' || c == '[')
+      return depth < kMaxDepth && skip_container(depth + 1) ? std::optional(c == '{' ? Kind::object : Kind::array)
+                                                            : std::nullopt;
     bool truth = false;
     return literal(truth);
   }
@@ -133,20 +136,31 @@ class PlainReader {
 
   static char unescape(char c) {
     switch (c) {
-      case '"': return '"';
-      case '\\': return '\\';
-      case '/': return '/';
-      case 'b': return '\b';
-      case 'f': return '\f';
-      case 'n': return '\n';
-      case 'r': return '\r';
-      case 't': return '\t';
-      default: return '\0';  // \u and anything else: left to the full parser
+      case '"':
+        return '"';
+      case '\\':
+        return '\\';
+      case '/':
+        return '/';
+      case 'b':
+        return '\b';
+      case 'f':
+        return '\f';
+      case 'n':
+        return '\n';
+      case 'r':
+        return '\r';
+      case 't':
+        return '\t';
+      default:
+        return '\0';  // \u and anything else: left to the full parser
     }
   }
 
   void skip_blanks() {
-    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\n' || text_[pos_] == '\r')) ++pos_;
+    while (pos_ < text_.size() &&
+           (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\n' || text_[pos_] == '\r'))
+      ++pos_;
   }
 
   std::string_view text_;
@@ -185,7 +199,11 @@ bool tokens_value(PlainReader& reader, std::optional<TokenCounts>& out) {
   int seen = 0;
   const bool read = reader.members(
       [&](const std::string& name) {
-        const int bit = name == "input" ? 1 : name == "output" ? 2 : name == "cache_creation" ? 4 : name == "cache_read" ? 8 : 0;
+        const int bit = name == "input"            ? 1
+                        : name == "output"         ? 2
+                        : name == "cache_creation" ? 4
+                        : name == "cache_read"     ? 8
+                                                   : 0;
         if ((seen & bit) != 0) return false;  // a repeated key: the full parser decides
         seen |= bit;
         if (bit == 1) return count_value(reader, tokens.input);
@@ -259,8 +277,8 @@ bool scan_record(std::string_view line, const SyncedJournal& journal, RecordView
   std::string key, event;
   bool synced = false, uploaded = false;
   clear_keeping_buffers(view);
-  static constexpr std::string_view kKeys[] = {"commit",    "branch",    "timestamp", "agent",  "summary",
-                                               "event",     "synced",    "uploaded",  "developer", "telemetry"};
+  static constexpr std::string_view kKeys[] = {"commit", "branch", "timestamp", "agent",     "summary",
+                                               "event",  "synced", "uploaded",  "developer", "telemetry"};
   unsigned seen = 0;
   const bool read = reader.members(
       [&](const std::string& name) {
@@ -271,17 +289,28 @@ bool scan_record(std::string_view line, const SyncedJournal& journal, RecordView
         if ((seen & bit) != 0) return false;
         seen |= bit;
         switch (bit) {
-          case 1u << 0: return text_value(reader, view.commit);
-          case 1u << 1: return text_value(reader, view.branch);
-          case 1u << 2: return text_value(reader, view.timestamp);
-          case 1u << 3: return text_value(reader, view.agent);
-          case 1u << 4: return text_value(reader, view.summary);
-          case 1u << 5: return text_value(reader, event);
-          case 1u << 6: return flag_value(reader, synced);
-          case 1u << 7: return flag_value(reader, uploaded);
-          case 1u << 8: return developer_value(reader, view.developer);
-          case 1u << 9: return telemetry_value(reader, view);
-          default: return reader.skip_value(1).has_value();
+          case 1u << 0:
+            return text_value(reader, view.commit);
+          case 1u << 1:
+            return text_value(reader, view.branch);
+          case 1u << 2:
+            return text_value(reader, view.timestamp);
+          case 1u << 3:
+            return text_value(reader, view.agent);
+          case 1u << 4:
+            return text_value(reader, view.summary);
+          case 1u << 5:
+            return text_value(reader, event);
+          case 1u << 6:
+            return flag_value(reader, synced);
+          case 1u << 7:
+            return flag_value(reader, uploaded);
+          case 1u << 8:
+            return developer_value(reader, view.developer);
+          case 1u << 9:
+            return telemetry_value(reader, view);
+          default:
+            return reader.skip_value(1).has_value();
         }
       },
       key);
@@ -291,7 +320,7 @@ bool scan_record(std::string_view line, const SyncedJournal& journal, RecordView
   view.kind = event == event_for_reason("skipped")      ? RecordKind::skipped
               : event == event_for_reason("unattested") ? RecordKind::unattested
                                                         : RecordKind::attested;
-  view.upload = synced || uploaded                  ? UploadState::uploaded
+  view.upload = synced || uploaded                   ? UploadState::uploaded
                 : _is_valid_commit_hash(view.commit) ? UploadState::pending
                                                      : UploadState::unaddressable;
   return true;

@@ -60,7 +60,8 @@ std::string why_not_recorded(const services::Checkout& checkout, const std::stri
     return "tamrik is not set up in this repository, so its commits are not recorded. Run `tamrik setup`: "
            "commits made from then on are.";
   }
-  const std::vector<std::string> fields = fields_of(_git({"show", "-s", "--format=%ct%x09%an%x09%ae", full}, checkout.work_tree), 3);
+  const std::vector<std::string> fields =
+      fields_of(_git({"show", "-s", "--format=%ct%x09%an%x09%ae", full}, checkout.work_tree), 3);
   const std::optional<double> made = seconds_of(fields[0]);
   const std::optional<double> set_up = _config_anchor(checkout.home);
   if (made && set_up && *made < *set_up) {

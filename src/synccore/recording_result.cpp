@@ -5,17 +5,29 @@
 
 namespace tamrik::synccore {
 
-
 BackfillResult not_written(std::string commit, RecordOutcome outcome, const std::string& detail) {
   std::string reason;
   switch (outcome) {
-    case RecordOutcome::already_recorded: reason = "already recorded"; break;
-    case RecordOutcome::no_such_commit: reason = "no such commit in this repo"; break;
-    case RecordOutcome::no_pending_attestation: reason = "no pending attestation file"; break;
-    case RecordOutcome::no_transcript: reason = "no agent transcript found for session " + detail; break;
-    case RecordOutcome::no_model: reason = "transcript for session " + detail + " names no model"; break;
+    case RecordOutcome::already_recorded:
+      reason = "already recorded";
+      break;
+    case RecordOutcome::no_such_commit:
+      reason = "no such commit in this repo";
+      break;
+    case RecordOutcome::no_pending_attestation:
+      reason = "no pending attestation file";
+      break;
+    case RecordOutcome::no_transcript:
+      reason = "no agent transcript found for session " + detail;
+      break;
+    case RecordOutcome::no_model:
+      reason = "transcript for session " + detail + " names no model";
+      break;
     case RecordOutcome::written:  // not a reason: taken as refused
-    case RecordOutcome::refused: reason = detail; outcome = RecordOutcome::refused; break;
+    case RecordOutcome::refused:
+      reason = detail;
+      outcome = RecordOutcome::refused;
+      break;
   }
   return {.commit = std::move(commit), .written = false, .reason = std::move(reason), .outcome = outcome};
 }

@@ -25,11 +25,11 @@ enum class RecordOutcome {
 };
 
 struct BackfillResult {
-  std::string commit;   // the full hash when resolved, else the caller's text
-  bool written = false;  // this call wrote or filed a record
-  std::string reason;    // why nothing was written; "" when written
-  bool tokens = false;   // the written record's telemetry carries token counts
-  bool attested = false;  // a pending attestation was filed for the commit
+  std::string commit;       // the full hash when resolved, else the caller's text
+  bool written = false;     // this call wrote or filed a record
+  std::string reason;       // why nothing was written; "" when written
+  bool tokens = false;      // the written record's telemetry carries token counts
+  bool attested = false;    // a pending attestation was filed for the commit
   bool mismatched = false;  // ... whose staged diff hash matches no commit
   RecordOutcome outcome = RecordOutcome::written;
 

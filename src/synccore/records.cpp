@@ -41,7 +41,8 @@ Json ledger_entry_for(const Json& parsed, const std::string& commit, const std::
   }
   entry["synced"] = false;
   if (event && !event->empty()) entry["event"] = *event;
-  for (const char* key : {"agent_provider", "agent_id", "agent_session_id", "developer", "telemetry", kDiffHashMismatch}) {
+  for (const char* key :
+       {"agent_provider", "agent_id", "agent_session_id", "developer", "telemetry", kDiffHashMismatch}) {
     if (core::is_set(parsed, key)) entry[key] = parsed[key];
   }
   return entry;
@@ -63,7 +64,8 @@ std::optional<std::string> sealed_slug_of(const Json& parsed) {
 void _log_attestation(const path& log_path, const path& attestations_dir, const Json& parsed,
                       const LogAttestationOptions& options) {
   // Ask git only for what the caller did not already know.
-  const std::optional<path> work_tree = options.checkout ? std::optional<path>(options.checkout->work_tree) : std::nullopt;
+  const std::optional<path> work_tree =
+      options.checkout ? std::optional<path>(options.checkout->work_tree) : std::nullopt;
   const std::string commit = options.commit_override ? *options.commit_override : _git_rev_parse({"HEAD"}, work_tree);
   const std::string branch = options.branch ? *options.branch : _git_rev_parse({"--abbrev-ref", "HEAD"}, work_tree);
 
@@ -112,7 +114,8 @@ BackfillResult _write_commit_record(const Checkout& checkout, const std::string&
   document["timestamp"] = author_date;
   document["agent"] = options.agent_name;
   if (options.agent_provider && !options.agent_provider->empty()) document["agent_provider"] = *options.agent_provider;
-  if (has_telemetry && core::is_set(*options.telemetry, "model")) document["agent_model"] = (*options.telemetry)["model"];
+  if (has_telemetry && core::is_set(*options.telemetry, "model"))
+    document["agent_model"] = (*options.telemetry)["model"];
   if (has_session) document["agent_session_id"] = *options.session_id;
   if (options.developer && core::is_set(*options.developer)) document["developer"] = *options.developer;
   if (options.source == "backfill") document["provenance"] = {{"type", "ad-hoc"}, {"ref", "backfill"}};

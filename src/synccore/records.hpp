@@ -47,14 +47,14 @@ enum class DeveloperFrom {
 };
 
 struct CommitRecordOptions {
-  std::string source;      // trigger name, e.g. "post_commit", "backfill"
+  std::string source;  // trigger name, e.g. "post_commit", "backfill"
   std::string agent_name = "unknown";
   std::optional<std::string> agent_provider;
   std::optional<std::string> session_id;
-  std::optional<Json> telemetry;  // gains `session_id` when it has none
+  std::optional<Json> telemetry;         // gains `session_id` when it has none
   std::optional<std::string> task_type;  // declared by the caller
   bool archive_ledger = true;
-  std::optional<std::string> branch;     // only from triggers that fire at the commit
+  std::optional<std::string> branch;  // only from triggers that fire at the commit
   std::optional<Json> developer;
   DeveloperFrom developer_from = DeveloperFrom::given;
   std::optional<std::string> event;

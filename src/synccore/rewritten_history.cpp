@@ -21,8 +21,8 @@ namespace {
 using core::Json;
 
 // What names who made a commit, on a ledger line and in its archive.
-constexpr std::array<const char*, 6> kAttributionKeys = {"agent",            "agent_provider", "agent_id",
-                                                         "agent_session_id", "agent_model",    "telemetry"};
+constexpr std::array<const char*, 6> kAttributionKeys = {
+    "agent", "agent_provider", "agent_id", "agent_session_id", "agent_model", "telemetry"};
 
 bool names_an_agent(const Json& entry) {
   const std::string agent = core::get_text(entry, "agent");
@@ -117,7 +117,8 @@ CarriedRecord carried_record(const path& home, const Json& current, const std::v
   Json& line = carried.line;
   line["commit"] = commit;
   line["branch"] = current.contains("branch") ? current["branch"] : Json("");
-  for (const char* key : {"synced", "uploaded", "rewritten_to", "rewritten_from", "cherry_picked_from"}) line.erase(key);
+  for (const char* key : {"synced", "uploaded", "rewritten_to", "rewritten_from", "cherry_picked_from"})
+    line.erase(key);
   line["synced"] = false;
   for (const char* key : {"rewritten_from", "cherry_picked_from"}) {
     if (current.contains(key)) line[key] = current[key];
@@ -173,7 +174,8 @@ std::vector<MadeFrom> parse_rewritten_list(std::string_view text) {
     if (!_is_valid_commit_hash(old_commit) || !_is_valid_commit_hash(new_commit) || old_commit == new_commit) continue;
     auto into = std::find_if(made.begin(), made.end(), [&](const MadeFrom& m) { return m.commit == new_commit; });
     if (into == made.end()) into = made.insert(made.end(), MadeFrom{.commit = new_commit});
-    if (std::find(into->from.begin(), into->from.end(), old_commit) == into->from.end()) into->from.push_back(old_commit);
+    if (std::find(into->from.begin(), into->from.end(), old_commit) == into->from.end())
+      into->from.push_back(old_commit);
   }
   return made;
 }

@@ -21,9 +21,9 @@ inline constexpr std::array<std::string_view, 6> _RULE_SECTIONS{"principles", "a
 inline constexpr long _STALE_THRESHOLD_SECONDS = 86400;
 
 struct RulesCacheState {
-  std::optional<long long> count;           // nullopt: no usable count
+  std::optional<long long> count;              // nullopt: no usable count
   std::optional<long long> last_fetch_status;  // HTTP status of the last rules fetch
-  bool unreadable = false;                  // the rules file exists but cannot be read
+  bool unreadable = false;                     // the rules file exists but cannot be read
 
   // A fetch is known to have failed: a recorded status other than 200 or 304.
   bool fetch_failed() const;

@@ -17,9 +17,8 @@ namespace {
 bool is_sha256_hex(const Json& value) {
   if (!value.is_string()) return false;
   const std::string& text = value.get_ref<const std::string&>();
-  return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-         });
+  return text.size() == 64 &&
+         std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 // The file came with the repository's directory: entries that do not have
@@ -67,8 +66,8 @@ std::vector<Json> TooLargeRecords::hold_back(std::vector<Json> records) {
       add({commit, core::sha256_hex(encoded), encoded.size()});
       continue;
     }
-    const auto known = std::find_if(before_.begin(), before_.end(),
-                                     [&](const TooLargeRecord& held) { return held.commit == commit; });
+    const auto known =
+        std::find_if(before_.begin(), before_.end(), [&](const TooLargeRecord& held) { return held.commit == commit; });
     if (known != before_.end()) {
       TooLargeRecord current{commit, core::sha256_hex(encoded), encoded.size()};
       if (current.sha256 == known->sha256) {
@@ -92,8 +91,8 @@ void TooLargeRecords::set_aside(const Json& record) {
 // One entry per commit: the ledger may briefly hold a commit twice (a
 // spooled line not yet merged), and the later one is what was tried last.
 void TooLargeRecords::add(TooLargeRecord record) {
-  const auto same_commit = std::find_if(now_.begin(), now_.end(),
-                                        [&](const TooLargeRecord& held) { return held.commit == record.commit; });
+  const auto same_commit =
+      std::find_if(now_.begin(), now_.end(), [&](const TooLargeRecord& held) { return held.commit == record.commit; });
   if (same_commit != now_.end()) {
     *same_commit = std::move(record);
   } else {

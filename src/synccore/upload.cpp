@@ -29,7 +29,6 @@ namespace {
 
 namespace client = protocol::http_client;
 
-
 // The client's upload of one batch; this module's own operation has its name.
 constexpr auto _send_batch = &client::upload_attestations;
 

@@ -26,11 +26,11 @@ inline constexpr size_t ATTESTATION_BATCH_SIZE = 100;
 inline constexpr size_t ATTESTATION_BATCH_BYTES = 6291456;
 
 struct UploadResult {
-  bool ok = true;             // false only when refused before starting or failed part-way
-  int uploaded = 0;           // inserted, as the server reports, over the batches that succeeded
-  int skipped_invalid = 0;    // unaddressable ledger lines plus records with a corrupt archive
-  int set_aside = 0;          // records held back as too large for the platform (synccore/too_large.hpp)
-  bool already_synced = false;  // nothing to send
+  bool ok = true;                    // false only when refused before starting or failed part-way
+  int uploaded = 0;                  // inserted, as the server reports, over the batches that succeeded
+  int skipped_invalid = 0;           // unaddressable ledger lines plus records with a corrupt archive
+  int set_aside = 0;                 // records held back as too large for the platform (synccore/too_large.hpp)
+  bool already_synced = false;       // nothing to send
   std::optional<std::string> error;  // why ok is false
 };
 

@@ -81,9 +81,9 @@ Json written_back(const Json& document) {
 
 TEST(BuildAttestationDocument, WritesKeysInTheDocumentedOrder) {
   const Json document = build_attestation_document(every_flag());
-  const std::vector<std::string> expected = {
-      "staged_diff_hash", "timestamp", "agent_model", "agent",   "agent_provider", "agent_id",
-      "provenance",       "task_type", "rules",       "changes", "summary"};
+  const std::vector<std::string> expected = {"staged_diff_hash", "timestamp",  "agent_model", "agent", "agent_provider",
+                                             "agent_id",         "provenance", "task_type",   "rules", "changes",
+                                             "summary"};
   EXPECT_EQ(keys_of(document), expected);
   EXPECT_EQ(keys_of(written_back(document)), expected);
 }
@@ -113,8 +113,7 @@ TEST(BuildAttestationDocument, WithOnlyTheRequiredFlagsHoldsFourKeys) {
   const std::string text = read_text(file);
   const std::string yaml = between_delimiters(text);
 
-  const std::regex four_lines(
-      "staged_diff_hash: [^\n]+\ntimestamp: [^\n]+\nagent_model: [^\n]+\nsummary: [^\n]+\n");
+  const std::regex four_lines("staged_diff_hash: [^\n]+\ntimestamp: [^\n]+\nagent_model: [^\n]+\nsummary: [^\n]+\n");
   EXPECT_TRUE(std::regex_match(yaml, four_lines)) << text;
   EXPECT_EQ(keys_of(core::load_yaml(yaml)),
             (std::vector<std::string>{"staged_diff_hash", "timestamp", "agent_model", "summary"}));
@@ -136,12 +135,10 @@ TEST(BuildAttestationDocument, LeavesOutEmptyOptionalTextFlags) {
 TEST(BuildAttestationDocument, TimestampIsNowUnlessGivenAndThenVerbatim) {
   const std::regex utc_seconds(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z)");
   AttestFlags flags = required_flags();
-  EXPECT_TRUE(
-      std::regex_match(build_attestation_document(flags)["timestamp"].get<std::string>(), utc_seconds));
+  EXPECT_TRUE(std::regex_match(build_attestation_document(flags)["timestamp"].get<std::string>(), utc_seconds));
 
   flags.timestamp = "";
-  EXPECT_TRUE(
-      std::regex_match(build_attestation_document(flags)["timestamp"].get<std::string>(), utc_seconds));
+  EXPECT_TRUE(std::regex_match(build_attestation_document(flags)["timestamp"].get<std::string>(), utc_seconds));
 
   flags.timestamp = "yesterday";
   EXPECT_EQ(build_attestation_document(flags)["timestamp"], "yesterday");
@@ -354,8 +351,7 @@ TEST(PendingAttestation, IsWrittenWholeAtItsPathReplacingAnEarlierFile) {
   const Json document = build_attestation_document(flags);
   EXPECT_EQ(write_pending_attestation(repo.path(), document), paths::commit_attestation(repo.path()));
 
-  write_text(paths::commit_attestation(repo.path()),
-             "---\nsummary: older and longer than the new one\n---\n");
+  write_text(paths::commit_attestation(repo.path()), "---\nsummary: older and longer than the new one\n---\n");
   write_pending_attestation(repo.path(), document);
   EXPECT_EQ(read_text(paths::commit_attestation(repo.path())), render_pending_attestation(document));
   std::vector<std::string> names;

@@ -50,12 +50,9 @@ TEST(GitCommitPattern, WordBoundariesFollowUnicodeText) {
   // std::regex knows only ASCII word characters, so these are checked alone:
   // punctuation beyond ASCII is a boundary, a letter of any script is not.
   const std::vector<std::pair<std::string, bool>> cases = {
-      {"git commit\u2014amend", true},
-      {"\u00abgit commit\u00bb", true},
-      {"git\u00a0commit", true},
-      {"git commit\u00e9", false},
-      {"\u00e9git commit", false},
-      {"git commit\u0661", false},  // an Arabic-Indic digit
+      {"git commit\u2014amend", true}, {"\u00abgit commit\u00bb", true},
+      {"git\u00a0commit", true},       {"git commit\u00e9", false},
+      {"\u00e9git commit", false},     {"git commit\u0661", false},  // an Arabic-Indic digit
   };
   for (const auto& [command, expected] : cases) EXPECT_EQ(_is_git_commit(command), expected) << command;
 }

@@ -112,8 +112,9 @@ TEST_F(AgentFiles, SetupSplicesItsEntriesInAndUninstallGivesBackEveryByte) {
 TEST_F(AgentFiles, WhatThePersonWroteOnTamriksEntriesStaysTheirs) {
   // A team's .mcp.json that already names tamrik, committed, without a
   // final line break: setup, sync and uninstall leave it byte for byte.
-  const std::string team = "{\n  \"mcpServers\": {\n    \"tamrik\": {\"command\": \"/opt/tamrik/bin/tamrik\", "
-                           "\"args\": [\"mcp\"], \"env\": {\"TAMRIK_LOG\": \"debug\"}}\n  }\n}";
+  const std::string team =
+      "{\n  \"mcpServers\": {\n    \"tamrik\": {\"command\": \"/opt/tamrik/bin/tamrik\", "
+      "\"args\": [\"mcp\"], \"env\": {\"TAMRIK_LOG\": \"debug\"}}\n  }\n}";
   write_text(mcp_json(), team);
   repo_.git({"add", ".mcp.json"});
   repo_.git({"commit", "-qm", "tools"});

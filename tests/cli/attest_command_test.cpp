@@ -23,7 +23,7 @@ class AttestCommand : public CliTest {
   }
 
   TamrikResult attest(const std::string& hash, std::vector<std::string> more = {}) {
-    std::vector<std::string> args{"attest", "--staged-diff-hash", hash, "--model", "claude-opus-4-6",
+    std::vector<std::string> args{"attest",    "--staged-diff-hash", hash, "--model", "claude-opus-4-6",
                                   "--summary", "Add the feature"};
     args.insert(args.end(), more.begin(), more.end());
     return tamrik(args);
@@ -66,9 +66,10 @@ TEST_F(AttestCommand, HashThatDiffersOnlyInCaseIsAMismatchEvenWithoutValidation)
   const TamrikResult result = attest(upper, {"--no-verify"});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err, "Diff hash mismatch — staged changes have changed since hash was computed\n");
-  EXPECT_TRUE(result.out.starts_with("  Provided: " + upper.substr(0, 16) + "...\n  Current:  " + hash.substr(0, 16) +
-                                     "...\n  If nothing was staged since, the hash was computed from other text: "
-                                     "tamrik hashes `git diff-index --cached -p -M HEAD | sed 's/\\r$//' | shasum -a 256`"))
+  EXPECT_TRUE(
+      result.out.starts_with("  Provided: " + upper.substr(0, 16) + "...\n  Current:  " + hash.substr(0, 16) +
+                             "...\n  If nothing was staged since, the hash was computed from other text: "
+                             "tamrik hashes `git diff-index --cached -p -M HEAD | sed 's/\\r$//' | shasum -a 256`"))
       << result.out;
   EXPECT_EQ(read_text(pending()), "earlier\n");
 }
@@ -158,11 +159,14 @@ TEST_F(AttestCommand, UsageErrorsExitTwoWithTheCommandsUsage) {
   };
   const std::vector<Case> cases = {
       {{"attest", "--task-type", "Bug-Fix"}, "Usage: tamrik attest [OPTIONS] [SUBCOMMAND]", "--task-type"},
-      {{"attest", "add", "--agent", "claude-code", "--commit", "HEAD"}, "Usage: tamrik attest add [OPTIONS]",
+      {{"attest", "add", "--agent", "claude-code", "--commit", "HEAD"},
+       "Usage: tamrik attest add [OPTIONS]",
        "Error: --agent is only for hook rows (with --from-hook)"},
-      {{"attest", "add", "--agent", ""}, "Usage: tamrik attest add [OPTIONS]",
+      {{"attest", "add", "--agent", ""},
+       "Usage: tamrik attest add [OPTIONS]",
        "Error: --agent is only for hook rows (with --from-hook)"},
-      {{"attest", "add", "--commit", "HEAD"}, "Usage: tamrik attest add [OPTIONS]",
+      {{"attest", "add", "--commit", "HEAD"},
+       "Usage: tamrik attest add [OPTIONS]",
        "Error: Missing required options: --session, --task-type"},
       {{"attest", "add", "--task-type", "chore", "--from-hook"}, "", ""},
   };
@@ -216,12 +220,12 @@ TEST_F(AttestCommand, BackfillsFromTheSessionsTranscriptOnce) {
   ::setenv("CLAUDE_CONFIG_DIR", store.path().c_str(), 1);
   ClaudeSession session{"5b1d-backfill", repo_.root().string()};
   write_text(store.path() / "projects" / "-elsewhere" / (session.id + ".jsonl"),
-             agent_fixtures::jsonl({session.prompt("fix it", agent_fixtures::kDay),
-                                    session.text_reply("msg_1", "Done.", ClaudeSession::usage(10, 20, 0, 0),
-                                                       agent_fixtures::kDay + 5)}));
+             agent_fixtures::jsonl(
+                 {session.prompt("fix it", agent_fixtures::kDay),
+                  session.text_reply("msg_1", "Done.", ClaudeSession::usage(10, 20, 0, 0), agent_fixtures::kDay + 5)}));
   const std::string head = repo_.head();
-  const std::vector<std::string> args{"attest", "add", "--commit", head, "--session", session.id, "--task-type",
-                                      "bug-fix"};
+  const std::vector<std::string> args{"attest",    "add",      "--commit",    head,
+                                      "--session", session.id, "--task-type", "bug-fix"};
 
   TamrikResult result = tamrik(args);
   EXPECT_EQ(result.exit_code, 0) << result.err;
@@ -238,7 +242,8 @@ TEST_F(AttestCommand, BackfillsFromTheSessionsTranscriptOnce) {
 }
 
 TEST_F(AttestCommand, BackfillOfAnUnknownSessionFailsWithTheCommitAsTyped) {
-  const TamrikResult result = tamrik({"attest", "add", "--commit", "HEAD", "--session", "nobody", "--task-type", "docs"});
+  const TamrikResult result =
+      tamrik({"attest", "add", "--commit", "HEAD", "--session", "nobody", "--task-type", "docs"});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err, "HEAD: no agent transcript found for session nobody\n");
   EXPECT_TRUE(ledger().empty());

@@ -40,8 +40,7 @@ class Auth : public CliTest {
 TEST_F(Auth, LoginStoresTheKeyForTheUserOnlyAndNeverShowsIt) {
   const TamrikResult stored = login(std::string(kKey) + "\n");
   ASSERT_EQ(stored.exit_code, 0) << stored.err;
-  EXPECT_NE(stored.out.find("Signed in to " + platform_.url() + " as key 2 (team 1)"), std::string::npos)
-      << stored.out;
+  EXPECT_NE(stored.out.find("Signed in to " + platform_.url() + " as key 2 (team 1)"), std::string::npos) << stored.out;
   EXPECT_EQ(mode_of(credentials()), 0600u);
   EXPECT_EQ(mode_of(credentials().parent_path()), 0700u);
   const ordered_json saved = ordered_json::parse(read_text(credentials()));
@@ -100,8 +99,8 @@ TEST_F(Auth, LoginChecksTheKeyAndTheUrlWithThePlatformFirst) {
 
 TEST_F(Auth, EnvironmentOverridesTheStoredKey) {
   ASSERT_EQ(login(std::string(kKey) + "\n").exit_code, 0);
-  const TamrikResult status = run_tamrik({.args = {"auth", "status"}, .cwd = repo_.root(),
-                                          .env = {{"TAMRIK_API_KEY", "sk-from-ci-0000"}}});
+  const TamrikResult status =
+      run_tamrik({.args = {"auth", "status"}, .cwd = repo_.root(), .env = {{"TAMRIK_API_KEY", "sk-from-ci-0000"}}});
   EXPECT_NE(status.out.find("key: set, from TAMRIK_API_KEY"), std::string::npos) << status.out;
   EXPECT_NE(status.out.find("url: from " + credentials().string()), std::string::npos) << status.out;
   EXPECT_EQ(status.out.find("sk-from-ci-0000"), std::string::npos);

@@ -26,9 +26,10 @@ class CommandLine : public CliTest {
 
 TEST_F(CommandLine, InProcessGivesTheExecutablesBytes) {
   set_up_repository();
-  write_text(tamrik_dir() / "log.jsonl",
-             R"({"commit":")" + std::string(40, 'a') + R"(","agent":"codex","timestamp":"2026-03-01T12:00:00Z"})" "\n"
-             "not a record\n");
+  write_text(tamrik_dir() / "log.jsonl", R"({"commit":")" + std::string(40, 'a') +
+                                             R"(","agent":"codex","timestamp":"2026-03-01T12:00:00Z"})"
+                                             "\n"
+                                             "not a record\n");
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"stats", "--json"}, {"status", "--json"}, {"stats"}, {"log", "--since", "someday"}, {"show", "--help"}}) {
     const TamrikResult spawned = tamrik(args);

@@ -40,10 +40,9 @@ class HookPath : public CliTest {
   }
 
   TamrikResult hook(const std::string& input, const fs::path& cwd = {}) {
-    const TamrikResult result =
-        run_tamrik({.args = {"attest", "add", "--from-hook", "--agent", "claude-code"},
-                    .cwd = cwd.empty() ? repo_.root() : cwd,
-                    .input = input});
+    const TamrikResult result = run_tamrik({.args = {"attest", "add", "--from-hook", "--agent", "claude-code"},
+                                            .cwd = cwd.empty() ? repo_.root() : cwd,
+                                            .input = input});
     EXPECT_EQ(result.exit_code, 0) << result.err;
     return result;
   }
@@ -146,8 +145,10 @@ TEST_F(HookPath, ARepositoryNotSetUpIsLeftUntouched) {
 TEST_F(HookPath, AnAttestedCommitIsRecordedWithoutANudge) {
   write_text(repo_.root() / "attested.txt", "attested\n");
   repo_.git({"add", "attested.txt"});
-  const std::string hash = lines_of(run_command({"sh", "-c", "git diff --staged | sha256sum"}, repo_.root()).out)[0].substr(0, 64);
-  ASSERT_EQ(tamrik({"attest", "--staged-diff-hash", hash, "--model", "m", "--summary", "Attested change"}).exit_code, 0);
+  const std::string hash =
+      lines_of(run_command({"sh", "-c", "git diff --staged | sha256sum"}, repo_.root()).out)[0].substr(0, 64);
+  ASSERT_EQ(tamrik({"attest", "--staged-diff-hash", hash, "--model", "m", "--summary", "Attested change"}).exit_code,
+            0);
   repo_.git({"-c", "core.hooksPath=/dev/null", "commit", "-q", "-m", "feat: attested"});
 
   EXPECT_EQ(hook(in_repo(payload("git commit -m x")).dump()).out, "");

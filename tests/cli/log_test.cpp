@@ -64,7 +64,8 @@ TEST_F(Log, ShowsTheLatestRecordsFirstAndFiltersThem) {
 
   EXPECT_EQ(commits({}), (std::vector<std::string>{hash_of(5), hash_of(4), hash_of(3), hash_of(2), hash_of(1)}));
   EXPECT_EQ(commits({"-n", "2"}), (std::vector<std::string>{hash_of(5), hash_of(4)}));
-  EXPECT_EQ(commits({"--agent", "CLAUDE", "--attested"}), (std::vector<std::string>{hash_of(5), hash_of(2), hash_of(1)}));
+  EXPECT_EQ(commits({"--agent", "CLAUDE", "--attested"}),
+            (std::vector<std::string>{hash_of(5), hash_of(2), hash_of(1)}));
   EXPECT_EQ(commits({"--unattested"}), (std::vector<std::string>{hash_of(3)}));
   EXPECT_EQ(commits({"--since", "2026-05-02", "--until", "2026-05-04T10:00:00Z", "--pending"}),
             (std::vector<std::string>{hash_of(4), hash_of(3), hash_of(2)}));
@@ -86,8 +87,10 @@ TEST_F(Log, ShowsTheLatestRecordsFirstAndFiltersThem) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0].find('\x1b'), std::string::npos) << lines[0];
   EXPECT_NE(lines[0].find("red  [31malert ]0;title  done"), std::string::npos) << lines[0];
-  EXPECT_NE(lines[1].find("aaaaaaaaa  2026-05-04  main  codex/gpt-5-codex  -  ✓ attested"), std::string::npos) << lines[1];
-  EXPECT_NE(lines[3].find("claude-code/claude-opus-4  docs  ✓ attested    pending   change 2"), std::string::npos) << lines[3];
+  EXPECT_NE(lines[1].find("aaaaaaaaa  2026-05-04  main  codex/gpt-5-codex  -  ✓ attested"), std::string::npos)
+      << lines[1];
+  EXPECT_NE(lines[3].find("claude-code/claude-opus-4  docs  ✓ attested    pending   change 2"), std::string::npos)
+      << lines[3];
 
   EXPECT_EQ(tamrik({"log", "--since", "last week"}).exit_code, 2);
   EXPECT_EQ(tamrik({"log", "--attested", "--unattested"}).exit_code, 2);

@@ -50,11 +50,12 @@ class TwoTeamsGateway {
     httplib::Client platform("127.0.0.1", platform_port_);
     httplib::Headers headers;
     for (const auto& [name, value] : request.headers) {
-      if (name == "Authorization" || name == "If-None-Match" || name == "X-Agent-Session-Id") headers.emplace(name, value);
+      if (name == "Authorization" || name == "If-None-Match" || name == "X-Agent-Session-Id")
+        headers.emplace(name, value);
     }
-    const httplib::Result answer =
-        request.method == "GET" ? platform.Get(request.target, headers)
-                                : platform.Post(request.target, headers, request.body, "application/json");
+    const httplib::Result answer = request.method == "GET"
+                                       ? platform.Get(request.target, headers)
+                                       : platform.Post(request.target, headers, request.body, "application/json");
     if (!answer) return connection.reset();
     std::string extra = "Content-Type: application/json\r\n";
     if (answer->has_header("ETag")) extra += "ETag: " + answer->get_header_value("ETag") + "\r\n";

@@ -18,7 +18,9 @@ class McpServer : public McpClientTest {
 
 TEST_F(McpServer, InitializeAnswersTheClientsProtocolVersionAndNamesTheServer) {
   const auto answers = session(request(1, "initialize", {{"protocolVersion", "2025-03-26"}, {"capabilities", {}}}) +
-                               R"({"jsonrpc":"2.0","method":"notifications/initialized"})" "\n" + request(2, "ping"));
+                               R"({"jsonrpc":"2.0","method":"notifications/initialized"})"
+                               "\n" +
+                               request(2, "ping"));
   EXPECT_EQ(last_.exit_code, 0) << last_.err;
   ASSERT_EQ(answers.size(), 2u) << last_.out;  // the notification gets no answer
   EXPECT_EQ(answers[0]["id"], 1);
@@ -51,9 +53,12 @@ TEST_F(McpServer, ListsEveryToolWithADescriptionAndAnObjectSchema) {
 }
 
 TEST_F(McpServer, ProtocolErrorsAreAnsweredAndTheStreamGoesOn) {
-  const auto answers = session("{not json\n" + std::string(R"({"jsonrpc":"2.0","id":null,"method":"ping"})" "\n") +
+  const auto answers = session("{not json\n" +
+                               std::string(R"({"jsonrpc":"2.0","id":null,"method":"ping"})"
+                                           "\n") +
                                request(3, "no/such/method") +
-                               R"({"jsonrpc":"2.0","id":4,"method":"tools/call","params":{"arguments":{}}})" "\n" +
+                               R"({"jsonrpc":"2.0","id":4,"method":"tools/call","params":{"arguments":{}}})"
+                               "\n" +
                                call(5, "no_such_tool") + call(6, "status", {{"bogus", 1}}) + request(7, "ping"));
   EXPECT_EQ(last_.exit_code, 0) << last_.err;
   ASSERT_EQ(answers.size(), 7u) << last_.out;
@@ -74,8 +79,8 @@ TEST_F(McpServer, ProtocolErrorsAreAnsweredAndTheStreamGoesOn) {
 }
 
 TEST_F(McpServer, AnOversizedMessageIsRefusedAndSkipped) {
-  const std::string huge = R"({"jsonrpc":"2.0","id":1,"method":"ping","params":{"pad":")" +
-                           std::string(9 * 1024 * 1024, 'x') + "\"}}\n";
+  const std::string huge =
+      R"({"jsonrpc":"2.0","id":1,"method":"ping","params":{"pad":")" + std::string(9 * 1024 * 1024, 'x') + "\"}}\n";
   const auto answers = session(huge + request(2, "ping"));
   EXPECT_EQ(last_.exit_code, 0) << last_.err;
   ASSERT_EQ(answers.size(), 2u);
@@ -148,11 +153,11 @@ TEST_F(McpServer, PrepareAttestationRefusesAStaleDiffHash) {
   set_up_repository();
   stage_change();
   const std::string stale(64, 'a');
-  const auto answers = session(
-      call(1, "prepare_attestation", {{"staged_diff_hash", stale}, {"model", "m"}, {"summary", "s"}}) +
-      call(2, "prepare_attestation", {{"staged_diff_hash", stale}, {"model", "m"}, {"summary", "s"},
-                                      {"task_type", "not-a-type"}}) +
-      call(3, "prepare_attestation", {{"model", "m"}, {"summary", "s"}}));
+  const auto answers =
+      session(call(1, "prepare_attestation", {{"staged_diff_hash", stale}, {"model", "m"}, {"summary", "s"}}) +
+              call(2, "prepare_attestation",
+                   {{"staged_diff_hash", stale}, {"model", "m"}, {"summary", "s"}, {"task_type", "not-a-type"}}) +
+              call(3, "prepare_attestation", {{"model", "m"}, {"summary", "s"}}));
   ASSERT_EQ(answers.size(), 3u) << last_.out;
   EXPECT_TRUE(tool_failed(answers[0]));
   EXPECT_NE(tool_text(answers[0]).find("Diff hash mismatch"), std::string::npos) << tool_text(answers[0]);

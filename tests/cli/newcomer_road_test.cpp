@@ -147,9 +147,8 @@ TEST_F(NewcomerRoad, FirstStepsSetUpAttestCommitSyncAndShowTheStatus) {
 
   // sync: the record is on the platform.
   const std::vector<ordered_json> stored = stored_records();
-  const auto on_platform = std::find_if(stored.begin(), stored.end(), [&](const ordered_json& record) {
-    return record.value("commit", "") == head;
-  });
+  const auto on_platform = std::find_if(stored.begin(), stored.end(),
+                                        [&](const ordered_json& record) { return record.value("commit", "") == head; });
   ASSERT_NE(on_platform, stored.end()) << "the platform has no record of " << head;
   EXPECT_NE(on_platform->dump().find(kSummary), std::string::npos) << on_platform->dump();
 

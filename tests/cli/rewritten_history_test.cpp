@@ -244,8 +244,8 @@ TEST_F(RewrittenHistory, ThePlatformListsTheSquashedCommitWithBothAttestationsAn
 
   httplib::Client client(platform.url());
   const auto listing = [&](const std::string& query) {
-    const httplib::Result result = client.Get("/v1/projects/1/attestations?limit=100" + query,
-                                              {{"Authorization", "Bearer " + platform.key()}});
+    const httplib::Result result =
+        client.Get("/v1/projects/1/attestations?limit=100" + query, {{"Authorization", "Bearer " + platform.key()}});
     EXPECT_TRUE(result && result->status == 200);
     std::map<std::string, ordered_json> records;
     const ordered_json body = ordered_json::parse(result->body);

@@ -24,7 +24,8 @@ TEST_F(SessionStart, CatchesUpThenHandsTheSummaryToTheAgent) {
   const TempDir elsewhere;
   const ordered_json payload = {{"session_id", "s"}, {"source", "startup"}, {"cwd", repo_.root().string()}};
 
-  const TamrikResult result = tamrik({"hook", "session-start", "--agent", "claude-code"}, payload.dump(), elsewhere.path());
+  const TamrikResult result =
+      tamrik({"hook", "session-start", "--agent", "claude-code"}, payload.dump(), elsewhere.path());
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(records_of(missed), 1u);
   const ordered_json output = ordered_json::parse(result.out);

@@ -36,10 +36,9 @@ class Setup : public CliTest {
   // Every file setup may touch, with its content (absent files left out).
   std::map<fs::path, std::string> snapshot() const {
     std::map<fs::path, std::string> files;
-    for (const fs::path& file :
-         {hook_file(), settings_file(), mcp_json(), claude_json(), codex_hooks(), codex_config(),
-          repo_.root() / ".gitignore",
-          tamrik_dir() / ".platform" / "config.yaml", tamrik_dir() / "example-attestation.yaml"}) {
+    for (const fs::path& file : {hook_file(), settings_file(), mcp_json(), claude_json(), codex_hooks(), codex_config(),
+                                 repo_.root() / ".gitignore", tamrik_dir() / ".platform" / "config.yaml",
+                                 tamrik_dir() / "example-attestation.yaml"}) {
       if (fs::exists(file)) files[file] = read_text(file);
     }
     return files;
@@ -50,8 +49,8 @@ TEST_F(Setup, InstallsEverythingAndASecondRunChangesNothing) {
   set_up_repository();
   const auto first = snapshot();
   EXPECT_EQ(first.size(), 5u);
-  EXPECT_EQ(ordered_json::parse(first.at(claude_json()))["projects"][fs::canonical(repo_.root()).string()]
-                                                          ["mcpServers"]["tamrik"]["command"],
+  EXPECT_EQ(ordered_json::parse(first.at(
+                claude_json()))["projects"][fs::canonical(repo_.root()).string()]["mcpServers"]["tamrik"]["command"],
             tamrik_binary().string());
   const std::string config = first.at(tamrik_dir() / ".platform" / "config.yaml");
   EXPECT_NE(config.find("installed_at: "), std::string::npos);
@@ -71,7 +70,8 @@ TEST_F(Setup, ACommitIsRecordedThroughTheRealPostCommitHook) {
 }
 
 TEST_F(Setup, KeepsAnExistingShellHookAndUninstallRestoresIt) {
-  const std::string user_hook = "#!/usr/bin/env bash\necho ran >> \"$(git rev-parse --git-dir)/user-hook.log\"\nexit 0\n";
+  const std::string user_hook =
+      "#!/usr/bin/env bash\necho ran >> \"$(git rev-parse --git-dir)/user-hook.log\"\nexit 0\n";
   write_text(hook_file(), user_hook);
   fs::permissions(hook_file(), fs::perms::owner_all);
   write_text(repo_.root() / ".gitignore", "/build\n");

@@ -14,14 +14,19 @@ namespace {
 
 using agent_fixtures::ScopedEnv;
 
-constexpr const char* kOldBlock = "# >>> tamrik: local ledger and cache >>>\n/.tamrik/\n/agent/skills/\n# <<< tamrik <<<\n";
+constexpr const char* kOldBlock =
+    "# >>> tamrik: local ledger and cache >>>\n/.tamrik/\n/agent/skills/\n# <<< tamrik <<<\n";
 
 class SetupBeside : public CliTest {
  protected:
   fs::path settings_file() const { return home_.path() / ".claude" / "settings.json"; }
   std::string exclude(const GitRepo& repo) const { return read_text(repo.root() / ".git" / "info" / "exclude"); }
-  std::string porcelain(const GitRepo& repo) const { return repo.git({"status", "--porcelain", "--untracked-files=all"}); }
-  TamrikResult tamrik_in(const GitRepo& repo, std::vector<std::string> args) { return tamrik(std::move(args), "", repo.root()); }
+  std::string porcelain(const GitRepo& repo) const {
+    return repo.git({"status", "--porcelain", "--untracked-files=all"});
+  }
+  TamrikResult tamrik_in(const GitRepo& repo, std::vector<std::string> args) {
+    return tamrik(std::move(args), "", repo.root());
+  }
   // tamrik on PATH, as a shared hook finds it.
   ScopedEnv on_path_{{"PATH", tamrik_binary().parent_path().string() + ":" + std::getenv("PATH")}};
 };
@@ -40,7 +45,8 @@ TEST_F(SetupBeside, TheAgentRowsGoWithTheLastSetUpRepositoryOnly) {
   const TamrikResult first = tamrik({"setup", "--uninstall"});
   ASSERT_EQ(first.exit_code, 0) << first.err;
   EXPECT_NE(first.out.find("agent hook rows and Codex's tool server kept: 1 other repository is set up"),
-            std::string::npos) << first.out;
+            std::string::npos)
+      << first.out;
   EXPECT_EQ(read_text(settings_file()), rows);
 
   const TamrikResult last = tamrik_in(other, {"setup", "--uninstall"});
@@ -48,7 +54,8 @@ TEST_F(SetupBeside, TheAgentRowsGoWithTheLastSetUpRepositoryOnly) {
   EXPECT_EQ(last.out.find("kept:"), std::string::npos) << last.out;
   EXPECT_FALSE(fs::exists(settings_file())) << "setup created it, the last uninstall took it away";
 
-  for (const GitRepo* repo : {&repo_, &other}) ASSERT_EQ(tamrik_in(*repo, {"setup", "--agents", "claude-code"}).exit_code, 0);
+  for (const GitRepo* repo : {&repo_, &other})
+    ASSERT_EQ(tamrik_in(*repo, {"setup", "--agents", "claude-code"}).exit_code, 0);
   const TamrikResult all = tamrik({"setup", "--uninstall", "--all"});
   ASSERT_EQ(all.exit_code, 0) << all.err;
   EXPECT_NE(all.out.find("removed though 1 other repository is set up"), std::string::npos) << all.out;
@@ -89,8 +96,9 @@ TEST_F(SetupBeside, SharedHooksCallTamrikThroughPathWhereTheirManagerRunsThem) {
   // husky 9: git runs the generated .husky/_/<hook>, which runs .husky/<hook> with sh.
   GitRepo husky;
   husky.commit("chore: initial");
-  const std::string stub = "#!/bin/sh\nh=\"$(dirname \"$(dirname \"$0\")\")/$(basename \"$0\")\"\n"
-                           "[ -f \"$h\" ] || exit 0\nexec sh -e \"$h\" \"$@\"\n";
+  const std::string stub =
+      "#!/bin/sh\nh=\"$(dirname \"$(dirname \"$0\")\")/$(basename \"$0\")\"\n"
+      "[ -f \"$h\" ] || exit 0\nexec sh -e \"$h\" \"$@\"\n";
   for (const char* hook : {"post-commit", "post-rewrite"}) {
     write_text(husky.root() / ".husky" / "_" / hook, stub);
     fs::permissions(husky.root() / ".husky" / "_" / hook, fs::perms::owner_all);
@@ -108,18 +116,21 @@ TEST_F(SetupBeside, SharedHooksCallTamrikThroughPathWhereTheirManagerRunsThem) {
   repo_.git({"commit", "-qm", "chore: team hooks"});
   repo_.git({"config", "core.hooksPath", ".githooks"});
 
-  for (const auto& [repo, hook] : {std::pair{&husky, fs::path(".husky/post-commit")},
-                                   std::pair{&repo_, fs::path(".githooks/post-commit")}}) {
+  for (const auto& [repo, hook] :
+       {std::pair{&husky, fs::path(".husky/post-commit")}, std::pair{&repo_, fs::path(".githooks/post-commit")}}) {
     const TamrikResult setup = tamrik_in(*repo, {"setup", "--agents", "codex"});
     ASSERT_EQ(setup.exit_code, 0) << setup.out << setup.err;
     const std::string text = read_text(repo->root() / hook);
-    EXPECT_NE(text.find("command -v tamrik >/dev/null 2>&1; then tamrik sync --record-commit"), std::string::npos) << text;
+    EXPECT_NE(text.find("command -v tamrik >/dev/null 2>&1; then tamrik sync --record-commit"), std::string::npos)
+        << text;
     EXPECT_EQ(text.find(tamrik_binary().string()), std::string::npos) << "no path into this machine: " << text;
     EXPECT_NE(setup.out.find("they run `tamrik` from PATH"), std::string::npos) << setup.out;
     const std::string head = repo->commit("feat: through the shared hook");
     const std::vector<ordered_json> entries = ledger(repo->root());
-    EXPECT_EQ(std::count_if(entries.begin(), entries.end(), [&](const ordered_json& e) { return e.value("commit", "") == head; }),
-              1) << hook;
+    EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                            [&](const ordered_json& e) { return e.value("commit", "") == head; }),
+              1)
+        << hook;
   }
   EXPECT_EQ(read_text(husky.root() / ".husky" / "_" / "post-commit"), stub) << "husky's generated stub is untouched";
   EXPECT_EQ(read_text(repo_.root() / ".git" / "team.log"), "team\n");
@@ -131,7 +142,8 @@ TEST_F(SetupBeside, SharedHooksCallTamrikThroughPathWhereTheirManagerRunsThem) {
 
 TEST_F(SetupBeside, RegeneratingManagersGetTheLineToAddAndTheirConfigsStayAsTheyAre) {
   for (const auto& [config, text, expected] :
-       {std::tuple{"lefthook.yml", "pre-commit:\n  commands: {}\n", "run: command -v tamrik >/dev/null 2>&1 && tamrik sync --record-commit"},
+       {std::tuple{"lefthook.yml", "pre-commit:\n  commands: {}\n",
+                   "run: command -v tamrik >/dev/null 2>&1 && tamrik sync --record-commit"},
         std::tuple{".pre-commit-config.yaml", "repos: []\n", "stages: [post-commit]"},
         std::tuple{"package.json", "{\"simple-git-hooks\": {\"pre-commit\": \"npm test\"}}\n",
                    "\"post-commit\": \"command -v tamrik"}}) {

@@ -8,7 +8,8 @@ namespace {
 
 class Show : public CliTest {
  protected:
-  std::string unhooked_commit(const std::string& subject, std::vector<std::pair<std::string, std::string>> author = {}) {
+  std::string unhooked_commit(const std::string& subject,
+                              std::vector<std::pair<std::string, std::string>> author = {}) {
     for (const auto& [name, value] : author) ::setenv(name.c_str(), value.c_str(), 1);
     repo_.git({"-c", "core.hooksPath=/dev/null", "commit", "-q", "--allow-empty", "-m", subject});
     for (const auto& [name, value] : author) ::unsetenv(name.c_str());
@@ -21,10 +22,19 @@ TEST_F(Show, LaysOutTheRecordAndItsAttestation) {
   const std::string old_commit = unhooked_commit("feat: before the amend");
   const std::string commit = unhooked_commit("feat: rate limits");
   const ordered_json line = {
-      {"commit", commit}, {"branch", "main"}, {"timestamp", "2026-05-01T10:00:00Z"}, {"agent", "claude-code"},
-      {"summary", "Add rate limiting \x1b[2J to the client"}, {"synced", true}, {"agent_provider", "anthropic"},
-      {"agent_session_id", "5f0c9a1e"}, {"developer", {{"git_author_name", "Dana"}, {"git_author_email", "dana@example.com"}}},
-      {"telemetry", {{"model", "claude-opus-4"}, {"tokens", {{"input", 1200}, {"output", 300}, {"cache_creation", 4000}, {"cache_read", 1000}}}, {"turns", 4}}},
+      {"commit", commit},
+      {"branch", "main"},
+      {"timestamp", "2026-05-01T10:00:00Z"},
+      {"agent", "claude-code"},
+      {"summary", "Add rate limiting \x1b[2J to the client"},
+      {"synced", true},
+      {"agent_provider", "anthropic"},
+      {"agent_session_id", "5f0c9a1e"},
+      {"developer", {{"git_author_name", "Dana"}, {"git_author_email", "dana@example.com"}}},
+      {"telemetry",
+       {{"model", "claude-opus-4"},
+        {"tokens", {{"input", 1200}, {"output", 300}, {"cache_creation", 4000}, {"cache_read", 1000}}},
+        {"turns", 4}}},
       {"rewritten_from", {old_commit}}};
   write_text(tamrik_dir() / "log.jsonl", line.dump() + "\n");
   write_text(tamrik_dir() / "attestations" / (commit + ".yaml"),
@@ -34,12 +44,12 @@ TEST_F(Show, LaysOutTheRecordAndItsAttestation) {
 
   const TamrikResult result = tamrik({"show"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
-  for (const std::string& expected : std::vector<std::string>
-       {"commit " + commit, "agent      claude-code (anthropic)", "model      claude-opus-4", "session    5f0c9a1e",
-        "developer  Dana <dana@example.com>", "task type  feature (declared)", "state      attested, uploaded",
-        "tokens     input 1200, output 300, cache 5000", "made from  " + old_commit,
-        "    Add rate limiting  [2J to the client", "provenance\n    type: ticket\n    ref: ABC-12",
-        "rules checked\n    checked: true", "architecture changes\n    architecture:", "name: upload client"}) {
+  for (const std::string& expected : std::vector<std::string>{
+           "commit " + commit, "agent      claude-code (anthropic)", "model      claude-opus-4", "session    5f0c9a1e",
+           "developer  Dana <dana@example.com>", "task type  feature (declared)", "state      attested, uploaded",
+           "tokens     input 1200, output 300, cache 5000", "made from  " + old_commit,
+           "    Add rate limiting  [2J to the client", "provenance\n    type: ticket\n    ref: ABC-12",
+           "rules checked\n    checked: true", "architecture changes\n    architecture:", "name: upload client"}) {
     EXPECT_NE(result.out.find(expected), std::string::npos) << expected << "\n---\n" << result.out;
   }
   EXPECT_EQ(result.out.find('\x1b'), std::string::npos);
@@ -70,7 +80,9 @@ TEST_F(Show, SaysWhyACommitHasNoRecordAndWhatToDo) {
   fs::remove(repo_.root() / ".git" / "hooks" / "post-commit");
   EXPECT_NE(reason(unhooked_commit("hookless")).find("no post-commit hook"), std::string::npos);
   const TamrikResult text = tamrik({"show"});
-  EXPECT_EQ(text.out.rfind("No record for commit " + repo_.head().substr(0, 9) + ": this checkout has no post-commit hook", 0), 0u)
+  EXPECT_EQ(text.out.rfind(
+                "No record for commit " + repo_.head().substr(0, 9) + ": this checkout has no post-commit hook", 0),
+            0u)
       << text.out;
 }
 

@@ -9,10 +9,13 @@ namespace tamrik::testing {
 namespace {
 
 // Days with the ISO week they fall in, the year's edges among them.
-const std::vector<std::pair<std::string, std::string>> kDays = {
-    {"2025-12-29T08:00:00Z", "2026-W01"}, {"2026-01-01T23:59:59Z", "2026-W01"}, {"2026-03-01T12:00:00Z", "2026-W09"},
-    {"2026-03-02T00:00:00Z", "2026-W10"}, {"2027-01-01T10:00:00Z", "2026-W53"}, {"", "(none)"},
-    {"not a date", "(none)"}};
+const std::vector<std::pair<std::string, std::string>> kDays = {{"2025-12-29T08:00:00Z", "2026-W01"},
+                                                                {"2026-01-01T23:59:59Z", "2026-W01"},
+                                                                {"2026-03-01T12:00:00Z", "2026-W09"},
+                                                                {"2026-03-02T00:00:00Z", "2026-W10"},
+                                                                {"2027-01-01T10:00:00Z", "2026-W53"},
+                                                                {"", "(none)"},
+                                                                {"not a date", "(none)"}};
 const std::vector<std::string> kAgents = {"claude-code", "codex", "unknown", ""};
 const std::vector<std::string> kEvents = {"", "commit_unattested", "attestation_skipped", "other_event"};
 
@@ -36,13 +39,19 @@ class Stats : public CliTest {
     for (int n = 0; n < 140; ++n) {
       std::string hash = std::to_string(n);
       hash = std::string(40 - hash.size(), 'b') + hash;
-      ordered_json line = {{"commit", hash}, {"branch", "main"}, {"timestamp", kDays[n % kDays.size()].first},
-                           {"agent", kAgents[n % kAgents.size()]}, {"summary", "change"}, {"synced", n % 2 == 0}};
+      ordered_json line = {{"commit", hash},
+                           {"branch", "main"},
+                           {"timestamp", kDays[n % kDays.size()].first},
+                           {"agent", kAgents[n % kAgents.size()]},
+                           {"summary", "change"},
+                           {"synced", n % 2 == 0}};
       if (!kEvents[n % 5 % kEvents.size()].empty()) line["event"] = kEvents[n % 5 % kEvents.size()];
-      if (n % 6 != 0) line["developer"] = {{"git_author_name", n % 4 == 0 ? "" : "Dev " + std::to_string(n % 3)},
-                                           {"git_author_email", "dev" + std::to_string(n % 3) + "@example.com"}};
+      if (n % 6 != 0)
+        line["developer"] = {{"git_author_name", n % 4 == 0 ? "" : "Dev " + std::to_string(n % 3)},
+                             {"git_author_email", "dev" + std::to_string(n % 3) + "@example.com"}};
       if (n % 3 != 0) {
-        ordered_json tokens = {{"input", n * 100}, {"output", n % 11 == 0 ? ordered_json(-5) : ordered_json(n)},
+        ordered_json tokens = {{"input", n * 100},
+                               {"output", n % 11 == 0 ? ordered_json(-5) : ordered_json(n)},
                                {"cache_creation", n % 13 == 0 ? ordered_json("12") : ordered_json(7)},
                                {"cache_read", n * 3}};
         line["telemetry"] = {{"tokens", tokens}};
@@ -79,7 +88,8 @@ class Stats : public CliTest {
       }
       const std::string task_type = archived ? (n % 2 == 0 ? "docs" : "feature") : "";
       std::string key = by == "agent" ? agent : by == "model" ? model : by == "developer" ? developer : task_type;
-      if (by == "week") key = std::find_if(kDays.begin(), kDays.end(), [&](const auto& d) { return d.first == day; })->second;
+      if (by == "week")
+        key = std::find_if(kDays.begin(), kDays.end(), [&](const auto& d) { return d.first == day; })->second;
       if (key.empty()) key = "(none)";
       const std::string event = line.value("event", "");
       const bool attested = event != "commit_unattested" && event != "attestation_skipped";
@@ -139,9 +149,11 @@ TEST_F(Stats, DrawsBarsOnlyOnATerminal) {
   EXPECT_EQ(piped.out.find("█"), std::string::npos);
   EXPECT_NE(piped.out.find("\nclaude-code "), std::string::npos) << piped.out;
   if (!fs::exists("/usr/bin/script")) GTEST_SKIP() << "util-linux's script is not installed: no terminal to test on";
-  const TamrikResult terminal = run_tamrik(
-      {.program = "/usr/bin/script", .args = {"-qec", tamrik_binary().string() + " stats", "/dev/null"}, .cwd = repo_.root()});
-  EXPECT_NE(terminal.out.find("████████████████████"), std::string::npos) << terminal.out;  // the largest group's full bar
+  const TamrikResult terminal = run_tamrik({.program = "/usr/bin/script",
+                                            .args = {"-qec", tamrik_binary().string() + " stats", "/dev/null"},
+                                            .cwd = repo_.root()});
+  EXPECT_NE(terminal.out.find("████████████████████"), std::string::npos)
+      << terminal.out;  // the largest group's full bar
 }
 
 }  // namespace

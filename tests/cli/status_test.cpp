@@ -21,9 +21,9 @@ TEST_F(Status, JsonFormCountsTheLedgerAndReportsTheSetup) {
   const ordered_json status = ordered_json::parse(result.out);
   std::vector<std::string> keys;
   for (const auto& [key, value] : status.items()) keys.push_back(key);
-  EXPECT_EQ(keys, (std::vector<std::string>{"repo_root", "set_up", "committed_files", "linked", "project_id",
-                                            "signed_in", "api_url", "ledger", "rules", "pending_attestation",
-                                            "hooks"}));
+  EXPECT_EQ(keys,
+            (std::vector<std::string>{"repo_root", "set_up", "committed_files", "linked", "project_id", "signed_in",
+                                      "api_url", "ledger", "rules", "pending_attestation", "hooks"}));
   EXPECT_EQ(status["repo_root"], repo_.root().string());
   EXPECT_TRUE(status["set_up"]);
   EXPECT_FALSE(status["linked"]);

@@ -141,7 +141,8 @@ TEST_F(SyncCommand, ARecordTooLargeToUploadIsSetAsideShownAndSentOnceShrunk) {
 }
 
 TEST_F(SyncCommand, WithoutSignInItFilesTheAttestationNamesTheRemedyAndFails) {
-  write_text(tamrik_dir() / ".commit-attestation.yaml", "---\nstaged_diff_hash: \"\"\nagent_model: m\nsummary: s\n---\n");
+  write_text(tamrik_dir() / ".commit-attestation.yaml",
+             "---\nstaged_diff_hash: \"\"\nagent_model: m\nsummary: s\n---\n");
   const TamrikResult result = tamrik({"sync"});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_NE(result.err.find("Not linked to a project: not signed in"), std::string::npos) << result.err;
@@ -198,9 +199,9 @@ TEST_F(SyncCommand, ASilentPlatformEndsTheSyncAtItsDeadline) {
   const TamrikResult stalled = sync_with({{"TAMRIK_API_URL", silent.url()}}, {"--timeout", "2"});
   EXPECT_EQ(stalled.exit_code, 1);
   EXPECT_NE(stalled.err.find("Context refresh failed at fetch (TimeoutError)"), std::string::npos) << stalled.err;
-  EXPECT_NE(stalled.err.find("Stopped waiting for the platform at " + silent.url() +
-                             " after 2 s, the time a sync allows"),
-            std::string::npos)
+  EXPECT_NE(
+      stalled.err.find("Stopped waiting for the platform at " + silent.url() + " after 2 s, the time a sync allows"),
+      std::string::npos)
       << stalled.err;
   EXPECT_EQ(stalled.err.find("Waiting"), std::string::npos) << "no progress line where stderr is no terminal";
 }

@@ -113,8 +113,10 @@ TEST_F(Worktrees, ARemovedWorktreeLosesNoRecordAndNothingIsRecordedTwice) {
   git_in(repo_.root(), {"worktree", "remove", "--force", b.string()});
   git_in(repo_.root(), {"merge", "-q", "--no-ff", "-m", "merge feat/a", "feat/a"});
   const std::string merge = repo_.head();
-  ASSERT_EQ(tamrik({"hook", "session-start", "--agent", "claude-code"},
-                   ordered_json{{"cwd", repo_.root().string()}}.dump()).exit_code, 0);
+  ASSERT_EQ(
+      tamrik({"hook", "session-start", "--agent", "claude-code"}, ordered_json{{"cwd", repo_.root().string()}}.dump())
+          .exit_code,
+      0);
 
   EXPECT_EQ(ledger().size(), 3u);
   for (const std::string& commit : {seen, missed, merge}) EXPECT_EQ(records_of(commit), 1u) << commit;

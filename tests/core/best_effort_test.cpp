@@ -32,9 +32,10 @@ TEST(BestEffort, SwallowsAnyFailureAndLogsWhatWasGivenUp) {
 
   set_log_sink(previous);
   EXPECT_TRUE(ran);
-  EXPECT_EQ(logged, (std::vector<std::string>{
-                        "Gitignore self-heal skipped (best-effort): PermissionError: open .gitignore: Permission denied",
-                        "Odd step failed (best-effort): UnknownError"}));
+  EXPECT_EQ(logged,
+            (std::vector<std::string>{
+                "Gitignore self-heal skipped (best-effort): PermissionError: open .gitignore: Permission denied",
+                "Odd step failed (best-effort): UnknownError"}));
 }
 
 }  // namespace

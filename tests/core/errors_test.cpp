@@ -13,8 +13,9 @@ namespace {
 
 TEST(OSError, ClassNameFollowsErrno) {
   const std::pair<int, const char*> cases[] = {
-      {ENOENT, "FileNotFoundError"}, {EACCES, "PermissionError"}, {EPERM, "PermissionError"},
-      {EISDIR, "IsADirectoryError"}, {EEXIST, "FileExistsError"}, {EINTR, "InterruptedError"},
+      {ENOENT, "FileNotFoundError"}, {EACCES, "PermissionError"},
+      {EPERM, "PermissionError"},    {EISDIR, "IsADirectoryError"},
+      {EEXIST, "FileExistsError"},   {EINTR, "InterruptedError"},
       {ENOSPC, "OSError"},           {EIO, "OSError"},
   };
   for (const auto& [code, name] : cases) {

@@ -36,8 +36,8 @@ fs::path lock_file_of(const fs::path& path) { return fs::path(path.string() + ".
 // Whether a separate process can take the lock right now. It runs flock(1),
 // a process of its own, so it shares none of our descriptors or table.
 bool other_process_can_lock(const fs::path& path) {
-  const ProcessResult r = run_process({"flock", "--nonblock", "--conflict-exit-code", "99",
-                                       lock_file_of(path).string(), "true"});
+  const ProcessResult r =
+      run_process({"flock", "--nonblock", "--conflict-exit-code", "99", lock_file_of(path).string(), "true"});
   if (!r.ok() && r.exit_code != 99) throw std::runtime_error("flock(1) failed: " + r.err);
   return r.ok();
 }
@@ -239,8 +239,8 @@ TEST(Locked, ConcurrentAppendsAndRewritesLoseNothing) {
   constexpr int kAppends = 200;
   const std::string padding(250, 'p');
   const auto record = [&](int writer, int seq) {
-    return "{\"writer\": " + std::to_string(writer) + ", \"seq\": " + std::to_string(seq) + ", \"pad\": \"" +
-           padding + "\"}\n";
+    return "{\"writer\": " + std::to_string(writer) + ", \"seq\": " + std::to_string(seq) + ", \"pad\": \"" + padding +
+           "\"}\n";
   };
 
   std::vector<pid_t> children;
@@ -248,7 +248,8 @@ TEST(Locked, ConcurrentAppendsAndRewritesLoseNothing) {
     for (int i = 0; i < 100; ++i) {
       const LockGuard guard = locked(ledger);
       if (!guard.acquired()) return 1;
-      if (const auto bytes = try_read_file(ledger, kDocumentFileCap)) replace_file_atomically(ledger, *bytes, Durability::no_flush);
+      if (const auto bytes = try_read_file(ledger, kDocumentFileCap))
+        replace_file_atomically(ledger, *bytes, Durability::no_flush);
     }
     return 0;
   }));

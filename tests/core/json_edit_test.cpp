@@ -33,8 +33,9 @@ std::string added_then_removed(const std::string& original, std::string* added =
 }
 
 TEST(JsonTextEditor, AddedEntryFollowsTheFilesLayoutAndRemovingItGivesTheBytesBack) {
-  const std::string two_spaces = "{\n  \"name\": \"caf\\u00e9\",\n  \"price\": 1.50,\n  \"mcpServers\": {\n"
-                                 "    \"other\": {\"command\": \"x\", \"args\": [1,2,3]}\n  }\n}";
+  const std::string two_spaces =
+      "{\n  \"name\": \"caf\\u00e9\",\n  \"price\": 1.50,\n  \"mcpServers\": {\n"
+      "    \"other\": {\"command\": \"x\", \"args\": [1,2,3]}\n  }\n}";
   std::string added;
   EXPECT_EQ(added_then_removed(two_spaces, &added), two_spaces);
   EXPECT_NE(added.find("\"other\": {\"command\": \"x\", \"args\": [1,2,3]},\n    \"tamrik\": {\n"
@@ -45,32 +46,38 @@ TEST(JsonTextEditor, AddedEntryFollowsTheFilesLayoutAndRemovingItGivesTheBytesBa
 
   const std::string tabs_crlf = "{\r\n\t\"permissions\": {\r\n\t\t\"allow\": [\"Bash(ls)\"]\r\n\t}\r\n}\r\n";
   EXPECT_EQ(added_then_removed(tabs_crlf, &added), tabs_crlf);
-  EXPECT_NE(added.find("\r\n\t\"mcpServers\": {\r\n\t\t\"tamrik\": {\r\n\t\t\t\"command\": \"tamrik\","), std::string::npos)
+  EXPECT_NE(added.find("\r\n\t\"mcpServers\": {\r\n\t\t\"tamrik\": {\r\n\t\t\t\"command\": \"tamrik\","),
+            std::string::npos)
       << added;
 
   const std::string four_spaces = "{\n    \"mcpServers\": {}\n}\n";
   EXPECT_EQ(added_then_removed(four_spaces, &added), "{\n    \"mcpServers\": {}\n}\n");
-  EXPECT_NE(added.find("\"mcpServers\": {\n        \"tamrik\": {\n            \"command\""), std::string::npos) << added;
+  EXPECT_NE(added.find("\"mcpServers\": {\n        \"tamrik\": {\n            \"command\""), std::string::npos)
+      << added;
 
   const std::string one_line = R"({"a":[1, 2],"b":{"c":null}})";
   EXPECT_EQ(added_then_removed(one_line, &added), one_line);
   EXPECT_EQ(added, R"({"a":[1, 2],"b":{"c":null},"mcpServers":{"tamrik":{"command":"tamrik","args":["mcp"]}}})");
 
   EXPECT_EQ(added_then_removed("{}\n", &added), "{}\n");
-  EXPECT_EQ(added, "{\n  \"mcpServers\": {\n    \"tamrik\": {\n      \"command\": \"tamrik\",\n"
-                   "      \"args\": [\"mcp\"]\n    }\n  }\n}\n");
+  EXPECT_EQ(added,
+            "{\n  \"mcpServers\": {\n    \"tamrik\": {\n      \"command\": \"tamrik\",\n"
+            "      \"args\": [\"mcp\"]\n    }\n  }\n}\n");
 }
 
 TEST(JsonTextEditor, ListsAndValuesAreEditedInPlace) {
-  JsonTextEditor editor("{\n  \"hooks\": {\n    \"Stop\": [\n      {\"hooks\": [{\"command\": \"a\"}]}\n    ]\n  }\n}\n");
+  JsonTextEditor editor(
+      "{\n  \"hooks\": {\n    \"Stop\": [\n      {\"hooks\": [{\"command\": \"a\"}]}\n    ]\n  }\n}\n");
   editor.append({"hooks", "Stop"}, Json{{"matcher", "Bash"}});
-  EXPECT_EQ(editor.text(), "{\n  \"hooks\": {\n    \"Stop\": [\n      {\"hooks\": [{\"command\": \"a\"}]},\n"
-                           "      {\n        \"matcher\": \"Bash\"\n      }\n    ]\n  }\n}\n");
+  EXPECT_EQ(editor.text(),
+            "{\n  \"hooks\": {\n    \"Stop\": [\n      {\"hooks\": [{\"command\": \"a\"}]},\n"
+            "      {\n        \"matcher\": \"Bash\"\n      }\n    ]\n  }\n}\n");
   editor.replace({"hooks", "Stop", std::size_t{0}, "hooks", std::size_t{0}, "command"}, "b");
   EXPECT_EQ(editor.get({"hooks", "Stop", std::size_t{0}, "hooks", std::size_t{0}, "command"}), Json("b"));
   editor.remove({"hooks", "Stop", std::size_t{0}});
-  EXPECT_EQ(editor.text(), "{\n  \"hooks\": {\n    \"Stop\": [\n      {\n        \"matcher\": \"Bash\"\n      }\n"
-                           "    ]\n  }\n}\n");
+  EXPECT_EQ(editor.text(),
+            "{\n  \"hooks\": {\n    \"Stop\": [\n      {\n        \"matcher\": \"Bash\"\n      }\n"
+            "    ]\n  }\n}\n");
   editor.remove({"hooks", "Stop", std::size_t{5}});
   EXPECT_FALSE(editor.get({"hooks", "Stop", std::size_t{1}}).has_value());
   EXPECT_FALSE(editor.get({"hooks", "Stop", "x"}).has_value());

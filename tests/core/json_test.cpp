@@ -25,12 +25,12 @@ Json deep_value(int depth) {
 }
 
 TEST(IsSet, FalseForEveryEmptyOrFalseValue) {
-  for (const Json& unset : {Json(nullptr), Json(false), Json(0), Json(0u), Json(0.0), Json(""), Json::array(),
-                            Json::object()}) {
+  for (const Json& unset :
+       {Json(nullptr), Json(false), Json(0), Json(0u), Json(0.0), Json(""), Json::array(), Json::object()}) {
     EXPECT_FALSE(is_set(unset)) << unset.dump();
   }
-  for (const Json& set : {Json(true), Json(-1), Json(1u), Json(0.5), Json(" "), Json::array({0}),
-                          Json::object({{"a", nullptr}})}) {
+  for (const Json& set :
+       {Json(true), Json(-1), Json(1u), Json(0.5), Json(" "), Json::array({0}), Json::object({{"a", nullptr}})}) {
     EXPECT_TRUE(is_set(set)) << set.dump();
   }
 }
@@ -116,10 +116,9 @@ TEST(ParseJson, LargeObjectsKeepOrderAndTheLastValueOfADuplicateInItsFirstPlace)
 }
 
 TEST(ParseJson, NumbersAsWrittenComeBackByteForByte) {
-  const std::string line =
-      R"({"big": 123456789012345678901234567890, "neg": -98765432109876543210987654321, )"
-      R"("past_u64": 18446744073709551616, "minus_zero": -0, "zero": [0, -0.0, 0.00, 0e5], )"
-      R"("floats": [1.50, 1E5, 1e+16, 2.5e-7, 1.5e-07, 1e-400, 0.1, 3], "text": "1.50"})";
+  const std::string line = R"({"big": 123456789012345678901234567890, "neg": -98765432109876543210987654321, )"
+                           R"("past_u64": 18446744073709551616, "minus_zero": -0, "zero": [0, -0.0, 0.00, 0e5], )"
+                           R"("floats": [1.50, 1E5, 1e+16, 2.5e-7, 1.5e-07, 1e-400, 0.1, 3], "text": "1.50"})";
   const std::optional<Json> kept = parse_json(line, Numbers::as_written);
   ASSERT_TRUE(kept);
   EXPECT_EQ(to_json_line(*kept), line);
@@ -229,16 +228,18 @@ TEST(ToJsonLine, NonAsciiAsLowercaseEscapesWithSurrogatePairs) {
 
 TEST(ToJsonLine, InvalidUtf8BecomesOneReplacementPerBrokenSequence) {
   const std::pair<std::string, std::string> cases[] = {
-      {"a\xff" "b", R"("a\ufffdb")"},                  // byte that never starts a character
-      {"\x80", R"("\ufffd")"},                         // lone continuation byte
-      {"\xc3", R"("\ufffd")"},                         // truncated at the end
-      {"\xc3(", R"("\ufffd(")"},                       // truncated before ASCII: the ASCII survives
-      {"\xe2\x82", R"("\ufffd")"},                     // truncated three-byte sequence
-      {"\xe2\x82\xac", R"("\u20ac")"},                 // the same, complete
-      {"\xc0\xaf", R"("\ufffd\ufffd")"},               // overlong '/'
-      {"\xed\xa0\x80", R"("\ufffd\ufffd\ufffd")"},     // encoded surrogate
+      {"a\xff"
+       "b",
+       R"("a\ufffdb")"},                                      // byte that never starts a character
+      {"\x80", R"("\ufffd")"},                                // lone continuation byte
+      {"\xc3", R"("\ufffd")"},                                // truncated at the end
+      {"\xc3(", R"("\ufffd(")"},                              // truncated before ASCII: the ASCII survives
+      {"\xe2\x82", R"("\ufffd")"},                            // truncated three-byte sequence
+      {"\xe2\x82\xac", R"("\u20ac")"},                        // the same, complete
+      {"\xc0\xaf", R"("\ufffd\ufffd")"},                      // overlong '/'
+      {"\xed\xa0\x80", R"("\ufffd\ufffd\ufffd")"},            // encoded surrogate
       {"\xf4\x90\x80\x80", R"("\ufffd\ufffd\ufffd\ufffd")"},  // beyond U+10FFFF
-      {"\xf0\x9f\x98", R"("\ufffd")"},                 // truncated emoji
+      {"\xf0\x9f\x98", R"("\ufffd")"},                        // truncated emoji
   };
   for (const auto& [bytes, expected] : cases) {
     EXPECT_EQ(to_json_line(bytes), expected);
@@ -250,8 +251,16 @@ TEST(ToJsonLine, InvalidUtf8BecomesOneReplacementPerBrokenSequence) {
 }
 
 TEST(ToJsonLine, NumbersAsTheJsonLibraryWritesThem) {
-  const Json numbers = {1.0, 0.1, 1e16, 1.5e-7, -0.0, 123456789.125, -5, std::numeric_limits<std::uint64_t>::max(),
-                        std::numeric_limits<std::int64_t>::min(), std::numeric_limits<double>::quiet_NaN()};
+  const Json numbers = {1.0,
+                        0.1,
+                        1e16,
+                        1.5e-7,
+                        -0.0,
+                        123456789.125,
+                        -5,
+                        std::numeric_limits<std::uint64_t>::max(),
+                        std::numeric_limits<std::int64_t>::min(),
+                        std::numeric_limits<double>::quiet_NaN()};
   EXPECT_EQ(to_json_line(numbers),
             "[1.0, 0.1, 1e+16, 1.5e-07, -0.0, 123456789.125, -5, 18446744073709551615, -9223372036854775808, null]");
 }
@@ -273,10 +282,14 @@ Json random_value(std::mt19937& rng, int depth) {
   static const std::string kPieces[] = {"a", "\u00e9", "\U0001F600", "\"", "\\", "\n", "\x01", "\x7f", " ", "/", "0"};
   const int kind = std::uniform_int_distribution<>(0, depth > 4 ? 4 : 6)(rng);
   switch (kind) {
-    case 0: return nullptr;
-    case 1: return std::uniform_int_distribution<>(0, 1)(rng) == 1;
-    case 2: return std::uniform_int_distribution<std::int64_t>(std::numeric_limits<std::int64_t>::min())(rng);
-    case 3: return std::uniform_real_distribution<double>(-1e20, 1e20)(rng);
+    case 0:
+      return nullptr;
+    case 1:
+      return std::uniform_int_distribution<>(0, 1)(rng) == 1;
+    case 2:
+      return std::uniform_int_distribution<std::int64_t>(std::numeric_limits<std::int64_t>::min())(rng);
+    case 3:
+      return std::uniform_real_distribution<double>(-1e20, 1e20)(rng);
     case 4: {
       std::string text;
       for (int i = std::uniform_int_distribution<>(0, 6)(rng); i > 0; --i) {
@@ -286,7 +299,8 @@ Json random_value(std::mt19937& rng, int depth) {
     }
     case 5: {
       Json array = Json::array();
-      for (int i = std::uniform_int_distribution<>(0, 4)(rng); i > 0; --i) array.push_back(random_value(rng, depth + 1));
+      for (int i = std::uniform_int_distribution<>(0, 4)(rng); i > 0; --i)
+        array.push_back(random_value(rng, depth + 1));
       return array;
     }
     default: {

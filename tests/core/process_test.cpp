@@ -121,8 +121,7 @@ TEST(RunProcess, ALeftoverHoldingTheOutputAtTheLimitIsATimeOut) {
 }
 
 TEST(RunProcess, TimeLimitKillsTheWholeNewProcessGroup) {
-  const ProcessResult r = run_process({"sh", "-c", "sleep 30 & echo $!; wait"},
-                                      limited(300ms, Group::new_group));
+  const ProcessResult r = run_process({"sh", "-c", "sleep 30 & echo $!; wait"}, limited(300ms, Group::new_group));
   ASSERT_EQ(r.status, ProcessStatus::timed_out);
   const pid_t grandchild = std::stoi(r.out);  // output before the kill is kept
   EXPECT_TRUE(tamrik::testing::process_gone_soon(grandchild));
@@ -140,8 +139,8 @@ TEST(RunProcess, TimeLimitWithoutANewGroupSparesTheGrandchild) {
 TEST(RunProcess, ChildThatFillsBothPipesDoesNotHang) {
   // 4 MiB to each stream at once, far beyond a pipe's buffer: reading one
   // pipe to its end before the other would deadlock.
-  const ProcessResult r = run_process(
-      {"sh", "-c", "yes out | head -c 4194304 & yes err | head -c 4194304 >&2; wait"}, limited(60s));
+  const ProcessResult r =
+      run_process({"sh", "-c", "yes out | head -c 4194304 & yes err | head -c 4194304 >&2; wait"}, limited(60s));
   ASSERT_TRUE(r.ok()) << static_cast<int>(r.status);
   EXPECT_EQ(r.out.size(), 4194304u);
   EXPECT_EQ(r.err.size(), 4194304u);
@@ -235,7 +234,9 @@ TEST(DecodeUtf8Lossy, KeepsValidText) {
 
 TEST(DecodeUtf8Lossy, ReplacesEachMaximalInvalidSubpartOnce) {
   const std::string r = "\xEF\xBF\xBD";
-  EXPECT_EQ(decode_utf8_lossy("a\xFF" "b"), "a" + r + "b");
+  EXPECT_EQ(decode_utf8_lossy("a\xFF"
+                              "b"),
+            "a" + r + "b");
   // A truncated four-byte sequence is one maximal subpart.
   EXPECT_EQ(decode_utf8_lossy("\xF0\x9F\x98x"), r + "x");
   EXPECT_EQ(decode_utf8_lossy("end\xE2\x82"), "end" + r);

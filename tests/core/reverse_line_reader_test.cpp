@@ -47,11 +47,19 @@ TEST(ReverseLineReader, GivesTheForwardReadsLinesLastFirst) {
   for (int n = 0; n < 5000; ++n) many += "line " + std::to_string(n) + std::string(n % 90, 'x') + "\n";
   const std::string huge(200'000, 'y');
   const std::vector<std::string> contents{
-      "", "\n", "\n\n", "one", "one\n", "one\ntwo", "\none\n\ntwo\n\n", many, many + "unterminated",
-      huge,                                      // one over-long line, alone
-      "first\n" + huge + "\n\nlast",             // passed over in the middle
-      huge + "\n" + many.substr(0, 70'000),      // ...and at the start, behind a block of short ones
-      std::string(1000, 'z') + "\n" + huge,      // exactly at the cap, then over it at the end
+      "",
+      "\n",
+      "\n\n",
+      "one",
+      "one\n",
+      "one\ntwo",
+      "\none\n\ntwo\n\n",
+      many,
+      many + "unterminated",
+      huge,                                  // one over-long line, alone
+      "first\n" + huge + "\n\nlast",         // passed over in the middle
+      huge + "\n" + many.substr(0, 70'000),  // ...and at the start, behind a block of short ones
+      std::string(1000, 'z') + "\n" + huge,  // exactly at the cap, then over it at the end
   };
   for (size_t i = 0; i < contents.size(); ++i) {
     write_text(dir / "lines", contents[i]);

@@ -58,27 +58,58 @@ TEST(LoadYaml, DuplicateKeysKeepTheFirstValue) {
 
 TEST(LoadYaml, PlainScalarsFollowTheCoreSchema) {
   const std::vector<std::pair<std::string, Json>> cases = {
-      {"~", nullptr},           {"null", nullptr},        {"Null", nullptr},
-      {"NULL", nullptr},        {"", nullptr},            {"true", true},
-      {"True", true},           {"TRUE", true},           {"false", false},
-      {"False", false},         {"FALSE", false},         {"42", 42},
-      {"-17", -17},             {"+5", 5},                {"0123", 123},
-      {"0o17", 15},             {"0x1F", 31},             {"0xff", 255},
-      {"1.5", 1.5},             {"-0.25", -0.25},         {".5", 0.5},
-      {"1e3", 1000.0},          {"2.5E-3", 0.0025},       {"5.", 5.0},
+      {"~", nullptr},
+      {"null", nullptr},
+      {"Null", nullptr},
+      {"NULL", nullptr},
+      {"", nullptr},
+      {"true", true},
+      {"True", true},
+      {"TRUE", true},
+      {"false", false},
+      {"False", false},
+      {"FALSE", false},
+      {"42", 42},
+      {"-17", -17},
+      {"+5", 5},
+      {"0123", 123},
+      {"0o17", 15},
+      {"0x1F", 31},
+      {"0xff", 255},
+      {"1.5", 1.5},
+      {"-0.25", -0.25},
+      {".5", 0.5},
+      {"1e3", 1000.0},
+      {"2.5E-3", 0.0025},
+      {"5.", 5.0},
       {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
       {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
       {"18446744073709551615", std::numeric_limits<std::uint64_t>::max()},
       // Text: not numbers in JSON, beyond 64 bits, YAML 1.1 words, dates, times.
-      {".inf", ".inf"},         {"-.inf", "-.inf"},       {".nan", ".nan"},
-      {"1e400", "1e400"},       {"18446744073709551616", "18446744073709551616"},
-      {"yes", "yes"},           {"No", "No"},             {"on", "on"},
-      {"off", "off"},           {"y", "y"},               {"2024-05-01", "2024-05-01"},
-      {"2024-05-01T10:00:00Z", "2024-05-01T10:00:00Z"},    {"10:00:00", "10:00:00"},
-      {"12:30", "12:30"},       {"1_000", "1_000"},       {"0b101", "0b101"},
-      {"0x", "0x"},             {"0o8", "0o8"},           {"-0x1F", "-0x1F"},
-      {"1.2.3", "1.2.3"},       {"e3", "e3"},             {"tRUE", "tRUE"},
-      {"hello world", "hello world"}, {"caf\u00e9", "caf\u00e9"},
+      {".inf", ".inf"},
+      {"-.inf", "-.inf"},
+      {".nan", ".nan"},
+      {"1e400", "1e400"},
+      {"18446744073709551616", "18446744073709551616"},
+      {"yes", "yes"},
+      {"No", "No"},
+      {"on", "on"},
+      {"off", "off"},
+      {"y", "y"},
+      {"2024-05-01", "2024-05-01"},
+      {"2024-05-01T10:00:00Z", "2024-05-01T10:00:00Z"},
+      {"10:00:00", "10:00:00"},
+      {"12:30", "12:30"},
+      {"1_000", "1_000"},
+      {"0b101", "0b101"},
+      {"0x", "0x"},
+      {"0o8", "0o8"},
+      {"-0x1F", "-0x1F"},
+      {"1.2.3", "1.2.3"},
+      {"e3", "e3"},
+      {"tRUE", "tRUE"},
+      {"hello world", "hello world"},
+      {"caf\u00e9", "caf\u00e9"},
   };
   for (const auto& [text, expected] : cases) {
     const Json loaded = load_yaml("v: " + text + "\n");
@@ -95,7 +126,11 @@ TEST(LoadYaml, QuotedAndBlockScalarsAreAlwaysText) {
       "d: |\n  2024-05-01\n"
       "e: >-\n  null\n"
       "f: \"caf\\u00e9 \\U0001F600 \\t\"\n");
-  EXPECT_EQ(value, (Json{{"a", "123"}, {"b", "true"}, {"c", ""}, {"d", "2024-05-01\n"}, {"e", "null"},
+  EXPECT_EQ(value, (Json{{"a", "123"},
+                         {"b", "true"},
+                         {"c", ""},
+                         {"d", "2024-05-01\n"},
+                         {"e", "null"},
                          {"f", "caf\u00e9 \U0001F600 \t"}}));
 }
 
@@ -193,9 +228,12 @@ TEST(LoadYaml, RefusesDeepNestingAtTheLimit) {
 TEST(LoadYaml, UntrustedBytesNeverCrash) {
   const std::string huge(2'000'000, 'x');
   EXPECT_EQ(load_yaml("summary: " + huge + "\n")["summary"].get_ref<const std::string&>().size(), huge.size());
-  for (const std::string& text : std::initializer_list<std::string>{
-           "a: \xff\xfe\n", "a: caf\xc3\n", "\xc3\x28: 1\n", std::string("a: x\0y\n", 7), std::string("\0", 1),
-           std::string("a: \"\0\"\n", 7), "a: \x04\n", "\xef\xbb\xbf" "a: 1\n", "a: \x01\x02\n"}) {
+  for (const std::string& text :
+       std::initializer_list<std::string>{"a: \xff\xfe\n", "a: caf\xc3\n", "\xc3\x28: 1\n", std::string("a: x\0y\n", 7),
+                                          std::string("\0", 1), std::string("a: \"\0\"\n", 7), "a: \x04\n",
+                                          "\xef\xbb\xbf"
+                                          "a: 1\n",
+                                          "a: \x01\x02\n"}) {
     try {
       const Json value = load_yaml(text);
       EXPECT_FALSE(to_json_line(value).empty());
@@ -249,13 +287,71 @@ TEST(EmitYaml, NumbersKeptAsWrittenAsTheirText) {
 }
 
 TEST(EmitYaml, QuotesTextThatAnyReaderWouldTakeForSomethingElse) {
-  for (const char* text :
-       {"2024-05-01T10:00:00Z", "2024-05-01", "0123", "123", "-1", "+1", "1.5", ".5", "1e3", "0x1F", "0o17",
-        "0b101", "1_000", "12:30", "1:20:30", ".inf", "-.Inf", ".NaN", "true", "False", "yes", "No", "ON", "off",
-        "y", "N", "null", "NULL", "~", "", " x", "x ", "a: b", "a #b", "end:", "- x", "-x", "#x", "? x", ":x",
-        "[a]", "{a}", ",a", "&a", "*a", "!a", "|a", ">a", "'a'", "\"a\"", "%a", "@a", "`a", "multi\nline",
-        "tab\there", "bell\x07", "del\x7f", "nel\u0085", "ls\u2028", "\ufeffbom", "<<", "=", "---", "...",
-        "bad\xff"}) {
+  for (const char* text : {"2024-05-01T10:00:00Z",
+                           "2024-05-01",
+                           "0123",
+                           "123",
+                           "-1",
+                           "+1",
+                           "1.5",
+                           ".5",
+                           "1e3",
+                           "0x1F",
+                           "0o17",
+                           "0b101",
+                           "1_000",
+                           "12:30",
+                           "1:20:30",
+                           ".inf",
+                           "-.Inf",
+                           ".NaN",
+                           "true",
+                           "False",
+                           "yes",
+                           "No",
+                           "ON",
+                           "off",
+                           "y",
+                           "N",
+                           "null",
+                           "NULL",
+                           "~",
+                           "",
+                           " x",
+                           "x ",
+                           "a: b",
+                           "a #b",
+                           "end:",
+                           "- x",
+                           "-x",
+                           "#x",
+                           "? x",
+                           ":x",
+                           "[a]",
+                           "{a}",
+                           ",a",
+                           "&a",
+                           "*a",
+                           "!a",
+                           "|a",
+                           ">a",
+                           "'a'",
+                           "\"a\"",
+                           "%a",
+                           "@a",
+                           "`a",
+                           "multi\nline",
+                           "tab\there",
+                           "bell\x07",
+                           "del\x7f",
+                           "nel\u0085",
+                           "ls\u2028",
+                           "\ufeffbom",
+                           "<<",
+                           "=",
+                           "---",
+                           "...",
+                           "bad\xff"}) {
     const std::string emitted = emit_yaml(Json{{"k", text}});
     EXPECT_TRUE(emitted.starts_with("k: \"")) << '[' << text << "] -> " << emitted;
     const std::string as_key = emit_yaml(Json{{text, 1}});
@@ -292,23 +388,86 @@ TEST(EmitYaml, WritesValuesOfAnyDepthWithoutRecursion) {
 // ---- round trip ----
 
 const std::vector<std::string>& tricky_strings() {
-  static const std::vector<std::string> strings = {
-      "2024-05-01T10:00:00Z", "0123", "true", "null", "yes", "No", "~", "", " x", "a: b", "- x", "#x",
-      "multi\nline", "caf\u00e9", "\U0001F600", "1e3", "0x1F", ".5", "1_000", "12:30", "x ", "'", "\"", "\\",
-      "a #b", "end:", "\t", "\r\n", "\x01", "\x7f", "\u0085", "\u2028", "\ufeff", "<<", "---", "...", "-",
-      "?", ":", "[", "{}", "1.0", "-0", "+.inf", ".NaN", "0o7", "1:2", "on", "Off", "y", "=", "%TAG", "@x",
-      "`x", "|", ">", "&a", "*a", "!t", "a\"b'c", "  ", "k: v\n- x", "\xe2\x80\x8b", "\\n", "long " + std::string(300, 'w')};
+  static const std::vector<std::string> strings = {"2024-05-01T10:00:00Z",
+                                                   "0123",
+                                                   "true",
+                                                   "null",
+                                                   "yes",
+                                                   "No",
+                                                   "~",
+                                                   "",
+                                                   " x",
+                                                   "a: b",
+                                                   "- x",
+                                                   "#x",
+                                                   "multi\nline",
+                                                   "caf\u00e9",
+                                                   "\U0001F600",
+                                                   "1e3",
+                                                   "0x1F",
+                                                   ".5",
+                                                   "1_000",
+                                                   "12:30",
+                                                   "x ",
+                                                   "'",
+                                                   "\"",
+                                                   "\\",
+                                                   "a #b",
+                                                   "end:",
+                                                   "\t",
+                                                   "\r\n",
+                                                   "\x01",
+                                                   "\x7f",
+                                                   "\u0085",
+                                                   "\u2028",
+                                                   "\ufeff",
+                                                   "<<",
+                                                   "---",
+                                                   "...",
+                                                   "-",
+                                                   "?",
+                                                   ":",
+                                                   "[",
+                                                   "{}",
+                                                   "1.0",
+                                                   "-0",
+                                                   "+.inf",
+                                                   ".NaN",
+                                                   "0o7",
+                                                   "1:2",
+                                                   "on",
+                                                   "Off",
+                                                   "y",
+                                                   "=",
+                                                   "%TAG",
+                                                   "@x",
+                                                   "`x",
+                                                   "|",
+                                                   ">",
+                                                   "&a",
+                                                   "*a",
+                                                   "!t",
+                                                   "a\"b'c",
+                                                   "  ",
+                                                   "k: v\n- x",
+                                                   "\xe2\x80\x8b",
+                                                   "\\n",
+                                                   "long " + std::string(300, 'w')};
   return strings;
 }
 
 Json random_scalar(std::mt19937& rng) {
   const auto& strings = tricky_strings();
   switch (std::uniform_int_distribution<>(0, 6)(rng)) {
-    case 0: return nullptr;
-    case 1: return std::uniform_int_distribution<>(0, 1)(rng) == 1;
-    case 2: return std::uniform_int_distribution<std::int64_t>(std::numeric_limits<std::int64_t>::min())(rng);
-    case 3: return std::uniform_real_distribution<double>(-1e300, 1e300)(rng) /
-                   std::pow(10.0, std::uniform_int_distribution<>(0, 300)(rng));
+    case 0:
+      return nullptr;
+    case 1:
+      return std::uniform_int_distribution<>(0, 1)(rng) == 1;
+    case 2:
+      return std::uniform_int_distribution<std::int64_t>(std::numeric_limits<std::int64_t>::min())(rng);
+    case 3:
+      return std::uniform_real_distribution<double>(-1e300, 1e300)(rng) /
+             std::pow(10.0, std::uniform_int_distribution<>(0, 300)(rng));
     case 4: {
       std::string text;
       for (int i = std::uniform_int_distribution<>(1, 3)(rng); i > 0; --i) {
@@ -316,7 +475,8 @@ Json random_scalar(std::mt19937& rng) {
       }
       return text;
     }
-    default: return strings[std::uniform_int_distribution<std::size_t>(0, strings.size() - 1)(rng)];
+    default:
+      return strings[std::uniform_int_distribution<std::size_t>(0, strings.size() - 1)(rng)];
   }
 }
 

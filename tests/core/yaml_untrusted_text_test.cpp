@@ -13,7 +13,8 @@ namespace {
 // Bytes that are not UTF-8 load as U+FFFD, as the writers print them, so
 // the loaded value is the one every later write and load gives back.
 TEST(YamlUntrustedText, InvalidUtf8LoadsAsReplacementCharacters) {
-  for (const std::string text : {"summary: caf\xe9 ok\n", "\"caf\xe9\": \xff\xfe\n", "- \xc3\x28\n- '\xed\xa0\x80'\n"}) {
+  for (const std::string text :
+       {"summary: caf\xe9 ok\n", "\"caf\xe9\": \xff\xfe\n", "- \xc3\x28\n- '\xed\xa0\x80'\n"}) {
     SCOPED_TRACE(text);
     const Json loaded = load_yaml(text);
     EXPECT_EQ(load_yaml(emit_yaml(loaded)), loaded);

@@ -45,16 +45,17 @@ std::string commit_for(int n) { return core::sha256_hex("commit " + std::to_stri
 std::string large_ledger(int lines) {
   std::string text;
   for (int n = 0; n < lines; ++n) {
-    text += core::to_json_line(Json{{"commit", commit_for(n)},
-                                    {"branch", "main"},
-                                    {"timestamp", "2026-07-25T10:00:00Z"},
-                                    {"agent", "claude-code"},
-                                    {"summary", "Change " + std::to_string(n) + ": retry uploads with capped backoff"},
-                                    {"synced", false},
-                                    {"agent_provider", "anthropic"},
-                                    {"developer", {{"git_author_name", "Ana"}, {"git_author_email", "ana@example.com"}}},
-                                    {"telemetry", {{"model", "claude-opus-4-6"}, {"turns", n % 40}}}}) +
-            "\n";
+    text +=
+        core::to_json_line(Json{{"commit", commit_for(n)},
+                                {"branch", "main"},
+                                {"timestamp", "2026-07-25T10:00:00Z"},
+                                {"agent", "claude-code"},
+                                {"summary", "Change " + std::to_string(n) + ": retry uploads with capped backoff"},
+                                {"synced", false},
+                                {"agent_provider", "anthropic"},
+                                {"developer", {{"git_author_name", "Ana"}, {"git_author_email", "ana@example.com"}}},
+                                {"telemetry", {{"model", "claude-opus-4-6"}, {"turns", n % 40}}}}) +
+        "\n";
   }
   return text;
 }
@@ -93,8 +94,8 @@ TEST(CrashTrials, KilledLedgerRewriteLeavesTheOldOrTheNewLedgerWhole) {
     write_text(ledger, old_text);
     kill_ledger_ops_after(args, random_delay(rng, duration));
     const std::string text = read_text(ledger);
-    ASSERT_TRUE(text == old_text || text == new_text) << "trial " << trial << ": a ledger of " << text.size()
-                                                      << " bytes is neither the old nor the new one";
+    ASSERT_TRUE(text == old_text || text == new_text)
+        << "trial " << trial << ": a ledger of " << text.size() << " bytes is neither the old nor the new one";
     (text == old_text ? old_seen : new_seen)++;
     if (temp_files_in(dir.path()).size() > static_cast<size_t>(temp_left)) ++temp_left;
   }

@@ -39,8 +39,12 @@ const std::string kNew = "4444444444444444444444444444444444444444";
 constexpr const char* kPlantedCorruptLine = "{\"commit\": \"5555 torn by an old crash";
 
 std::string line_for(const std::string& commit, bool synced) {
-  return core::to_json_line(Json{{"commit", commit}, {"branch", "main"}, {"timestamp", "2026-07-25T10:00:00Z"},
-                                 {"agent", "claude-code"}, {"summary", "earlier work"}, {"synced", synced}}) +
+  return core::to_json_line(Json{{"commit", commit},
+                                 {"branch", "main"},
+                                 {"timestamp", "2026-07-25T10:00:00Z"},
+                                 {"agent", "claude-code"},
+                                 {"summary", "earlier work"},
+                                 {"synced", synced}}) +
          "\n";
 }
 
@@ -50,8 +54,8 @@ class LedgerRepo {
  public:
   LedgerRepo() {
     repo_.commit("first commit");
-    ledger_text_ = line_for(kPending1, false) + line_for(kSynced, true) + kPlantedCorruptLine + "\n" +
-                   line_for(kPending2, false);
+    ledger_text_ =
+        line_for(kPending1, false) + line_for(kSynced, true) + kPlantedCorruptLine + "\n" + line_for(kPending2, false);
     std::filesystem::create_directories(ledger().parent_path());
     write_text(ledger(), ledger_text_);
   }
@@ -157,7 +161,10 @@ void fail_each_call(const Operation& op) {
 TEST(FaultInjection, LedgerAppendKeepsTheRecordOrSaysItFailed) {
   fail_each_call({
       .prepare = [](const LedgerRepo&) {},
-      .args = [](const LedgerRepo& repo) { return std::vector<std::string>{"append", repo.ledger(), kNew}; },
+      .args =
+          [](const LedgerRepo& repo) {
+            return std::vector<std::string>{"append", repo.ledger(), kNew};
+          },
       .check =
           [](const LedgerRepo& repo, const OpsRun& run, const CountedCall*) {
             const std::string text = read_text(repo.ledger());
@@ -172,7 +179,10 @@ TEST(FaultInjection, LedgerAppendKeepsTheRecordOrSaysItFailed) {
 TEST(FaultInjection, LedgerRewriteIsWholeOldOrWholeNew) {
   fail_each_call({
       .prepare = [](const LedgerRepo&) {},
-      .args = [](const LedgerRepo& repo) { return std::vector<std::string>{"mark", repo.ledger(), kPending1}; },
+      .args =
+          [](const LedgerRepo& repo) {
+            return std::vector<std::string>{"mark", repo.ledger(), kPending1};
+          },
       .check =
           [](const LedgerRepo& repo, const OpsRun& run, const CountedCall*) {
             const std::string text = read_text(repo.ledger());
@@ -204,8 +214,12 @@ const std::string kPendingAttestation =
 
 TEST(FaultInjection, PendingFilingKeepsTheFileUntilTheRecordIsWritten) {
   fail_each_call({
-      .prepare = [](const LedgerRepo& repo) { write_text(paths::commit_attestation(repo.root()), kPendingAttestation); },
-      .args = [](const LedgerRepo& repo) { return std::vector<std::string>{"file", repo.root(), repo.head()}; },
+      .prepare =
+          [](const LedgerRepo& repo) { write_text(paths::commit_attestation(repo.root()), kPendingAttestation); },
+      .args =
+          [](const LedgerRepo& repo) {
+            return std::vector<std::string>{"file", repo.root(), repo.head()};
+          },
       .check =
           [](const LedgerRepo& repo, const OpsRun& run, const CountedCall*) {
             const fs::path pending = paths::commit_attestation(repo.root());
@@ -249,7 +263,6 @@ TEST(FaultInjection, ArchiveWriteNeverHidesAnUnloggedCommit) {
           },
   });
 }
-
 
 // Where the file system refuses locks (ENOLCK), nobody can hold the ledger
 // lock, so waiting or deferring would defer for ever: appends go into the

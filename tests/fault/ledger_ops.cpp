@@ -46,8 +46,12 @@ void ready() {
 }
 
 Json entry_for(const std::string& commit) {
-  return Json{{"commit", commit},     {"branch", "main"},  {"timestamp", "2026-07-25T10:00:00Z"},
-              {"agent", "claude-code"}, {"summary", "Add retry to upload"}, {"synced", false}};
+  return Json{{"commit", commit},
+              {"branch", "main"},
+              {"timestamp", "2026-07-25T10:00:00Z"},
+              {"agent", "claude-code"},
+              {"summary", "Add retry to upload"},
+              {"synced", false}};
 }
 
 // Marks the lines of `batch`'s commits as an upload does (journal, fold).
@@ -108,17 +112,21 @@ int run(const std::vector<std::string>& args) {
     synccore::PendingOptions options;
     if (args.size() == 3) options.commit_override = args[2];
     ready();
-    const synccore::AttestationResult result = synccore::process_pending_attestation(tamrik::services::Checkout::main(args[1]), options);
+    const synccore::AttestationResult result =
+        synccore::process_pending_attestation(tamrik::services::Checkout::main(args[1]), options);
     if (result.error) {
       std::printf("not filed: %s\n", result.error->c_str());
       return kNotFiled;
     }
-    std::printf("filed %s\n", result.matched_commit.value_or(result.found ? "(no commit)" : "(nothing pending)").c_str());
+    std::printf("filed %s\n",
+                result.matched_commit.value_or(result.found ? "(no commit)" : "(nothing pending)").c_str());
     return 0;
   }
   if (op == "archive" && args.size() == 4) {
-    const Json document = {{"staged_diff_hash", "5f0c6e1d"}, {"timestamp", "2026-07-25T10:00:00Z"},
-                           {"agent", "claude-code"},       {"summary", "Add retry to upload"}};
+    const Json document = {{"staged_diff_hash", "5f0c6e1d"},
+                           {"timestamp", "2026-07-25T10:00:00Z"},
+                           {"agent", "claude-code"},
+                           {"summary", "Add retry to upload"}};
     ready();
     synccore::_log_attestation(args[1], args[2], document,
                                {.commit_override = args[3], .archive_ledger = false, .branch = "main"});

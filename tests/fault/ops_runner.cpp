@@ -42,8 +42,8 @@ std::vector<std::pair<std::string, std::string>> child_environment(const std::op
   if (!faults) return env;
   const char* asan = std::getenv("ASAN_OPTIONS");
   // The fault library comes before the sanitizer runtime in the search order.
-  env.emplace_back("ASAN_OPTIONS", (asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") +
-                                       "verify_asan_link_order=0");
+  env.emplace_back("ASAN_OPTIONS",
+                   (asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") + "verify_asan_link_order=0");
   env.emplace_back("LD_PRELOAD", TAMRIK_FAULT_LIBRARY);
   env.emplace_back("TAMRIK_FAULT_ROOT", faults->root.string());
   env.emplace_back("TAMRIK_FAULT_NTH", std::to_string(faults->nth));
@@ -82,7 +82,6 @@ void read_until(int fd, std::string& text, std::string_view stop, size_t from = 
     text.append(buffer, static_cast<size_t>(n));
   }
 }
-
 
 std::vector<CountedCall> read_report(const fs::path& report) {
   std::vector<CountedCall> calls;

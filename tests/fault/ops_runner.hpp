@@ -16,9 +16,9 @@ namespace tamrik::testing {
 struct FaultPlan {
   std::filesystem::path root;  // only files below it are counted
   long nth = 0;
-  std::string error = "EIO";   // ENOSPC, EIO, EINTR
-  bool repeat = false;         // fail every counted call from the nth on
-  bool no_locks = false;       // every flock() fails with ENOLCK
+  std::string error = "EIO";  // ENOSPC, EIO, EINTR
+  bool repeat = false;        // fail every counted call from the nth on
+  bool no_locks = false;      // every flock() fails with ENOLCK
 };
 
 // One counted call, as the fault library reports it.

@@ -92,9 +92,15 @@ struct ClaudeSession {
   int counter = 0;
 
   Json base(const std::string& type, double when) {
-    return Json{{"parentUuid", nullptr}, {"isSidechain", false}, {"userType", "external"},
-                {"cwd", cwd},            {"sessionId", id},       {"version", "2.1.220"},
-                {"gitBranch", "main"},   {"type", type},          {"uuid", "u-" + std::to_string(++counter)},
+    return Json{{"parentUuid", nullptr},
+                {"isSidechain", false},
+                {"userType", "external"},
+                {"cwd", cwd},
+                {"sessionId", id},
+                {"version", "2.1.220"},
+                {"gitBranch", "main"},
+                {"type", type},
+                {"uuid", "u-" + std::to_string(++counter)},
                 {"timestamp", iso(when)}};
   }
 
@@ -106,9 +112,13 @@ struct ClaudeSession {
 
   Json assistant(const std::string& message_id, const std::string& model, Json content, Json usage, double when) {
     Json line = base("assistant", when);
-    line["message"] = {{"model", model},       {"id", message_id}, {"type", "message"},
-                       {"role", "assistant"},  {"content", std::move(content)},
-                       {"stop_reason", nullptr}, {"usage", std::move(usage)}};
+    line["message"] = {{"model", model},
+                       {"id", message_id},
+                       {"type", "message"},
+                       {"role", "assistant"},
+                       {"content", std::move(content)},
+                       {"stop_reason", nullptr},
+                       {"usage", std::move(usage)}};
     line["requestId"] = "req_" + message_id;
     return line;
   }
@@ -137,13 +147,15 @@ struct ClaudeSession {
 
   Json bash_result(const std::string& tool_id, const std::string& stdout_text, double when) {
     Json line = base("user", when);
-    line["message"] = {{"role", "user"},
-                       {"content", Json::array({{{"tool_use_id", tool_id},
-                                                 {"type", "tool_result"},
-                                                 {"content", stdout_text},
-                                                 {"is_error", false}}})}};
-    line["toolUseResult"] = {{"stdout", stdout_text},   {"stderr", ""},
-                             {"interrupted", false},    {"isImage", false},
+    line["message"] = {
+        {"role", "user"},
+        {"content",
+         Json::array(
+             {{{"tool_use_id", tool_id}, {"type", "tool_result"}, {"content", stdout_text}, {"is_error", false}}})}};
+    line["toolUseResult"] = {{"stdout", stdout_text},
+                             {"stderr", ""},
+                             {"interrupted", false},
+                             {"isImage", false},
                              {"noOutputExpected", false}};
     return line;
   }
@@ -151,11 +163,10 @@ struct ClaudeSession {
   // A failed call: flagged, and the structured result is a plain string.
   Json bash_error(const std::string& tool_id, const std::string& error, double when) {
     Json line = base("user", when);
-    line["message"] = {{"role", "user"},
-                       {"content", Json::array({{{"type", "tool_result"},
-                                                 {"content", error},
-                                                 {"is_error", true},
-                                                 {"tool_use_id", tool_id}}})}};
+    line["message"] = {
+        {"role", "user"},
+        {"content",
+         Json::array({{{"type", "tool_result"}, {"content", error}, {"is_error", true}, {"tool_use_id", tool_id}}})}};
     line["toolUseResult"] = "Error: " + error;
     return line;
   }
@@ -169,21 +180,27 @@ inline Json codex_line(const std::string& type, Json payload, double when) {
 
 inline Json codex_meta(const std::string& thread, const std::string& cwd, double when) {
   return codex_line("session_meta",
-                    {{"id", thread}, {"timestamp", iso(when)}, {"cwd", cwd}, {"originator", "codex_cli_rs"},
-                     {"cli_version", "0.104.0"}, {"source", "cli"}, {"model_provider", "openai"}},
+                    {{"id", thread},
+                     {"timestamp", iso(when)},
+                     {"cwd", cwd},
+                     {"originator", "codex_cli_rs"},
+                     {"cli_version", "0.104.0"},
+                     {"source", "cli"},
+                     {"model_provider", "openai"}},
                     when);
 }
 
 inline Json codex_turn(const std::string& turn, const std::string& model, const std::string& cwd, double when) {
-  return codex_line("turn_context",
-                    {{"turn_id", turn}, {"cwd", cwd}, {"model", model}, {"effort", "medium"},
-                     {"approval_policy", "on-request"}},
-                    when);
+  return codex_line(
+      "turn_context",
+      {{"turn_id", turn}, {"cwd", cwd}, {"model", model}, {"effort", "medium"}, {"approval_policy", "on-request"}},
+      when);
 }
 
 inline Json codex_tokens(Json total, double when) {
-  Json info = total.is_null() ? Json() : Json{{"total_token_usage", total}, {"last_token_usage", total},
-                                               {"model_context_window", 272000}};
+  Json info = total.is_null()
+                  ? Json()
+                  : Json{{"total_token_usage", total}, {"last_token_usage", total}, {"model_context_window", 272000}};
   return codex_line("event_msg", {{"type", "token_count"}, {"info", info}, {"rate_limits", Json::object()}}, when);
 }
 
@@ -198,15 +215,18 @@ inline Json codex_usage(long long input, long long cached, long long output) {
 // Newer form: exec_command with {"cmd": "..."}.
 inline Json codex_exec(const std::string& call_id, const std::string& command, double when) {
   return codex_line("response_item",
-                    {{"type", "function_call"}, {"name", "exec_command"},
-                     {"arguments", Json{{"cmd", command}, {"yield_time_ms", 10000}}.dump()}, {"call_id", call_id}},
+                    {{"type", "function_call"},
+                     {"name", "exec_command"},
+                     {"arguments", Json{{"cmd", command}, {"yield_time_ms", 10000}}.dump()},
+                     {"call_id", call_id}},
                     when);
 }
 
 // Older form: shell with {"command": ["bash", "-lc", "..."]}.
 inline Json codex_shell(const std::string& call_id, const std::string& command, double when) {
   return codex_line("response_item",
-                    {{"type", "function_call"}, {"name", "shell"},
+                    {{"type", "function_call"},
+                     {"name", "shell"},
                      {"arguments", Json{{"command", Json::array({"bash", "-lc", command})}}.dump()},
                      {"call_id", call_id}},
                     when);
@@ -246,25 +266,30 @@ inline Json gemini_user(const std::string& id, const std::string& text, double w
 }
 
 inline Json gemini_reply(const std::string& id, const std::string& model, Json tokens, Json tool_calls, double when) {
-  return Json{{"id", id},          {"timestamp", iso(when)}, {"type", "gemini"},
-              {"content", "done"}, {"model", model},         {"tokens", std::move(tokens)},
+  return Json{{"id", id},
+              {"timestamp", iso(when)},
+              {"type", "gemini"},
+              {"content", "done"},
+              {"model", model},
+              {"tokens", std::move(tokens)},
               {"toolCalls", std::move(tool_calls)}};
 }
 
 inline Json gemini_tokens(long long input, long long output, long long cached, long long thoughts) {
-  return Json{{"input", input},       {"output", output},  {"cached", cached},
-              {"thoughts", thoughts}, {"tool", 0},         {"total", input + output + thoughts}};
+  return Json{{"input", input},       {"output", output}, {"cached", cached},
+              {"thoughts", thoughts}, {"tool", 0},        {"total", input + output + thoughts}};
 }
 
 inline Json gemini_shell(const std::string& id, const std::string& command, const std::string& output,
                          const std::string& status, double when) {
-  return Json{{"id", id},
-              {"name", "run_shell_command"},
-              {"args", {{"command", command}}},
-              {"result", Json::array({{{"functionResponse", {{"id", id}, {"name", "run_shell_command"},
-                                                               {"response", {{"output", output}}}}}}})},
-              {"status", status},
-              {"timestamp", iso(when)}};
+  return Json{
+      {"id", id},
+      {"name", "run_shell_command"},
+      {"args", {{"command", command}}},
+      {"result", Json::array({{{"functionResponse",
+                                {{"id", id}, {"name", "run_shell_command"}, {"response", {{"output", output}}}}}}})},
+      {"status", status},
+      {"timestamp", iso(when)}};
 }
 
 }  // namespace tamrik::testing::agent_fixtures

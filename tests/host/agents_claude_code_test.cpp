@@ -39,33 +39,31 @@ struct SessionFixture {
   std::string main_transcript() {
     Json meta_note = session.prompt("<local-command-caveat>...</local-command-caveat>", kDay + 1);
     meta_note["isMeta"] = true;
-    Json thinking = session.assistant("msg_A", "claude-opus-4-6",
-                                      Json::array({{{"type", "thinking"}, {"thinking", "hm"}}}),
-                                      ClaudeSession::usage(3, 9, 500, 1000), kDay + 11);
+    Json thinking =
+        session.assistant("msg_A", "claude-opus-4-6", Json::array({{{"type", "thinking"}, {"thinking", "hm"}}}),
+                          ClaudeSession::usage(3, 9, 500, 1000), kDay + 11);
     Json text = session.text_reply("msg_A", "I will look.", ClaudeSession::usage(3, 9, 500, 1000), kDay + 12);
     Json tool = session.bash_call("toolu_1", "ls", kDay + 13);
     tool["message"]["id"] = "msg_A";
     tool["message"]["usage"] = ClaudeSession::usage(3, 209, 500, 1000);
-    Json synthetic = session.text_reply("msg_S", "No response requested.", ClaudeSession::usage(0, 7, 0, 0),
-                                        kDay + 400, "<synthetic>");
+    Json synthetic = session.text_reply("msg_S", "No response requested.", ClaudeSession::usage(0, 7, 0, 0), kDay + 400,
+                                        "<synthetic>");
     return jsonl({session.prompt("list the files", kDay + 10), meta_note, thinking, text, tool,
                   session.bash_result("toolu_1", "a.txt\n", kDay + 14),
                   session.text_reply("msg_B", "Title", ClaudeSession::usage(10, 20, 0, 0), kDay + 15,
                                      "claude-haiku-4-5-20251001"),
                   session.prompt("now commit", kDay + 100),
-                  session.text_reply("msg_C", "Done.", ClaudeSession::usage(4, 60, 0, 2000), kDay + 300),
-                  synthetic}) +
-           "this line is not JSON\n" + session.text_reply("msg_T", "torn", ClaudeSession::usage(1, 1, 1, 1), kDay + 900)
-                                          .dump()
-                                          .substr(0, 80);
+                  session.text_reply("msg_C", "Done.", ClaudeSession::usage(4, 60, 0, 2000), kDay + 300), synthetic}) +
+           "this line is not JSON\n" +
+           session.text_reply("msg_T", "torn", ClaudeSession::usage(1, 1, 1, 1), kDay + 900).dump().substr(0, 80);
   }
 
   std::string subagent_transcript() {
     ClaudeSession sub{id, "/work/repo"};
     Json usage = ClaudeSession::usage(100, 50, 0, 7);
     usage["cache_creation"] = {{"ephemeral_5m_input_tokens", 30}, {"ephemeral_1h_input_tokens", 12}};
-    Json early = sub.text_reply("msg_X", "...", ClaudeSession::usage(100, 1, 0, 7), kDay + 20,
-                                "claude-sonnet-4-5-20250929");
+    Json early =
+        sub.text_reply("msg_X", "...", ClaudeSession::usage(100, 1, 0, 7), kDay + 20, "claude-sonnet-4-5-20250929");
     Json last = sub.text_reply("msg_X", "found it", usage, kDay + 21, "claude-sonnet-4-5-20250929");
     Json task = sub.prompt("search the tree", kDay + 19);
     for (Json* line : {&early, &last, &task}) (*line)["isSidechain"] = true;
@@ -146,11 +144,13 @@ TEST(ClaudeCodeStore, LivesInHomeUnlessTheConfigDirVariableMovesIt) {
 TEST(ClaudeCodeStore, ProjectKeyReplacesEveryOtherCharacterPerUtf16Unit) {
   EXPECT_EQ(claude_project_key("/home/u/my_repo"), "-home-u-my-repo");
   EXPECT_EQ(claude_project_key("/srv/app.v2/x-y"), "-srv-app-v2-x-y");
-  EXPECT_EQ(claude_project_key("/tmp/caf\xC3\xA9"), "-tmp-caf-");      // é: one unit
-  EXPECT_EQ(claude_project_key("/a/\xE2\x82\xAC"), "-a--");              // €: one unit
-  EXPECT_EQ(claude_project_key("/a/\xF0\x9F\x98\x80"), "-a---");         // emoji: two units
-  EXPECT_EQ(claude_project_key("/a/\xFF" "b"), "-a--b");                 // stray byte: one
-  EXPECT_EQ(claude_project_key("/a/\xF0\x9F"), "-a---");                 // cut sequence: per byte
+  EXPECT_EQ(claude_project_key("/tmp/caf\xC3\xA9"), "-tmp-caf-");  // é: one unit
+  EXPECT_EQ(claude_project_key("/a/\xE2\x82\xAC"), "-a--");        // €: one unit
+  EXPECT_EQ(claude_project_key("/a/\xF0\x9F\x98\x80"), "-a---");   // emoji: two units
+  EXPECT_EQ(claude_project_key("/a/\xFF"
+                               "b"),
+            "-a--b");                                     // stray byte: one
+  EXPECT_EQ(claude_project_key("/a/\xF0\x9F"), "-a---");  // cut sequence: per byte
 }
 
 TEST_F(ClaudeCodeTest, FallsBackToSearchingEveryProject) {

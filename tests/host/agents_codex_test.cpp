@@ -31,18 +31,17 @@ class CodexTest : public ::testing::Test {
 
 TEST_F(CodexTest, TelemetryFromTheRollout) {
   const std::string thread = "0199a213-81c0-7800-8aa1-bbab2a035a53";
-  write_text(rollout(thread),
-             jsonl({codex_meta(thread, "/work/repo", kDay),
-                    codex_tokens(Json(), kDay + 1),  // the first count has no info yet
-                    codex_turn("turn-1", "gpt-5.2-codex", "/work/repo", kDay + 2),
-                    codex_tokens(codex_usage(17203, 12000, 358), kDay + 5),
-                    codex_tokens(codex_usage(17203, 12000, 358), kDay + 5),  // repeated as-is
-                    codex_turn("turn-2", "gpt-5.3-codex", "/work/repo", kDay + 60),
-                    codex_turn("turn-2", "gpt-5.3-codex", "/work/repo", kDay + 61),  // same turn again
-                    codex_tokens(codex_usage(40000, 30000, 900), kDay + 90),
-                    codex_tokens(Json(), kDay + 95),  // a later empty count changes nothing
-                    codex_line("world_state", {{"anything", 1}}, kDay + 120)}) +
-                 "{\"timestamp\":\"2026-07-26T00:00:00Z\",\"type\":\"event_msg\",\"pay");  // torn
+  write_text(rollout(thread), jsonl({codex_meta(thread, "/work/repo", kDay),
+                                     codex_tokens(Json(), kDay + 1),  // the first count has no info yet
+                                     codex_turn("turn-1", "gpt-5.2-codex", "/work/repo", kDay + 2),
+                                     codex_tokens(codex_usage(17203, 12000, 358), kDay + 5),
+                                     codex_tokens(codex_usage(17203, 12000, 358), kDay + 5),  // repeated as-is
+                                     codex_turn("turn-2", "gpt-5.3-codex", "/work/repo", kDay + 60),
+                                     codex_turn("turn-2", "gpt-5.3-codex", "/work/repo", kDay + 61),  // same turn again
+                                     codex_tokens(codex_usage(40000, 30000, 900), kDay + 90),
+                                     codex_tokens(Json(), kDay + 95),  // a later empty count changes nothing
+                                     codex_line("world_state", {{"anything", 1}}, kDay + 120)}) +
+                                  "{\"timestamp\":\"2026-07-26T00:00:00Z\",\"type\":\"event_msg\",\"pay");  // torn
   const auto telemetry = codex().get_telemetry_for_session(home(), thread);
   ASSERT_TRUE(telemetry.has_value());
   EXPECT_EQ(telemetry->session_id, thread);
@@ -115,11 +114,12 @@ TEST_F(CodexCommits, NonZeroExitsMadeNothing) {
 }
 
 TEST_F(CodexCommits, AMentionCountsWhenNoSessionMadeIt) {
-  write_text(rollout("t-talk"), jsonl({codex_line("response_item",
-                                                  {{"type", "message"}, {"role", "assistant"},
-                                                   {"content", Json::array({{{"type", "output_text"},
-                                                                             {"text", "Committed " + sha_}}})}},
-                                                  kDay + 5)}));
+  write_text(rollout("t-talk"),
+             jsonl({codex_line("response_item",
+                               {{"type", "message"},
+                                {"role", "assistant"},
+                                {"content", Json::array({{{"type", "output_text"}, {"text", "Committed " + sha_}}})}},
+                               kDay + 5)}));
   EXPECT_EQ(hits(), Sessions{"t-talk"});
   set_mtime(rollout("t-talk"), kDay + 10);
   EXPECT_EQ(codex().sessions_mentioning(repo_.root(), {sha_}, kDay + 3600, {})->count(sha_), 0u);

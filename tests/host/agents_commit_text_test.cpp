@@ -68,10 +68,20 @@ TEST(HashIndex, AgreesWithTheNaiveSearchOnRandomText) {
     while (text.size() < 300) {
       const std::string& hash = hashes[rng() % hashes.size()];
       switch (rng() % 5) {
-        case 0: text += hash; break;
-        case 1: text += hash.substr(0, 5 + rng() % 40); break;
-        case 2: { std::string near = hash; near[rng() % near.size()] = 'x'; text += near; break; }
-        default: text += kFiller[rng() % (sizeof kFiller - 1)];
+        case 0:
+          text += hash;
+          break;
+        case 1:
+          text += hash.substr(0, 5 + rng() % 40);
+          break;
+        case 2: {
+          std::string near = hash;
+          near[rng() % near.size()] = 'x';
+          text += near;
+          break;
+        }
+        default:
+          text += kFiller[rng() % (sizeof kFiller - 1)];
       }
     }
     ASSERT_EQ(find_all(index, text), find_naive(index.hashes(), text)) << text;
@@ -87,8 +97,8 @@ TEST(HashIndex, FindsRunsAtEveryOffsetAndAtTheEdges) {
     EXPECT_EQ(find_all(index, before + hash.substr(0, 7) + "]"), (Found{{0, pad, 7, false}})) << pad;
     EXPECT_EQ(find_all(index, before + hash.substr(0, 6) + "]"), Found{}) << pad;
   }
-  EXPECT_EQ(find_all(index, hash + "8"), Found{});        // 41 digits: another number
-  EXPECT_EQ(find_all(index, "f" + hash), Found{});        // glued on the left
+  EXPECT_EQ(find_all(index, hash + "8"), Found{});  // 41 digits: another number
+  EXPECT_EQ(find_all(index, "f" + hash), Found{});  // glued on the left
   EXPECT_EQ(find_all(HashIndex({"0123456789ABCDEF0123456789ABCDEF01234567"}), hash), (Found{{0, 0, 40, true}}));
   EXPECT_EQ(find_all(HashIndex({"not-a-hash", hash}), "x" + hash), (Found{{1, 1, 40, true}}));
   EXPECT_EQ(find_all(HashIndex({}), hash), Found{});
@@ -115,14 +125,15 @@ TEST(HashIndex, AbbreviationsCountOnlyWhereGitWritesCommits) {
 }
 
 TEST(GitCommitCommand, RecognisesCommitsInShellLines) {
-  for (const char* command : {"git commit -m 'fix'", "git add -A && git commit -m \"x\"", "cd sub; git commit",
-                              "git -C /repo -c core.hooksPath=/dev/null commit -q", "GIT_EDITOR=true git commit --amend",
-                              "/usr/bin/git commit -F msg.txt", "git --no-pager commit", "(git commit)",
-                              "git add x\ngit commit -m y", "git --git-dir=.git commit"}) {
+  for (const char* command :
+       {"git commit -m 'fix'", "git add -A && git commit -m \"x\"", "cd sub; git commit",
+        "git -C /repo -c core.hooksPath=/dev/null commit -q", "GIT_EDITOR=true git commit --amend",
+        "/usr/bin/git commit -F msg.txt", "git --no-pager commit", "(git commit)", "git add x\ngit commit -m y",
+        "git --git-dir=.git commit"}) {
     EXPECT_TRUE(runs_git_commit(command)) << command;
   }
-  for (const char* command : {"git status", "git log --grep commit", "git commit-tree HEAD^{tree}",
-                              "echo commit", "git show HEAD", "gitk commit", "git -C commit status", ""}) {
+  for (const char* command : {"git status", "git log --grep commit", "git commit-tree HEAD^{tree}", "echo commit",
+                              "git show HEAD", "gitk commit", "git -C commit status", ""}) {
     EXPECT_FALSE(runs_git_commit(command)) << command;
   }
 }

@@ -37,18 +37,17 @@ class GeminiTest : public ::testing::Test {
 TEST_F(GeminiTest, TelemetryFromTheSessionAndItsSubagents) {
   const std::string id = "8c2d4e6f-1a3b-4c5d-9e7f-0a1b2c3d4e5f";
   write_text(session_file(id),
-             jsonl({gemini_meta(id, kDay),
-                    gemini_user("u1", "add a test", kDay + 5),
+             jsonl({gemini_meta(id, kDay), gemini_user("u1", "add a test", kDay + 5),
                     gemini_reply("g1", "gemini-2.5-pro", gemini_tokens(1000, 50, 400, 30), Json::array(), kDay + 9),
                     gemini_reply("g1", "gemini-2.5-pro", gemini_tokens(1000, 80, 400, 30), Json::array(), kDay + 10),
                     gemini_user("u2", "now commit", kDay + 20),
                     gemini_reply("g2", "gemini-2.5-flash", gemini_tokens(200, 10, 0, 0), Json::array(), kDay + 25),
                     Json{{"$set", {{"lastUpdated", iso(kDay + 30)}}}}}) +
                  "{\"id\":\"g3\",\"type\":\"gemini\",\"tok");  // torn
-  write_text(chats() / id / "c1d2e3f4-sub.jsonl",
-             jsonl({gemini_meta("c1d2e3f4-sub", kDay + 12), gemini_user("su", "task", kDay + 12),
-                    gemini_reply("sg", "gemini-2.5-flash-lite", gemini_tokens(300, 20, 100, 5), Json::array(),
-                                 kDay + 13)}));
+  write_text(
+      chats() / id / "c1d2e3f4-sub.jsonl",
+      jsonl({gemini_meta("c1d2e3f4-sub", kDay + 12), gemini_user("su", "task", kDay + 12),
+             gemini_reply("sg", "gemini-2.5-flash-lite", gemini_tokens(300, 20, 100, 5), Json::array(), kDay + 13)}));
   // Another session sharing the first 8 characters of the id, looked at first.
   write_text(chats("a-other") / ("session-2026-07-20T08-00-" + id.substr(0, 8) + ".jsonl"),
              jsonl({gemini_meta(id.substr(0, 8) + "-0000-0000-0000-000000000000", kDay)}));
@@ -81,17 +80,17 @@ TEST_F(GeminiTest, ShellCallsShowWhichSessionCommitted) {
   const std::string made = "aaaaaaaa-made";
   write_text(session_file(made),
              jsonl({gemini_meta(made, kDay - 60),
-                    gemini_reply("g1", "gemini-2.5-pro", gemini_tokens(1, 1, 0, 0),
-                                 Json::array({gemini_shell("c1", "git commit -m 'feat: gemini'", summary, "success",
-                                                           kDay - 1)}),
-                                 kDay + 1)}));
+                    gemini_reply(
+                        "g1", "gemini-2.5-pro", gemini_tokens(1, 1, 0, 0),
+                        Json::array({gemini_shell("c1", "git commit -m 'feat: gemini'", summary, "success", kDay - 1)}),
+                        kDay + 1)}));
   const std::string failed = "bbbbbbbb-failed";
-  write_text(session_file(failed),
-             jsonl({gemini_meta(failed, kDay - 60),
-                    gemini_reply("g1", "gemini-2.5-pro", gemini_tokens(1, 1, 0, 0),
-                                 Json::array({gemini_shell("c2", "git commit -m x", "Exit Code: 1", "success",
-                                                           kDay - 1)}),
-                                 kDay + 1)}));
+  write_text(
+      session_file(failed),
+      jsonl({gemini_meta(failed, kDay - 60),
+             gemini_reply("g1", "gemini-2.5-pro", gemini_tokens(1, 1, 0, 0),
+                          Json::array({gemini_shell("c2", "git commit -m x", "Exit Code: 1", "success", kDay - 1)}),
+                          kDay + 1)}));
   write_text(chats() / made / "cccccccc-sub.jsonl",
              jsonl({gemini_meta("cccccccc-sub", kDay), gemini_user("u", "look at " + sha, kDay)}));
 

@@ -46,8 +46,7 @@ class SessionScan : public ::testing::Test {
   }
 
   std::optional<SessionHits> scan(std::optional<double> since = std::nullopt) const {
-    return get_adapter_by_name("claude-code")
-        ->sessions_mentioning(repo_.root(), {first_, second_}, since, times_);
+    return get_adapter_by_name("claude-code")->sessions_mentioning(repo_.root(), {first_, second_}, since, times_);
   }
 
   Sessions hits_for(const std::string& sha, std::optional<double> since = std::nullopt) const {
@@ -77,8 +76,8 @@ TEST_F(SessionScan, TheSessionThatMadeACommitWinsOverOnesThatMentionIt) {
   write_session("s-maker", {maker.bash_call("toolu_1", "git add -A && git commit -m 'feat: first'", t - 1.2),
                             maker.bash_result("toolu_1", summary(first_, "feat: first"), t + 0.4)});
   ClaudeSession reader = session("s-reader");
-  write_session("s-reader", {reader.text_reply("m1", "HEAD is " + first_ + " now.", ClaudeSession::usage(1, 1, 0, 0),
-                                               t + 60)},
+  write_session("s-reader",
+                {reader.text_reply("m1", "HEAD is " + first_ + " now.", ClaudeSession::usage(1, 1, 0, 0), t + 60)},
                 "-other-project");
   EXPECT_EQ(hits_for(first_), Sessions{"s-maker"});
 }
@@ -186,17 +185,18 @@ TEST_F(SessionScan, NothingInATranscriptCanBreakTheScan) {
   const double t = time(first_);
   ClaudeSession good = session("s-good");
   const std::string deep = std::string(100000, '[') + "\"" + second_ + "\"" + std::string(100000, ']');
-  const std::string huge_tool_result = good.bash_result("toolu_h", std::string(3u << 20, 'a') + " " + second_, t).dump();
+  const std::string huge_tool_result =
+      good.bash_result("toolu_h", std::string(3u << 20, 'a') + " " + second_, t).dump();
   write_text(transcript("s-good"),
-             "not json at all " + second_ + "\n" +                                // skipped: not JSON
-                 "{\"type\":\"assistant\",\"message\":" + second_ + "\n" +       // skipped: broken JSON
-                 "{\"bad\":\"\xff\xfe " + second_ + "\"}\n" +                     // skipped: invalid UTF-8
-                 deep + "\n" +                                                    // skipped: too deep
+             "not json at all " + second_ + "\n" +                                  // skipped: not JSON
+                 "{\"type\":\"assistant\",\"message\":" + second_ + "\n" +          // skipped: broken JSON
+                 "{\"bad\":\"\xff\xfe " + second_ + "\"}\n" +                       // skipped: invalid UTF-8
+                 deep + "\n" +                                                      // skipped: too deep
                  "{\"type\":\"assistant\",\"message\":{\"content\":\"oops\"}}\n" +  // wrong shapes
-                 "{\"type\":\"user\",\"message\":{\"content\":[1,null,{\"type\":\"tool_result\"}]}}\n" +
-                 "[\"" + first_ + "\"]\n" +                                       // not an object
-                 huge_tool_result + "\n" +                                        // 3 MB: read whole
-                 good.bash_call("toolu_t", "git commit -m torn", t).dump());      // torn: no line break
+                 "{\"type\":\"user\",\"message\":{\"content\":[1,null,{\"type\":\"tool_result\"}]}}\n" + "[\"" +
+                 first_ + "\"]\n" +                                           // not an object
+                 huge_tool_result + "\n" +                                    // 3 MB: read whole
+                 good.bash_call("toolu_t", "git commit -m torn", t).dump());  // torn: no line break
   fs::create_directories(transcript("s-dir"));
   ASSERT_EQ(::mkfifo(transcript("s-fifo").c_str(), 0600), 0);
   fs::create_symlink("/nonexistent/x.jsonl", transcript("s-link"));

@@ -55,9 +55,9 @@ TEST(ExampleAttestation, IsAFramedDocumentThatPassesTheValidatorCleanly) {
 
 TEST(ExampleAttestation, NamesEveryTypeAndPrimitiveAnAgentMayWrite) {
   const std::string_view example = hooks::scripts::example_attestation();
-  for (auto names : {std::span<const std::string_view>(VALID_TASK_TYPES),
-                     std::span<const std::string_view>(VALID_PROVENANCE_TYPES),
-                     std::span<const std::string_view>(V2_PRIMITIVES)}) {
+  for (auto names :
+       {std::span<const std::string_view>(VALID_TASK_TYPES), std::span<const std::string_view>(VALID_PROVENANCE_TYPES),
+        std::span<const std::string_view>(V2_PRIMITIVES)}) {
     for (std::string_view name : names) EXPECT_NE(example.find(name), std::string_view::npos) << name;
   }
 }
@@ -109,8 +109,7 @@ TEST(ValidateAttestationFields, ReportsEachBrokenFieldOnceWithWhatToDo) {
       {"upper-case hash", [](Json& d) { d["staged_diff_hash"] = std::string(64, 'A'); },
        "staged_diff_hash must be 64 lowercase hexadecimal digits (the SHA-256 of the staged diff), got: "
        "'AAAA"},
-      {"short hash", [](Json& d) { d["staged_diff_hash"] = std::string(63, 'a'); },
-       "staged_diff_hash must be 64"},
+      {"short hash", [](Json& d) { d["staged_diff_hash"] = std::string(63, 'a'); }, "staged_diff_hash must be 64"},
       {"bad diff_hash",
        [](Json& d) {
          d.erase("staged_diff_hash");
@@ -237,8 +236,8 @@ TEST(ValidateAttestationFields, WarnsAboutTheMerelyUnusualWithoutFailing) {
        "changes.architecture.elements is empty; leave architecture out when no element changed"},
       {"unknown fact list",
        [](Json& d) {
-         d["changes"]["architecture"]["elements"] = Json::array(
-             {{{"name", "A"}, {"change", "added"}, {"fact_changes", {{"rename", Json::array()}}}}});
+         d["changes"]["architecture"]["elements"] =
+             Json::array({{{"name", "A"}, {"change", "added"}, {"fact_changes", {{"rename", Json::array()}}}}});
        },
        "changes.architecture.elements[0].fact_changes.rename is not one of add, update, remove"},
       {"misspelt field", [](Json& d) { d["summry"] = "x"; },

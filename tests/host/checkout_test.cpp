@@ -28,8 +28,8 @@ TEST(Checkout, ALinkedWorktreeHasTheMainWorkingTreeAsItsHome) {
 
   // A repository whose git directory lives elsewhere is its own home.
   const TempDir separate;
-  testing::run_command({"git", "init", "-q", "--separate-git-dir", (separate / "git").string(),
-                        (separate / "work").string()});
+  testing::run_command(
+      {"git", "init", "-q", "--separate-git-dir", (separate / "git").string(), (separate / "work").string()});
   EXPECT_EQ(home_of(separate / "work"), separate / "work");
 }
 

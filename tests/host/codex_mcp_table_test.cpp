@@ -51,8 +51,8 @@ TEST(CodexMcpTable, EditsOnlyTamriksKeysInEveryFormItCanEditSafely) {
        "[ mcp_servers . tamrik ]  # mine\nargs = [\"mcp\"]\ntool_timeout_sec = 30\ncommand = \"tamrik\"\n\n"
        "[mcp_servers.tamrik.env]\nA = \"1\""},
       // Declared only by its env table's header.
-      {"[mcp_servers.tamrik.env]\nA = \"1\"\n", "[mcp_servers.tamrik.env]\nA = \"1\"\n\n[mcp_servers.tamrik]\n" +
-                                                    std::string(kOurs) + "\n"},
+      {"[mcp_servers.tamrik.env]\nA = \"1\"\n",
+       "[mcp_servers.tamrik.env]\nA = \"1\"\n\n[mcp_servers.tamrik]\n" + std::string(kOurs) + "\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.before);
@@ -68,10 +68,10 @@ TEST(CodexMcpTable, EditsOnlyTamriksKeysInEveryFormItCanEditSafely) {
   EXPECT_EQ(codex_config_without_server("[mcp_servers.tamrik]\n" + std::string(kOurs) + "\n", kFile).text, "");
   const std::string bom = "\xEF\xBB\xBF";
   EXPECT_EQ(codex_config_without_server(bom + "[mcp_servers.tamrik]\n" + kOurs + "\n[b]\n", kFile).text, bom + "[b]\n");
-  EXPECT_EQ(codex_config_without_server("a = 1\n\n[mcp_servers.tamrik]\n" + std::string(kOurs) + "\n\n[b]\nc = 2\n",
-                                        kFile)
-                .text,
-            "a = 1\n\n[b]\nc = 2\n");
+  EXPECT_EQ(
+      codex_config_without_server("a = 1\n\n[mcp_servers.tamrik]\n" + std::string(kOurs) + "\n\n[b]\nc = 2\n", kFile)
+          .text,
+      "a = 1\n\n[b]\nc = 2\n");
 }
 
 TEST(CodexMcpTable, WhatCannotBeEditedSafelyIsRefusedWithTheRemedy) {

@@ -54,7 +54,9 @@ TEST(ContextCacheFiles, NamesThatCouldLeaveTheirDirectoryAreSkipped) {
 TEST(ContextCacheFiles, DirectoryHoldsExactlyTheLastFetch) {
   TempDir repo;
   const fs::path specs = paths::platform_dir(repo.path()) / "specs";
-  write_documents(repo.path(), fetched(SPECS, Json::parse(R"([{"name": "a.md", "content": "A"}, {"name": "b.md", "content": "B"}])")));
+  write_documents(
+      repo.path(),
+      fetched(SPECS, Json::parse(R"([{"name": "a.md", "content": "A"}, {"name": "b.md", "content": "B"}])")));
   write_documents(repo.path(), fetched(SPECS, Json::parse(R"([{"name": "b.md", "content": "B2"}])")));
   EXPECT_EQ(files_under(specs), std::set<std::string>{"b.md"});
   EXPECT_EQ(read_text(specs / "b.md"), "B2");

@@ -36,19 +36,32 @@ bool readable_soon(int fd) {
 
 const char* reason_of(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 304: return "Not Modified";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 402: return "Payment Required";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 409: return "Conflict";
-    case 413: return "Payload Too Large";
-    case 422: return "Unprocessable Entity";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 304:
+      return "Not Modified";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 402:
+      return "Payment Required";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 409:
+      return "Conflict";
+    case 413:
+      return "Payload Too Large";
+    case 422:
+      return "Unprocessable Entity";
+    case 500:
+      return "Internal Server Error";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
   }
 }
 
@@ -93,8 +106,7 @@ ReceivedRequest FaultConnection::read_request() {
       request.target = std::string(line.substr(space + 1, target_end - space - 1));
       first = false;
     } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-      request.headers.emplace_back(std::string(trim(line.substr(0, colon))),
-                                   std::string(trim(line.substr(colon + 1))));
+      request.headers.emplace_back(std::string(trim(line.substr(0, colon))), std::string(trim(line.substr(colon + 1))));
     }
     line_start = line_end + 2;
   }
@@ -153,8 +165,7 @@ FaultServer::FaultServer(Handler handler) : handler_(std::move(handler)) {
   address.sin_port = 0;
   socklen_t size = sizeof address;
   if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listen_fd_, 16) != 0 ||
-      getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      listen(listen_fd_, 16) != 0 || getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
     throw std::runtime_error("fault server: cannot listen on 127.0.0.1");
   }
   port_ = ntohs(address.sin_port);

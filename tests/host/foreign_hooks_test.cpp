@@ -33,12 +33,13 @@ class ForeignHooks : public ::testing::Test {
 };
 
 TEST_F(ForeignHooks, PostCommitKeepsEverythingButTheOtherToolsLines) {
-  write_hook("#!/bin/sh\n"
-             "# >>> tamrik: record commits >>>\ntamrik sync --record-commit\n# <<< tamrik <<<\n"
-             "/usr/local/bin/entire hooks git post-commit \"$@\"\n"
-             "if command -v entire >/dev/null; then\n  entire hooks git post-commit\nfi\n"
-             "entire hooks \\\n  git post-commit\n"
-             "./scripts/notify.sh\n");
+  write_hook(
+      "#!/bin/sh\n"
+      "# >>> tamrik: record commits >>>\ntamrik sync --record-commit\n# <<< tamrik <<<\n"
+      "/usr/local/bin/entire hooks git post-commit \"$@\"\n"
+      "if command -v entire >/dev/null; then\n  entire hooks git post-commit\nfi\n"
+      "entire hooks \\\n  git post-commit\n"
+      "./scripts/notify.sh\n");
   EXPECT_TRUE(cleanup_entire(repo_.root()));
   EXPECT_EQ(read_text(hook()),
             "#!/bin/sh\n"
@@ -63,14 +64,16 @@ TEST_F(ForeignHooks, HookHoldingOnlyTheOtherToolIsRemovedAndOtherInterpretersAre
 
 TEST_F(ForeignHooks, AgentSettingsLoseOnlyTheOtherToolsHandlers) {
   const Json mine = {{"type", "command"}, {"command", "./lint.sh"}};
-  write_text(settings(), Json({{"model", "opus"},
-                               {"hooks",
-                                {{"PostToolUse",
-                                  {{{"matcher", "Bash"},
-                                    {"hooks", {mine, {{"type", "command"}, {"command", "entire hooks claude-code post-tool-use"}}}}}}},
-                                 {"SessionStart",
-                                  {{{"hooks", {{{"type", "command"}, {"command", "entire hooks claude-code session-start"}}}}}}}}}})
-                             .dump());
+  write_text(
+      settings(),
+      Json({{"model", "opus"},
+            {"hooks",
+             {{"PostToolUse",
+               {{{"matcher", "Bash"},
+                 {"hooks", {mine, {{"type", "command"}, {"command", "entire hooks claude-code post-tool-use"}}}}}}},
+              {"SessionStart",
+               {{{"hooks", {{{"type", "command"}, {"command", "entire hooks claude-code session-start"}}}}}}}}}})
+          .dump());
   write_text(repo_.root() / ".cursor" / "hooks.json",
              R"({"version": 1, "hooks": {"afterShellExecution": [{"command": "entire hooks cursor after-shell"}]}})");
 

@@ -56,8 +56,8 @@ TEST(ReadHookPayload, DecodesAnyJsonValue) {
 }
 
 TEST(ReadHookPayload, AnythingElseIsNoPayload) {
-  for (const std::string& text : std::vector<std::string>{"", "not json", "{\"a\": 1} trailing", "{\"a\": \"\xff\"}", "[1e400]",
-                                 std::string(100000, '[')}) {
+  for (const std::string& text : std::vector<std::string>{"", "not json", "{\"a\": 1} trailing", "{\"a\": \"\xff\"}",
+                                                          "[1e400]", std::string(100000, '[')}) {
     EXPECT_EQ(read_hook_payload_from(Feed(text).fd()), std::nullopt) << text.substr(0, 20);
   }
 }
@@ -76,7 +76,8 @@ TEST(ReadHookPayload, AWriterThatNeverClosesIsGivenUpOn) {
 TEST(RenderHookContext, UsesTheHarnessShapeWhereItTakesContext) {
   const auto claude = commands::render_hook_context("Claude Code", "PostToolUse", "attach it");
   ASSERT_TRUE(claude.has_value());
-  EXPECT_EQ(claude->dump(), R"({"hookSpecificOutput":{"hookEventName":"PostToolUse","additionalContext":"attach it"}})");
+  EXPECT_EQ(claude->dump(),
+            R"({"hookSpecificOutput":{"hookEventName":"PostToolUse","additionalContext":"attach it"}})");
   EXPECT_TRUE(commands::render_hook_context("codex", "SessionStart", "summary").has_value());
 
   EXPECT_EQ(commands::render_hook_context("cursor", "PostToolUse", "x"), std::nullopt);

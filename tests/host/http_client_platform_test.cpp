@@ -161,11 +161,12 @@ TEST_F(HttpClientPlatformTest, ContextDocumentsComeFromTheContextDirectory) {
             Json({{"systems", {{"api", {{"owner", "team-a"}}}}}}));
   EXPECT_EQ(fetch_custom_docs(project, key(), platform_.url()),
             Json({{"docs", Json::array({{{"name", "guide.md"}, {"content", "Read me.\n"}}})}}));
-  EXPECT_EQ(fetch_skills(project, key(), platform_.url()),
-            Json({{"skills", Json::array({{{"name", "review"},
-                                           {"files",
-                                            {{"SKILL.md", "---\nname: review\n---\n"},
-                                             {"scripts/run.sh", "echo hi\n"}}}}})}}));
+  EXPECT_EQ(
+      fetch_skills(project, key(), platform_.url()),
+      Json(
+          {{"skills",
+            Json::array({{{"name", "review"},
+                          {"files", {{"SKILL.md", "---\nname: review\n---\n"}, {"scripts/run.sh", "echo hi\n"}}}}})}}));
   EXPECT_EQ(fetch_memories(project, key(), platform_.url()),
             Json({{"memories", Json::array({"prefer small commits"})}}));
   EXPECT_EQ(fetch_guardrails(project, key(), platform_.url()), Json({{"guardrails", {{"no_secrets", true}}}}));

@@ -21,9 +21,9 @@
 namespace tamrik::protocol::http_client {
 namespace {
 
+using testing::answer_with;
 using testing::FaultConnection;
 using testing::FaultServer;
-using testing::answer_with;
 
 constexpr const char* kKey = "sk-test-SECRET-0123456789abcdef";
 
@@ -66,10 +66,10 @@ TEST(HttpClientEndpoint, OnlyThisMachineMayBeReachedOverPlainHttp) {
   }
   EXPECT_EQ(detail::parse_endpoint("https://platform.example.com/api//").base, "https://platform.example.com/api");
   EXPECT_FALSE(detail::parse_endpoint("https://platform.example.com").loopback);
-  for (const char* url : {"http://127.0.0.1.example.com", "http://localhost.example.com", "http://10.0.0.1",
-                          "http://127.1", "http://[::2]", "http://user:pw@127.0.0.1", "https://u@host.example",
-                          "ftp://127.0.0.1", "127.0.0.1:8787", "", "https://host.example/?q=1",
-                          "https://host .example", "https://"}) {
+  for (const char* url :
+       {"http://127.0.0.1.example.com", "http://localhost.example.com", "http://10.0.0.1", "http://127.1",
+        "http://[::2]", "http://user:pw@127.0.0.1", "https://u@host.example", "ftp://127.0.0.1", "127.0.0.1:8787", "",
+        "https://host.example/?q=1", "https://host .example", "https://"}) {
     EXPECT_THROW(detail::parse_endpoint(url), ConfigurationError) << url;
   }
 }
@@ -126,10 +126,10 @@ struct Refusal {
 };
 
 TEST(HttpClientRefusals, EachRefusalCodeBecomesAnAgentApiErrorWithThatCode) {
-  for (const Refusal refusal : {Refusal{CODE_KEY_REJECTED, 401}, Refusal{CODE_ACCOUNT_INACTIVE, 402},
-                                Refusal{CODE_AMBIGUOUS_TEAM, 409}, Refusal{CODE_REPO_AMBIGUOUS, 409},
-                                Refusal{CODE_REPO_CONFLICT, 409}, Refusal{CODE_NOT_A_MEMBER, 403},
-                                Refusal{CODE_CAPACITY, 403}, Refusal{CODE_BAD_REMOTE, 422}}) {
+  for (const Refusal refusal :
+       {Refusal{CODE_KEY_REJECTED, 401}, Refusal{CODE_ACCOUNT_INACTIVE, 402}, Refusal{CODE_AMBIGUOUS_TEAM, 409},
+        Refusal{CODE_REPO_AMBIGUOUS, 409}, Refusal{CODE_REPO_CONFLICT, 409}, Refusal{CODE_NOT_A_MEMBER, 403},
+        Refusal{CODE_CAPACITY, 403}, Refusal{CODE_BAD_REMOTE, 422}}) {
     const std::string code(refusal.code);
     FaultServer server(answer_with(
         refusal.status, R"({"error": {"code": ")" + code + R"(", "message": "Refused as )" + code + R"("}})"));
@@ -140,9 +140,9 @@ TEST(HttpClientRefusals, EachRefusalCodeBecomesAnAgentApiErrorWithThatCode) {
     EXPECT_EQ(error.class_name(), "AgentApiError");
     EXPECT_EQ(std::string(error.what()), "Refused as " + code + " (HTTP " + std::to_string(refusal.status) + ")");
   }
-  const std::set<std::string_view> distinct = {CODE_KEY_REJECTED, CODE_ACCOUNT_INACTIVE, CODE_AMBIGUOUS_TEAM,
-                                               CODE_REPO_AMBIGUOUS, CODE_REPO_CONFLICT, CODE_NOT_A_MEMBER,
-                                               CODE_CAPACITY, CODE_BAD_REMOTE};
+  const std::set<std::string_view> distinct = {CODE_KEY_REJECTED,   CODE_ACCOUNT_INACTIVE, CODE_AMBIGUOUS_TEAM,
+                                               CODE_REPO_AMBIGUOUS, CODE_REPO_CONFLICT,    CODE_NOT_A_MEMBER,
+                                               CODE_CAPACITY,       CODE_BAD_REMOTE};
   EXPECT_EQ(distinct.size(), 8u);
 }
 
@@ -152,8 +152,7 @@ TEST(HttpClientRefusals, ResolveSendsRemoteAndTeam) {
   resolve_project(kKey, server.url(), "git@host:org/repo.git", std::nullopt);
   ASSERT_EQ(server.requests().size(), 2u);
   EXPECT_EQ(server.requests()[0].target, "/v1/projects/resolve");
-  EXPECT_EQ(core::parse_json(server.requests()[0].body),
-            Json({{"remote", "git@host:org/repo.git"}, {"team_id", 12}}));
+  EXPECT_EQ(core::parse_json(server.requests()[0].body), Json({{"remote", "git@host:org/repo.git"}, {"team_id", 12}}));
   EXPECT_EQ(core::parse_json(server.requests()[1].body),
             Json({{"remote", "git@host:org/repo.git"}, {"team_id", nullptr}}));
 }
@@ -192,8 +191,7 @@ TEST(HttpClientUnreachable, AnswersWithoutARefusalHaveTheirOwnClassNames) {
     FaultServer server(answer_with(c.status, c.body));
     const auto error = expect_error<UnreachableError>([&] { upload_to(server.url()); });
     EXPECT_EQ(error.class_name(), c.class_name) << c.status << " " << c.body;
-    const auto resolved =
-        expect_error<UnreachableError>([&] { resolve_project(kKey, server.url(), "git@h:o/r", {}); });
+    const auto resolved = expect_error<UnreachableError>([&] { resolve_project(kKey, server.url(), "git@h:o/r", {}); });
     EXPECT_EQ(resolved.class_name(), c.class_name);
   }
 }
@@ -332,8 +330,7 @@ TEST(HttpClientFetch, DetailedStateCarriesEachDocumentsStatus) {
   FaultServer server(answer_with(200, R"({"documents": {
       "tamrikrules": {"status": 200, "etag": "\"r7\"", "content": {"principles": {}}},
       "tamrikstate": {"status": 304, "etag": "\"s3\""}}})"));
-  const DetailedState state =
-      fetch_declarative_state_detailed(3, kKey, server.url(), {{"tamrikstate", "\"s3\""}});
+  const DetailedState state = fetch_declarative_state_detailed(3, kKey, server.url(), {{"tamrikstate", "\"s3\""}});
   ASSERT_EQ(state.documents.size(), 2u);
   EXPECT_EQ(state.documents.at("tamrikrules").status, 200);
   EXPECT_EQ(state.documents.at("tamrikrules").etag, "\"r7\"");
@@ -342,10 +339,10 @@ TEST(HttpClientFetch, DetailedStateCarriesEachDocumentsStatus) {
   EXPECT_TRUE(state.documents.at("tamrikstate").content.is_null());
   EXPECT_EQ(core::parse_json(server.requests()[0].body), Json({{"etags", {{"tamrikstate", "\"s3\""}}}}));
 
-  for (const char* malformed : {R"({"documents": []})", R"({"other": 1})",
-                                R"({"documents": {"tamrikrules": {"status": 200}}})",
-                                R"({"documents": {"tamrikrules": {"status": "200", "content": {}}}})",
-                                R"({"documents": {"tamrikrules": {"status": 500}}})"}) {
+  for (const char* malformed :
+       {R"({"documents": []})", R"({"other": 1})", R"({"documents": {"tamrikrules": {"status": 200}}})",
+        R"({"documents": {"tamrikrules": {"status": "200", "content": {}}}})",
+        R"({"documents": {"tamrikrules": {"status": 500}}})"}) {
     FaultServer bad(answer_with(200, malformed));
     expect_error<InvalidResponseError>([&] { fetch_declarative_state_detailed(3, kKey, bad.url(), {}); });
   }
@@ -387,7 +384,8 @@ TEST(HttpClientTransport, AMissingTransportLibraryIsAClearError) {
       testing::run_command({copy.string(), "--gtest_also_run_disabled_tests",
                             "--gtest_filter=HttpClientTransport.DISABLED_ReportWhatARequestRaises"});
   EXPECT_NE(result.out.find("raised HttpSupportMissingError: HTTP support is missing: libtamrik_http.so not found "
-                            "next to " + dir.path().string()),
+                            "next to " +
+                            dir.path().string()),
             std::string::npos)
       << result.out;
 }

@@ -102,8 +102,9 @@ TEST_F(HookRows, CodexRowsAreTheirOwnAndLeaveClaudeCodesAlone) {
   ASSERT_EQ(with_both["hooks"]["PostToolUse"].size(), 2u);
   const Json codex_post = with_both["hooks"]["PostToolUse"][1];
   EXPECT_EQ(codex_post["matcher"], "Bash");
-  EXPECT_EQ(codex_post["hooks"][0],
-            (Json{{"type", "command"}, {"command", "/bin/tamrik attest add --from-hook --agent codex"}, {"timeout", 30}}));
+  EXPECT_EQ(
+      codex_post["hooks"][0],
+      (Json{{"type", "command"}, {"command", "/bin/tamrik attest add --from-hook --agent codex"}, {"timeout", 30}}));
   const Json codex_start = with_both["hooks"]["SessionStart"][1];
   EXPECT_EQ(codex_start["matcher"], "startup|resume|clear|compact");
   EXPECT_EQ(codex_start["hooks"][0]["command"], "/bin/tamrik hook session-start --agent codex");

@@ -37,7 +37,8 @@ TEST(TypedLocalConfig, KeepsOnlyValuesOfTheTypeTamrikWrites) {
   EXPECT_FALSE(config.tool_server_added);
   EXPECT_EQ(config.etags, (std::map<std::string, std::string>{{"rules", "\"abc\""}}));
 
-  write_text(paths::local_config_file(repo.path()), "agents: claude-code\ninstalled_at: 5\nguidance: true\ncache: []\n");
+  write_text(paths::local_config_file(repo.path()),
+             "agents: claude-code\ninstalled_at: 5\nguidance: true\ncache: []\n");
   const LocalConfig odd = read_local_config(repo.path());
   EXPECT_TRUE(odd.agents.empty());
   EXPECT_TRUE(odd.names_agents);

@@ -66,8 +66,8 @@ TEST_F(McpRegistration, ClaudeCodeGetsAPerUserEntryAndUninstallGivesTheBytesBack
             ordered_json({{"type", "stdio"}, {"command", kProgram.string()}, {"args", {"mcp"}}}));
   EXPECT_EQ(json["projects"]["/elsewhere"]["allowedTools"], ordered_json({"Bash(ls)", "Read"}));
   EXPECT_TRUE(registered.starts_with(std::string(kClaudeJson).substr(0, std::string(kClaudeJson).size() - 6)));
-  EXPECT_EQ(read_text(codex_config()),
-            std::string(kOtherToml) + "\n[mcp_servers.tamrik]\ncommand = \"" + kProgram.string() + "\"\nargs = [\"mcp\"]\n");
+  EXPECT_EQ(read_text(codex_config()), std::string(kOtherToml) + "\n[mcp_servers.tamrik]\ncommand = \"" +
+                                           kProgram.string() + "\"\nargs = [\"mcp\"]\n");
 
   const auto json_time = fs::last_write_time(claude_json());
   install();
@@ -83,7 +83,8 @@ TEST_F(McpRegistration, ClaudeCodeGetsAPerUserEntryAndUninstallGivesTheBytesBack
 }
 
 TEST_F(McpRegistration, TheSharedFileOnRequestKeepsItsLayoutAndIsGivenBack) {
-  const std::string original = "{\n    \"mcpServers\": {\n        \"other\": {\"command\": \"x\", \"args\": [1,2]}\n    }\n}";
+  const std::string original =
+      "{\n    \"mcpServers\": {\n        \"other\": {\"command\": \"x\", \"args\": [1,2]}\n    }\n}";
   write_text(mcp_json(), original);
   const std::optional<mcp::Registration> added = register_claude(true);
   ASSERT_TRUE(added.has_value());
@@ -117,8 +118,9 @@ TEST_F(McpRegistration, TheSharedFileOnRequestKeepsItsLayoutAndIsGivenBack) {
 }
 
 TEST_F(McpRegistration, AnEntryThatWasThereBeforeIsThePersonsAndSurvives) {
-  const std::string team = "{\n  \"mcpServers\": {\n    \"tamrik\": {\n      \"command\": \"/usr/local/bin/tamrik\",\n"
-                           "      \"args\": [\"mcp\"],\n      \"env\": {\"TAMRIK_DEBUG\": \"1\"}\n    }\n  }\n}\n";
+  const std::string team =
+      "{\n  \"mcpServers\": {\n    \"tamrik\": {\n      \"command\": \"/usr/local/bin/tamrik\",\n"
+      "      \"args\": [\"mcp\"],\n      \"env\": {\"TAMRIK_DEBUG\": \"1\"}\n    }\n  }\n}\n";
   write_text(mcp_json(), team);
   repo_.git({"add", ".mcp.json"});
   repo_.git({"commit", "-qm", "team tools"});
@@ -135,7 +137,8 @@ TEST_F(McpRegistration, AnEntryThatWasThereBeforeIsThePersonsAndSurvives) {
   // The person's own per-user entry is theirs too.
   fs::remove(mcp_json());
   fs::create_directories(claude_json().parent_path());
-  const std::string own = "{\"projects\": {\"" + repo_key() + "\": {\"mcpServers\": {\"tamrik\": {\"command\": \"t\"}}}}}";
+  const std::string own =
+      "{\"projects\": {\"" + repo_key() + "\": {\"mcpServers\": {\"tamrik\": {\"command\": \"t\"}}}}}";
   write_text(claude_json(), own);
   EXPECT_FALSE(register_claude(false)->changed);
   EXPECT_TRUE(mcp::remove_claude_code_registration(repo_.root()).empty());
@@ -145,8 +148,9 @@ TEST_F(McpRegistration, AnEntryThatWasThereBeforeIsThePersonsAndSurvives) {
 // A repository set up by the version that wrote .mcp.json: its untouched,
 // untracked entry moves to the per-user file; a tracked one stays, said so.
 TEST_F(McpRegistration, AnEarlierSetupsEntryMovesOutOfTheWorkingTreeOnlyWhenUntouchedAndUntracked) {
-  write_text(mcp_json(), "{\n  \"mcpServers\": {\n    \"tamrik\": {\n      \"command\": \"tamrik\",\n"
-                         "      \"args\": [\n        \"mcp\"\n      ]\n    }\n  }\n}\n");
+  write_text(mcp_json(),
+             "{\n  \"mcpServers\": {\n    \"tamrik\": {\n      \"command\": \"tamrik\",\n"
+             "      \"args\": [\n        \"mcp\"\n      ]\n    }\n  }\n}\n");
   const std::optional<mcp::Registration> moved = register_claude(false);
   EXPECT_TRUE(moved->changed);
   EXPECT_NE(moved->note.find("moved from .mcp.json"), std::string::npos);

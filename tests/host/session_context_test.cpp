@@ -75,7 +75,8 @@ TEST_F(ResolveSession, UnusableFilesAndIdsMeanNotConnected) {
   EXPECT_FALSE(resolve_session(repo_.path()).signed_in());
 
   store(R"({"api_key": "k", "api_url": "https://x"})");
-  for (const core::Json& id : {core::Json(0), core::Json(-3), core::Json("  "), core::Json(true), core::Json(nullptr)}) {
+  for (const core::Json& id :
+       {core::Json(0), core::Json(-3), core::Json("  "), core::Json(true), core::Json(nullptr)}) {
     link(id);
     EXPECT_FALSE(resolve_session(repo_.path()).connected) << id.dump();
   }

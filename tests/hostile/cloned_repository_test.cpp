@@ -28,8 +28,8 @@ constexpr std::chrono::seconds kTimeLimit{15};
 constexpr long kMemoryLimitKib = 300 * 1024;
 
 // Where tamrik may write outside a repository, and the clone itself.
-const std::vector<fs::path> kAllowedPlaces = {".config/tamrik", ".claude", ".claude.json", ".codex", ".cache/tamrik",
-                                              "src/repo"};
+const std::vector<fs::path> kAllowedPlaces = {".config/tamrik", ".claude",       ".claude.json",
+                                              ".codex",         ".cache/tamrik", "src/repo"};
 
 // What the stranger commits.
 struct Committed {

@@ -162,7 +162,8 @@ class ConcurrentCommits : public CliTest {
     }
     const pid_t session_starts = processes.start_shell(kSessionStarts, loop_args);
     const pid_t syncs = processes.start_shell(kSyncs, loop_args);
-    for (const pid_t committer : committers) EXPECT_EQ(MarkedProcesses::wait_exit(committer), 0) << "a committer gave up";
+    for (const pid_t committer : committers)
+      EXPECT_EQ(MarkedProcesses::wait_exit(committer), 0) << "a committer gave up";
     write_text(stop, "");
     MarkedProcesses::wait_exit(session_starts);
     MarkedProcesses::wait_exit(syncs);

@@ -56,7 +56,7 @@ struct Outcome {
   std::mutex mutex;
   std::vector<double> upload_ms;
   std::vector<long long> sent = std::vector<long long>(kProjects);  // accepted records, per project
-  std::map<std::string, int> failures;  // by status, or by the connection's error
+  std::map<std::string, int> failures;                              // by status, or by the connection's error
 };
 
 // A request that got no 200. An answer of the server's is a failure of the
@@ -88,7 +88,8 @@ void run_client(int client, const PlatformProcess& server, const std::vector<lon
       record_failure(outcome, answer);
     }
     if (round % 10 == 0) {
-      const auto resolved = http.Post("/v1/projects/resolve", auth, R"({"remote": "git@h:load/p0"})", "application/json");
+      const auto resolved =
+          http.Post("/v1/projects/resolve", auth, R"({"remote": "git@h:load/p0"})", "application/json");
       const auto listed = http.Get(project + "/attestations?limit=100", auth);
       if (!resolved || resolved->status != 200) record_failure(outcome, resolved);
       if (!listed || listed->status != 200) record_failure(outcome, listed);
@@ -150,8 +151,8 @@ void load(const std::string& label, const std::vector<std::unique_ptr<PlatformPr
   std::vector<double>& ms = outcome.upload_ms;
   ASSERT_FALSE(ms.empty());
   std::sort(ms.begin(), ms.end());
-  std::cout << label << ": " << kClients << " clients, " << total << " records in " << seconds << " s: "
-            << static_cast<long long>(static_cast<double>(total) / seconds) << " records/s; upload p50 "
+  std::cout << label << ": " << kClients << " clients, " << total << " records in " << seconds
+            << " s: " << static_cast<long long>(static_cast<double>(total) / seconds) << " records/s; upload p50 "
             << ms[ms.size() / 2] << " ms, p99 " << ms[ms.size() * 99 / 100] << " ms" << std::endl;
 }
 

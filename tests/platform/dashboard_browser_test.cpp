@@ -31,7 +31,8 @@ constexpr const char* kChromedriver = "/usr/bin/chromedriver";
 constexpr const char* kElement = "element-6066-11e4-a52e-4f735466cecf";
 const std::string kScriptingSummary =
     "<script>window.pwned=1</script>\"><img src=x onerror=\"window.pwned=2\"> "
-    "<a href=\"javascript:window.pwned=3\">x</a> \xE2\x80\xAE" "txet desrever";
+    "<a href=\"javascript:window.pwned=3\">x</a> \xE2\x80\xAE"
+    "txet desrever";
 
 int free_port() {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -108,7 +109,8 @@ class Chromedriver {
   ~Chromedriver() {
     // Kept beside the screenshots, for when a page did not do what was expected.
     std::error_code ignored;
-    fs::copy_file(log_, fs::path(TAMRIK_ARTIFACTS_DIR) / "chromedriver.log", fs::copy_options::overwrite_existing, ignored);
+    fs::copy_file(log_, fs::path(TAMRIK_ARTIFACTS_DIR) / "chromedriver.log", fs::copy_options::overwrite_existing,
+                  ignored);
     kill(-pid_, SIGKILL);
     // Every process of the group, chromedriver and the browser's.
     while (waitpid(-pid_, nullptr, 0) > 0) {
@@ -134,8 +136,9 @@ class Browser {
  public:
   Browser(const Chromedriver& driver, const fs::path& profile) : driver_(driver) {
     const Json options = {{"binary", kChromium},
-                          {"args", {"--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1200,800",
-                                    "--user-data-dir=" + profile.string(), "--hide-scrollbars"}}};
+                          {"args",
+                           {"--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1200,800",
+                            "--user-data-dir=" + profile.string(), "--hide-scrollbars"}}};
     const Json started =
         call("POST", "/session", {{"capabilities", {{"alwaysMatch", {{"goog:chromeOptions", options}}}}}});
     id_ = started.value("sessionId", "");
@@ -154,7 +157,8 @@ class Browser {
   void go(const std::string& url) { command("POST", "/url", {{"url", url}}); }
   std::string element(const std::string& css) {
     const Json found = command("POST", "/element", {{"using", "css selector"}, {"value", css}});
-    if (!found.is_object() || !found.contains(kElement)) throw std::runtime_error("no element " + css + ": " + found.dump());
+    if (!found.is_object() || !found.contains(kElement))
+      throw std::runtime_error("no element " + css + ": " + found.dump());
     return found[kElement].get<std::string>();
   }
   void type(const std::string& css, const std::string& text) {
@@ -171,7 +175,8 @@ class Browser {
     run("window.tamrikOldPage = true");
     click(css);
     for (int tries = 0; tries < 50; ++tries) {
-      const Json path = run("return window.tamrikOldPage || document.readyState !== 'complete' ? null : location.pathname");
+      const Json path =
+          run("return window.tamrikOldPage || document.readyState !== 'complete' ? null : location.pathname");
       if (path.is_string()) return path.get<std::string>();
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -209,20 +214,25 @@ Json record(int n, const std::string& agent, const std::string& model, bool atte
                 {"agent", agent},
                 {"branch", n % 5 == 0 ? "feature/export" : "main"},
                 {"summary", summary},
-                {"developer", {{"git_author_name", n % 2 == 0 ? "Ada Lovelace" : "Alan Turing"},
-                               {"git_author_email", n % 2 == 0 ? "ada@example.com" : "alan@example.com"}}},
-                {"telemetry", {{"model", model}, {"tokens", {{"input", 1200 + 37 * n}, {"output", 800 + 11 * n},
-                                                             {"cache_read", 5000 + 101 * n}}}}},
-                {"attestation", {{"task_type", n % 3 == 0 ? "fix" : "feature"},
-                                 {"provenance", {{"files", {"src/export.cpp"}}}}}}};
+                {"developer",
+                 {{"git_author_name", n % 2 == 0 ? "Ada Lovelace" : "Alan Turing"},
+                  {"git_author_email", n % 2 == 0 ? "ada@example.com" : "alan@example.com"}}},
+                {"telemetry",
+                 {{"model", model},
+                  {"tokens", {{"input", 1200 + 37 * n}, {"output", 800 + 11 * n}, {"cache_read", 5000 + 101 * n}}}}},
+                {"attestation",
+                 {{"task_type", n % 3 == 0 ? "fix" : "feature"}, {"provenance", {{"files", {"src/export.cpp"}}}}}}};
   if (!attested) entry["event"] = "commit_unattested";
   return entry;
 }
 
 std::vector<Json> records() {
-  const char* summaries[] = {"Add CSV export of the weekly report", "Fix rounding in the invoice totals",
-                             "Refactor the session store", "Speed up the search index rebuild",
-                             "Document the upload API", "Handle empty projects on the overview"};
+  const char* summaries[] = {"Add CSV export of the weekly report",
+                             "Fix rounding in the invoice totals",
+                             "Refactor the session store",
+                             "Speed up the search index rebuild",
+                             "Document the upload API",
+                             "Handle empty projects on the overview"};
   std::vector<Json> all;
   for (int n = 0; n < 60; ++n) {
     const std::string agent = n % 4 == 0 ? "codex" : n % 7 == 0 ? "cursor" : "claude-code";
@@ -274,8 +284,9 @@ TEST_F(DashboardBrowser, SignsInVisitsEveryPageAndRunsNoStoredScript) {
   browser.screenshot(kArtifacts / "sign-in.png");
   browser.type("input[name=key]", "wrong");
   EXPECT_EQ(browser.follow("button[type=submit]"), "/dashboard/sign-in");
-  EXPECT_NE(browser.run("return document.querySelector('.problem').textContent").get<std::string>().find("not accepted"),
-            std::string::npos);
+  EXPECT_NE(
+      browser.run("return document.querySelector('.problem').textContent").get<std::string>().find("not accepted"),
+      std::string::npos);
   browser.type("input[name=key]", key());
   EXPECT_EQ(browser.follow("form[action='/dashboard/sign-in'] button"), "/dashboard");
   EXPECT_EQ(browser.run("return document.querySelector('ul.projects a').textContent"), "widgets");
@@ -288,7 +299,8 @@ TEST_F(DashboardBrowser, SignsInVisitsEveryPageAndRunsNoStoredScript) {
   EXPECT_EQ(browser.run("return document.querySelectorAll('table.records tbody tr').length"), 50);
   EXPECT_EQ(browser.run("return document.querySelector('td.summary').textContent"),
             "<script>window.pwned=1</script>\"><img src=x onerror=\"window.pwned=2\"> "
-            "<a href=\"javascript:window.pwned=3\">x</a> \xEF\xBF\xBD" "txet desrever");
+            "<a href=\"javascript:window.pwned=3\">x</a> \xEF\xBF\xBD"
+            "txet desrever");
   EXPECT_EQ(browser.run("return document.title"), "widgets · tamrik");
   browser.run("document.querySelector('td.summary').closest('tr').remove()");
   browser.screenshot(kArtifacts / "records.png");
@@ -303,8 +315,9 @@ TEST_F(DashboardBrowser, SignsInVisitsEveryPageAndRunsNoStoredScript) {
   const std::string record = browser.run("return document.querySelector('td.hash a').pathname").get<std::string>();
   EXPECT_EQ(browser.follow("td.hash a"), record);
   expect_clean(browser, "record");
-  EXPECT_NE(browser.run("return document.querySelector('.summary-full').textContent").get<std::string>().find(
-                "<script>window.pwned=1</script>"),
+  EXPECT_NE(browser.run("return document.querySelector('.summary-full').textContent")
+                .get<std::string>()
+                .find("<script>window.pwned=1</script>"),
             std::string::npos);
   browser.screenshot(kArtifacts / "record.png");
 

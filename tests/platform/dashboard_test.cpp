@@ -18,15 +18,20 @@ constexpr const char* kPolicy =
     "default-src 'none'; style-src 'self'; form-action 'self'; frame-ancestors 'none'; base-uri 'none'";
 const std::string kHostile =
     "<script>window.pwned=1</script>\"><img src=x onerror=alert(1)> <a href=\"javascript:alert(2)\">x</a> "
-    "\xE2\x80\xAE" "dlrow\xE2\x81\xA6";
+    "\xE2\x80\xAE"
+    "dlrow\xE2\x81\xA6";
 
 Json record(int n, const std::string& agent, bool attested, const std::string& summary) {
   char day[32];
   std::snprintf(day, sizeof day, "2026-%02d-%02dT12:00:00Z", 1 + n / 28 % 12, 1 + n % 28);
-  Json entry = {{"commit", "c" + std::to_string(1000 + n)}, {"timestamp", day}, {"agent", agent},
-                {"branch", "main"}, {"summary", summary},
-                {"telemetry", {{"model", agent == "codex" ? "gpt-5" : "opus"}, {"tokens", {{"input", 10}, {"output", 5}}}}},
-                {"attestation", {{"task_type", n % 2 == 0 ? "feature" : "fix"}}}};
+  Json entry = {
+      {"commit", "c" + std::to_string(1000 + n)},
+      {"timestamp", day},
+      {"agent", agent},
+      {"branch", "main"},
+      {"summary", summary},
+      {"telemetry", {{"model", agent == "codex" ? "gpt-5" : "opus"}, {"tokens", {{"input", 10}, {"output", 5}}}}},
+      {"attestation", {{"task_type", n % 2 == 0 ? "feature" : "fix"}}}};
   if (!attested) entry["event"] = "commit_unattested";
   return entry;
 }
@@ -52,7 +57,8 @@ std::string session_cookie(int port, const std::string& key) {
 
 size_t rows_of(const std::string& body) {
   size_t count = 0;
-  for (size_t at = body.find("<td class=\"hash\">"); at != std::string::npos; at = body.find("<td class=\"hash\">", at + 1)) {
+  for (size_t at = body.find("<td class=\"hash\">"); at != std::string::npos;
+       at = body.find("<td class=\"hash\">", at + 1)) {
     ++count;
   }
   return count;
@@ -94,8 +100,9 @@ TEST_F(Dashboard, SignsInWithAKeyOnAFormAndOut) {
 
   httplib::Client browser = client();
   const std::string token = sign_in_token(browser);
-  auto answer = browser.Post("/dashboard/sign-in", {{"Cookie", "tamrik_sign_in=" + token}, {"X-Forwarded-Proto", "https"}},
-                              "form_token=" + token + "&key=" + key(), "application/x-www-form-urlencoded");
+  auto answer =
+      browser.Post("/dashboard/sign-in", {{"Cookie", "tamrik_sign_in=" + token}, {"X-Forwarded-Proto", "https"}},
+                   "form_token=" + token + "&key=" + key(), "application/x-www-form-urlencoded");
   ASSERT_EQ(answer->status, 303);
   const std::string set = answer->get_header_value("Set-Cookie");
   EXPECT_TRUE(set.starts_with("tamrik_session=tamrik_")) << set;
@@ -115,11 +122,17 @@ TEST_F(Dashboard, SignsInWithAKeyOnAFormAndOut) {
     return match;
   }();
   ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(client().Post("/dashboard/sign-out", {{"Cookie", cookie}}, "form_token=wrong",
-                          "application/x-www-form-urlencoded")->status, 403);
+  EXPECT_EQ(
+      client()
+          .Post("/dashboard/sign-out", {{"Cookie", cookie}}, "form_token=wrong", "application/x-www-form-urlencoded")
+          ->status,
+      403);
   EXPECT_EQ(page("/dashboard", cookie)->status, 200);
-  EXPECT_EQ(client().Post("/dashboard/sign-out", {{"Cookie", cookie}}, "form_token=" + found[1].str(),
-                          "application/x-www-form-urlencoded")->status, 303);
+  EXPECT_EQ(client()
+                .Post("/dashboard/sign-out", {{"Cookie", cookie}}, "form_token=" + found[1].str(),
+                      "application/x-www-form-urlencoded")
+                ->status,
+            303);
   EXPECT_EQ(page("/dashboard", cookie)->status, 303);
 }
 
@@ -132,7 +145,7 @@ TEST_F(Dashboard, HostileRecordsAreShownAsTextOnly) {
   const std::string cookie = sign_in(key());
   const std::string project = "/dashboard/projects/" + std::to_string(id_);
   for (const std::string& path : {std::string("/dashboard"), project, project + "/charts", project + "?q=script",
-                                 project + "/records/" + "h%22%3E%3Cscript%3Ealert%284%29%3C%2Fscript%3E"}) {
+                                  project + "/records/" + "h%22%3E%3Cscript%3Ealert%284%29%3C%2Fscript%3E"}) {
     auto answer = page(path, cookie);
     ASSERT_EQ(answer->status, 200) << path;
     EXPECT_EQ(answer->get_header_value("Content-Security-Policy"), kPolicy);
@@ -227,9 +240,9 @@ void drop_record_facts(const std::string& database) {
     return;
   }
   sqlite3* db = nullptr;
-  const bool dropped = sqlite3_open(database.c_str(), &db) == SQLITE_OK &&
-                       sqlite3_exec(db, "DROP TABLE record_facts; PRAGMA user_version = 2;", nullptr, nullptr,
-                                    nullptr) == SQLITE_OK;
+  const bool dropped =
+      sqlite3_open(database.c_str(), &db) == SQLITE_OK &&
+      sqlite3_exec(db, "DROP TABLE record_facts; PRAGMA user_version = 2;", nullptr, nullptr, nullptr) == SQLITE_OK;
   sqlite3_close(db);
   if (!dropped) throw std::runtime_error("cannot drop record_facts");
 }

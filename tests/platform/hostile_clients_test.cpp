@@ -98,9 +98,8 @@ TEST(PlatformHostileClients, ClientsTricklingTheirRequestsAreCutOffWhileOthersAr
   PlatformOptions options;
   options.args = {"--header-timeout", "3"};
   PlatformProcess platform(options);
-  const auto resolved =
-      impatient_client(platform)->Post("/v1/projects/resolve", auth(platform), R"({"remote": "git@h:o/r"})",
-                                       "application/json");
+  const auto resolved = impatient_client(platform)->Post("/v1/projects/resolve", auth(platform),
+                                                         R"({"remote": "git@h:o/r"})", "application/json");
   ASSERT_TRUE(resolved);
   ASSERT_EQ(resolved->status, 200);
 
@@ -113,8 +112,10 @@ TEST(PlatformHostileClients, ClientsTricklingTheirRequestsAreCutOffWhileOthersAr
   }
   for (int i = 0; i < 5; ++i) {
     slow.push_back(std::make_unique<RawConnection>(address(7), platform.port()));
-    slow.back()->send("POST /v1/projects/resolve HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 1000\r\n"
-                      "Authorization: Bearer " + platform.key() + "\r\n\r\n{");
+    slow.back()->send(
+        "POST /v1/projects/resolve HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 1000\r\n"
+        "Authorization: Bearer " +
+        platform.key() + "\r\n\r\n{");
   }
   std::thread trickle([&slow] {
     const auto until = Clock::now() + kCutOffLimit;
@@ -190,8 +191,7 @@ TEST(PlatformHostileClients, RequestsAreRefusedBeforeTheirBodyIsSent) {
        "key_rejected"},
       {"POST /v1/projects/resolve HTTP/1.1\r\nContent-Length: 8388609\r\n" + key, "413", "too_large"},
       {"POST /v1/nothing-here HTTP/1.1\r\nContent-Length: 8000000\r\n" + key, "404", "not_found"},
-      {"POST /v1/projects/resolve HTTP/1.1\r\nContent-Length: 100\r\nExpect: 100-continue\r\n", "401",
-       "key_rejected"},
+      {"POST /v1/projects/resolve HTTP/1.1\r\nContent-Length: 100\r\nExpect: 100-continue\r\n", "401", "key_rejected"},
   };
   for (const Case& refused : cases) {
     RawConnection connection(address(1), platform.port());

@@ -47,7 +47,8 @@ std::string first_line(int fd) {
   std::string line;
   const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
   while (line.find('\n') == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd ready{fd, POLLIN, 0};
     if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;

@@ -28,7 +28,7 @@ struct PlatformOptions {
   // database in the test binary's PostgreSQL cluster).
   std::optional<std::string> db;
   std::vector<std::pair<std::string, std::string>> env;  // added to the server's environment
-  std::vector<std::string> args;  // added to the serve command line
+  std::vector<std::string> args;                         // added to the serve command line
 };
 
 class PlatformProcess {

@@ -89,8 +89,8 @@ PostgresCluster::PostgresCluster() : bin_(server_binaries()) {
     }
   }
   try {
-    run_as_owner({bin_ + "/initdb", "-D", dir_ + "/data", "-U", "postgres", "-A", "trust", "-E", "UTF8",
-                  "--locale=C", "--no-sync"});
+    run_as_owner({bin_ + "/initdb", "-D", dir_ + "/data", "-U", "postgres", "-A", "trust", "-E", "UTF8", "--locale=C",
+                  "--no-sync"});
     start();
   } catch (...) {
     fs::remove_all(dir_);

@@ -82,8 +82,7 @@ TEST(PostgresPlatform, TwoServersOnOneDatabaseActAsOne) {
   Json paged = Json::array();
   std::string after;
   for (int page = 0; page < 20; ++page) {
-    const Json got =
-        call(*second, path + "?limit=30" + (after.empty() ? "" : "&after=" + after)).body["attestations"];
+    const Json got = call(*second, path + "?limit=30" + (after.empty() ? "" : "&after=" + after)).body["attestations"];
     if (got.empty()) break;
     for (const Json& listed : got) paged.push_back(listed);
     after = got.back()["commit"];

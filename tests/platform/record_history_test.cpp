@@ -148,8 +148,8 @@ class EarlierSchema : private EarlierDatabase, public RecordHistory {
 
 TEST_F(EarlierSchema, ADatabaseOfThePreviousVersionKeepsWorking) {
   ASSERT_EQ(id_, 1);  // the stored project, found again
-  EXPECT_EQ(upload({record("kept", "unknown", false, "bare"), record("plain", "codex", false, "named")}).body["inserted"],
-            2);
+  EXPECT_EQ(
+      upload({record("kept", "unknown", false, "bare"), record("plain", "codex", false, "named")}).body["inserted"], 2);
   EXPECT_EQ(listed("kept")["summary"], "by alice");
   EXPECT_EQ(listed("plain")["summary"], "named");
   Json amended = record("amended", "claude-code", true);

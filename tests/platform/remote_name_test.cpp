@@ -38,10 +38,9 @@ TEST(RemoteName, PathCaseAndNestingAreKept) {
 
 TEST(RemoteName, WhatNamesNoSharedRepositoryIsRefused) {
   for (const char* remote : {"", "   ", "/srv/git/repo.git", "./repo", "../repo.git", "repo",
-                             "file:///srv/git/repo.git", "ftp://host/acme/repo", "https://host",
-                             "https://host/", "https://host/.git", "git@host:", "git@host:/", "host:.git",
-                             "https://ho st/acme/repo", "https://[::1/acme/repo", "git@host:acme/repo\nx",
-                             "https://user@/acme/repo"}) {
+                             "file:///srv/git/repo.git", "ftp://host/acme/repo", "https://host", "https://host/",
+                             "https://host/.git", "git@host:", "git@host:/", "host:.git", "https://ho st/acme/repo",
+                             "https://[::1/acme/repo", "git@host:acme/repo\nx", "https://user@/acme/repo"}) {
     EXPECT_EQ(normalise_remote(remote), std::nullopt) << remote;
   }
 }

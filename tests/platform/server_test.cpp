@@ -40,12 +40,13 @@ TEST_F(PlatformServerTest, AMissingOrWrongKeyIsRejected) {
   EXPECT_EQ(error_code(no_key), "key_rejected");
   EXPECT_EQ(get("/v1/projects/" + std::to_string(id) + "/state", key() + "x").status, 401);
   EXPECT_EQ(get("/v1/projects/" + std::to_string(id) + "/state", "").status, 401);
-  const Answer wrong_post = post(attestations(id), core::to_json_compact(Json{{"attestations", records(0, 1)}}), "nope");
+  const Answer wrong_post =
+      post(attestations(id), core::to_json_compact(Json{{"attestations", records(0, 1)}}), "nope");
   EXPECT_EQ(wrong_post.status, 401);
   EXPECT_EQ(get(attestations(id)).body["attestations"].size(), 0u);
 
-  const Answer lower_case = answer_of(anonymous.Get("/v1/projects/" + std::to_string(id) + "/state",
-                                                    {{"Authorization", "bearer " + key()}}));
+  const Answer lower_case =
+      answer_of(anonymous.Get("/v1/projects/" + std::to_string(id) + "/state", {{"Authorization", "bearer " + key()}}));
   EXPECT_EQ(lower_case.status, 200);
 }
 
@@ -114,7 +115,8 @@ TEST_F(PlatformServerTest, BodiesOverTheLimitAre413AndTheClientCarriesOn) {
 }
 
 TEST_F(PlatformServerTest, UnknownProjectsAndPathsAre404) {
-  for (const std::string path : {"/v1/projects/999/state", "/v1/projects/999/attestations", "/v1/projects/999/context"}) {
+  for (const std::string path :
+       {"/v1/projects/999/state", "/v1/projects/999/attestations", "/v1/projects/999/context"}) {
     const Answer answer = get(path);
     EXPECT_EQ(answer.status, 404) << path;
     EXPECT_EQ(error_code(answer), "project_not_found") << path;
@@ -196,8 +198,8 @@ TEST(PlatformServerLifecycle, RecordsSurviveARestartAndTheServerStopsCleanly) {
     httplib::Client client("127.0.0.1", platform.port());
     const httplib::Headers auth = {{"Authorization", "Bearer " + platform.key()}};
     id = core::parse_json_or_throw(
-             client.Post("/v1/projects/resolve", auth, R"({"remote": "git@h:acme/keep"})", "application/json")->body)
-             ["projectId"];
+        client.Post("/v1/projects/resolve", auth, R"({"remote": "git@h:acme/keep"})", "application/json")
+            ->body)["projectId"];
     const auto stored = client.Post("/v1/projects/" + std::to_string(id) + "/attestations", auth,
                                     R"({"attestations": [{"commit": "kept"}]})", "application/json");
     ASSERT_TRUE(stored);
@@ -210,8 +212,8 @@ TEST(PlatformServerLifecycle, RecordsSurviveARestartAndTheServerStopsCleanly) {
   }
   PlatformProcess again(options);
   httplib::Client client("127.0.0.1", again.port());
-  const auto listed = client.Get("/v1/projects/" + std::to_string(id) + "/attestations",
-                                 {{"Authorization", "Bearer " + again.key()}});
+  const auto listed =
+      client.Get("/v1/projects/" + std::to_string(id) + "/attestations", {{"Authorization", "Bearer " + again.key()}});
   ASSERT_TRUE(listed);
   EXPECT_EQ(core::parse_json_or_throw(listed->body)["attestations"], Json::array({{{"commit", "kept"}}}));
 }

@@ -68,8 +68,7 @@ TEST_F(Teams, NoKeyReadsOrWritesAnotherTeamsProjectOnAnyRoute) {
   ASSERT_EQ(betas.body["created"], true);  // one repository, a project for each team
   const long long project = alphas.body["projectId"];
   ASSERT_NE(betas.body["projectId"], project);
-  ASSERT_EQ(post(attestations(project), core::to_json_compact(Json{{"attestations", {{{"commit", "a1"}}}}}),
-                 alice_key_)
+  ASSERT_EQ(post(attestations(project), core::to_json_compact(Json{{"attestations", {{{"commit", "a1"}}}}}), alice_key_)
                 .body["inserted"],
             1);
 
@@ -98,8 +97,8 @@ TEST_F(Teams, NoKeyReadsOrWritesAnotherTeamsProjectOnAnyRoute) {
 }
 
 TEST_F(Teams, AMemberOfSeveralTeamsNamesOne) {
-  const long long carol = added({"members", "add", "carol", "--team", std::to_string(beta_), "--team",
-                                 std::to_string(alpha_)});
+  const long long carol =
+      added({"members", "add", "carol", "--team", std::to_string(beta_), "--team", std::to_string(alpha_)});
   const std::string carol_key = key_of(carol);
   const Answer me = get("/v1/me", carol_key);
   EXPECT_EQ(me.body, (Json{{"member", "carol"}, {"member_id", carol}, {"team_ids", {alpha_, beta_}}}));
@@ -132,8 +131,8 @@ TEST_F(Teams, MembersKeysAloneLetTheServerStartAndAreNeverStoredInClear) {
     EXPECT_NE(stored.find(core::sha256_hex(bob_key_)), std::string::npos);
     EXPECT_EQ(stored.find(bob_key_), std::string::npos);
   }
-  const CommandResult unknown = run_command(
-      {platform_binary(), "members", "add", "dave", "--team", "4242", "--db", platform_.db()});
+  const CommandResult unknown =
+      run_command({platform_binary(), "members", "add", "dave", "--team", "4242", "--db", platform_.db()});
   EXPECT_EQ(unknown.exit_code, 1);
   EXPECT_NE(unknown.out.find("there is no team 4242"), std::string::npos) << unknown.out;
 }

@@ -66,8 +66,7 @@ pid_t spawn(const SpawnSpec& spec) {
   sigaddset(&defaults, SIGTERM);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes,
-                           POSIX_SPAWN_SETSIGDEF | (spec.own_process_group ? POSIX_SPAWN_SETPGROUP : 0));
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | (spec.own_process_group ? POSIX_SPAWN_SETPGROUP : 0));
 
   std::vector<std::string> env_text;
   for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -78,9 +77,8 @@ pid_t spawn(const SpawnSpec& spec) {
     if (!changed) env_text.emplace_back(text);
   }
   for (auto change = spec.env.begin(); change != spec.env.end(); ++change) {
-    const bool changed_again = std::any_of(change + 1, spec.env.end(), [&](const auto& later) {
-      return later.first == change->first;
-    });
+    const bool changed_again =
+        std::any_of(change + 1, spec.env.end(), [&](const auto& later) { return later.first == change->first; });
     if (!changed_again && !change->second.empty()) env_text.push_back(change->first + "=" + change->second);
   }
   std::vector<char*> envp;

@@ -85,8 +85,7 @@ class GitRepo {
   std::string git(std::initializer_list<std::string> args) const;
   // Writes `file` (relative) with `content`, stages it and commits with
   // `subject`; returns the full hash of the new commit.
-  std::string commit(const std::string& subject, const std::string& file = "file.txt",
-                     const std::string& content = "");
+  std::string commit(const std::string& subject, const std::string& file = "file.txt", const std::string& content = "");
   std::string head() const;
 
  private:

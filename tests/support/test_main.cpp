@@ -24,13 +24,31 @@ void isolate_environment() {
   setenv("GIT_COMMITTER_NAME", "Test Author", 1);
   setenv("GIT_COMMITTER_EMAIL", "author@example.com", 1);
   setenv("GIT_TERMINAL_PROMPT", "0", 1);
-  for (const char* name : {"TAMRIK_DEBUG", "AGENT_SESSION_ID", "CLAUDECODE", "CLAUDE_CODE_SESSION_ID",
-                           "CLAUDE_CODE_CHILD_SESSION", "CLAUDE_CONFIG_DIR", "CODEX_HOME",
-                           "CODEX_SESSION_ID", "CODEX_THREAD_ID", "GEMINI_CLI", "CURSOR_AGENT",
-                           "CURSOR_TRACE_ID", "TAMRIK_NO_VERIFY", "TAMRIK_SKIP_PLATFORM_SKILLS",
-                           "CLAUDE_CODE_ENTRYPOINT", "CLAUDE_CODE_PROJECT_DIR_NAME", "CODEX_SANDBOX",
-                           "CODEX_SANDBOX_NETWORK_DISABLED", "CODEX_CI", "CODEX_SHELL", "GEMINI_SESSION_ID",
-                           "GEMINI_CLI_HOME", "GEMINI_CLI_NO_RELAUNCH", "CURSOR_EXTENSION_HOST_ROLE", "XDG_CACHE_HOME"}) {
+  for (const char* name : {"TAMRIK_DEBUG",
+                           "AGENT_SESSION_ID",
+                           "CLAUDECODE",
+                           "CLAUDE_CODE_SESSION_ID",
+                           "CLAUDE_CODE_CHILD_SESSION",
+                           "CLAUDE_CONFIG_DIR",
+                           "CODEX_HOME",
+                           "CODEX_SESSION_ID",
+                           "CODEX_THREAD_ID",
+                           "GEMINI_CLI",
+                           "CURSOR_AGENT",
+                           "CURSOR_TRACE_ID",
+                           "TAMRIK_NO_VERIFY",
+                           "TAMRIK_SKIP_PLATFORM_SKILLS",
+                           "CLAUDE_CODE_ENTRYPOINT",
+                           "CLAUDE_CODE_PROJECT_DIR_NAME",
+                           "CODEX_SANDBOX",
+                           "CODEX_SANDBOX_NETWORK_DISABLED",
+                           "CODEX_CI",
+                           "CODEX_SHELL",
+                           "GEMINI_SESSION_ID",
+                           "GEMINI_CLI_HOME",
+                           "GEMINI_CLI_NO_RELAUNCH",
+                           "CURSOR_EXTENSION_HOST_ROLE",
+                           "XDG_CACHE_HOME"}) {
     unsetenv(name);
   }
   // git identity for commits made through the repository fixtures; no

@@ -30,7 +30,8 @@ class Recording : public ::testing::Test {
   }
 
   synccore::BackfillResult backfill(const std::string& session_id) {
-    return synccore::record_backfill(services::Checkout::main(repo_.root()), {.commit = sha_, .session_id = session_id, .task_type = "bug-fix"});
+    return synccore::record_backfill(services::Checkout::main(repo_.root()),
+                                     {.commit = sha_, .session_id = session_id, .task_type = "bug-fix"});
   }
 
   Json ledger_line() const {
@@ -53,8 +54,9 @@ class Recording : public ::testing::Test {
 
 TEST_F(Recording, RecordsModelAndTokensFromAClaudeCodeSession) {
   ClaudeSession session{"2e4c6a8b-claude", repo_.root().string()};
-  write_claude(session.id, {session.prompt("fix the parser", kDay),
-                            session.text_reply("msg_1", "Fixed.", ClaudeSession::usage(12, 340, 800, 5000), kDay + 30)});
+  write_claude(session.id,
+               {session.prompt("fix the parser", kDay),
+                session.text_reply("msg_1", "Fixed.", ClaudeSession::usage(12, 340, 800, 5000), kDay + 30)});
   const auto result = backfill(session.id);
   ASSERT_TRUE(result.written) << result.reason;
   EXPECT_TRUE(result.tokens);

@@ -13,13 +13,15 @@
 namespace tamrik::synccore {
 namespace {
 
-using testing::FixtureRegistry;
 using testing::archived;
+using testing::FixtureRegistry;
 using testing::GitRepo;
 using testing::read_text;
 using testing::write_text;
 
-std::string ledger_text(const GitRepo& repo) { return core::try_read_file(paths::log_jsonl(repo.root()), 1 << 30).value_or(""); }
+std::string ledger_text(const GitRepo& repo) {
+  return core::try_read_file(paths::log_jsonl(repo.root()), 1 << 30).value_or("");
+}
 
 void write_pending_summary(const GitRepo& repo, const std::string& summary) {
   write_text(paths::commit_attestation(repo.root()),
@@ -94,7 +96,8 @@ TEST(CaptureCommit, AttributesOnlyWhatCanBeProven) {
 
   // A known session: the recognising adapter, with telemetry and tokens.
   const std::string c = repo.commit("three");
-  const BackfillResult known = capture_commit(Checkout::main(repo.root()), c, {.session_id = "s-alpha", .agent = "beta"});
+  const BackfillResult known =
+      capture_commit(Checkout::main(repo.root()), c, {.session_id = "s-alpha", .agent = "beta"});
   EXPECT_TRUE(known.tokens);
   doc = archived(repo, c);
   EXPECT_EQ(doc["agent"], "alpha");
@@ -161,9 +164,11 @@ TEST(RecordBackfill, RefusesWhatItCannotProve) {
   registry.session("beta", "good");
   GitRepo repo;
   const std::string sha = repo.commit("one");
-  BackfillResult result = record_backfill(Checkout::main(repo.root()), {.commit = sha, .session_id = "ghost", .task_type = "feature"});
+  BackfillResult result =
+      record_backfill(Checkout::main(repo.root()), {.commit = sha, .session_id = "ghost", .task_type = "feature"});
   EXPECT_EQ(result.reason, "no agent transcript found for session ghost");
-  result = record_backfill(Checkout::main(repo.root()), {.commit = sha, .session_id = "no-model", .task_type = "feature"});
+  result =
+      record_backfill(Checkout::main(repo.root()), {.commit = sha, .session_id = "no-model", .task_type = "feature"});
   EXPECT_EQ(result.reason, "transcript for session no-model names no model");
   EXPECT_FALSE(std::filesystem::exists(paths::log_jsonl(repo.root())));
 
@@ -174,9 +179,11 @@ TEST(RecordBackfill, RefusesWhatItCannotProve) {
   EXPECT_EQ(doc["task_type"], "docs");
   EXPECT_EQ(doc["task_type_source"], "declared");
   EXPECT_EQ(doc["telemetry"]["source"], "backfill");
-  EXPECT_EQ(record_backfill(Checkout::main(repo.root()), {.commit = sha, .session_id = "good", .task_type = "docs"}).reason,
-            "already recorded");
-  EXPECT_EQ(record_backfill(Checkout::main(repo.root()), {.commit = "nope", .session_id = "good", .task_type = "docs"}).reason,
+  EXPECT_EQ(
+      record_backfill(Checkout::main(repo.root()), {.commit = sha, .session_id = "good", .task_type = "docs"}).reason,
+      "already recorded");
+  EXPECT_EQ(record_backfill(Checkout::main(repo.root()), {.commit = "nope", .session_id = "good", .task_type = "docs"})
+                .reason,
             "no such commit in this repo");
 }
 

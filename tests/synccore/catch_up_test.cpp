@@ -23,9 +23,9 @@
 namespace tamrik::synccore {
 namespace {
 
-using testing::FixtureRegistry;
 using testing::archived;
 using testing::commit_counts;
+using testing::FixtureRegistry;
 using testing::GitRepo;
 using testing::read_text;
 using testing::write_text;
@@ -179,7 +179,8 @@ TEST(CatchUp, LeavesATeammatesCommitsToThemAndWalksPastThem) {
   setenv("GIT_AUTHOR_EMAIL", "author@example.com", 1);
   const std::string theirs_on_top = commit_by(repo, "theirs on top", "alice@example.com");
 
-  EXPECT_EQ(commits_of(catch_up_commits(Checkout::main(repo.root()))), (std::vector<std::string>{picked, shouted, mine}));
+  EXPECT_EQ(commits_of(catch_up_commits(Checkout::main(repo.root()))),
+            (std::vector<std::string>{picked, shouted, mine}));
   EXPECT_FALSE(_already_recorded(repo.root(), theirs));
   EXPECT_FALSE(_already_recorded(repo.root(), theirs_on_top));
   EXPECT_TRUE(catch_up_commits(Checkout::main(repo.root())).empty());

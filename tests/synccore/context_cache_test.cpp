@@ -88,7 +88,9 @@ class RefreshFromPlatform : public ::testing::Test {
   }
   Json recorded(const char* section) const { return services::shared::load_local_config(root())["cache"][section]; }
   std::string summary() const { return generate_session_summary(cache(), "", ""); }
-  bool summary_has(const std::string& line) const { return ("\n" + summary() + "\n").find("\n" + line + "\n") != std::string::npos; }
+  bool summary_has(const std::string& line) const {
+    return ("\n" + summary() + "\n").find("\n" + line + "\n") != std::string::npos;
+  }
 
   TempDir context_;
   testing::PlatformProcess platform_;

@@ -61,8 +61,17 @@ void expect_head_as_git_says(const path& root) {
 
 void commit_message(const GitRepo& repo, const std::string& message, std::initializer_list<std::string> extra) {
   write_text(repo.root() / "message.txt", message);
-  std::vector<std::string> argv{"git", "-c", "user.name=Com Mitter", "-c", "user.email=committer@example.com",
-                                "commit", "-q", "--allow-empty", "--cleanup=verbatim", "-F", "message.txt"};
+  std::vector<std::string> argv{"git",
+                                "-c",
+                                "user.name=Com Mitter",
+                                "-c",
+                                "user.email=committer@example.com",
+                                "commit",
+                                "-q",
+                                "--allow-empty",
+                                "--cleanup=verbatim",
+                                "-F",
+                                "message.txt"};
   argv.insert(argv.end(), extra);
   ASSERT_EQ(testing::run_command(argv, repo.root()).exit_code, 0);
 }
@@ -89,10 +98,11 @@ TEST(GitFiles, AnswerWhatGitAnswersForEveryPlainCommit) {
 
   // A signed commit: the signature's lines are skipped.
   const std::string tree = repo.git({"rev-parse", "HEAD^{tree}"});
-  write_text(repo.root() / "signed.txt", "tree " + tree + "\nparent " + repo.head() +
-                                             "\nauthor A <a@x> 1700000000 -0000\ncommitter C <c@x> 1700000000 +0000"
-                                             "\ngpgsig -----BEGIN PGP SIGNATURE-----\n \n abc\n -----END PGP SIGNATURE-----"
-                                             "\nencoding UTF-8\n\nsigned: subject\n");
+  write_text(repo.root() / "signed.txt",
+             "tree " + tree + "\nparent " + repo.head() +
+                 "\nauthor A <a@x> 1700000000 -0000\ncommitter C <c@x> 1700000000 +0000"
+                 "\ngpgsig -----BEGIN PGP SIGNATURE-----\n \n abc\n -----END PGP SIGNATURE-----"
+                 "\nencoding UTF-8\n\nsigned: subject\n");
   const std::string signed_commit = repo.git({"hash-object", "-t", "commit", "-w", "signed.txt"});
   repo.git({"update-ref", "HEAD", signed_commit});
   expect_head_as_git_says(repo.root());
@@ -106,7 +116,8 @@ TEST(GitFiles, AnswerWhatGitAnswersForEveryPlainCommit) {
   expect_head_as_git_says(repo.root());
   const path worktree = repo.root() / "wt";
   repo.git({"worktree", "add", "-q", "-b", "feature/wt", worktree.string()});
-  ASSERT_EQ(testing::run_command({"git", "commit", "-q", "--allow-empty", "-m", "in the worktree"}, worktree).exit_code, 0);
+  ASSERT_EQ(testing::run_command({"git", "commit", "-q", "--allow-empty", "-m", "in the worktree"}, worktree).exit_code,
+            0);
   expect_head_as_git_says(worktree);
 }
 

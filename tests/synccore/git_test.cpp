@@ -120,7 +120,8 @@ TEST(Git, PrefixWordsAreWhatThePatternsCapture) {
     if (!std::regex_search(text, match, re, std::regex_constants::match_continuous)) return std::nullopt;
     return match[1].str();
   };
-  const std::vector<std::string> pieces = {"", "fix", "Feat", " ", "\t\n", "(", ")", "(a b)", "!", ":", "/", "x9", "\xc3\xa9"};
+  const std::vector<std::string> pieces = {"",      "fix", "Feat", " ", "\t\n", "(",       ")",
+                                           "(a b)", "!",   ":",    "/", "x9",   "\xc3\xa9"};
   std::vector<std::string> texts = {""};
   for (int depth = 0; depth < 4; ++depth) {
     std::vector<std::string> longer;

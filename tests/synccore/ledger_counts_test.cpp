@@ -112,8 +112,8 @@ TEST_F(LedgerCounts, FollowTheJournalOfAcceptedUploads) {
 TEST_F(LedgerCounts, ComeThroughAFoldWithoutACountFromTheStart) {
   _append_log_entry(log_, ledger_entry(fake_sha(9400)));
   std::vector<SentLine> sent;
-  for (const auto& [commit, entry] :
-       _find_log_entries(log_, {fake_sha(1), fake_sha(2), fake_sha(3), fake_sha(4000), fake_sha(7999), fake_sha(9400)})) {
+  for (const auto& [commit, entry] : _find_log_entries(
+           log_, {fake_sha(1), fake_sha(2), fake_sha(3), fake_sha(4000), fake_sha(7999), fake_sha(9400)})) {
     sent.push_back({commit, _line_identity(entry)});
   }
   ASSERT_EQ(sent.size(), 6u);

@@ -79,8 +79,10 @@ namespace {
 TEST(LedgerForeignLines, RawLineSeparatorsAndOverlongLinesSurviveMarking) {
   const TempDir dir;
   const path ledger = dir / "log.jsonl";
-  const std::string other = "{\"commit\": \"" + fake_sha(1) + "\", \"summary\": \"a\u2028b\u0085c\u2029d\", \"n\": 123456789012345678901234567890}";
-  const std::string overlong = "{\"commit\": \"" + fake_sha(3) + "\", \"pad\": \"" + std::string(detail::kLedgerLineCap, 'x') + "\"}";
+  const std::string other = "{\"commit\": \"" + fake_sha(1) +
+                            "\", \"summary\": \"a\u2028b\u0085c\u2029d\", \"n\": 123456789012345678901234567890}";
+  const std::string overlong =
+      "{\"commit\": \"" + fake_sha(3) + "\", \"pad\": \"" + std::string(detail::kLedgerLineCap, 'x') + "\"}";
   write_text(ledger, other + "\n" + overlong + "\n{\"commit\": \"" + fake_sha(2) + "\"}\n");
 
   const AttestationLog before = read_attestation_log(ledger);

@@ -66,7 +66,7 @@ TEST(ReadAttestationLog, ClassifiesEveryKindOfLine) {
   write_text(dir / "log.jsonl", text);
   const AttestationLog log = read_attestation_log(dir / "log.jsonl");
 
-  EXPECT_EQ(log.uploaded, 2);       // `uploaded` set, `synced` set
+  EXPECT_EQ(log.uploaded, 2);  // `uploaded` set, `synced` set
   EXPECT_EQ(log.skipped, 1);
   EXPECT_EQ(log.unattested, 1);
   EXPECT_EQ(log.attested, 7);
@@ -83,10 +83,9 @@ TEST(ReadAttestationLog, ClassifiesEveryKindOfLine) {
 // records joined by one read as one corrupt line.
 TEST(ReadAttestationLog, SplitsAtLineBreaksButNotAtUnicodeSeparators) {
   TempDir dir;
-  const std::string lines[] = {core::to_json_line(ledger_entry(fake_sha(1))),
-                               core::to_json_line(ledger_entry(fake_sha(2))),
-                               core::to_json_line(ledger_entry(fake_sha(3))),
-                               core::to_json_line(ledger_entry(fake_sha(4)))};
+  const std::string lines[] = {
+      core::to_json_line(ledger_entry(fake_sha(1))), core::to_json_line(ledger_entry(fake_sha(2))),
+      core::to_json_line(ledger_entry(fake_sha(3))), core::to_json_line(ledger_entry(fake_sha(4)))};
   write_text(dir / "log.jsonl", lines[0] + "\r\n" + lines[1] + "\r" + lines[2] + "\xe2\x80\xa8" + lines[3]);
   const AttestationLog log = read_attestation_log(dir / "log.jsonl");
   EXPECT_EQ(log.size(), 2u);
@@ -102,17 +101,35 @@ TEST(ReadAttestationLog, CountIdentityHoldsOnRandomLedgers) {
     for (int i = 0; i < 60; ++i) {
       Json entry = ledger_entry(rng() % 5 == 0 ? "short" : fake_sha(static_cast<int>(rng() % 30)), rng() % 3 == 0);
       switch (rng() % 6) {
-        case 0: entry["event"] = "attestation_skipped"; break;
-        case 1: entry["event"] = "commit_unattested"; break;
-        case 2: entry["event"] = "something_else"; break;
-        case 3: entry["uploaded"] = rng() % 2 == 0; break;
-        default: break;
+        case 0:
+          entry["event"] = "attestation_skipped";
+          break;
+        case 1:
+          entry["event"] = "commit_unattested";
+          break;
+        case 2:
+          entry["event"] = "something_else";
+          break;
+        case 3:
+          entry["uploaded"] = rng() % 2 == 0;
+          break;
+        default:
+          break;
       }
       switch (rng() % 8) {
-        case 0: text += "{broken\n"; break;
-        case 1: text += "\n"; break;
-        case 2: text += "\"just text\"\n"; break;
-        default: text += core::to_json_line(entry) + "\n"; ++objects; break;
+        case 0:
+          text += "{broken\n";
+          break;
+        case 1:
+          text += "\n";
+          break;
+        case 2:
+          text += "\"just text\"\n";
+          break;
+        default:
+          text += core::to_json_line(entry) + "\n";
+          ++objects;
+          break;
       }
     }
     write_text(dir / "log.jsonl", text);
@@ -142,10 +159,10 @@ TEST(ReadAttestationLog, SurvivesTruncationAtEveryByte) {
 
 TEST(CommitHash, AcceptsOnlyFullLowercaseHashes) {
   const std::regex pattern{std::string(_GIT_HASH_RE)};
-  for (const std::string& value : {std::string(40, 'a'), std::string(64, '0'), std::string(41, 'a'),
-                                   std::string(63, 'a'), std::string(40, 'A'), std::string(39, 'a') + "g",
-                                   std::string(" ") + std::string(40, 'a'), std::string("abc1234"), std::string(),
-                                   std::string(40, 'a') + "\n"}) {
+  for (const std::string& value :
+       {std::string(40, 'a'), std::string(64, '0'), std::string(41, 'a'), std::string(63, 'a'), std::string(40, 'A'),
+        std::string(39, 'a') + "g", std::string(" ") + std::string(40, 'a'), std::string("abc1234"), std::string(),
+        std::string(40, 'a') + "\n"}) {
     EXPECT_EQ(_is_valid_commit_hash(value), std::regex_match(value, pattern)) << value;
   }
   EXPECT_TRUE(_is_valid_commit_hash(fake_sha(1)));

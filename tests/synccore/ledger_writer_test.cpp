@@ -95,8 +95,8 @@ TEST(ReplaceLogEntry, RewritesOnlyTheFirstLineOfTheCommit) {
   TempDir dir;
   const path log_path = dir / "log.jsonl";
   const std::string a = fake_sha(1), b = fake_sha(2);
-  const std::string before = line_of(ledger_entry(b, true)) + "\n" + "not json \xff\n" + line_of(ledger_entry(a, true)) +
-                             line_of(ledger_entry(a, true));
+  const std::string before = line_of(ledger_entry(b, true)) + "\n" + "not json \xff\n" +
+                             line_of(ledger_entry(a, true)) + line_of(ledger_entry(a, true));
   write_text(log_path, before);
   Json upgraded = ledger_entry(a);
   upgraded["summary"] = "attested";
@@ -127,8 +127,8 @@ TEST(MarkSynced, MarksTheBatchAndKeepsEverythingElse) {
   with_uploaded["uploaded"] = false;
   // A foreign writer's line: other key order and spacing, not in the batch.
   const std::string foreign = "{\"synced\":false,\"commit\":\"" + c + "\"}";
-  write_text(log_path, "\n\n" + line_of(with_uploaded) + "\n" + "garbage\n" + line_of(ledger_entry(b)) + foreign +
-                           "\n\n");
+  write_text(log_path,
+             "\n\n" + line_of(with_uploaded) + "\n" + "garbage\n" + line_of(ledger_entry(b)) + foreign + "\n\n");
   testing::mark_synced(log_path, Json::array({with_uploaded, ledger_entry(fake_sha(9))}));
 
   // Only the marked line changes; every other keeps its bytes.

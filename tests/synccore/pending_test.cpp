@@ -16,9 +16,9 @@
 namespace tamrik::synccore {
 namespace {
 
-using testing::FixtureRegistry;
 using testing::archived;
 using testing::commit_counts;
+using testing::FixtureRegistry;
 using testing::GitRepo;
 using testing::read_text;
 using testing::write_text;
@@ -132,7 +132,8 @@ TEST(ProcessPendingAttestation, AFilingLeftBehindByACrashIsFiledAgainOnTheSameLi
   // Killed between the ledger line and the removal: the same file is back.
   write_pending(repo, staged);
   repo.commit("later", "b.txt", "other\n");
-  const AttestationResult again = process_pending_attestation(Checkout::main(repo.root()), {.commit_override = repo.head()});
+  const AttestationResult again =
+      process_pending_attestation(Checkout::main(repo.root()), {.commit_override = repo.head()});
   EXPECT_EQ(again.matched_commit, attested);
   EXPECT_EQ(commit_counts(paths::log_jsonl(repo.root()))[attested], 1);
   EXPECT_FALSE(std::filesystem::exists(paths::commit_attestation(repo.root())));

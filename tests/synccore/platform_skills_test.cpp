@@ -36,9 +36,8 @@ class SkillsInstaller : public ::testing::Test {
                "if [ -n \"$HANG\" ]; then sleep 300 & echo $! > \"$CALLS.child\"; [ \"$HANG\" = exit ] || wait; fi\n"
                "exit ${NPX_EXIT:-0}\n");
     fs::permissions(bin_ / "npx", fs::perms::owner_all);
-    previous_sink_ = core::set_log_sink([this](core::LogLevel, std::string_view, std::string_view message) {
-      debug_lines_.emplace_back(message);
-    });
+    previous_sink_ = core::set_log_sink(
+        [this](core::LogLevel, std::string_view, std::string_view message) { debug_lines_.emplace_back(message); });
   }
   ~SkillsInstaller() override {
     core::set_log_sink(previous_sink_);
@@ -69,8 +68,8 @@ TEST_F(SkillsInstaller, RunsThePinnedInstallerInTheRepositoryWithAPrefixOfItsOwn
   ScopedEnv stray{{"STRAY", "1"}};
   EXPECT_TRUE(install_platform_skills(repo_.path()));
   const fs::path npx_home = fs::path(std::getenv("HOME")) / ".cache" / "tamrik" / "npx";
-  EXPECT_EQ(read_text(calls_), repo_.path().string() + " --prefix " + npx_home.string() +
-                                   " -y skills@1.7.4 add tamrik/engineering -y\n");
+  EXPECT_EQ(read_text(calls_),
+            repo_.path().string() + " --prefix " + npx_home.string() + " -y skills@1.7.4 add tamrik/engineering -y\n");
   EXPECT_TRUE(fs::is_directory(npx_home));
   EXPECT_TRUE(logged("npx skills wrote a stray `agent/` dir (upstream issue); ignored, not removed"));
   EXPECT_TRUE(fs::exists(repo_.path() / "agent" / "skills")) << "left in place";

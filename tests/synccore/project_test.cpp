@@ -23,11 +23,11 @@ namespace {
 namespace fs = std::filesystem;
 namespace client = protocol::http_client;
 using services::shared::load_local_config;
+using testing::answer_with;
 using testing::FaultServer;
 using testing::GitRepo;
-using testing::TempDir;
-using testing::answer_with;
 using testing::read_text;
+using testing::TempDir;
 using testing::write_text;
 
 constexpr const char* kProjectKey = "sk-resolve-SECRET-0123456789abcdef";
@@ -69,8 +69,8 @@ TEST(ResolveAgainstPlatform, CreatesTheProjectOnceAndFindsItFromSshAndHttpsRemot
   EXPECT_FALSE(found.created);
   EXPECT_EQ(load_local_config(https.root()), Json({{"project_id", *created.project_id}}));
 
-  const ProjectResolution other = resolve_project_id(OriginRepo("git@github.com:acme/gadgets.git").root(), kProjectKey,
-                                                     platform.url());
+  const ProjectResolution other =
+      resolve_project_id(OriginRepo("git@github.com:acme/gadgets.git").root(), kProjectKey, platform.url());
   EXPECT_TRUE(other.created);
   EXPECT_NE(other.project_id, created.project_id);
 }
@@ -189,10 +189,14 @@ TEST(ResolveFailures, MissingCredentialsAnswerBeforeTheRemoteIsLookedAt) {
 
 TEST(ResolveFailures, EachRefusalKeepsTheServersCodeAndMessage) {
   const OriginRepo repo("git@github.com:acme/widgets.git");
-  for (const auto& [code, status] : std::vector<std::pair<std::string_view, int>>{
-           {client::CODE_KEY_REJECTED, 401}, {client::CODE_ACCOUNT_INACTIVE, 402}, {client::CODE_AMBIGUOUS_TEAM, 409},
-           {client::CODE_REPO_AMBIGUOUS, 409}, {client::CODE_REPO_CONFLICT, 409}, {client::CODE_NOT_A_MEMBER, 403},
-           {client::CODE_CAPACITY, 403}, {client::CODE_BAD_REMOTE, 422}}) {
+  for (const auto& [code, status] : std::vector<std::pair<std::string_view, int>>{{client::CODE_KEY_REJECTED, 401},
+                                                                                  {client::CODE_ACCOUNT_INACTIVE, 402},
+                                                                                  {client::CODE_AMBIGUOUS_TEAM, 409},
+                                                                                  {client::CODE_REPO_AMBIGUOUS, 409},
+                                                                                  {client::CODE_REPO_CONFLICT, 409},
+                                                                                  {client::CODE_NOT_A_MEMBER, 403},
+                                                                                  {client::CODE_CAPACITY, 403},
+                                                                                  {client::CODE_BAD_REMOTE, 422}}) {
     FaultServer server(answer_with(status, R"({"error": {"code": ")" + std::string(code) +
                                                R"(", "message": "Refused for )" + kProjectKey + R"("}})"));
     const ProjectResolution resolution = resolve_project_id(repo.root(), kProjectKey, server.url());
@@ -209,9 +213,9 @@ TEST(ResolveFailures, NoUsableAnswerIsUnreachableNamedByClassOnly) {
   const OriginRepo repo("git@github.com:acme/widgets.git");
   FaultServer down(answer_with(500, R"({"error": {"code": "internal", "message": "db at 10.0.0.7 down"}})"));
   FaultServer portal(answer_with(200, "<html>sign in to the wifi</html>"));
-  for (const auto& [url, class_name] : {std::pair{closed_port_url(), "ConnectionError"},
-                                        std::pair{down.url(), "ServerError"},
-                                        std::pair{portal.url(), "InvalidResponseError"}}) {
+  for (const auto& [url, class_name] :
+       {std::pair{closed_port_url(), "ConnectionError"}, std::pair{down.url(), "ServerError"},
+        std::pair{portal.url(), "InvalidResponseError"}}) {
     const ProjectResolution resolution = resolve_project_id(repo.root(), kProjectKey, url);
     EXPECT_EQ(resolution.code, "unreachable");
     EXPECT_EQ(resolution.reason, "could not reach tamrik (" + std::string(class_name) + ")");
@@ -259,8 +263,7 @@ TEST(ResolveFailures, TheSavedTeamIsSentWhenNoneIsGiven) {
   EXPECT_TRUE(resolve_project_id(repo.root(), kProjectKey, server.url(), 9).ok());
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(core::parse_json(requests[0].body),
-            Json({{"remote", "git@github.com:acme/widgets.git"}, {"team_id", 8}}));
+  EXPECT_EQ(core::parse_json(requests[0].body), Json({{"remote", "git@github.com:acme/widgets.git"}, {"team_id", 8}}));
   EXPECT_EQ(core::parse_json(requests[1].body)->at("team_id"), 9);
   EXPECT_EQ(load_local_config(repo.root()), Json({{"team_id", 9}, {"project_id", 5}}));
 }

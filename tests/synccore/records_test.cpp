@@ -66,9 +66,9 @@ TEST(WriteCommitRecord, WritesTheDocumentAndItsLedgerLine) {
 
   const std::vector<Json> lines = ledger_lines(repo);
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(keys_of(lines[0]), (std::vector<std::string>{"commit", "branch", "timestamp", "agent", "summary", "synced",
-                                                         "event", "agent_provider", "agent_session_id", "developer",
-                                                         "telemetry"}));
+  EXPECT_EQ(keys_of(lines[0]),
+            (std::vector<std::string>{"commit", "branch", "timestamp", "agent", "summary", "synced", "event",
+                                      "agent_provider", "agent_session_id", "developer", "telemetry"}));
   EXPECT_EQ(lines[0]["event"], "commit_unattested");
   EXPECT_EQ(lines[0]["branch"], "main");
   EXPECT_EQ(lines[0]["synced"], false);
@@ -90,7 +90,8 @@ TEST(WriteCommitRecord, DeveloperFromTheCommitAndNoTypeWhenNothingInfers) {
   GitRepo repo;
   repo.git({"-c", "user.email=", "commit", "-q", "--allow-empty", "--author=Only Name <>", "-m", "tidy things"});
   const std::string sha = repo.head();
-  _write_commit_record(Checkout::main(repo.root()), sha, {.source = "catch_up", .developer_from = DeveloperFrom::author});
+  _write_commit_record(Checkout::main(repo.root()), sha,
+                       {.source = "catch_up", .developer_from = DeveloperFrom::author});
   const Json doc = archived(repo, sha);
   EXPECT_EQ(doc["developer"], (Json{{"git_author_name", "Only Name"}}));
   EXPECT_FALSE(doc.contains("task_type"));
@@ -107,7 +108,8 @@ TEST(LogAttestation, ReplaceExistingKeepsOneLine) {
   _log_attestation(log, dir, doc, {.commit_override = sha, .checkout = Checkout::main(repo.root())});
   testing::mark_synced(log, Json::array({Json{{"commit", sha}}}));
   doc["summary"] = "two";
-  _log_attestation(log, dir, doc, {.commit_override = sha, .checkout = Checkout::main(repo.root()), .replace_existing = true});
+  _log_attestation(log, dir, doc,
+                   {.commit_override = sha, .checkout = Checkout::main(repo.root()), .replace_existing = true});
   std::vector<Json> lines = ledger_lines(repo);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0]["summary"], "two");

@@ -64,13 +64,13 @@ TEST(SessionSummary, ReportsTheCacheAndTheRealLedger) {
             "tamrik session context loaded\n  elements: 0\n  rules: not cached \u2014 run 'tamrik sync'\n"
             "  specs: 0\n  cache: empty \u2014 run 'tamrik sync' to populate");
 
-  write_text(cache / "tamrikstate.yaml", "architecture:\n  elements:\n    api: {kind: service}\n    db: {}\n    x: 1\n");
+  write_text(cache / "tamrikstate.yaml",
+             "architecture:\n  elements:\n    api: {kind: service}\n    db: {}\n    x: 1\n");
   write_text(cache / "tamrikrules.yaml", "adrs:\n  one: x\n");
   for (const char* name : {"a.md", "b.yml", "c.txt"}) write_text(cache / "specs" / name, "x");
   std::filesystem::create_directories(cache / "specs" / "sub.md");
-  write_text(paths::log_jsonl(repo.path()),
-             core::to_json_line(testing::ledger_entry(testing::fake_sha(1))) + "\n" +
-                 core::to_json_line(testing::ledger_entry(testing::fake_sha(2))) + "\n");
+  write_text(paths::log_jsonl(repo.path()), core::to_json_line(testing::ledger_entry(testing::fake_sha(1))) + "\n" +
+                                                core::to_json_line(testing::ledger_entry(testing::fake_sha(2))) + "\n");
   EXPECT_EQ(generate_session_summary(cache, "42", "claude-code"),
             "tamrik session context loaded\n  project: 42\n  agent: claude-code\n  elements: 2\n  rules: 1\n"
             "  specs: 2\n  cache: fresh\n  2 attestation(s) pending upload \u2014 run 'tamrik sync'");
@@ -81,7 +81,7 @@ TEST(SessionSummary, ReportsTheCacheAndTheRealLedger) {
   EXPECT_NE(generate_session_summary(cache, "", "").find("  cache: incomplete \u2014 run 'tamrik sync' to refresh"),
             std::string::npos);
 
-  const struct utimbuf old_times {std::time(nullptr) - 2 * 86400, std::time(nullptr) - 2 * 86400};
+  const struct utimbuf old_times { std::time(nullptr) - 2 * 86400, std::time(nullptr) - 2 * 86400 };
   ::utime((cache / "tamrikstate.yaml").c_str(), &old_times);
   EXPECT_NE(generate_session_summary(cache, "", "").find("  cache: stale \u2014 run 'tamrik sync' to refresh"),
             std::string::npos);

@@ -50,7 +50,8 @@ class DebugLines {
 
   // Index of the first line starting with `prefix`, or -1.
   long find(std::string_view prefix) const {
-    const auto it = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(prefix); });
+    const auto it =
+        std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(prefix); });
     return it == lines.end() ? -1 : it - lines.begin();
   }
 
@@ -187,8 +188,8 @@ TEST_F(SyncRun, TheExampleAttestationIsRestoredWithItsMode) {
 
 TEST_F(SyncRun, FailedIgnoreRepairStopsNeitherTheOtherRepairsNorTheUpload) {
   testing::PlatformProcess platform(testing::PlatformOptions{.api_keys = {kSyncKey}});
-  const Json project =
-      protocol::http_client::resolve_project(kSyncKey, platform.url(), "git@example.com:acme/sync.git", std::nullopt)["projectId"];
+  const Json project = protocol::http_client::resolve_project(kSyncKey, platform.url(), "git@example.com:acme/sync.git",
+                                                              std::nullopt)["projectId"];
   fs::remove(repo_.root() / ".git" / "info" / "exclude");
   fs::create_directories(repo_.root() / ".git" / "info" / "exclude");
   fs::remove(agent_settings());

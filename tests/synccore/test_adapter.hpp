@@ -27,7 +27,8 @@ class FixtureAdapter : public agents::Adapter {
                                                                     std::string_view session_id) const override {
     ++telemetry_calls;
     if (throws) throw std::runtime_error("transcript store unreadable");
-    const std::optional<std::string> text = core::try_read_file(dir_ / (std::string(session_id) + ".json"), core::kDocumentFileCap);
+    const std::optional<std::string> text =
+        core::try_read_file(dir_ / (std::string(session_id) + ".json"), core::kDocumentFileCap);
     if (!text || session_id.empty()) return std::nullopt;
     const core::Json map = *core::parse_json(*text);
     agents::SessionTelemetry telemetry;

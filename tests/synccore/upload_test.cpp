@@ -32,10 +32,10 @@ namespace tamrik::synccore {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::FaultConnection;
-using testing::FaultServer;
 using testing::answer_with;
 using testing::fake_sha;
+using testing::FaultConnection;
+using testing::FaultServer;
 using testing::ledger_entry;
 using testing::TempDir;
 using testing::write_text;
@@ -211,7 +211,8 @@ TEST_F(UploadToPlatform, ArchivesRideAlongAndCorruptOnesHoldTheirRecordBack) {
   // c[1]: no archive at all.
   write_text(dir / (c[2] + ".yaml"), "summary: [unclosed\n");
   // Several documents (the first counts), an alias and a date tag all load.
-  write_text(dir / (c[3] + ".yaml"), "---\nsummary: one\nbase: &b {x: 1}\nother: *b\nat: !!timestamp 2026-01-01\n---\n");
+  write_text(dir / (c[3] + ".yaml"),
+             "---\nsummary: one\nbase: &b {x: 1}\nother: *b\nat: !!timestamp 2026-01-01\n---\n");
   write_text(dir / (c[4] + ".ledger.jsonl"), "{\"step\": 1}\nnot json\n");
   write_text(dir / (c[5] + ".yaml"), "");
 
@@ -307,8 +308,9 @@ TEST(UploadBatches, NoUsableAnswerMarksNothing) {
        },
        ""},
       {"answer not JSON", answer_with(200, "<html>captive portal</html>"), ""},
-      {"answer echoes the key", answer_with(401, std::string(R"({"error": {"code": "key_rejected", "message": ")") +
-                                                     kUploadKey + R"( is unknown"}})"),
+      {"answer echoes the key",
+       answer_with(
+           401, std::string(R"({"error": {"code": "key_rejected", "message": ")") + kUploadKey + R"( is unknown"}})"),
        "is unknown"},
   };
   for (const Case& c : cases) {
@@ -372,8 +374,8 @@ TEST(UploadBatches, ARecordRefusedForItsSizeIsSetAsideUntilItChangesAndTheRestGo
     EXPECT_EQ(first.uploaded, 5);
     EXPECT_EQ(first.set_aside, 1);
     // A refused batch is halved until the large record goes alone.
-    EXPECT_EQ(commits_sent(proxy), (std::vector<std::vector<std::string>>{
-                                       c, {c[0], c[1], c[2]}, {c[3], c[4], c[5]}, {c[3]}, {c[4], c[5]}}))
+    EXPECT_EQ(commits_sent(proxy),
+              (std::vector<std::vector<std::string>>{c, {c[0], c[1], c[2]}, {c[3], c[4], c[5]}, {c[3]}, {c[4], c[5]}}))
         << refusal;
     const AttestationLog after = read_attestation_log(ws.log());
     ASSERT_EQ(after.pending.size(), 1u);
@@ -553,8 +555,8 @@ TEST(ChunkAttestations, TheByteBudgetMayBeReachedButNotExceeded) {
 
 TEST(ChunkAttestations, ARecordOverTheByteBudgetGoesAloneBetweenItsNeighbours) {
   const std::vector<Json> batches =
-      _chunk_attestations({record_of_size(200, 1), record_of_size(200, 2), record_of_size(ATTESTATION_BATCH_BYTES + 1, 3),
-                           record_of_size(200, 4)});
+      _chunk_attestations({record_of_size(200, 1), record_of_size(200, 2),
+                           record_of_size(ATTESTATION_BATCH_BYTES + 1, 3), record_of_size(200, 4)});
   EXPECT_EQ(commits_of(batches),
             (std::vector<std::vector<std::string>>{{fake_sha(1), fake_sha(2)}, {fake_sha(3)}, {fake_sha(4)}}));
   EXPECT_EQ(commits_of(_chunk_attestations({record_of_size(500, 1), record_of_size(400, 2)}, 10, 300)),

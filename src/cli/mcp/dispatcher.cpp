@@ -76,8 +76,7 @@ std::optional<Json> Dispatcher::handle_message(const Json& message) {
   }
   const Json params = message.value("params", Json::object());
   if (!params.is_object() && !params.is_array()) {
-    return has_id ? std::optional(error_response(id, kInvalidParams, "Invalid params: not an object"))
-                  : std::nullopt;
+    return has_id ? std::optional(error_response(id, kInvalidParams, "Invalid params: not an object")) : std::nullopt;
   }
   if (!has_id) {
     notified(method.get<std::string>(), params);

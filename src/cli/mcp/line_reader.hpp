@@ -10,8 +10,8 @@
 namespace tamrik::cli::mcp {
 
 struct Line {
-  std::string text;        // without the line break; empty when too_long
-  bool too_long = false;   // the line exceeded the cap and was skipped
+  std::string text;       // without the line break; empty when too_long
+  bool too_long = false;  // the line exceeded the cap and was skipped
 };
 
 class LineReader {

@@ -27,28 +27,30 @@ std::string agent_name(const Json& arguments) {
 }  // namespace
 
 Tool session_summary_tool() {
-  return {.name = "session_summary",
-          .description = "The tamrik session context for this repository: project, cached architecture elements, "
-                         "rules and specs, how fresh that cache is, and how many records wait for upload.",
-          .input_schema = {{"type", "object"},
-                           {"properties",
-                            {{"agent",
-                              {{"type", "string"},
-                               {"description", "Your harness's name (e.g. claude-code, codex); detected when omitted."}}}}},
-                           {"additionalProperties", false}},
-          .call = [](const Json& arguments) -> ToolResult {
-            const std::filesystem::path repo_root = services::current_checkout().home;
-            // What a clone brought in .tamrik is no context of this user's.
-            if (!services::setup_list::is_set_up(repo_root)) {
-              return {"tamrik is not set up in " + repo_root.string() +
-                          "; nothing here is tamrik context. The person can run `tamrik setup` there.",
-                      true};
-            }
-            const Json project_id = services::session_context::resolve_session(repo_root).project_id;
-            return {synccore::generate_session_summary(paths::platform_dir(repo_root), project_text(project_id),
-                                                       agent_name(arguments)),
-                    false};
-          }};
+  return {
+      .name = "session_summary",
+      .description =
+          "The tamrik session context for this repository: project, cached architecture elements, "
+          "rules and specs, how fresh that cache is, and how many records wait for upload.",
+      .input_schema = {{"type", "object"},
+                       {"properties",
+                        {{"agent",
+                          {{"type", "string"},
+                           {"description", "Your harness's name (e.g. claude-code, codex); detected when omitted."}}}}},
+                       {"additionalProperties", false}},
+      .call = [](const Json& arguments) -> ToolResult {
+        const std::filesystem::path repo_root = services::current_checkout().home;
+        // What a clone brought in .tamrik is no context of this user's.
+        if (!services::setup_list::is_set_up(repo_root)) {
+          return {"tamrik is not set up in " + repo_root.string() +
+                      "; nothing here is tamrik context. The person can run `tamrik setup` there.",
+                  true};
+        }
+        const Json project_id = services::session_context::resolve_session(repo_root).project_id;
+        return {synccore::generate_session_summary(paths::platform_dir(repo_root), project_text(project_id),
+                                                   agent_name(arguments)),
+                false};
+      }};
 }
 
 }  // namespace tamrik::cli::mcp

@@ -6,9 +6,10 @@ namespace tamrik::cli::mcp {
 
 Tool status_tool() {
   return {.name = "status",
-          .description = "Show what tamrik knows about this repository as JSON: whether it is set up, linked to a "
-                         "project and signed in, the ledger counts, the cached rules, whether an attestation is "
-                         "waiting for the next commit, and which hooks are installed.",
+          .description =
+              "Show what tamrik knows about this repository as JSON: whether it is set up, linked to a "
+              "project and signed in, the ledger counts, the cached rules, whether an attestation is "
+              "waiting for the next commit, and which hooks are installed.",
           .input_schema = {{"type", "object"}, {"properties", Json::object()}, {"additionalProperties", false}},
           .call = [](const Json&) -> ToolResult {
             const Json status = status_json(services::current_checkout());

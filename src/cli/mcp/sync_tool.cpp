@@ -15,17 +15,19 @@ constexpr double kSyncToolNetworkSeconds = 45;
 
 Tool sync_tool() {
   return {.name = "sync",
-          .description = "Sync this repository with the tamrik platform, as `tamrik sync` does: file the pending "
-                         "attestation, link the repository to its project the first time, upload the records not "
-                         "yet on the platform and refresh the project context. One line per outcome; a failure "
-                         "says what to do next. Pass team_id only when a sync asked you to name a team.",
+          .description =
+              "Sync this repository with the tamrik platform, as `tamrik sync` does: file the pending "
+              "attestation, link the repository to its project the first time, upload the records not "
+              "yet on the platform and refresh the project context. One line per outcome; a failure "
+              "says what to do next. Pass team_id only when a sync asked you to name a team.",
           .input_schema = {{"type", "object"},
                            {"properties",
                             {{"team_id",
                               {{"type", "integer"},
                                {"minimum", 1},
-                               {"description", "The team to link this repository under, when the user belongs to "
-                                               "several. It is saved, so it is needed once."}}}}},
+                               {"description",
+                                "The team to link this repository under, when the user belongs to "
+                                "several. It is saved, so it is needed once."}}}}},
                            {"additionalProperties", false}},
           .call = [](const Json& arguments) -> ToolResult {
             SyncRunOptions options;

@@ -2,6 +2,8 @@
 
 namespace tamrik::cli::mcp {
 
-std::vector<Tool> all_tools() { return {status_tool(), session_summary_tool(), prepare_attestation_tool(), sync_tool()}; }
+std::vector<Tool> all_tools() {
+  return {status_tool(), session_summary_tool(), prepare_attestation_tool(), sync_tool()};
+}
 
 }  // namespace tamrik::cli::mcp

@@ -91,7 +91,8 @@ class TelemetryReader {
  private:
   void read_line(std::string_view raw, bool main_file) {
     const bool assistant = holds(raw, "\"type\":\"assistant\"");
-    const bool maybe_prompt = !assistant && main_file && holds(raw, "\"type\":\"user\"") && !holds(raw, "\"tool_result\"");
+    const bool maybe_prompt =
+        !assistant && main_file && holds(raw, "\"type\":\"user\"") && !holds(raw, "\"tool_result\"");
     if (!assistant && !maybe_prompt) return;
     const auto line = core::parse_json(raw);
     if (!line || !line->is_object()) return;

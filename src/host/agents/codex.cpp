@@ -21,11 +21,8 @@ namespace {
 
 // CODEX_CI and CODEX_SHELL are seen in the wild but not documented upstream.
 constexpr EnvMarker kCodexMarkers[] = {
-    {"CODEX_THREAD_ID", "", true},
-    {"CODEX_SANDBOX", "", true},
-    {"CODEX_SANDBOX_NETWORK_DISABLED", "", true},
-    {"CODEX_CI", "", false},
-    {"CODEX_SHELL", "", false},
+    {"CODEX_THREAD_ID", "", true}, {"CODEX_SANDBOX", "", true}, {"CODEX_SANDBOX_NETWORK_DISABLED", "", true},
+    {"CODEX_CI", "", false},       {"CODEX_SHELL", "", false},
 };
 
 constexpr std::string_view kRolloutPrefix = "rollout-";

@@ -27,7 +27,7 @@ struct HashMatch {
   std::size_t hash = 0;    // index into HashIndex::hashes()
   std::size_t offset = 0;  // where the run starts in the searched text
   std::size_t length = 0;
-  bool full = false;       // the whole hash, not an abbreviation
+  bool full = false;  // the whole hash, not an abbreviation
 };
 
 class HashIndex {

@@ -11,7 +11,15 @@ namespace {
 
 bool is_separator(char c) {
   switch (c) {
-    case ';': case '&': case '|': case '(': case ')': case '`': case '\n': case '{': case '}':
+    case ';':
+    case '&':
+    case '|':
+    case '(':
+    case ')':
+    case '`':
+    case '\n':
+    case '{':
+    case '}':
       return true;
     default:
       return false;
@@ -42,7 +50,7 @@ bool is_git(std::string_view word) {
 
 // git's global options that take their value as the next word.
 bool takes_value(std::string_view option) {
-  constexpr std::array<std::string_view, 7> kWithValue = {"-C", "-c", "--git-dir", "--work-tree",
+  constexpr std::array<std::string_view, 7> kWithValue = {"-C",          "-c",           "--git-dir",     "--work-tree",
                                                           "--namespace", "--config-env", "--super-prefix"};
   return std::find(kWithValue.begin(), kWithValue.end(), option) != kWithValue.end();
 }

@@ -29,13 +29,25 @@ struct Alias {
 };
 
 constexpr Alias kAliases[] = {
-    {"claude-code", "claude-code"},    {"claude", "claude-code"},         {"claudecode", "claude-code"},
-    {"claude-cli", "claude-code"},     {"anthropic-claude-code", "claude-code"},
-    {"codex", "codex"},                {"codex-cli", "codex"},            {"openai-codex", "codex"},
-    {"openai-codex-cli", "codex"},     {"gemini-cli", "gemini-cli"},      {"gemini", "gemini-cli"},
-    {"geminicli", "gemini-cli"},       {"google-gemini-cli", "gemini-cli"},
-    {"cursor", "cursor"},              {"cursor-agent", "cursor"},        {"cursor-cli", "cursor"},
-    {"cursor-ide", "cursor"},          {"windsurf", "windsurf"},          {"windsurf-cascade", "windsurf"},
+    {"claude-code", "claude-code"},
+    {"claude", "claude-code"},
+    {"claudecode", "claude-code"},
+    {"claude-cli", "claude-code"},
+    {"anthropic-claude-code", "claude-code"},
+    {"codex", "codex"},
+    {"codex-cli", "codex"},
+    {"openai-codex", "codex"},
+    {"openai-codex-cli", "codex"},
+    {"gemini-cli", "gemini-cli"},
+    {"gemini", "gemini-cli"},
+    {"geminicli", "gemini-cli"},
+    {"google-gemini-cli", "gemini-cli"},
+    {"cursor", "cursor"},
+    {"cursor-agent", "cursor"},
+    {"cursor-cli", "cursor"},
+    {"cursor-ide", "cursor"},
+    {"windsurf", "windsurf"},
+    {"windsurf-cascade", "windsurf"},
     {"cascade", "windsurf"},
 };
 

@@ -30,7 +30,7 @@ struct TokenCounts {
 // What an adapter learned about one session from its transcripts.
 struct SessionTelemetry {
   std::string session_id;
-  std::string model;       // "" when the transcript names none
+  std::string model;  // "" when the transcript names none
   TokenCounts tokens;
   long long turns = 0;
   std::string started_at;  // UTC "%Y-%m-%dT%H:%M:%SZ", "" when unknown
@@ -68,8 +68,7 @@ class Adapter {
   // `git commit` call just before its time) or, failing that, mention its
   // hash. Transcripts last written before `since` (seconds since the epoch)
   // are not read. nullopt when the adapter has no store at all.
-  virtual std::optional<SessionHits> sessions_mentioning(const path& repo_root,
-                                                         const std::vector<std::string>& shas,
+  virtual std::optional<SessionHits> sessions_mentioning(const path& repo_root, const std::vector<std::string>& shas,
                                                          std::optional<double> since,
                                                          const std::map<std::string, double>& commit_times) const = 0;
 };

@@ -82,8 +82,7 @@ void SessionEvidence::add_call(CommitCall call) {
   calls_.push_back(std::move(call));
 }
 
-void SessionEvidence::add_result(std::string_view call_id, double ended, CallOutcome outcome,
-                                 std::string_view output) {
+void SessionEvidence::add_result(std::string_view call_id, double ended, CallOutcome outcome, std::string_view output) {
   if (call_id.empty()) return;
   for (CommitCall& call : calls_) {
     if (call.id == call_id) answer_call(call, ended, outcome, output);

@@ -28,9 +28,9 @@ enum class CallOutcome { succeeded, failed, unknown };
 
 // One shell call that ran `git commit`.
 struct CommitCall {
-  std::string id;        // pairs the call with its result; "" when the harness gives none
-  double started = 0;    // seconds since the epoch; 0 when unknown
-  std::string cwd;       // where it ran; "" when unknown
+  std::string id;      // pairs the call with its result; "" when the harness gives none
+  double started = 0;  // seconds since the epoch; 0 when unknown
+  std::string cwd;     // where it ran; "" when unknown
   bool answered = false;
   double ended = 0;
   CallOutcome outcome = CallOutcome::unknown;
@@ -42,14 +42,14 @@ void answer_call(CommitCall& call, double ended, CallOutcome outcome, std::strin
 
 // The batch being looked for: the hashes and what is known about each.
 struct ScanRequest {
-  ScanRequest(const std::filesystem::path& repo_root, const std::vector<std::string>& shas,
-              std::optional<double> since, const std::map<std::string, double>& commit_times);
+  ScanRequest(const std::filesystem::path& repo_root, const std::vector<std::string>& shas, std::optional<double> since,
+              const std::map<std::string, double>& commit_times);
 
   HashIndex hashes;
   std::vector<std::string> shas;                    // as the caller gave them: the keys of the answer
   std::vector<std::optional<double>> commit_times;  // per hash
   std::optional<double> since;
-  std::vector<std::filesystem::path> repo_roots;    // as given and with links resolved
+  std::vector<std::filesystem::path> repo_roots;  // as given and with links resolved
 
   // Whether a call made in `cwd` can have committed to this repository: one
   // directory holds the other. True when the harness does not say.

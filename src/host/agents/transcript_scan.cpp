@@ -18,7 +18,8 @@ constexpr std::size_t kMaxWatchedCalls = 16;
 
 const char* find_bytes(std::string_view haystack, std::size_t from, std::string_view needle) {
   if (from >= haystack.size() || needle.empty()) return nullptr;
-  return static_cast<const char*>(::memmem(haystack.data() + from, haystack.size() - from, needle.data(), needle.size()));
+  return static_cast<const char*>(
+      ::memmem(haystack.data() + from, haystack.size() - from, needle.data(), needle.size()));
 }
 
 // Blocks hold whole lines: every line ends in '\n'.

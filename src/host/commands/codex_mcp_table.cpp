@@ -161,8 +161,10 @@ Edit appended_table(std::string_view text, std::span<const std::string_view> key
   const std::string eol(toml_text::line_ending(text));
   const std::string table = std::string(kHeader) + eol + key_lines(keys, command, eol);
   std::string added = table + eol;
-  if (text.ends_with('\n')) added = eol + table + eol;
-  else if (!text.empty()) added = eol + eol + table;
+  if (text.ends_with('\n'))
+    added = eol + table + eol;
+  else if (!text.empty())
+    added = eol + eol + table;
   return {{text.size(), text.size()}, added};
 }
 
@@ -202,10 +204,16 @@ std::vector<Edit> edits_for(std::string_view text, const toml::table& doc, const
   }
   if (missing.empty()) return edits;
   switch (form_of(text, table)) {
-    case Form::own_header: edits.push_back(under_header(text, table, missing, command)); break;
-    case Form::implicit: edits.push_back(appended_table(text, missing, command)); break;
-    case Form::inline_table: refuse(file, "it is an inline table, which tamrik does not add keys to", command);
-    case Form::dotted_keys: refuse(file, "it is written with dotted keys, which tamrik does not add keys to", command);
+    case Form::own_header:
+      edits.push_back(under_header(text, table, missing, command));
+      break;
+    case Form::implicit:
+      edits.push_back(appended_table(text, missing, command));
+      break;
+    case Form::inline_table:
+      refuse(file, "it is an inline table, which tamrik does not add keys to", command);
+    case Form::dotted_keys:
+      refuse(file, "it is written with dotted keys, which tamrik does not add keys to", command);
   }
   return edits;
 }
@@ -284,8 +292,9 @@ CodexRemoval codex_config_without_server(const std::string& text, const std::str
   // A repaired file is written whatever happens to the entry.
   const auto kept = [&](const std::string& why) {
     return CodexRemoval{now.text != text ? std::optional(now.text) : std::nullopt,
-                        why.empty() ? "" : "left [mcp_servers.tamrik] in " + file + ": " + why +
-                                               "; delete it by hand if Codex should no longer start tamrik"};
+                        why.empty() ? ""
+                                    : "left [mcp_servers.tamrik] in " + file + ": " + why +
+                                          "; delete it by hand if Codex should no longer start tamrik"};
   };
   const toml::node* node = now.doc["mcp_servers"]["tamrik"].node();
   if (node == nullptr) return kept("");

@@ -15,7 +15,6 @@ namespace tamrik::commands {
 // for the harnesses that read that shape (Claude Code, Codex, Gemini CLI) at
 // the events where they accept added context. nullopt when the harness or
 // event takes no context, or the message is empty: print nothing then.
-std::optional<core::Json> render_hook_context(std::string_view agent, std::string_view event,
-                                              std::string_view message);
+std::optional<core::Json> render_hook_context(std::string_view agent, std::string_view event, std::string_view message);
 
 }  // namespace tamrik::commands

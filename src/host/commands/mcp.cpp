@@ -35,7 +35,9 @@ constexpr const char* kSharedFile = "mcp_json";
 constexpr const char* kUserFile = "claude_json";
 
 // nullopt for a repository set up before this record was kept.
-std::optional<Json> load_added(const path& repo_root) { return services::read_local_config(repo_root).tool_server_added; }
+std::optional<Json> load_added(const path& repo_root) {
+  return services::read_local_config(repo_root).tool_server_added;
+}
 
 void save_added(const path& repo_root, const std::optional<Json>& added) {
   Json config = services::shared::load_local_config(repo_root);
@@ -98,7 +100,8 @@ Registration register_shared(const path& repo_root, Json& added) {
   Registration registration{file, add_to(file, kSharedEntry, shared_entry(), kProjectFileMode, added, kSharedFile)};
   if (registration.changed && !core::find_on_path("tamrik")) {
     registration.note = "`tamrik` is not on PATH, so Claude Code cannot start the tool server from " +
-                        file.filename().string() + "; install tamrik (scripts/install) and put its bin directory on PATH";
+                        file.filename().string() +
+                        "; install tamrik (scripts/install) and put its bin directory on PATH";
   }
   return registration;
 }
@@ -119,8 +122,8 @@ Registration register_per_user(const path& repo_root, const path& program, Json&
                             "was edited after setup wrote it"
                           : "the entry named tamrik in .mcp.json is left as it is: setup did not add it"};
   }
-  Registration registration{*file, add_to(*file, user_entry(repo_root), per_user_entry(program), kUserConfigMode,
-                                          added, kUserFile)};
+  Registration registration{
+      *file, add_to(*file, user_entry(repo_root), per_user_entry(program), kUserConfigMode, added, kUserFile)};
   if (in_shared_file) {
     // Moved out of the working tree: the file goes when nothing else is in it.
     remove_from(shared_file, kSharedEntry, -1, kProjectFileMode);

@@ -55,13 +55,22 @@ std::string guidance_body() {
   const std::string cache = paths::platform_dir(path()).generic_string() + "/";
   return "## Project context (tamrik)\n"
          "\n"
-         "`tamrik sync` keeps this project's context from the tamrik platform in `" + cache + "`. "
+         "`tamrik sync` keeps this project's context from the tamrik platform in `" +
+         cache +
+         "`. "
          "Read it before you plan a change:\n"
          "\n"
-         "- `" + cache + "tamrikrules.yaml`: the project's rules (principles, ADRs, checks). Follow them.\n"
-         "- `" + cache + "tamrikstate.yaml`: the declared architecture.\n"
-         "- `" + cache + "specs/`: the change specs.\n"
-         "- `" + cache + "guardrails.yaml`, `" + cache + "context.yaml` and `" + cache +
+         "- `" +
+         cache +
+         "tamrikrules.yaml`: the project's rules (principles, ADRs, checks). Follow them.\n"
+         "- `" +
+         cache +
+         "tamrikstate.yaml`: the declared architecture.\n"
+         "- `" +
+         cache +
+         "specs/`: the change specs.\n"
+         "- `" +
+         cache + "guardrails.yaml`, `" + cache + "context.yaml` and `" + cache +
          "docs/`: guardrails, the project and its systems, further documents.\n"
          "\n"
          "Before each `git commit`, attest the staged change with `tamrik attest` "
@@ -122,7 +131,8 @@ bool from_platform_package(const Json& entry) {
 
 std::vector<std::string> installed_platform_slugs(const path& repo_root) {
   std::vector<std::string> slugs;
-  const std::optional<std::string> text = utils::user_file::read_if_exists(paths::repository_file(repo_root, "skills-lock.json"));
+  const std::optional<std::string> text =
+      utils::user_file::read_if_exists(paths::repository_file(repo_root, "skills-lock.json"));
   const std::optional<Json> manifest = text ? core::parse_json(*text) : std::nullopt;
   if (!manifest || !manifest->is_object() || !manifest->contains("skills")) return slugs;
   const Json& skills = (*manifest)["skills"];

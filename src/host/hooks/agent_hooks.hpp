@@ -25,7 +25,7 @@
 namespace tamrik::hooks::installer {
 
 struct AgentHooks {
-  std::optional<path> file;        // nullopt when neither the harness's variable nor HOME is set
+  std::optional<path> file;  // nullopt when neither the harness's variable nor HOME is set
   std::span<const HookRow> rows;
 };
 

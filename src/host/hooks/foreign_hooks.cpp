@@ -108,7 +108,8 @@ bool strip_agent_hook_file(const path& file) {
   if (!text) return false;
   std::optional<Json> settings = core::parse_json(*text);
   if (!settings || !settings->is_object()) {
-    throw SettingsFormatError(file.string() + " is not a JSON object; fix it (or move it away), then run `tamrik sync` again");
+    throw SettingsFormatError(file.string() +
+                              " is not a JSON object; fix it (or move it away), then run `tamrik sync` again");
   }
   const auto hooks = settings->find("hooks");
   if (hooks == settings->end() || !hooks->is_object()) return false;
@@ -139,7 +140,8 @@ bool strip_agent_hook_file(const path& file) {
 bool cleanup_entire(const path& repo_root) {
   bool changed = false;
   for (const GitHook hook : kGitHooks) changed = strip_git_hook(repo_root, hook) || changed;
-  for (std::string_view file : kAgentHookFiles) changed = strip_agent_hook_file(paths::repository_file(repo_root, file)) || changed;
+  for (std::string_view file : kAgentHookFiles)
+    changed = strip_agent_hook_file(paths::repository_file(repo_root, file)) || changed;
   return changed;
 }
 

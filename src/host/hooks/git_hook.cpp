@@ -76,7 +76,8 @@ path git_hook_path(const path& repo_root, GitHook hook) {
   const core::ProcessResult result = core::run_git({"rev-parse", "--git-path", "hooks"}, repo_root);
   std::string dir = result.out_text();
   while (!dir.empty() && (dir.back() == '\n' || dir.back() == '\r')) dir.pop_back();
-  if (!result.ok() || dir.empty()) throw core::OSError("git rev-parse --git-path hooks in " + repo_root.string(), ENOENT);
+  if (!result.ok() || dir.empty())
+    throw core::OSError("git rev-parse --git-path hooks in " + repo_root.string(), ENOENT);
   const path hooks = dir;
   return (hooks.is_absolute() ? hooks : repo_root / hooks) / git_hook_name(hook);
 }
@@ -86,10 +87,12 @@ bool install_hook_at(const HookPlace& place, GitHook hook, const path& program) 
   const HookText text = text_of(hook);
   const std::optional<std::string> existing = user_file::read_if_exists(file);
   const std::string before = existing && !existing->empty() ? *existing : std::string(kShebang);
-  const std::string call = (place.shared ? std::string("tamrik") : program.string()) + " " + std::string(text.arguments);
+  const std::string call =
+      (place.shared ? std::string("tamrik") : program.string()) + " " + std::string(text.arguments);
   if (!takes_shell_lines(before)) {
-    throw UnusableHookError(file.string() + " is not a shell script, so tamrik cannot add its line to it; add a call to `" +
-                            call + "` there yourself (its exit status does not matter)");
+    throw UnusableHookError(file.string() +
+                            " is not a shell script, so tamrik cannot add its line to it; add a call to `" + call +
+                            "` there yourself (its exit status does not matter)");
   }
   if (existing && place.needs_execute_bit && !is_executable(file)) {
     throw UnusableHookError(file.string() + " is not executable, so git does not run it; make it executable " +

@@ -21,7 +21,7 @@ struct Manager {
   std::array<std::string_view, 4> configs;  // at the root; the first present one is it
   std::string_view post_commit;             // the snippet; "" when the manager has no way to run ours
   std::string_view post_rewrite;
-  std::string_view then;                    // what makes the manager install it
+  std::string_view then;  // what makes the manager install it
 };
 
 constexpr std::array<Manager, 3> kManagers = {{
@@ -99,8 +99,8 @@ HookPlace hook_place(const path& work_tree, GitHook hook) {
   const path git_runs = in_tree ? paths::repository_file(work_tree, *in_tree / name) : git_hook_path(work_tree, hook);
   // husky 9 points git at its generated <dir>/.husky/_, whose stubs run <dir>/.husky/<hook>.
   if (in_tree && in_tree->filename() == "_" && in_tree->parent_path().filename() == ".husky") {
-    return {paths::repository_file(work_tree, in_tree->parent_path() / name), git_runs, true, false, std::nullopt,
-            "husky"};
+    return {
+        paths::repository_file(work_tree, in_tree->parent_path() / name), git_runs, true, false, std::nullopt, "husky"};
   }
   for (const Manager& manager : kManagers) {
     const std::string_view snippet = hook == GitHook::post_commit ? manager.post_commit : manager.post_rewrite;
@@ -128,8 +128,7 @@ std::string snippet_instructions(const HookPlace& place) {
 }
 
 bool snippet_in_place(const HookPlace& place, GitHook hook) {
-  const std::optional<std::string> text =
-      read_root_file(place.file.parent_path(), place.file.filename().string());
+  const std::optional<std::string> text = read_root_file(place.file.parent_path(), place.file.filename().string());
   return text && text->find(hook == GitHook::post_commit ? kRecordCall : kRewriteCall) != std::string::npos;
 }
 

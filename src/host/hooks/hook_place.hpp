@@ -25,12 +25,12 @@
 namespace tamrik::hooks::installer {
 
 struct HookPlace {
-  path file;                            // the script, or the manager's config file
-  path git_runs;                        // the file git itself runs (confined when in the tree)
-  bool shared = false;                  // committed with the repository: call through PATH
-  bool needs_execute_bit = true;        // false where a manager runs the script with sh
-  std::optional<std::string> snippet;   // set for a manager whose config the person edits: what to add
-  std::string manager;                  // "husky", "lefthook", ...; "" for none
+  path file;                           // the script, or the manager's config file
+  path git_runs;                       // the file git itself runs (confined when in the tree)
+  bool shared = false;                 // committed with the repository: call through PATH
+  bool needs_execute_bit = true;       // false where a manager runs the script with sh
+  std::optional<std::string> snippet;  // set for a manager whose config the person edits: what to add
+  std::string manager;                 // "husky", "lefthook", ...; "" for none
 };
 
 // Throws OSError when git cannot say where the hooks are.

@@ -98,8 +98,7 @@ StepReport changed_or_not(bool changed, const path& where) {
 }
 
 // Stamps `installed_at` once and records the agents; returns them.
-StepReport write_configuration(const path& repo_root, const SetupOptions& options,
-                               std::vector<std::string>& agents) {
+StepReport write_configuration(const path& repo_root, const SetupOptions& options, std::vector<std::string>& agents) {
   // A configuration the repository's history holds was written by whoever
   // committed it, not by a setup on this machine: start afresh.
   const bool committed = setup_list::history_holds(repo_root, ".tamrik/.platform/config.yaml");
@@ -134,8 +133,9 @@ StepReport remove_configuration(const path& repo_root) {
   // Setup writes the current layout only; an older one is not ours to edit.
   if (!user_file::read_if_exists(file)) return changed_or_not(false, file);
   Json config = shared::load_local_config(repo_root);
-  const bool changed =
-      config.erase("installed_at") + config.erase("agents") + config.erase(std::string(agent_guidance::GUIDANCE_SWITCH)) > 0;
+  const bool changed = config.erase("installed_at") + config.erase("agents") +
+                           config.erase(std::string(agent_guidance::GUIDANCE_SWITCH)) >
+                       0;
   if (changed && config.empty()) {
     user_file::remove(file);
   } else if (changed) {
@@ -149,7 +149,8 @@ StepReport remove_configuration(const path& repo_root) {
 // Installs (or removes) our rows in the agent's hook file.
 StepReport agent_rows(const std::string& agent, bool install, const path& program) {
   const std::optional<AgentHooks> hooks = agent_hooks(agent);
-  if (!hooks) return {"", Outcome::skipped, "no hook rows for this harness yet; the post-commit hook records its commits"};
+  if (!hooks)
+    return {"", Outcome::skipped, "no hook rows for this harness yet; the post-commit hook records its commits"};
   if (!hooks->file) return {"", Outcome::skipped, "neither HOME nor the harness's own directory variable is set"};
   const bool changed =
       install ? install_hook_rows(*hooks->file, hooks->rows, program) : uninstall_hook_rows(*hooks->file, hooks->rows);
@@ -184,11 +185,13 @@ StepReport git_hook_step(const path& work_tree, GitHook hook, const path& progra
   // An earlier setup wrote into husky's generated stub, which husky rewrites.
   if (place.file != place.git_runs) changed = remove_hook_block(place.git_runs, hook) || changed;
   if (place.shared) {
-    add_note(notes, "the repository's hooks are shared with everyone who clones it, so they run `tamrik` from PATH; "
-                    "commit the change to share it");
+    add_note(notes,
+             "the repository's hooks are shared with everyone who clones it, so they run `tamrik` from PATH; "
+             "commit the change to share it");
     if (!on_path("tamrik")) {
-      add_note(notes, "tamrik is not on PATH here, so the shared hooks cannot run it: put it on PATH (the next agent "
-                      "session start records the commits they miss)");
+      add_note(notes,
+               "tamrik is not on PATH here, so the shared hooks cannot run it: put it on PATH (the next agent "
+               "session start records the commits they miss)");
     }
   }
   return changed_or_not(changed, place.file);
@@ -270,8 +273,9 @@ SetupReport setup_repository(const services::Checkout& checkout, const SetupOpti
   report.steps.push_back(run_step("ignore entries", [&] { return ignore_entries(repo_root, report.notes); }));
   report.steps.push_back(run_step("example attestation", [&] { return write_example(repo_root); }));
   for (const GitHook hook : kGitHooks) {
-    report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook",
-                                    [&] { return git_hook_step(checkout.work_tree, hook, options.program, report.notes); }));
+    report.steps.push_back(run_step(std::string(git_hook_name(hook)) + " hook", [&] {
+      return git_hook_step(checkout.work_tree, hook, options.program, report.notes);
+    }));
   }
   if (options.guidance) {
     report.steps.push_back(run_step("agent guidance", [&] { return guidance_step(repo_root, report.agents); }));

@@ -46,15 +46,15 @@ std::vector<std::string> installed_harnesses();
 enum class Outcome { changed, unchanged, skipped, failed };
 
 struct StepReport {
-  std::string name;     // "post-commit hook"
+  std::string name;  // "post-commit hook"
   Outcome outcome = Outcome::unchanged;
-  std::string detail;   // where it went, or why it was skipped or failed
+  std::string detail;  // where it went, or why it was skipped or failed
 };
 
 struct SetupReport {
   std::vector<std::string> agents;  // the configured agents
   std::vector<StepReport> steps;
-  std::vector<std::string> notes;   // what the person should know besides the steps
+  std::vector<std::string> notes;  // what the person should know besides the steps
   bool ok() const;
 };
 

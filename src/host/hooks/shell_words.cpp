@@ -67,7 +67,9 @@ std::vector<std::string> split_words(std::string_view line) {
       while (++i < line.size() && line[i] != '\'') word += line[i];
     } else if (c == '"') {
       while (++i < line.size() && line[i] != '"') {
-        if (line[i] == '\\' && i + 1 < line.size() && std::string_view("\"\\$`").find(line[i + 1]) != std::string_view::npos) ++i;
+        if (line[i] == '\\' && i + 1 < line.size() &&
+            std::string_view("\"\\$`").find(line[i + 1]) != std::string_view::npos)
+          ++i;
         word += line[i];
       }
     } else if (c == '\\' && i + 1 < line.size()) {

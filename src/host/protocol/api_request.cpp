@@ -26,15 +26,12 @@ constexpr size_t kMaxShownServerText = 300;
 
 // A header value must not be able to start another header.
 bool sendable_in_header(std::string_view text) {
-  return std::none_of(text.begin(), text.end(), [](char c) {
-    return c == '\r' || c == '\n' || c == '\0';
-  });
+  return std::none_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
 }
 
 bool valid_header_name(std::string_view name) {
   return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
   });
 }
 
@@ -85,8 +82,8 @@ void apply_limits(TransportRequest& request, const Endpoint& endpoint) {
   const std::optional<milliseconds> left = network_time_left();
   if (!left) return;
   if (*left <= milliseconds(0)) {
-    throw TimeoutError("the time allowed for network requests ran out before the request to " +
-                       endpoint.base + " was sent");
+    throw TimeoutError("the time allowed for network requests ran out before the request to " + endpoint.base +
+                       " was sent");
   }
   request.connect_timeout = std::min(request.connect_timeout, *left);
   request.total_timeout = std::min(request.total_timeout, *left);
@@ -100,9 +97,8 @@ void apply_limits(TransportRequest& request, const Endpoint& endpoint) {
       throw TimeoutError("the platform at " + endpoint.base + " did not answer within " +
                          std::to_string(request.total_timeout.count()) + " ms (" + detail + ")");
     case TAMRIK_HTTP_TOO_LARGE:
-      throw InvalidResponseError("the answer from the platform at " + endpoint.base +
-                                 " is larger than " + std::to_string(kMaxAnswerBytes >> 20) +
-                                 " MiB; it was not read");
+      throw InvalidResponseError("the answer from the platform at " + endpoint.base + " is larger than " +
+                                 std::to_string(kMaxAnswerBytes >> 20) + " MiB; it was not read");
     default:
       throw ConnectionError("could not reach the platform at " + endpoint.base + ": " + detail +
                             "; check the network connection and the API URL");
@@ -141,12 +137,10 @@ ErrorBody error_in(const std::string& body, std::string_view api_key) {
   }
   const std::string said = error.message.empty() ? "" : ": " + error.message;
   if (status >= 500) {
-    throw ServerError("the platform at " + endpoint.base + " failed with " + status_text + said +
-                          "; try again later",
+    throw ServerError("the platform at " + endpoint.base + " failed with " + status_text + said + "; try again later",
                       status);
   }
-  throw HTTPError("the platform at " + endpoint.base + " answered " + status_text + said +
-                      "; check the API URL",
+  throw HTTPError("the platform at " + endpoint.base + " answered " + status_text + said + "; check the API URL",
                   status);
 }
 
@@ -189,8 +183,7 @@ ApiAnswer call_api(std::string_view api_key, std::string_view api_url, const Api
   const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started);
   logger.debug("%s %s -> %s in %s ms",
                {request.method, request.url,
-                response.outcome == TAMRIK_HTTP_OK ? std::to_string(response.status)
-                                                   : shown(response.message, api_key),
+                response.outcome == TAMRIK_HTTP_OK ? std::to_string(response.status) : shown(response.message, api_key),
                 std::to_string(took.count())});
 
   if (response.outcome != TAMRIK_HTTP_OK) throw_transfer_failure(response, endpoint, request, api_key);
@@ -208,8 +201,7 @@ std::string project_path(const core::Json& project_id) {
   if (project_id.is_string()) {
     const auto& text = project_id.get_ref<const std::string&>();
     const bool safe = !text.empty() && text.size() <= 64 && std::all_of(text.begin(), text.end(), [](char c) {
-      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-             c == '_';
+      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
     });
     if (safe) return "/v1/projects/" + text;
   }

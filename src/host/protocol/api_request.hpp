@@ -13,9 +13,9 @@
 namespace tamrik::protocol::http_client::detail {
 
 struct ApiCall {
-  std::string method{};                // "GET" or "POST"
-  std::string path{};                  // from "/v1/...", query included
-  std::optional<std::string> body{};   // JSON text, sent with POST
+  std::string method{};               // "GET" or "POST"
+  std::string path{};                 // from "/v1/...", query included
+  std::optional<std::string> body{};  // JSON text, sent with POST
   std::vector<std::pair<std::string, std::string>> extra_headers{};
   std::optional<std::string> if_none_match{};  // makes 304 an answer
 };

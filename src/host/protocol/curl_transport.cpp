@@ -157,8 +157,8 @@ int finish(tamrik_http_response* response, tamrik_http_outcome outcome, const ch
 }
 
 bool well_formed(const tamrik_http_request* request) {
-  return request->abi_version == TAMRIK_HTTP_ABI_VERSION && request->method != nullptr &&
-         request->url != nullptr && (request->headers != nullptr || request->header_count == 0) &&
+  return request->abi_version == TAMRIK_HTTP_ABI_VERSION && request->method != nullptr && request->url != nullptr &&
+         (request->headers != nullptr || request->header_count == 0) &&
          (request->body != nullptr || request->body_size == 0) && request->on_body != nullptr &&
          request->connect_timeout_ms > 0 && request->total_timeout_ms > 0;
 }
@@ -169,10 +169,9 @@ bool set_method(CURL* curl, const tamrik_http_request* request) {
   }
   if (std::strcmp(request->method, "POST") == 0) {
     return curl_easy_setopt(curl, CURLOPT_POST, 1L) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
-                            static_cast<curl_off_t>(request->body_size)) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_POSTFIELDS,
-                            request->body != nullptr ? request->body : "") == CURLE_OK;
+           curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request->body_size)) ==
+               CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request->body != nullptr ? request->body : "") == CURLE_OK;
   }
   return false;
 }
@@ -192,24 +191,24 @@ int perform(const tamrik_http_request* request, tamrik_http_response* response) 
 
   Transfer transfer{request};
   char error_text[CURL_ERROR_SIZE] = "";
-  const bool configured =
-      set_method(curl, request) && curl_easy_setopt(curl, CURLOPT_URL, request->url) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
-      // Timeouts must not use signals: this runs inside other programs' threads.
-      curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, request->connect_timeout_ms) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, request->total_timeout_ms) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "") == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_write) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, on_header) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_text) == CURLE_OK && set_keep_going(curl, transfer) &&
-      (request->bypass_proxy == 0 || curl_easy_setopt(curl, CURLOPT_NOPROXY, "*") == CURLE_OK);
+  const bool configured = set_method(curl, request) && curl_easy_setopt(curl, CURLOPT_URL, request->url) == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+                          // Timeouts must not use signals: this runs inside other programs' threads.
+                          curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, request->connect_timeout_ms) == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, request->total_timeout_ms) == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "") == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_write) == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, on_header) == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer) == CURLE_OK &&
+                          curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_text) == CURLE_OK &&
+                          set_keep_going(curl, transfer) &&
+                          (request->bypass_proxy == 0 || curl_easy_setopt(curl, CURLOPT_NOPROXY, "*") == CURLE_OK);
   if (!configured) return finish(response, TAMRIK_HTTP_FAILED, "libcurl refused the request settings");
 
   const CURLcode code = curl_easy_perform(curl);
@@ -227,8 +226,8 @@ int perform(const tamrik_http_request* request, tamrik_http_response* response) 
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int tamrik_http_perform(
-    const tamrik_http_request* request, tamrik_http_response* response) {
+extern "C" __attribute__((visibility("default"))) int tamrik_http_perform(const tamrik_http_request* request,
+                                                                          tamrik_http_response* response) {
   if (response == nullptr) return TAMRIK_HTTP_FAILED;
   response->status = 0;
   if (request == nullptr || !well_formed(request)) {

@@ -66,8 +66,7 @@ Endpoint parse_endpoint(std::string_view api_url) {
   const std::string_view after_scheme = url.substr(scheme_end + 3);
   const std::string_view authority = after_scheme.substr(0, after_scheme.find('/'));
   if (authority.find('@') != std::string_view::npos) {
-    throw ConfigurationError(
-        "the API URL must not contain a user name or password; the API key is sent on its own");
+    throw ConfigurationError("the API URL must not contain a user name or password; the API key is sent on its own");
   }
   const std::string host = core::lower_ascii(host_of(authority));
   if (host.empty()) throw ConfigurationError("the API URL names no host");

@@ -17,19 +17,15 @@ using detail::ApiCall;
 using detail::call_api;
 using detail::project_path;
 
-Json get_object(const Json& project_id, std::string_view api_key, std::string_view api_url,
-                std::string_view suffix) {
-  return call_api(api_key, api_url, {.method = "GET", .path = project_path(project_id) + std::string(suffix)})
-      .body;
+Json get_object(const Json& project_id, std::string_view api_key, std::string_view api_url, std::string_view suffix) {
+  return call_api(api_key, api_url, {.method = "GET", .path = project_path(project_id) + std::string(suffix)}).body;
 }
 
-FetchedDocument get_conditional(const Json& project_id, std::string_view api_key,
-                                std::string_view api_url, std::string_view suffix,
-                                const std::optional<std::string>& etag) {
-  ApiAnswer answer = call_api(api_key, api_url,
-                              {.method = "GET",
-                               .path = project_path(project_id) + std::string(suffix),
-                               .if_none_match = etag});
+FetchedDocument get_conditional(const Json& project_id, std::string_view api_key, std::string_view api_url,
+                                std::string_view suffix, const std::optional<std::string>& etag) {
+  ApiAnswer answer =
+      call_api(api_key, api_url,
+               {.method = "GET", .path = project_path(project_id) + std::string(suffix), .if_none_match = etag});
   return {answer.status, std::move(answer.etag), std::move(answer.body)};
 }
 
@@ -59,8 +55,8 @@ FetchedDocument document_of(const std::string& name, const Json& entry) {
 
 }  // namespace
 
-Json upload_attestations(std::string_view api_key, std::string_view api_url, const Json& project_id,
-                         const Json& batch, const std::optional<ExtraHeaders>& extra_headers) {
+Json upload_attestations(std::string_view api_key, std::string_view api_url, const Json& project_id, const Json& batch,
+                         const std::optional<ExtraHeaders>& extra_headers) {
   if (!batch.is_array()) throw std::invalid_argument("upload_attestations needs a list of records");
   ApiCall call{
       .method = "POST",
@@ -119,8 +115,8 @@ Json fetch_system_context(const Json& project_id, std::string_view api_key, std:
   return get_object(project_id, api_key, api_url, "/system-context?systems=" + query);
 }
 
-FetchedDocument fetch_declarative_state(const Json& project_id, std::string_view api_key,
-                                        std::string_view api_url, const std::optional<std::string>& etag) {
+FetchedDocument fetch_declarative_state(const Json& project_id, std::string_view api_key, std::string_view api_url,
+                                        const std::optional<std::string>& etag) {
   return get_conditional(project_id, api_key, api_url, "/state", etag);
 }
 

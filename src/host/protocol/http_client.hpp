@@ -59,15 +59,13 @@ class AgentApiError : public PlatformError {
 // a URL that is not http(s), a key or project id that cannot be sent.
 class ConfigurationError : public PlatformError {
  public:
-  explicit ConfigurationError(const std::string& message)
-      : PlatformError("ConfigurationError", message) {}
+  explicit ConfigurationError(const std::string& message) : PlatformError("ConfigurationError", message) {}
 };
 
 // The HTTP support library could not be loaded.
 class HttpSupportMissingError : public PlatformError {
  public:
-  explicit HttpSupportMissingError(const std::string& message)
-      : PlatformError("HttpSupportMissingError", message) {}
+  explicit HttpSupportMissingError(const std::string& message) : PlatformError("HttpSupportMissingError", message) {}
 };
 
 // No usable answer from the platform.
@@ -79,8 +77,7 @@ class UnreachableError : public PlatformError {
 // No connection: name lookup, connect, TLS, or a connection that broke.
 class ConnectionError : public UnreachableError {
  public:
-  explicit ConnectionError(const std::string& message)
-      : UnreachableError("ConnectionError", message) {}
+  explicit ConnectionError(const std::string& message) : UnreachableError("ConnectionError", message) {}
 };
 
 // The time limit (or the network budget) ran out.
@@ -108,8 +105,7 @@ class HTTPError : public UnreachableError {
 // A success status whose body is not a JSON object, or is too large to hold.
 class InvalidResponseError : public UnreachableError {
  public:
-  explicit InvalidResponseError(const std::string& message)
-      : UnreachableError("InvalidResponseError", message) {}
+  explicit InvalidResponseError(const std::string& message) : UnreachableError("InvalidResponseError", message) {}
 };
 
 // A scope in which all platform requests share one deadline. Each request's
@@ -177,8 +173,7 @@ Member fetch_member(std::string_view api_key, std::string_view api_url);
 // POST /v1/projects/<id>/attestations. `project_id` is an integer or text.
 // Returns the platform's answer, whose optional `inserted` counts the stored
 // records. Throws PlatformError (message: status and the platform's text).
-Json upload_attestations(std::string_view api_key, std::string_view api_url, const Json& project_id,
-                         const Json& batch,
+Json upload_attestations(std::string_view api_key, std::string_view api_url, const Json& project_id, const Json& batch,
                          const std::optional<ExtraHeaders>& extra_headers = std::nullopt);
 
 // Whether `error` refused a request body for its size: HTTP 413, with the
@@ -212,16 +207,14 @@ Json fetch_context(const Json& project_id, std::string_view api_key, std::string
 Json fetch_system_context(const Json& project_id, std::string_view api_key, std::string_view api_url,
                           const std::vector<std::string>& systems);
 // GET /v1/projects/<id>/state, conditional on `etag`.
-FetchedDocument fetch_declarative_state(const Json& project_id, std::string_view api_key,
-                                        std::string_view api_url,
+FetchedDocument fetch_declarative_state(const Json& project_id, std::string_view api_key, std::string_view api_url,
                                         const std::optional<std::string>& etag = std::nullopt);
 // POST /v1/projects/<id>/state/detailed with the stored tags by document.
 DetailedState fetch_declarative_state_detailed(const Json& project_id, std::string_view api_key,
                                                std::string_view api_url,
                                                const std::map<std::string, std::string>& etags);
 // GET /v1/projects/<id>/specs, conditional on `etag`: {"specs": [...]}.
-FetchedDocument fetch_all_specs(const Json& project_id, std::string_view api_key,
-                                std::string_view api_url,
+FetchedDocument fetch_all_specs(const Json& project_id, std::string_view api_key, std::string_view api_url,
                                 const std::optional<std::string>& etag = std::nullopt);
 // GET /v1/projects/<id>/docs: {"docs": [...]}.
 Json fetch_custom_docs(const Json& project_id, std::string_view api_key, std::string_view api_url);

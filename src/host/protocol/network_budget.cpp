@@ -47,8 +47,7 @@ std::optional<std::chrono::milliseconds> network_time_left() {
   OpenBudgets& budgets = open_budgets();
   const std::lock_guard lock(budgets.mutex);
   if (budgets.deadlines.empty()) return std::nullopt;
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      *budgets.deadlines.begin() - Clock::now());
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*budgets.deadlines.begin() - Clock::now());
   return std::max(left, std::chrono::milliseconds(0));
 }
 

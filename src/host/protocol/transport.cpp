@@ -62,13 +62,13 @@ LoadedTransport load_transport() {
   }
   if (handle == nullptr) {
     const std::string where = home.empty() ? "this program" : home.string();
-    return {nullptr, "HTTP support is missing: " + std::string(kLibraryName) + " not found next to " +
-                         where + " (" + dlerror() + "); reinstall tamrik"};
+    return {nullptr, "HTTP support is missing: " + std::string(kLibraryName) + " not found next to " + where + " (" +
+                         dlerror() + "); reinstall tamrik"};
   }
   void* symbol = dlsym(handle, TAMRIK_HTTP_PERFORM_SYMBOL);
   if (symbol == nullptr) {
-    return {nullptr, "HTTP support is broken: " + std::string(kLibraryName) + " has no " +
-                         TAMRIK_HTTP_PERFORM_SYMBOL + "; reinstall tamrik"};
+    return {nullptr, "HTTP support is broken: " + std::string(kLibraryName) + " has no " + TAMRIK_HTTP_PERFORM_SYMBOL +
+                         "; reinstall tamrik"};
   }
   return {reinterpret_cast<tamrik_http_perform_fn>(symbol), {}};
 }

@@ -14,7 +14,7 @@
 namespace tamrik::protocol::http_client::detail {
 
 struct TransportRequest {
-  std::string method;                // "GET" or "POST"
+  std::string method;  // "GET" or "POST"
   std::string url;
   std::vector<std::string> headers;  // "Name: value"
   std::string body;

@@ -11,13 +11,12 @@ namespace {
 // Every top-level field some part of tamrik writes into a document or reads
 // from one.
 constexpr auto kKnownFields = std::to_array<std::string_view>(
-    {"staged_diff_hash", "diff_hash", "timestamp", "agent_model", "agent", "agent_provider", "agent_id",
-     "provenance", "task_type", "task_type_source", "rules", "changes", "summary", "process", "source",
-     "developer", "agent_session_id", "telemetry"});
+    {"staged_diff_hash", "diff_hash", "timestamp", "agent_model", "agent", "agent_provider", "agent_id", "provenance",
+     "task_type", "task_type_source", "rules", "changes", "summary", "process", "source", "developer",
+     "agent_session_id", "telemetry"});
 
 // Filled in after the commit from git, the agent's session and its transcript.
-constexpr std::array<std::string_view, 3> kEnvironmentalFields = {"developer", "agent_session_id",
-                                                                  "telemetry"};
+constexpr std::array<std::string_view, 3> kEnvironmentalFields = {"developer", "agent_session_id", "telemetry"};
 
 constexpr std::array<std::string_view, 3> kFactChangeLists = {"add", "update", "remove"};
 
@@ -34,17 +33,15 @@ const Json* member(const Json& mapping, std::string_view key) {
 bool is_sha256_hex(const Json& value) {
   if (!value.is_string()) return false;
   const auto& text = value.get_ref<const std::string&>();
-  return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-         });
+  return text.size() == 64 &&
+         std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 bool is_blank(std::string_view text) { return text.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
 // UTF-8 characters: every byte but the continuation bytes starts one.
 std::size_t character_count(std::string_view text) {
-  return static_cast<std::size_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
 bool contains(std::span<const std::string_view> names, std::string_view text) {
@@ -60,8 +57,7 @@ std::string shown(const Json& value) {
   return text.substr(0, cut) + "...";
 }
 
-std::string must_be_one_of(const std::string& field, std::span<const std::string_view> names,
-                           const Json& value) {
+std::string must_be_one_of(const std::string& field, std::span<const std::string_view> names, const Json& value) {
   return field + " must be one of " + printed_names(names) + ", got: " + shown(value);
 }
 
@@ -70,12 +66,10 @@ void check_diff_hash(const Json& doc, FieldReport& report) {
   const std::string field = staged || !member(doc, "diff_hash") ? "staged_diff_hash" : "diff_hash";
   const Json* hash = member(doc, field);
   if (!hash) {
-    report.errors.push_back(
-        "staged_diff_hash is missing; pass --staged-diff-hash with the SHA-256 of the staged diff");
+    report.errors.push_back("staged_diff_hash is missing; pass --staged-diff-hash with the SHA-256 of the staged diff");
   } else if (!is_sha256_hex(*hash)) {
     report.errors.push_back(
-        field +
-        " must be 64 lowercase hexadecimal digits (the SHA-256 of the staged diff), got: " + shown(*hash));
+        field + " must be 64 lowercase hexadecimal digits (the SHA-256 of the staged diff), got: " + shown(*hash));
   }
 }
 
@@ -84,8 +78,7 @@ void check_timestamp(const Json& doc, FieldReport& report) {
   if (!timestamp) {
     report.errors.push_back("timestamp is missing; write the UTC time as YYYY-MM-DDTHH:MM:SSZ");
   } else if (!timestamp->is_string()) {
-    report.errors.push_back("timestamp must be text such as '2025-01-15T14:30:00Z', got: " +
-                            shown(*timestamp));
+    report.errors.push_back("timestamp must be text such as '2025-01-15T14:30:00Z', got: " + shown(*timestamp));
   } else if (!core::parse_iso8601(timestamp->get_ref<const std::string&>())) {
     report.warnings.push_back("timestamp " + shown(*timestamp) +
                               " is not an ISO 8601 date-time; it is kept as written");
@@ -114,8 +107,7 @@ void check_summary(const Json& doc, FieldReport& report) {
     report.errors.push_back("summary must be one line; put further detail in the commit message");
   } else if (character_count(text) > kLongSummary) {
     report.warnings.push_back("summary is " + std::to_string(character_count(text)) +
-                              " characters long; keep it to one line of at most " +
-                              std::to_string(kLongSummary));
+                              " characters long; keep it to one line of at most " + std::to_string(kLongSummary));
   }
 }
 
@@ -172,8 +164,7 @@ void check_rules(const Json& doc, FieldReport& report) {
   if (applicable && !applicable->is_array()) {
     report.errors.push_back("rules.applicable must be a list, got: " + shown(*applicable));
   } else if (checked && *checked == true && (!applicable || applicable->empty())) {
-    report.warnings.push_back(
-        "rules.checked is true but rules.applicable is empty; list the rules that apply");
+    report.warnings.push_back("rules.checked is true but rules.applicable is empty; list the rules that apply");
   }
   if (rules->contains("available")) {
     report.warnings.push_back("rules.available is filled in after the commit; leave it out");
@@ -185,8 +176,7 @@ void check_fact_changes(const Json& element, const std::string& where, FieldRepo
   if (!facts) return;
   if (!facts->is_object()) {
     report.errors.push_back(
-        where +
-        ".fact_changes must be a mapping with the lists add, update and remove, got: " + shown(*facts));
+        where + ".fact_changes must be a mapping with the lists add, update and remove, got: " + shown(*facts));
     return;
   }
   for (const auto& [key, value] : facts->items()) {
@@ -210,8 +200,7 @@ void check_architecture_element(const Json& element, const std::string& where, F
   }
   const Json* change = member(element, "change");
   if (!is_one_of(ARCHITECTURE_CHANGE_KINDS, change ? *change : Json())) {
-    report.errors.push_back(
-        must_be_one_of(where + ".change", ARCHITECTURE_CHANGE_KINDS, change ? *change : Json()));
+    report.errors.push_back(must_be_one_of(where + ".change", ARCHITECTURE_CHANGE_KINDS, change ? *change : Json()));
   }
   const Json* description = member(element, "description");
   if (description && !description->is_string()) {
@@ -228,12 +217,10 @@ void check_architecture(const Json& architecture, FieldReport& report) {
     return;
   }
   if (elements->empty()) {
-    report.warnings.push_back(
-        "changes.architecture.elements is empty; leave architecture out when no element changed");
+    report.warnings.push_back("changes.architecture.elements is empty; leave architecture out when no element changed");
   }
   for (std::size_t i = 0; i < elements->size(); ++i) {
-    check_architecture_element((*elements)[i], "changes.architecture.elements[" + std::to_string(i) + "]",
-                               report);
+    check_architecture_element((*elements)[i], "changes.architecture.elements[" + std::to_string(i) + "]", report);
   }
 }
 
@@ -241,16 +228,15 @@ void check_changes(const Json& doc, FieldReport& report) {
   const Json* changes = member(doc, "changes");
   if (!changes) return;
   if (!changes->is_object()) {
-    report.errors.push_back("changes must be a mapping from change primitive to its changes, got: " +
-                            shown(*changes));
+    report.errors.push_back("changes must be a mapping from change primitive to its changes, got: " + shown(*changes));
     return;
   }
   for (const auto& [key, value] : changes->items()) {
     if (key == "architecture") {
       check_architecture(value, report);
     } else if (!contains(V2_PRIMITIVES, key)) {
-      report.warnings.push_back("changes member " + shown(key) + " is not one of " +
-                                printed_names(V2_PRIMITIVES) + "; it is kept as written");
+      report.warnings.push_back("changes member " + shown(key) + " is not one of " + printed_names(V2_PRIMITIVES) +
+                                "; it is kept as written");
     }
   }
 }
@@ -329,8 +315,7 @@ FieldReport validate_attestation_fields(const Json& parsed) {
   check_diff_hash(parsed, report);
   check_timestamp(parsed, report);
   check_agent_model(parsed, report);
-  for (std::string_view key : {"agent", "agent_provider", "agent_id"})
-    check_optional_text(parsed, key, report);
+  for (std::string_view key : {"agent", "agent_provider", "agent_id"}) check_optional_text(parsed, key, report);
   check_provenance(parsed, report);
   check_task_type(parsed, report);
   check_rules(parsed, report);

@@ -23,8 +23,7 @@ inline constexpr std::array<std::string_view, 6> VALID_TASK_TYPES = {"feature", 
 // Where the request for a change came from: a written spec, a ticket, a bug
 // report, or a request made on the spot. An ordered list; messages print it
 // as ['spec', 'ticket', 'bug-fix', 'ad-hoc'] (see printed_names).
-inline constexpr std::array<std::string_view, 4> VALID_PROVENANCE_TYPES = {"spec", "ticket", "bug-fix",
-                                                                           "ad-hoc"};
+inline constexpr std::array<std::string_view, 4> VALID_PROVENANCE_TYPES = {"spec", "ticket", "bug-fix", "ad-hoc"};
 
 // The change primitives an attestation's `changes` mapping may name, in the
 // order they are written:
@@ -35,8 +34,8 @@ inline constexpr std::array<std::string_view, 4> VALID_PROVENANCE_TYPES = {"spec
 //   dependencies   third-party packages and services added, upgraded, removed
 //   configuration  settings, environment variables and feature flags
 // Only `architecture` has a fixed inner structure; the others are free-form.
-inline constexpr std::array<std::string_view, 5> V2_PRIMITIVES = {"architecture", "data_model", "api",
-                                                                  "dependencies", "configuration"};
+inline constexpr std::array<std::string_view, 5> V2_PRIMITIVES = {"architecture", "data_model", "api", "dependencies",
+                                                                  "configuration"};
 
 // The `change` of an element of the architecture primitive.
 inline constexpr std::array<std::string_view, 3> ARCHITECTURE_CHANGE_KINDS = {"added", "modified", "removed"};

@@ -75,8 +75,9 @@ path home_of(const path& work_tree) {
   const std::optional<path> common = real_path(*common_named);
   const std::optional<path> own_dir = real_path(*git_dir);
   if (!common || !own_dir || own_dir->parent_path() != *common / "worktrees") {
-    no_home(work_tree, "is a worktree whose git directory is not where its repository keeps worktrees; "
-                       "run `git worktree repair` in the main working tree");
+    no_home(work_tree,
+            "is a worktree whose git directory is not where its repository keeps worktrees; "
+            "run `git worktree repair` in the main working tree");
   }
   path home = common->parent_path();
   struct stat home_git {};
@@ -88,7 +89,9 @@ path home_of(const path& work_tree) {
     no_home(work_tree, "is a worktree of the bare repository " + common->string() +
                            ", which has no main working tree for tamrik's ledger. tamrik keeps one ledger per "
                            "repository in its main working tree: clone the repository with a working tree "
-                           "(`git clone " + common->string() + " <dir>`), add worktrees from that clone, and run "
+                           "(`git clone " +
+                           common->string() +
+                           " <dir>`), add worktrees from that clone, and run "
                            "`tamrik setup` there");
   }
 
@@ -96,8 +99,9 @@ path home_of(const path& work_tree) {
   const std::optional<path> named_back_real = named_back ? real_path(*named_back) : std::nullopt;
   const std::optional<path> dot_git_real = real_path(dot_git);
   if (!named_back_real || named_back_real != dot_git_real) {
-    no_home(work_tree, "is a worktree its repository records elsewhere (moved by hand?); run `git worktree repair` "
-                       "there");
+    no_home(work_tree,
+            "is a worktree its repository records elsewhere (moved by hand?); run `git worktree repair` "
+            "there");
   }
   return home;
 }

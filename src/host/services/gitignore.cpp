@@ -53,8 +53,9 @@ std::string body_of(const std::vector<std::string>& entries) {
 // left empty goes. Returns whether it changed.
 bool write_block(const path& file, const std::optional<std::string>& before, const std::vector<std::string>& entries) {
   const std::string text = before.value_or("");
-  const std::string after = entries.empty() ? block::without_block(text, kMarkers)
-                                            : block::with_block(text, kMarkers, body_of(entries), block::Placement::end);
+  const std::string after = entries.empty()
+                                ? block::without_block(text, kMarkers)
+                                : block::with_block(text, kMarkers, body_of(entries), block::Placement::end);
   if (after == text) return false;
   if (after.empty()) {
     user_file::remove(file);

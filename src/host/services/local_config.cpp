@@ -49,7 +49,8 @@ LocalConfig local_config_of(const Json& map) {
   config.names_agents = map.contains("agents");
   if (const Json* id = member(map, "project_id")) config.project_id = *id;
   if (const Json* id = member(map, "team_id")) config.team_id = *id;
-  if (const Json* at = member(map, "installed_at"); at != nullptr && at->is_string()) config.installed_at = at->get<std::string>();
+  if (const Json* at = member(map, "installed_at"); at != nullptr && at->is_string())
+    config.installed_at = at->get<std::string>();
   const Json* guidance = member(map, hooks::agent_guidance::GUIDANCE_SWITCH);
   config.guidance = guidance != nullptr && guidance->is_boolean() && guidance->get<bool>();
   if (const Json* added = member(map, kToolServerAddedKey); added != nullptr && added->is_object()) {

@@ -23,7 +23,7 @@ struct Session {
   bool connected = false;  // signed in and linked: uploads can go out
   std::string api_key;
   std::string api_url;
-  core::Json project_id;   // an integer or text; null when not linked
+  core::Json project_id;  // an integer or text; null when not linked
 
   bool signed_in() const { return !api_key.empty() && !api_url.empty(); }
   bool linked() const { return !project_id.is_null(); }

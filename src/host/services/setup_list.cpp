@@ -109,8 +109,8 @@ bool is_set_up(const path& repo_root) {
 bool add(const path& repo_root) {
   const std::string real = real_path_of(repo_root);
   if (real.find('\n') != std::string::npos) {
-    throw core::Error("UnlistablePathError", "tamrik cannot be set up in a repository whose path holds a line break: " +
-                                                 repo_root.string());
+    throw core::Error("UnlistablePathError",
+                      "tamrik cannot be set up in a repository whose path holds a line break: " + repo_root.string());
   }
   return edit_list([&](std::vector<std::string>& lines) {
     if (contains(lines, real)) return false;
