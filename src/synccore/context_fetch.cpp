@@ -4,6 +4,7 @@
 #include "core/log.hpp"
 #include "core/worker_pool.hpp"
 #include "host/protocol/http_client.hpp"
+#include "synccore/diagnostics.hpp"
 
 #include <functional>
 #include <optional>
