@@ -73,6 +73,8 @@ Child start(const std::vector<std::string>& args, const std::vector<std::pair<st
   return {pid, pipe_fds[0], err_file};
 }
 
+// Reads the child's stdout into `text` until `text` holds `stop` from
+// position `from` on, or to EOF when `stop` is empty.
 void read_until(int fd, std::string& text, std::string_view stop, size_t from = 0) {
   char buffer[4096];
   while (stop.empty() || text.find(stop, from) == std::string::npos) {
