@@ -23,7 +23,7 @@ constexpr const char* kMigrationLock = "7351024891";
 
 // The schema's versions in order; schema_version holds how many of them a
 // database has.
-constexpr const char* kMigrations[] = {
+constexpr const char* kPostgresMigrations[] = {
     R"sql(
 CREATE TABLE teams (
   id BIGSERIAL PRIMARY KEY,
@@ -195,12 +195,12 @@ void migrate(pg::Connection& db) {
   db.exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
   const pg::Result current = db.run("SELECT COALESCE(MAX(version), 0) FROM schema_version");
   const long long version = current.integer(0, 0);
-  const long long latest = static_cast<long long>(std::size(kMigrations));
+  const long long latest = static_cast<long long>(std::size(kPostgresMigrations));
   if (version > latest) {
     throw StorageError("the database has schema version " + std::to_string(version) + ", newer than this server's " +
                        std::to_string(latest) + "; run a newer tamrik-platform");
   }
-  for (long long next = version; next < latest; ++next) db.exec(kMigrations[next]);
+  for (long long next = version; next < latest; ++next) db.exec(kPostgresMigrations[next]);
   if (version < kRecordFactsVersion) fill_record_facts(db);
   db.exec("DELETE FROM schema_version");
   db.run("INSERT INTO schema_version (version) VALUES ($1)", {std::to_string(latest)});

@@ -289,7 +289,7 @@ CREATE INDEX record_facts_by_model ON record_facts (project_id, week, model, tok
 // The schema's versions in order; PRAGMA user_version holds how many of
 // them a database has.
 using Migration = void (*)(sqlite3*);
-constexpr Migration kMigrations[] = {create_records, add_teams, add_record_facts};
+constexpr Migration kSqliteMigrations[] = {create_records, add_teams, add_record_facts};
 
 long long schema_version(sqlite3* db) {
   Statement version(db, "PRAGMA user_version");
@@ -306,12 +306,12 @@ void migrate(sqlite3* db, const std::filesystem::path& file, std::mutex& writers
   exec(db, "PRAGMA foreign_keys=OFF");
   Transaction transaction(db, writers);
   const long long version = schema_version(db);
-  const long long latest = static_cast<long long>(std::size(kMigrations));
+  const long long latest = static_cast<long long>(std::size(kSqliteMigrations));
   if (version > latest) {
     throw StorageError("the database " + file.string() + " has schema version " + std::to_string(version) +
                        ", newer than this server's " + std::to_string(latest) + "; run a newer tamrik-platform");
   }
-  for (long long next = version; next < latest; ++next) kMigrations[next](db);
+  for (long long next = version; next < latest; ++next) kSqliteMigrations[next](db);
   exec(db, ("PRAGMA user_version = " + std::to_string(latest)).c_str());
   transaction.commit();
   exec(db, "PRAGMA foreign_keys=ON");

@@ -6,6 +6,7 @@
 // README and the product drift apart, this test fails.
 
 #include "cli_fixture.hpp"
+#include "host/agent_fixtures.hpp"
 
 #include "platform/platform_process.hpp"
 
@@ -53,21 +54,7 @@ std::string replaced(std::string text, std::string_view placeholder, const std::
   return text;
 }
 
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using agent_fixtures::ScopedEnv;
 
 TEST(Readme, NamesTheTestAndDemoScriptsAndTheyRun) {
   const std::string text = readme();
@@ -116,8 +103,7 @@ class NewcomerRoad : public CliTest {
   PlatformProcess platform_;
   // build/bin on the PATH, as the README asks; the platform skills come from
   // a public registry, which tests never reach.
-  ScopedEnv path_{"PATH", kBinaryDir.string() + ":" + std::getenv("PATH")};
-  ScopedEnv skills_{"TAMRIK_SKIP_PLATFORM_SKILLS", "1"};
+  ScopedEnv env_{{"PATH", kBinaryDir.string() + ":" + std::getenv("PATH")}, {"TAMRIK_SKIP_PLATFORM_SKILLS", "1"}};
 };
 
 TEST_F(NewcomerRoad, FirstStepsSetUpAttestCommitSyncAndShowTheStatus) {

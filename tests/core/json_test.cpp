@@ -278,7 +278,7 @@ TEST(ToJsonCompact, NoSpacesAndUtf8Kept) {
 
 // Random documents: both encodings must read back to the same value, and the
 // compact one must equal the JSON library's own dump.
-Json random_value(std::mt19937& rng, int depth) {
+Json random_json_value(std::mt19937& rng, int depth) {
   static const std::string kPieces[] = {"a", "\u00e9", "\U0001F600", "\"", "\\", "\n", "\x01", "\x7f", " ", "/", "0"};
   const int kind = std::uniform_int_distribution<>(0, depth > 4 ? 4 : 6)(rng);
   switch (kind) {
@@ -300,13 +300,13 @@ Json random_value(std::mt19937& rng, int depth) {
     case 5: {
       Json array = Json::array();
       for (int i = std::uniform_int_distribution<>(0, 4)(rng); i > 0; --i)
-        array.push_back(random_value(rng, depth + 1));
+        array.push_back(random_json_value(rng, depth + 1));
       return array;
     }
     default: {
       Json object = Json::object();
       for (int i = std::uniform_int_distribution<>(0, 4)(rng); i > 0; --i) {
-        object[random_value(rng, 5).dump()] = random_value(rng, depth + 1);
+        object[random_json_value(rng, 5).dump()] = random_json_value(rng, depth + 1);
       }
       return object;
     }
@@ -316,7 +316,7 @@ Json random_value(std::mt19937& rng, int depth) {
 TEST(JsonEncodings, RoundTripRandomDocuments) {
   std::mt19937 rng(20240501);
   for (int i = 0; i < 2000; ++i) {
-    const Json value = random_value(rng, 0);
+    const Json value = random_json_value(rng, 0);
     const std::string line = to_json_line(value);
     ASSERT_EQ(parse_json(line), value) << line;
     for (char c : line) ASSERT_LT(static_cast<unsigned char>(c), 0x80) << line;

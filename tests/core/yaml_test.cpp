@@ -480,19 +480,19 @@ Json random_scalar(std::mt19937& rng) {
   }
 }
 
-Json random_value(std::mt19937& rng, int depth) {
+Json random_yaml_value(std::mt19937& rng, int depth) {
   const int kind = std::uniform_int_distribution<>(0, depth > 4 ? 0 : 2)(rng);
   if (kind == 0) return random_scalar(rng);
   const int size = std::uniform_int_distribution<>(0, 4)(rng);
   if (kind == 1) {
     Json array = Json::array();
-    for (int i = 0; i < size; ++i) array.push_back(random_value(rng, depth + 1));
+    for (int i = 0; i < size; ++i) array.push_back(random_yaml_value(rng, depth + 1));
     return array;
   }
   Json object = Json::object();
   for (int i = 0; i < size; ++i) {
     const Json key = random_scalar(rng);
-    object[key.is_string() ? key.get<std::string>() : key.dump()] = random_value(rng, depth + 1);
+    object[key.is_string() ? key.get<std::string>() : key.dump()] = random_yaml_value(rng, depth + 1);
   }
   return object;
 }
@@ -511,7 +511,7 @@ TEST(YamlRoundTrip, EveryTrickyStringReadsBackAsItself) {
 TEST(YamlRoundTrip, RandomDocumentsReadBackEqual) {
   std::mt19937 rng(1714557600);
   for (int i = 0; i < 1500; ++i) {
-    const Json value = random_value(rng, 0);
+    const Json value = random_yaml_value(rng, 0);
     const std::string emitted = emit_yaml(value);
     Json loaded;
     ASSERT_NO_THROW(loaded = load_yaml(emitted)) << emitted;

@@ -10,7 +10,7 @@ namespace tamrik::cli::mcp {
 
 namespace {
 
-const core::Logger logger("mcp");
+const core::Logger server_logger("mcp");
 
 // Reads and answers until the end of input or until the client stops
 // reading; tool calls go to `runner`, which answers them on its own.
@@ -42,7 +42,7 @@ int serve(const std::string& version) {
     read_messages(stream, dispatcher);
   }
   if (stream.broken()) {
-    logger.warning("The client stopped reading; the tool server ends.");
+    server_logger.warning("The client stopped reading; the tool server ends.");
     return 1;
   }
   return 0;
