@@ -2,6 +2,7 @@
 
 #include "attest/nudge.hpp"
 #include "core/best_effort.hpp"
+#include "core/text.hpp"
 #include "core/utf8.hpp"
 #include "host/services/setup_list.hpp"
 #include "host/paths.hpp"
@@ -45,18 +46,6 @@ size_t find_word(std::string_view line, std::string_view word, size_t from) {
   return std::string_view::npos;
 }
 
-const Json* member(const Json& object, std::string_view key) {
-  if (!object.is_object()) return nullptr;
-  const auto it = object.find(key);
-  return it == object.end() ? nullptr : &*it;
-}
-
-std::optional<std::string> text_member(const Json& object, std::string_view key) {
-  const Json* value = member(object, key);
-  if (value == nullptr || !value->is_string()) return std::nullopt;
-  return value->get<std::string>();
-}
-
 std::optional<long long> parse_seconds(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
@@ -73,16 +62,15 @@ double seconds_now() {
 
 // Where the hook's tool call ran.
 std::optional<services::Checkout> repository_of(const Json& payload) {
-  const std::optional<std::string> cwd = text_member(payload, "cwd");
+  const std::optional<std::string> cwd = core::text_member(payload, "cwd");
   return _set_up_checkout_for(cwd && !cwd->empty() ? path(*cwd) : std::filesystem::current_path());
 }
 
 // Steps 1 to 5: the checkout when this payload reports a `git commit` that
 // finished cleanly and moved its HEAD just now, else nullopt.
 std::optional<services::Checkout> committed_repository(const Json& payload) {
-  if (!payload.is_object() || text_member(payload, "tool_name") != "Bash") return std::nullopt;
-  const Json* input = member(payload, "tool_input");
-  const std::optional<std::string> command = input != nullptr ? text_member(*input, "command") : std::nullopt;
+  if (!payload.is_object() || core::text_member(payload, "tool_name") != "Bash") return std::nullopt;
+  const std::optional<std::string> command = core::text_member(core::member(payload, "tool_input"), "command");
   if (!command || !_is_git_commit(*command) || _tool_failed(payload)) return std::nullopt;
   std::optional<services::Checkout> checkout = repository_of(payload);
   if (!checkout || !_head_is_fresh(checkout->work_tree)) return std::nullopt;
@@ -90,8 +78,8 @@ std::optional<services::Checkout> committed_repository(const Json& payload) {
 }
 
 void record_head(const services::Checkout& checkout, const Json& payload, const std::optional<std::string>& agent) {
-  const synccore::BackfillResult result =
-      synccore::capture_commit(checkout, "HEAD", {.session_id = text_member(payload, "session_id"), .agent = agent});
+  const synccore::BackfillResult result = synccore::capture_commit(
+      checkout, "HEAD", {.session_id = core::text_member(payload, "session_id"), .agent = agent});
   if (result.written) {
     // The nudge below matters more than an upload the next sync repeats.
     core::best_effort("attestation upload from the commit hook failed", [&] { _upload_from_disk(checkout.home); });
@@ -117,26 +105,20 @@ bool _may_be_git_commit_payload(std::string_view text) {
 }
 
 bool _is_git_commit(std::string_view command) {
-  size_t start = 0;
-  while (start <= command.size()) {
-    size_t stop = command.find('\n', start);
-    if (stop == std::string_view::npos) stop = command.size();
-    const std::string_view line = command.substr(start, stop - start);
+  for (std::string_view line : core::lines_of(command)) {
     const size_t git = find_word(line, "git", 0);
     if (git != std::string_view::npos && find_word(line, "commit", git + 3) != std::string_view::npos) return true;
-    start = stop + 1;
   }
   return false;
 }
 
 bool _tool_failed(const Json& payload) {
-  const Json* response = member(payload, "tool_response");
-  if (response == nullptr || !response->is_object()) return false;
-  const Json* interrupted = member(*response, "interrupted");
-  if (interrupted != nullptr && interrupted->is_boolean() && interrupted->get<bool>()) return true;
+  const Json& response = core::member(payload, "tool_response");
+  const Json& interrupted = core::member(response, "interrupted");
+  if (interrupted.is_boolean() && interrupted.get<bool>()) return true;
   for (std::string_view key : {"exit_code", "exitCode"}) {
-    const Json* code = member(*response, key);
-    if (code != nullptr && code->is_number_integer() && *code != 0) return true;
+    const Json& code = core::member(response, key);
+    if (code.is_number_integer() && code != 0) return true;
   }
   return false;
 }

@@ -3,6 +3,7 @@
 #include "attest/usage_error.hpp"
 #include "cli/pager.hpp"
 #include "cli/record_text.hpp"
+#include "core/text.hpp"
 #include "core/yaml.hpp"
 #include "host/display/output.hpp"
 #include "synccore/attestation_archive.hpp"
@@ -21,7 +22,6 @@ namespace {
 using core::Json;
 using display::output::Console;
 using synccore::RecordView;
-using synccore::text_of;
 
 // The texts of a member that holds one commit or a list of them.
 std::vector<std::string> commits_named(const Json& entry, std::string_view key) {
@@ -48,28 +48,18 @@ class Layout {
     console_.print(paint_("1", padded) + shown(value));
   }
   // A nested value as indented YAML under its heading.
-  void section(std::string_view heading, const Json* value) const {
-    if (value == nullptr || value->is_null() || (value->is_object() && value->empty())) return;
+  void section(std::string_view heading, const Json& value) const {
+    if (value.is_null() || (value.is_object() && value.empty())) return;
     console_.print("");
     console_.print(paint_("1", heading));
-    std::string text = value->is_string() ? value->get<std::string>() : core::emit_yaml(*value);
-    for (std::string_view rest = text; !rest.empty();) {
-      const size_t end = rest.find('\n');
-      console_.print("    " + shown(rest.substr(0, end)));
-      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-    }
+    const std::string text = value.is_string() ? value.get<std::string>() : core::emit_yaml(value);
+    for (std::string_view line : core::lines_of(text)) console_.print("    " + shown(line));
   }
 
  private:
   const Paint& paint_;
   const Console& console_;
 };
-
-const Json* member(const Json& object, std::string_view key) {
-  if (!object.is_object()) return nullptr;
-  const auto value = object.find(key);
-  return value == object.end() ? nullptr : &*value;
-}
 
 std::string state_text(const RecordView& record, const Json& attestation) {
   std::string text = std::string(synccore::kind_name(record.kind)) + ", ";
@@ -105,15 +95,16 @@ std::string joined(const std::vector<std::string>& texts) {
 
 void print_record(const RecordView& record, const Json& attestation, const Paint& paint, const Console& console) {
   const Layout layout(paint, console);
-  const Json* telemetry = member(record.entry, "telemetry");
-  if (telemetry == nullptr) telemetry = member(attestation, "telemetry");
+  const Json& entry_telemetry = core::member(record.entry, "telemetry");
+  const Json& telemetry = entry_telemetry.is_null() ? core::member(attestation, "telemetry") : entry_telemetry;
   std::string agent = record.agent;
-  if (const std::string provider = text_of(record.entry, "agent_provider"); !provider.empty())
+  if (const std::string provider = core::get_text(record.entry, "agent_provider"); !provider.empty())
     agent += " (" + provider + ")";
-  std::string session = text_of(record.entry, "agent_session_id");
-  if (session.empty() && telemetry != nullptr && telemetry->is_object()) session = text_of(*telemetry, "session_id");
+  std::string session = core::get_text(record.entry, "agent_session_id");
+  if (session.empty()) session = core::get_text(telemetry, "session_id");
   std::string task_type = record.task_type;
-  if (const std::string source = text_of(attestation, "task_type_source"); !task_type.empty() && !source.empty()) {
+  if (const std::string source = core::get_text(attestation, "task_type_source");
+      !task_type.empty() && !source.empty()) {
     task_type += " (" + source + ")";
   }
 
@@ -129,15 +120,15 @@ void print_record(const RecordView& record, const Json& attestation, const Paint
   layout.field("tokens", tokens_text(record));
   layout.field("made from", joined(commits_named(record.entry, "rewritten_from")));
   layout.field("picked from", joined(commits_named(record.entry, "cherry_picked_from")));
-  layout.field("rewritten to", text_of(record.entry, "rewritten_to"));
-  if (const Json* carried = member(attestation, "attestations"); carried != nullptr && carried->is_array()) {
-    layout.field("carries", std::to_string(carried->size()) + " attestations of the commits it was made from");
+  layout.field("rewritten to", core::get_text(record.entry, "rewritten_to"));
+  if (const Json& carried = core::member(attestation, "attestations"); carried.is_array()) {
+    layout.field("carries", std::to_string(carried.size()) + " attestations of the commits it was made from");
   }
   console.print("");
   console.print("    " + shown(record.summary));
-  layout.section("provenance", member(attestation, "provenance"));
-  layout.section("rules checked", member(attestation, "rules"));
-  layout.section("architecture changes", member(attestation, "changes"));
+  layout.section("provenance", core::member(attestation, "provenance"));
+  layout.section("rules checked", core::member(attestation, "rules"));
+  layout.section("architecture changes", core::member(attestation, "changes"));
   layout.section("telemetry", telemetry);
   if (attestation.empty() && record.kind == synccore::RecordKind::attested) {
     console.print("");

@@ -141,12 +141,21 @@ Json filter_members(const Json& object, const std::function<bool(const Json& val
   return kept;
 }
 
+const Json& member(const Json& obj, std::string_view key) {
+  static const Json none;
+  if (!obj.is_object()) return none;
+  const auto it = obj.find(key);
+  return it == obj.end() ? none : *it;
+}
+
+std::optional<std::string> text_member(const Json& obj, std::string_view key) {
+  const Json& value = member(obj, key);
+  if (!value.is_string()) return std::nullopt;
+  return value.get<std::string>();
+}
+
 std::string get_text(const Json& obj, std::string_view key, std::string_view fallback) {
-  if (obj.is_object()) {
-    const auto it = obj.find(key);
-    if (it != obj.end() && it->is_string()) return it->get<std::string>();
-  }
-  return std::string(fallback);
+  return text_member(obj, key).value_or(std::string(fallback));
 }
 
 std::string to_json_line(const Json& value) { return write_json(value, kLineSpacing); }

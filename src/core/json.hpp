@@ -27,6 +27,11 @@ bool is_set(const Json& obj, std::string_view key);
 // would search it for every key.
 Json filter_members(const Json& object, const std::function<bool(const Json& value)>& keep);
 
+// obj[key] when obj is an object that has it, else a null value, so that
+// lookups chain through absent members: member(member(record, "a"), "b").
+const Json& member(const Json& obj, std::string_view key);
+// Text member of an object, or nullopt when absent or not text.
+std::optional<std::string> text_member(const Json& obj, std::string_view key);
 // Text member of an object, or `fallback` when absent or not text.
 std::string get_text(const Json& obj, std::string_view key, std::string_view fallback = "");
 

@@ -37,6 +37,16 @@ bool contains_ignoring_case(std::string_view text, std::string_view part) {
   return std::search(text.begin(), text.end(), part.begin(), part.end(), same_ignoring_case) != text.end();
 }
 
+std::vector<std::string_view> lines_of(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const size_t end = std::min(text.find('\n'), text.size());
+    lines.push_back(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return lines;
+}
+
 std::string percent_encoded(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tamrik::core {
 
@@ -23,6 +24,12 @@ std::string lower_ascii(std::string_view text);
 bool equals_ignoring_case(std::string_view a, std::string_view b);
 // Whether `part` occurs in `text`, the case of ASCII letters aside.
 bool contains_ignoring_case(std::string_view text, std::string_view part);
+
+// The lines of `text` (git's output, a small file), split at '\n' and
+// without it. A final line break ends the last line rather than starting an
+// empty one, so "" and "\n" hold no line and one empty line respectively.
+// Views into `text`.
+std::vector<std::string_view> lines_of(std::string_view text);
 
 // Every byte but the unreserved ones of RFC 3986 (A-Z a-z 0-9 - _ . ~)
 // written as %XX, for a query value or a path segment.

@@ -139,18 +139,6 @@ void commit_links(Builder& out, const char* label, const Project& project, const
   out.close("dd");
 }
 
-const Json& member(const Json& object, const char* key) {
-  static const Json none;
-  if (!object.is_object()) return none;
-  const auto found = object.find(key);
-  return found == object.end() ? none : *found;
-}
-
-std::string text_of(const Json& object, const char* key) {
-  const Json& value = member(object, key);
-  return value.is_string() ? value.get<std::string>() : "";
-}
-
 // A nested value as YAML under its heading, left out when empty.
 void section(Builder& out, const char* heading, const Json& value) {
   if (value.is_null() || (value.is_object() && value.empty()) || (value.is_array() && value.empty())) return;
@@ -242,43 +230,45 @@ std::string records(const Viewer& viewer, const Project& project, const ListingF
 std::string record(const Viewer& viewer, const Project& project, const std::string& commit,
                    const StoredRecord& stored) {
   const Json entry = core::parse_json(stored.record_json).value_or(Json::object());
-  const Json& attestation = member(entry, "attestation");
+  const Json& attestation = core::member(entry, "attestation");
   const RecordFacts facts = record_facts(entry);
   Builder out = page(commit.substr(0, kShortHash) + " · " + project.title, viewer);
   project_heading(out, project, "");
   out.element("h2", "commit " + commit, {{"class", "hash"}});
   out.open("dl", {{"class", "fields"}});
-  field(out, "date", text_of(entry, "timestamp"));
+  field(out, "date", core::get_text(entry, "timestamp"));
   field(out, "branch", facts.branch);
   std::string agent = facts.agent;
-  if (const std::string provider = text_of(entry, "agent_provider"); !provider.empty()) agent += " (" + provider + ")";
+  if (const std::string provider = core::get_text(entry, "agent_provider"); !provider.empty())
+    agent += " (" + provider + ")";
   field(out, "agent", agent);
   field(out, "model", facts.model);
-  std::string session = text_of(entry, "agent_session_id");
-  if (session.empty()) session = text_of(member(entry, "telemetry"), "session_id");
+  std::string session = core::get_text(entry, "agent_session_id");
+  if (session.empty()) session = core::get_text(core::member(entry, "telemetry"), "session_id");
   field(out, "session", session);
   field(out, "developer", facts.developer);
   std::string task_type = facts.task_type;
-  if (const std::string source = text_of(attestation, "task_type_source"); !task_type.empty() && !source.empty()) {
+  if (const std::string source = core::get_text(attestation, "task_type_source");
+      !task_type.empty() && !source.empty()) {
     task_type += " (" + source + ")";
   }
   field(out, "task type", task_type);
   field(out, "state", state_text(facts, stored));
   field(out, "tokens", tokens_text(facts.tokens));
-  commit_links(out, "made from", project, member(entry, "rewritten_from"));
-  commit_links(out, "picked from", project, member(entry, "cherry_picked_from"));
-  commit_links(out, "rewritten to", project, member(entry, "rewritten_to"));
+  commit_links(out, "made from", project, core::member(entry, "rewritten_from"));
+  commit_links(out, "picked from", project, core::member(entry, "cherry_picked_from"));
+  commit_links(out, "rewritten to", project, core::member(entry, "rewritten_to"));
   if (stored.superseded_by) commit_links(out, "replaced by", project, Json(*stored.superseded_by));
-  if (const Json& carried = member(entry, "attestations"); carried.is_array()) {
+  if (const Json& carried = core::member(entry, "attestations"); carried.is_array()) {
     field(out, "carries", std::to_string(carried.size()) + " attestations of the commits it was made from");
   }
   out.close("dl");
-  out.element("p", text_of(entry, "summary"), {{"class", "summary-full"}});
-  section(out, "provenance", member(attestation, "provenance"));
-  section(out, "rules checked", member(attestation, "rules"));
-  section(out, "architecture changes", member(attestation, "changes"));
-  const Json& telemetry = member(entry, "telemetry");
-  section(out, "telemetry", telemetry.is_null() ? member(attestation, "telemetry") : telemetry);
+  out.element("p", core::get_text(entry, "summary"), {{"class", "summary-full"}});
+  section(out, "provenance", core::member(attestation, "provenance"));
+  section(out, "rules checked", core::member(attestation, "rules"));
+  section(out, "architecture changes", core::member(attestation, "changes"));
+  const Json& telemetry = core::member(entry, "telemetry");
+  section(out, "telemetry", telemetry.is_null() ? core::member(attestation, "telemetry") : telemetry);
   if (attestation.is_null() && facts.kind == RecordKind::attested) {
     out.element("p", "The record came without its attestation: the record's line is all there is.",
                 {{"class", "empty"}});

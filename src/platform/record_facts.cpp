@@ -27,22 +27,12 @@ std::string storable(std::string_view text) {
   return clean;
 }
 
-std::string text_of(const Json& object, const char* key) {
-  if (!object.is_object()) return "";
-  const auto value = object.find(key);
-  return value != object.end() && value->is_string() ? storable(value->get_ref<const std::string&>()) : "";
-}
-
-const Json& member(const Json& object, const char* key) {
-  static const Json none;
-  if (!object.is_object()) return none;
-  const auto value = object.find(key);
-  return value == object.end() ? none : *value;
-}
+// A text member as the database keeps it.
+std::string text_of(const Json& object, const char* key) { return storable(core::get_text(object, key)); }
 
 // A count the telemetry reports; anything that is not one counts nothing.
 int64_t count_of(const Json& object, const char* key) {
-  const Json& value = member(object, key);
+  const Json& value = core::member(object, key);
   if (value.is_number_unsigned()) {
     const uint64_t count = value.get<uint64_t>();
     return count > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? std::numeric_limits<int64_t>::max()
@@ -57,7 +47,7 @@ int64_t saturating_sum(int64_t a, int64_t b) {
 }
 
 std::string developer_of(const Json& record) {
-  const Json& developer = member(record, "developer");
+  const Json& developer = core::member(record, "developer");
   if (developer.is_string()) return storable(developer.get_ref<const std::string&>());
   const std::string name = text_of(developer, "git_author_name");
   const std::string email = text_of(developer, "git_author_email");
@@ -121,8 +111,8 @@ int64_t count_of_sum(double sum) {
 
 RecordFacts record_facts(const Json& record) {
   RecordFacts facts;
-  const Json& telemetry = member(record, "telemetry");
-  const Json& attestation = member(record, "attestation");
+  const Json& telemetry = core::member(record, "telemetry");
+  const Json& attestation = core::member(record, "attestation");
   facts.made_at = seconds_of(text_of(record, "timestamp"));
   facts.branch = text_of(record, "branch");
   facts.agent = text_of(record, "agent");
@@ -132,7 +122,7 @@ RecordFacts record_facts(const Json& record) {
   facts.task_type = text_of(attestation, "task_type");
   facts.kind = kind_of(record);
   facts.summary = cut(text_of(record, "summary"), kMaxSummaryBytes);
-  const Json& tokens = member(telemetry, "tokens");
+  const Json& tokens = core::member(telemetry, "tokens");
   if (tokens.is_object()) {
     facts.tokens = TokenTotals{count_of(tokens, "input"), count_of(tokens, "output"),
                                saturating_sum(count_of(tokens, "cache_creation"), count_of(tokens, "cache_read"))};

@@ -105,12 +105,7 @@ std::string _git(const std::vector<std::string>& args, const std::optional<path>
 std::vector<std::string> _git_lines(const std::vector<std::string>& args, const std::optional<path>& cwd) {
   const std::string out = _git(args, cwd);
   std::vector<std::string> lines;
-  for (size_t start = 0; start < out.size();) {
-    size_t end = out.find('\n', start);
-    if (end == std::string::npos) end = out.size();
-    lines.push_back(out.substr(start, end - start));
-    start = end + 1;
-  }
+  for (std::string_view line : core::lines_of(out)) lines.emplace_back(line);
   return lines;
 }
 

@@ -76,14 +76,14 @@ std::string developer_of(const Json& entry) {
   if (developer == entry.end()) return "";
   if (developer->is_string()) return developer->get<std::string>();
   if (!developer->is_object()) return "";
-  const std::string name = text_of(*developer, "git_author_name");
-  const std::string email = text_of(*developer, "git_author_email");
+  const std::string name = core::get_text(*developer, "git_author_name");
+  const std::string email = core::get_text(*developer, "git_author_email");
   if (name.empty() || email.empty()) return name + email;
   return name + " <" + email + ">";
 }
 
 RecordKind kind_of(const Json& entry) {
-  const std::string event = text_of(entry, "event");
+  const std::string event = core::get_text(entry, "event");
   if (event == event_for_reason("skipped")) return RecordKind::skipped;
   if (event == event_for_reason("unattested")) return RecordKind::unattested;
   return RecordKind::attested;
@@ -104,21 +104,16 @@ TokenCounts& TokenCounts::operator+=(const TokenCounts& other) {
   return *this;
 }
 
-std::string text_of(const Json& entry, std::string_view key) {
-  const auto value = entry.find(key);
-  return value != entry.end() && value->is_string() ? value->get<std::string>() : "";
-}
-
 RecordView view_of(Json entry, const detail::SyncedJournal& journal) {
   RecordView view;
-  view.commit = text_of(entry, "commit");
-  view.branch = text_of(entry, "branch");
-  view.timestamp = text_of(entry, "timestamp");
+  view.commit = core::get_text(entry, "commit");
+  view.branch = core::get_text(entry, "branch");
+  view.timestamp = core::get_text(entry, "timestamp");
   view.time = core::parse_iso8601(view.timestamp);
-  view.agent = text_of(entry, "agent");
-  if (const Json* telemetry = member_object(entry, "telemetry")) view.model = text_of(*telemetry, "model");
+  view.agent = core::get_text(entry, "agent");
+  if (const Json* telemetry = member_object(entry, "telemetry")) view.model = core::get_text(*telemetry, "model");
   view.developer = developer_of(entry);
-  view.summary = text_of(entry, "summary");
+  view.summary = core::get_text(entry, "summary");
   view.kind = kind_of(entry);
   view.upload = upload_of(entry, view.commit, journal);
   view.tokens = tokens_of(entry);
@@ -221,8 +216,8 @@ void LedgerView::complete_from_archive(RecordView& record) const {
   record.completed = true;
   const std::optional<Json> attestation = try_archived_attestation(home_, record.commit);
   if (!attestation || !attestation->is_object()) return;
-  record.task_type = text_of(*attestation, "task_type");
-  if (record.model.empty()) record.model = text_of(*attestation, "agent_model");
+  record.task_type = core::get_text(*attestation, "task_type");
+  if (record.model.empty()) record.model = core::get_text(*attestation, "agent_model");
 }
 
 }  // namespace tamrik::synccore

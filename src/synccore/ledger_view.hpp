@@ -65,9 +65,6 @@ struct RecordView {
   bool made_by_agent() const { return !agent.empty() && agent != "unknown"; }
 };
 
-// A text value of the entry; "" when absent or not text.
-std::string text_of(const core::Json& entry, std::string_view key);
-
 class LedgerView {
  public:
   // The ledger of the repository whose home is `home` (.tamrik/log.jsonl).

@@ -6,6 +6,7 @@
 #include "core/file_lock.hpp"
 #include "core/git_runner.hpp"
 #include "core/log.hpp"
+#include "core/text.hpp"
 #include "host/agents/registry.hpp"
 #include "host/paths.hpp"
 #include "host/services/git_identity.hpp"
@@ -130,12 +131,8 @@ std::optional<std::string> _find_commit_by_diff_hash(const path& work_tree, cons
   const core::ProcessResult log = core::run_git({"log", "-" + std::to_string(max_commits), "--format=%H"}, work_tree);
   if (!log.ok()) return std::nullopt;
   const std::string hashes = log.out_text();
-  size_t start = 0;
-  while (start < hashes.size()) {
-    size_t end = hashes.find('\n', start);
-    if (end == std::string::npos) end = hashes.size();
-    const std::string commit(detail::trim(std::string_view(hashes).substr(start, end - start)));
-    start = end + 1;
+  for (std::string_view line : core::lines_of(hashes)) {
+    const std::string commit(detail::trim(line));
     if (commit.empty()) continue;
     core::ProcessResult patch = core::run_git({"diff-tree", "-p", "-M", "--no-commit-id", commit}, work_tree);
     if (!patch.ok()) continue;

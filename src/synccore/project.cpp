@@ -59,12 +59,6 @@ std::optional<long long> configured_team_id(const path& repo_root) {
   return as_integer(config_or_empty(repo_root).team_id);
 }
 
-std::optional<std::string> text_member(const Json& answer, const char* key) {
-  const auto it = answer.find(key);
-  if (it == answer.end() || !it->is_string()) return std::nullopt;
-  return it->get<std::string>();
-}
-
 }  // namespace
 
 ProjectResolution resolve_project_id(const path& repo_root, std::string_view api_key, std::string_view api_url,
@@ -105,7 +99,7 @@ ProjectResolution resolve_project_id(const path& repo_root, std::string_view api
   }
 
   // The title is the server's text, printed to the person: no terminal controls.
-  std::optional<std::string> title = text_member(answer, "title");
+  std::optional<std::string> title = core::text_member(answer, "title");
   if (title) title = core::printable_text(*title);
   return {.project_id = project_id, .title = std::move(title), .created = core::is_set(answer, "created")};
 }

@@ -1,6 +1,7 @@
 #include "synccore/recorded_commits.hpp"
 
 #include "core/git_runner.hpp"
+#include "core/text.hpp"
 #include "core/time_text.hpp"
 #include "host/hooks/git_hook.hpp"
 #include "host/services/setup_list.hpp"
@@ -46,11 +47,9 @@ std::optional<std::vector<RangeCommit>> commits_in_range(const std::filesystem::
   if (!listed.ok()) return std::nullopt;
   std::vector<RangeCommit> commits;
   const std::string text = listed.out_text();
-  for (std::string_view rest = text; !rest.empty();) {
-    const size_t end = rest.find('\n');
-    const std::vector<std::string> fields = fields_of(rest.substr(0, end), 3);
+  for (std::string_view line : core::lines_of(text)) {
+    const std::vector<std::string> fields = fields_of(line, 3);
     if (_is_valid_commit_hash(fields[0])) commits.push_back({fields[0], fields[1], fields[2]});
-    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
   }
   return commits;
 }

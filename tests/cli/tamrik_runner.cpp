@@ -162,16 +162,4 @@ TamrikResult TamrikProcess::finish() {
   return result;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t stop = text.find('\n', start);
-    if (stop == std::string::npos) stop = text.size();
-    lines.push_back(text.substr(start, stop - start));
-    start = stop + 1;
-  }
-  return lines;
-}
-
 }  // namespace tamrik::testing

@@ -58,7 +58,4 @@ class TamrikProcess {
   std::string buffered_;
 };
 
-// The lines of `text`, without their line breaks.
-std::vector<std::string> lines_of(const std::string& text);
-
 }  // namespace tamrik::testing

@@ -59,6 +59,13 @@ TEST(GetText, TextMembersOnlyElseFallback) {
   EXPECT_EQ(get_text(obj, "none", "fb"), "fb");
   EXPECT_EQ(get_text(obj, "missing"), "");
   EXPECT_EQ(get_text(Json::array(), "agent", "fb"), "fb");
+  EXPECT_EQ(text_member(obj, "agent"), "claude");
+  EXPECT_EQ(text_member(obj, "count"), std::nullopt);
+  // member() chains through absent members and through non-objects.
+  const Json record = {{"telemetry", {{"session_id", "s1"}}}, {"n", 1}};
+  EXPECT_EQ(get_text(member(record, "telemetry"), "session_id"), "s1");
+  EXPECT_TRUE(member(member(record, "absent"), "session_id").is_null());
+  EXPECT_TRUE(member(member(record, "n"), "x").is_null());
 }
 
 TEST(ParseJson, ValidTextKeepsMemberOrder) {

@@ -22,13 +22,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using tamrik::testing::TempDir;
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // Options built by assignment: g++ 12 warns about designated initializers
 // that leave members out.
 ProcessOptions in_dir(const fs::path& cwd) {
@@ -174,7 +167,7 @@ TEST(RunProcess, EnvironmentEntriesAreAddedOrReplaced) {
 
   const ProcessResult r = run_process({"env"}, options);
   ASSERT_TRUE(r.ok());
-  const auto lines = lines_of(r.out);
+  const auto lines = testing::lines_of(r.out);
   const auto has = [&](const std::string& line) { return std::count(lines.begin(), lines.end(), line); };
   EXPECT_EQ(has("TAMRIK_TEST_KEPT=kept"), 1);
   EXPECT_EQ(has("TAMRIK_TEST_REPLACED=new"), 1);
@@ -196,7 +189,7 @@ TEST(RunProcess, NoDescriptorLeaksIntoTheChildOrStaysOpenInUs) {
   const ProcessResult r = run_process({"ls", "/proc/self/fd"});
   ASSERT_TRUE(r.ok());
   // 0, 1, 2 and the descriptor ls lists the directory with.
-  EXPECT_EQ(lines_of(r.out), (std::vector<std::string>{"0", "1", "2", "3"}));
+  EXPECT_EQ(testing::lines_of(r.out), (std::vector<std::string>{"0", "1", "2", "3"}));
 
   run_process({"sleep", "10"}, limited(50ms));
   run_process({"tamrik-test-no-such-program"});

@@ -148,6 +148,13 @@ std::string read_text(const fs::path& file) {
   return ss.str();
 }
 
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 GitRepo::GitRepo(const std::string& object_format) {
   git({"init", "-q", "-b", "main", "--object-format=" + object_format});
 }

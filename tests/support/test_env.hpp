@@ -67,6 +67,8 @@ int wait_for_exit(pid_t pid);
 
 void write_text(const fs::path& file, const std::string& text);
 std::string read_text(const fs::path& file);
+// The lines of `text`, without their line breaks.
+std::vector<std::string> lines_of(const std::string& text);
 
 // Whether process `pid` is gone within about five seconds: no such process,
 // or a zombie nobody has reaped yet (an orphan's new parent may be slow to

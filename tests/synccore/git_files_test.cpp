@@ -16,23 +16,13 @@ namespace {
 using testing::GitRepo;
 using testing::write_text;
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t start = 0; start < text.size();) {
-    const size_t end = std::min(text.find('\n', start), text.size());
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 // commit_fields as the git child answers it: any GIT_CONFIG_COUNT keeps the
 // files unread.
 CommitFields fields_from_git(const path& root, const std::string& full) {
   ::setenv("GIT_CONFIG_COUNT", "0", 1);
   CommitFields fields = commit_fields(root, full);
   ::unsetenv("GIT_CONFIG_COUNT");
-  fields.parents = lines_of(_git({"rev-parse", full + "^@"}, root));
+  fields.parents = testing::lines_of(_git({"rev-parse", full + "^@"}, root));
   return fields;
 }
 

@@ -1,5 +1,6 @@
 #include "host/agents/git_commit_text.hpp"
 
+#include "core/text.hpp"
 #include "host/agents/commit_hashes.hpp"
 
 #include <algorithm>
@@ -95,11 +96,7 @@ bool runs_git_commit(std::string_view command) {
 
 std::vector<std::string> commit_summary_hashes(std::string_view output) {
   std::vector<std::string> hashes;
-  while (!output.empty()) {
-    const std::size_t newline = output.find('\n');
-    std::string_view line = output.substr(0, newline);
-    output.remove_prefix(newline == std::string_view::npos ? output.size() : newline + 1);
-
+  for (std::string_view line : core::lines_of(output)) {
     // The summary starts the line, or follows a tool's label ("Output: [main ...").
     const std::size_t open = line.find('[');
     if (open == std::string_view::npos || !is_label(line.substr(0, open))) continue;

@@ -2,6 +2,7 @@
 
 #include "core/git_runner.hpp"
 #include "core/sha256.hpp"
+#include "core/text.hpp"
 
 namespace tamrik::services::shared {
 
@@ -11,17 +12,12 @@ std::optional<core::Json> detect_git_author(const std::filesystem::path& repo_ro
   if (!result.ok()) return std::nullopt;
   core::Json developer = core::Json::object();
   const std::string text = result.out_text();
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(start, end - start);
+  for (std::string_view line : core::lines_of(text)) {
     const size_t space = line.find(' ');
-    const std::string key = line.substr(0, space);
-    const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+    const std::string_view key = line.substr(0, space);
+    const std::string value(space == std::string_view::npos ? "" : line.substr(space + 1));
     if (!value.empty() && key == "user.name") developer["git_author_name"] = value;
     if (!value.empty() && key == "user.email") developer["git_author_email"] = value;
-    start = end + 1;
   }
   if (developer.empty()) return std::nullopt;
   return developer;

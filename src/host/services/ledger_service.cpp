@@ -2,6 +2,7 @@
 
 #include "core/file_io.hpp"
 #include "core/file_lock.hpp"
+#include "core/text.hpp"
 #include "core/time_text.hpp"
 #include "host/paths.hpp"
 
@@ -24,14 +25,10 @@ std::vector<Json> read_events(const path& ledger) {
   std::vector<Json> events;
   const std::optional<std::string> text = core::try_read_file(ledger, core::kDocumentFileCap);
   if (!text) return events;
-  size_t start = 0;
-  while (start < text->size()) {
-    size_t end = text->find('\n', start);
-    if (end == std::string::npos) end = text->size();
-    if (std::optional<Json> event = core::parse_json(std::string_view(*text).substr(start, end - start))) {
+  for (std::string_view line : core::lines_of(*text)) {
+    if (std::optional<Json> event = core::parse_json(line)) {
       if (event->is_object()) events.push_back(std::move(*event));
     }
-    start = end + 1;
   }
   return events;
 }
