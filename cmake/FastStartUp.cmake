@@ -10,15 +10,18 @@ include_guard(GLOBAL)
 #   linked (-Bsymbolic-functions), so the loader resolves far fewer symbols;
 # - a library nothing refers to is not loaded (--as-needed);
 # - symbols bind when first called (-z lazy), not all before main();
-# - a library exports tamrik's own symbols only (exported_symbols.map).
+# - a library exports only the names its callers use, listed in its own
+#   exports.map; the templates of other libraries instantiated inside it
+#   (std, nlohmann, toml) and its own helpers stay private.
 function(tamrik_link_for_fast_start_up target)
-  set(exports ${PROJECT_SOURCE_DIR}/cmake/exported_symbols.map)
-  set(shared $<STREQUAL:$<TARGET_PROPERTY:${target},TYPE>,SHARED_LIBRARY>)
-  target_link_options(${target} PRIVATE
-    -Wl,-O1 -Wl,--as-needed -Wl,-z,lazy
-    $<${shared}:-Wl,-Bsymbolic-functions>
-    $<${shared}:-Wl,--version-script=${exports}>)
-  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${exports})
+  target_link_options(${target} PRIVATE -Wl,-O1 -Wl,--as-needed -Wl,-z,lazy)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    get_target_property(sources ${target} SOURCE_DIR)
+    set(exports ${sources}/exports.map)
+    target_link_options(${target} PRIVATE -Wl,-Bsymbolic-functions -Wl,--version-script=${exports})
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${exports})
+  endif()
 endfunction()
 
 # libcrypto serves SHA-256 alone. The shared one costs each start a
