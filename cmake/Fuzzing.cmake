@@ -14,7 +14,10 @@ get_filename_component(tamrik_sanitizer_dir "${tamrik_asan_runtime}" DIRECTORY)
 # ahead of the shared sanitizer runtime, which must load first.
 set(TAMRIK_LIBFUZZER "${tamrik_sanitizer_dir}/libclang_rt.fuzzer-x86_64.a")
 
+# A finding's stack needs files and lines, not variables: line tables
+# alone build a tenth faster than full debug information.
 target_compile_options(tamrik_settings INTERFACE
-  -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+  -gline-tables-only)
 target_link_options(tamrik_settings INTERFACE
   -fsanitize=address,undefined -shared-libsan "LINKER:-rpath,${tamrik_sanitizer_dir}")
