@@ -155,7 +155,8 @@ std::optional<std::string> text_member(const Json& obj, std::string_view key) {
 }
 
 std::string get_text(const Json& obj, std::string_view key, std::string_view fallback) {
-  return text_member(obj, key).value_or(std::string(fallback));
+  const Json& value = member(obj, key);
+  return value.is_string() ? value.get<std::string>() : std::string(fallback);
 }
 
 std::string to_json_line(const Json& value) { return write_json(value, kLineSpacing); }

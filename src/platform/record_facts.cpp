@@ -28,7 +28,10 @@ std::string storable(std::string_view text) {
 }
 
 // A text member as the database keeps it.
-std::string text_of(const Json& object, const char* key) { return storable(core::get_text(object, key)); }
+std::string text_of(const Json& object, const char* key) {
+  const Json& value = core::member(object, key);
+  return value.is_string() ? storable(value.get_ref<const std::string&>()) : "";
+}
 
 // A count the telemetry reports; anything that is not one counts nothing.
 int64_t count_of(const Json& object, const char* key) {
