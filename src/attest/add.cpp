@@ -2,13 +2,7 @@
 
 #include "attest/hook.hpp"
 #include "attest/usage_error.hpp"
-#include "core/file_io.hpp"
-#include "host/display/output.hpp"
-#include "host/paths.hpp"
-#include "host/services/checkout.hpp"
-#include "synccore/capture.hpp"
-#include "synccore/ledger.hpp"
-#include "synccore/pending.hpp"
+#include "synccore/synccore.hpp"
 
 #include <filesystem>
 #include <vector>

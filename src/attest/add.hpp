@@ -4,7 +4,7 @@
 // without one (the answer to the hook's nudge), or, with --from-hook, run
 // the agent hook path.
 
-#include "host/display/output.hpp"
+#include "synccore/synccore.hpp"
 
 #include <optional>
 #include <string>

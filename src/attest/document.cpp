@@ -2,11 +2,7 @@
 
 #include <string_view>
 
-#include "core/file_io.hpp"
-#include "core/time_text.hpp"
-#include "core/yaml.hpp"
-#include "host/paths.hpp"
-#include "host/services/attestation_fields.hpp"
+#include "synccore/synccore.hpp"
 
 namespace tamrik::attest {
 

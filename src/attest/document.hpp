@@ -7,8 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "core/errors.hpp"
-#include "core/json.hpp"
+#include "synccore/synccore.hpp"
 
 namespace tamrik::attest {
 

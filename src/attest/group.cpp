@@ -1,11 +1,7 @@
 #include "attest/group.hpp"
 
 #include "attest/document.hpp"
-#include "host/display/output.hpp"
-#include "host/hooks/scripts.hpp"
-#include "host/services/attestation_fields.hpp"
-#include "host/services/git_identity.hpp"
-#include "host/services/checkout.hpp"
+#include "synccore/synccore.hpp"
 
 #include <cstdlib>
 #include <cstring>

@@ -3,7 +3,7 @@
 // described, build the attestation document from the flags, and write it as
 // the pending attestation for the commit hooks to file.
 
-#include "host/display/output.hpp"
+#include "synccore/synccore.hpp"
 
 #include <optional>
 #include <string>

@@ -1,18 +1,7 @@
 #include "attest/hook.hpp"
 
 #include "attest/nudge.hpp"
-#include "core/best_effort.hpp"
-#include "core/text.hpp"
-#include "core/utf8.hpp"
-#include "host/services/setup_list.hpp"
-#include "host/paths.hpp"
-#include "host/protocol/http_client.hpp"
-#include "host/services/hook_payload.hpp"
-#include "host/services/session_context.hpp"
-#include "host/services/shared.hpp"
-#include "synccore/capture.hpp"
-#include "synccore/git.hpp"
-#include "synccore/upload.hpp"
+#include "synccore/synccore.hpp"
 
 #include <sys/stat.h>
 

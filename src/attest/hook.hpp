@@ -9,8 +9,7 @@
 // Whatever happens it returns normally, and the only thing it ever writes
 // to stdout is that nudge, which the harness parses.
 
-#include "core/json.hpp"
-#include "host/services/checkout.hpp"
+#include "synccore/synccore.hpp"
 
 #include <filesystem>
 #include <optional>

@@ -1,9 +1,6 @@
 #include "attest/nudge.hpp"
 
-#include "core/file_io.hpp"
-#include "core/json.hpp"
-#include "host/commands/hook_output.hpp"
-#include "host/paths.hpp"
+#include "synccore/synccore.hpp"
 
 #include <unistd.h>
 

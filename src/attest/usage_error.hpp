@@ -4,7 +4,7 @@
 // which options `tamrik attest add` needs). The command line shows the
 // command's usage with the message and exits with status 2.
 
-#include "core/errors.hpp"
+#include "synccore/synccore.hpp"
 
 #include <string>
 

@@ -1,12 +1,7 @@
 #include "cli/auth_command.hpp"
 
-#include "attest/usage_error.hpp"
-#include "core/utf8.hpp"
-#include "host/display/output.hpp"
-#include "host/protocol/http_client.hpp"
-#include "host/services/credentials.hpp"
-#include "host/services/session_context.hpp"
-#include "core/text.hpp"
+#include "attest/attest.hpp"
+#include "synccore/synccore.hpp"
 
 #include <termios.h>
 #include <unistd.h>

@@ -2,7 +2,7 @@
 // `tamrik auth login | status | logout`: the user's sign-in to the
 // platform, kept per user (never in a repository).
 
-#include "host/display/output.hpp"
+#include "synccore/synccore.hpp"
 
 #include <string>
 

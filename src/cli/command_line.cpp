@@ -1,8 +1,6 @@
 #include "cli/command_line.hpp"
 
-#include "attest/add.hpp"
-#include "attest/group.hpp"
-#include "attest/usage_error.hpp"
+#include "attest/attest.hpp"
 #include "cli/auth_command.hpp"
 #include "cli/hook_command.hpp"
 #include "cli/log_command.hpp"
@@ -13,7 +11,7 @@
 #include "cli/status_command.hpp"
 #include "cli/sync_command.hpp"
 #include "cli/sync_run_command.hpp"
-#include "host/services/attestation_fields.hpp"
+#include "synccore/synccore.hpp"
 
 #include <CLI/CLI.hpp>
 

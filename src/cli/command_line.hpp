@@ -7,7 +7,7 @@
 // usage error, with the command's usage line and the message on the
 // console's stderr; 1 with a message for any other error.
 
-#include "host/display/output.hpp"
+#include "synccore/synccore.hpp"
 
 namespace tamrik::cli {
 

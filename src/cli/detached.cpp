@@ -1,6 +1,6 @@
 #include "cli/detached.hpp"
 
-#include "core/best_effort.hpp"
+#include "synccore/synccore.hpp"
 
 #include <fcntl.h>
 #include <sys/wait.h>

@@ -1,17 +1,7 @@
 #include "cli/hook_command.hpp"
 
-#include "attest/hook.hpp"
-#include "core/best_effort.hpp"
-#include "core/json.hpp"
-#include "host/commands/hook_output.hpp"
-#include "host/display/output.hpp"
-#include "host/paths.hpp"
-#include "host/services/hook_payload.hpp"
-#include "host/services/session_context.hpp"
-#include "host/services/shared.hpp"
-#include "synccore/catch_up.hpp"
-#include "synccore/ledger.hpp"
-#include "synccore/rules_cache.hpp"
+#include "attest/attest.hpp"
+#include "synccore/synccore.hpp"
 
 #include <filesystem>
 

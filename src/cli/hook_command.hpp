@@ -3,8 +3,7 @@
 // Each reads the harness's payload from stdin, prints only what the harness
 // reads, and always exits 0.
 
-#include "host/display/output.hpp"
-#include "synccore/catch_up.hpp"
+#include "synccore/synccore.hpp"
 
 #include <string>
 

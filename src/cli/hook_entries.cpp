@@ -1,6 +1,6 @@
 #include "cli/hook_entries.hpp"
 
-#include "attest/add.hpp"
+#include "attest/attest.hpp"
 #include "cli/sync_command.hpp"
 
 #include <string>

@@ -1,11 +1,9 @@
 #include "cli/log_command.hpp"
 
 #include "cli/pager.hpp"
-#include "attest/usage_error.hpp"
+#include "attest/attest.hpp"
 #include "cli/record_text.hpp"
-#include "host/display/output.hpp"
-#include "synccore/record_filter.hpp"
-#include "synccore/recorded_commits.hpp"
+#include "synccore/synccore.hpp"
 
 #include <cstdio>
 #include <map>

@@ -10,8 +10,7 @@
 // a record as record_json() gives it, or for a commit of the range without
 // one {commit, date, subject, recorded: false}.
 
-#include "host/display/output.hpp"
-#include "synccore/record_filter.hpp"
+#include "synccore/synccore.hpp"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "cli/pager.hpp"
 
-#include "core/program_search.hpp"
+#include "synccore/synccore.hpp"
 
 #include <fcntl.h>
 #include <spawn.h>

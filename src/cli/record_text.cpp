@@ -1,10 +1,7 @@
 #include "cli/record_text.hpp"
 
-#include "attest/usage_error.hpp"
-#include "core/time_text.hpp"
-#include "core/utf8.hpp"
-#include "host/display/output.hpp"
-#include "host/services/setup_list.hpp"
+#include "attest/attest.hpp"
+#include "synccore/synccore.hpp"
 
 namespace tamrik::cli {
 

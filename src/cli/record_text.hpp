@@ -4,10 +4,7 @@
 // holds was written by an agent or came with the repository, so it is
 // printed only through shown().
 
-#include "core/json.hpp"
-#include "host/display/output.hpp"
-#include "host/services/checkout.hpp"
-#include "synccore/ledger_view.hpp"
+#include "synccore/synccore.hpp"
 
 #include <optional>
 #include <string>

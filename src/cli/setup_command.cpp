@@ -1,12 +1,7 @@
 #include "cli/setup_command.hpp"
 
-#include "attest/usage_error.hpp"
-#include "host/agents/registry.hpp"
-#include "host/display/output.hpp"
-#include "host/hooks/installer.hpp"
-#include "host/services/checkout.hpp"
-#include "host/services/setup_list.hpp"
-#include "host/services/shared.hpp"
+#include "attest/attest.hpp"
+#include "synccore/synccore.hpp"
 
 #include <algorithm>
 #include <charconv>

@@ -3,7 +3,7 @@
 // `tamrik setup project <id>` to also link it to a platform project, and
 // `tamrik setup --uninstall` to take away what setup added.
 
-#include "host/display/output.hpp"
+#include "synccore/synccore.hpp"
 
 #include <optional>
 #include <string>

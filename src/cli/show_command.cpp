@@ -1,15 +1,9 @@
 #include "cli/show_command.hpp"
 
-#include "attest/usage_error.hpp"
+#include "attest/attest.hpp"
 #include "cli/pager.hpp"
 #include "cli/record_text.hpp"
-#include "core/text.hpp"
-#include "core/yaml.hpp"
-#include "host/display/output.hpp"
-#include "synccore/attestation_archive.hpp"
-#include "synccore/git.hpp"
-#include "synccore/ledger.hpp"
-#include "synccore/recorded_commits.hpp"
+#include "synccore/synccore.hpp"
 
 #include <optional>
 #include <string>

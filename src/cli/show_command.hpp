@@ -7,7 +7,7 @@
 // entry (the ledger line), attestation (the archived document, or null)},
 // or {commit, recorded: false, reason}.
 
-#include "host/display/output.hpp"
+#include "synccore/synccore.hpp"
 
 #include <string>
 

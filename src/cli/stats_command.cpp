@@ -1,8 +1,7 @@
 #include "cli/stats_command.hpp"
 
 #include "cli/record_text.hpp"
-#include "host/display/output.hpp"
-#include "synccore/ledger_stats.hpp"
+#include "synccore/synccore.hpp"
 
 #include <algorithm>
 #include <cstdio>

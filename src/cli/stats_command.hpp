@@ -10,7 +10,7 @@
 // {input, output, cache}; a share or per-commit figure with nothing to
 // divide by is null.
 
-#include "host/display/output.hpp"
+#include "synccore/synccore.hpp"
 
 #include <optional>
 #include <string>

@@ -1,17 +1,6 @@
 #include "cli/status_command.hpp"
 
-#include "core/file_io.hpp"
-#include "core/json.hpp"
-#include "host/services/setup_list.hpp"
-#include "host/display/output.hpp"
-#include "host/hooks/git_hook.hpp"
-#include "host/hooks/installer.hpp"
-#include "host/paths.hpp"
-#include "host/services/session_context.hpp"
-#include "host/services/local_config.hpp"
-#include "synccore/ledger.hpp"
-#include "synccore/rules_cache.hpp"
-#include "synccore/too_large.hpp"
+#include "synccore/synccore.hpp"
 
 #include <cstdio>
 #include <filesystem>

@@ -18,9 +18,7 @@
 //   hooks                {post_commit: bool (fires in this checkout), agents: {<agent>: bool, or null
 //                         when tamrik has no hook rows for that harness}}
 
-#include "core/json.hpp"
-#include "host/display/output.hpp"
-#include "host/services/checkout.hpp"
+#include "synccore/synccore.hpp"
 
 namespace tamrik::cli {
 

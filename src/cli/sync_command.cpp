@@ -1,17 +1,8 @@
 #include "cli/sync_command.hpp"
 
-#include "attest/hook.hpp"
-#include "attest/nudge.hpp"
+#include "attest/attest.hpp"
 #include "cli/detached.hpp"
-#include "core/best_effort.hpp"
-#include "core/deferred_flush.hpp"
-#include "host/agents/registry.hpp"
-#include "host/services/hook_payload.hpp"
-#include "host/services/session_context.hpp"
-#include "host/services/shared.hpp"
-#include "synccore/capture.hpp"
-#include "synccore/ledger.hpp"
-#include "synccore/rewritten_history.hpp"
+#include "synccore/synccore.hpp"
 
 #include <unistd.h>
 

@@ -1,18 +1,7 @@
 #include "cli/sync_run_command.hpp"
 
 #include "cli/waiting_line.hpp"
-#include "core/errors.hpp"
-#include "host/services/gitignore.hpp"
-#include "host/services/setup_list.hpp"
-#include "host/display/output.hpp"
-#include "host/paths.hpp"
-#include "host/protocol/http_client.hpp"
-#include "host/services/checkout.hpp"
-#include "host/services/session_context.hpp"
-#include "host/services/shared.hpp"
-#include "synccore/project.hpp"
-#include "synccore/rules_cache.hpp"
-#include "synccore/sync.hpp"
+#include "synccore/synccore.hpp"
 
 namespace tamrik::cli {
 

@@ -2,7 +2,7 @@
 // `tamrik sync`: the full sync of the repository around the current
 // directory, with one line per outcome.
 
-#include "host/display/output.hpp"
+#include "synccore/synccore.hpp"
 
 #include <chrono>
 #include <optional>

@@ -2,7 +2,7 @@
 
 #include "cli/command_line.hpp"
 #include "cli/hook_entries.hpp"
-#include "host/display/output.hpp"
+#include "synccore/synccore.hpp"
 
 #include <csignal>
 

@@ -1,6 +1,6 @@
 #include "cli/waiting_line.hpp"
 
-#include "host/protocol/http_client.hpp"
+#include "synccore/synccore.hpp"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 // "object", an optional "enum" of texts, "minimum" for integers, "required",
 // and no other properties.
 
-#include "core/json.hpp"
+#include "synccore/synccore.hpp"
 
 namespace tamrik::cli::mcp {
 

@@ -1,7 +1,7 @@
 #include "cli/mcp/dispatcher.hpp"
 
 #include "cli/mcp/argument_check.hpp"
-#include "core/log.hpp"
+#include "synccore/synccore.hpp"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "attest/group.hpp"
+#include "attest/attest.hpp"
 #include "cli/mcp/tools.hpp"
-#include "host/services/attestation_fields.hpp"
+#include "synccore/synccore.hpp"
 
 namespace tamrik::cli::mcp {
 

@@ -4,7 +4,7 @@
 // run (output_capture.hpp), and answers to pings go out meanwhile from
 // another thread, so no answer is ever written through descriptor 1.
 
-#include "core/json.hpp"
+#include "synccore/synccore.hpp"
 
 #include <atomic>
 #include <mutex>

@@ -4,7 +4,7 @@
 #include "cli/mcp/line_reader.hpp"
 #include "cli/mcp/protocol_stream.hpp"
 #include "cli/mcp/tool_runner.hpp"
-#include "core/log.hpp"
+#include "synccore/synccore.hpp"
 
 namespace tamrik::cli::mcp {
 

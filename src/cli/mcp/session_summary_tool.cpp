@@ -1,10 +1,5 @@
 #include "cli/mcp/tools.hpp"
-#include "host/agents/registry.hpp"
-#include "host/paths.hpp"
-#include "host/services/setup_list.hpp"
-#include "host/services/checkout.hpp"
-#include "host/services/session_context.hpp"
-#include "synccore/rules_cache.hpp"
+#include "synccore/synccore.hpp"
 
 namespace tamrik::cli::mcp {
 

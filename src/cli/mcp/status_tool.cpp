@@ -1,6 +1,6 @@
 #include "cli/mcp/tools.hpp"
 #include "cli/status_command.hpp"
-#include "host/services/checkout.hpp"
+#include "synccore/synccore.hpp"
 
 namespace tamrik::cli::mcp {
 

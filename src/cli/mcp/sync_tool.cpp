@@ -1,6 +1,6 @@
 #include "cli/mcp/tools.hpp"
 #include "cli/sync_run_command.hpp"
-#include "host/protocol/http_client.hpp"
+#include "synccore/synccore.hpp"
 
 namespace tamrik::cli::mcp {
 

@@ -2,7 +2,7 @@
 // What a tool of the agent tool server is: a name, a description written for
 // the agent, a JSON Schema for its arguments, and the body.
 
-#include "core/json.hpp"
+#include "synccore/synccore.hpp"
 
 #include <functional>
 #include <stdexcept>

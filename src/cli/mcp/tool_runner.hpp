@@ -9,8 +9,7 @@
 // network requests fail from then on, the one in flight included, so it
 // ends soon after.
 
-#include "core/json.hpp"
-#include "host/protocol/http_client.hpp"
+#include "synccore/synccore.hpp"
 
 #include <condition_variable>
 #include <deque>
