@@ -18,24 +18,24 @@
 #include "core/yaml.hpp"            // YAML at the file boundary
 
 // The machine and the tools around the repository.
-#include "host/agents/registry.hpp"               // the agent harnesses and which one is running
-#include "host/commands/hook_output.hpp"          // what a hook prints for its harness
-#include "host/display/output.hpp"                // the console commands print to
-#include "host/hooks/git_hook.hpp"                // tamrik's blocks in git's hooks
-#include "host/hooks/installer.hpp"               // what setup puts in place, and takes away
-#include "host/hooks/scripts.hpp"                 // texts handed to agents
-#include "host/paths.hpp"                         // every file tamrik keeps in a repository
-#include "host/protocol/http_client.hpp"          // the platform API client
-#include "host/services/attestation_fields.hpp"   // an attestation's fields
-#include "host/services/checkout.hpp"             // the checkout and its repository home
-#include "host/services/credentials.hpp"          // the user's sign-in
-#include "host/services/git_identity.hpp"         // who commits here
-#include "host/services/gitignore.hpp"            // keeping tamrik's files out of commits
-#include "host/services/hook_payload.hpp"         // what a harness hands a hook
-#include "host/services/local_config.hpp"         // the repository's local configuration
-#include "host/services/session_context.hpp"      // whether this machine can upload
-#include "host/services/setup_list.hpp"           // the repositories set up on this machine
-#include "host/services/shared.hpp"               // small shared services
+#include "host/agents/registry.hpp"              // the agent harnesses and which one is running
+#include "host/commands/hook_output.hpp"         // what a hook prints for its harness
+#include "host/display/output.hpp"               // the console commands print to
+#include "host/hooks/git_hook.hpp"               // tamrik's blocks in git's hooks
+#include "host/hooks/installer.hpp"              // what setup puts in place, and takes away
+#include "host/hooks/scripts.hpp"                // texts handed to agents
+#include "host/paths.hpp"                        // every file tamrik keeps in a repository
+#include "host/protocol/http_client.hpp"         // the platform API client
+#include "host/services/attestation_fields.hpp"  // an attestation's fields
+#include "host/services/checkout.hpp"            // the checkout and its repository home
+#include "host/services/credentials.hpp"         // the user's sign-in
+#include "host/services/git_identity.hpp"        // who commits here
+#include "host/services/gitignore.hpp"           // keeping tamrik's files out of commits
+#include "host/services/hook_payload.hpp"        // what a harness hands a hook
+#include "host/services/local_config.hpp"        // the repository's local configuration
+#include "host/services/session_context.hpp"     // whether this machine can upload
+#include "host/services/setup_list.hpp"          // the repositories set up on this machine
+#include "host/services/shared.hpp"              // small shared services
 
 // The record.
 #include "synccore/attestation_archive.hpp"  // attestations of recorded commits
