@@ -65,8 +65,10 @@ std::string decoded_base64(const std::string& text) {
 }
 
 // chromedriver on a free loopback port, in a process group of its own
-// with the browser it starts, whose HOME is the test's directory. The
-// whole group is killed at the end.
+// with the browser it starts, whose HOME and TMPDIR are the test's
+// directory: the browser's temporary directories, which a killed browser
+// leaves behind, go when the test's directory goes. The whole group is
+// killed at the end.
 class Chromedriver {
  public:
   explicit Chromedriver(const fs::path& home) : port_(free_port()), log_(home / "chromedriver.log") {
@@ -74,7 +76,7 @@ class Chromedriver {
     // killed: as this process's orphans they are reaped here, not left as
     // zombies.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    std::vector<std::string> env = {"HOME=" + home.string(), "PATH=/usr/bin:/bin"};
+    std::vector<std::string> env = {"HOME=" + home.string(), "TMPDIR=" + home.string(), "PATH=/usr/bin:/bin"};
     std::vector<std::string> argv = {kChromedriver, "--port=" + std::to_string(port_), "--allowed-ips=127.0.0.1"};
     std::vector<char*> args, envp;
     for (std::string& arg : argv) args.push_back(arg.data());
