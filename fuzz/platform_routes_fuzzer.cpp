@@ -1,8 +1,10 @@
 // Requests to the tamrik-platform API as fuzzed bytes, handled in process:
 // the server's own request processing reads each one from memory and runs
 // the routes against a SQLite file and a context directory in the scratch
-// directory. Checked: every answer but 304 is a JSON object, an error
-// answer names its code and message, and no request is an internal error.
+// directory. Checked: no request is an internal error; every answer of the
+// API but 304 is a JSON object, and an error answer names its code and
+// message. The dashboard shares the port and answers its own paths with
+// pages, style sheets and redirects.
 //
 // Input: a route byte, a flags byte, then the rest: the body of a POST, or
 // for a GET two values split at the first line break (the first is the
@@ -14,6 +16,7 @@
 #include "platform/api_keys.hpp"
 #include "platform/callers.hpp"
 #include "platform/context_files.hpp"
+#include "platform/dashboard_routes.hpp"
 #include "platform/routes.hpp"
 #include "platform/sqlite_storage.hpp"
 #include "scratch.hpp"
@@ -90,13 +93,16 @@ class MemoryStream final : public httplib::Stream {
 struct Answer {
   int status = 0;
   std::string body;
+  bool dashboard = false;  // asked of a dashboard path
 };
 
 class InProcessServer : public httplib::Server {
  public:
   Answer answer(std::string_view request) {
     Answer answer;
-    set_logger([&answer](const httplib::Request&, const httplib::Response& res) { answer = {res.status, res.body}; });
+    set_logger([&answer](const httplib::Request& req, const httplib::Response& res) {
+      answer = {res.status, res.body, tamrik::platform::is_dashboard_path(req.path)};
+    });
     MemoryStream stream(request);
     bool closed = false;
     process_request(stream, true, closed, [](httplib::Request&) {});
@@ -211,7 +217,7 @@ std::string request_for(const Route& route, uint8_t flags, long long project, st
 void check_answer(const Answer& answer) {
   if (answer.status == 0) return;  // no request line: nothing to answer
   require(answer.status != 500, "a request ended in an internal error");
-  if (answer.status == 304) return;
+  if (answer.status == 304 || answer.dashboard) return;
   const std::optional<Json> body = tamrik::core::parse_json(answer.body);
   require(body && body->is_object(), "an answer that is not a JSON object");
   if (answer.status < 400) return;
