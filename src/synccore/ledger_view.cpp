@@ -57,27 +57,19 @@ uint64_t count_of(const Json& object, std::string_view key) {
   return 0;
 }
 
-const Json* member_object(const Json& object, std::string_view key) {
-  const auto value = object.find(key);
-  return value != object.end() && value->is_object() ? &*value : nullptr;
-}
-
 std::optional<TokenCounts> tokens_of(const Json& entry) {
-  const Json* telemetry = member_object(entry, "telemetry");
-  const Json* tokens = telemetry == nullptr ? nullptr : member_object(*telemetry, "tokens");
-  if (tokens == nullptr) return std::nullopt;
-  return TokenCounts{.input = count_of(*tokens, "input"),
-                     .output = count_of(*tokens, "output"),
-                     .cache = saturating_add(count_of(*tokens, "cache_creation"), count_of(*tokens, "cache_read"))};
+  const Json& tokens = core::member(core::member(entry, "telemetry"), "tokens");
+  if (!tokens.is_object()) return std::nullopt;
+  return TokenCounts{.input = count_of(tokens, "input"),
+                     .output = count_of(tokens, "output"),
+                     .cache = saturating_add(count_of(tokens, "cache_creation"), count_of(tokens, "cache_read"))};
 }
 
 std::string developer_of(const Json& entry) {
-  const auto developer = entry.find("developer");
-  if (developer == entry.end()) return "";
-  if (developer->is_string()) return developer->get<std::string>();
-  if (!developer->is_object()) return "";
-  const std::string name = core::get_text(*developer, "git_author_name");
-  const std::string email = core::get_text(*developer, "git_author_email");
+  const Json& developer = core::member(entry, "developer");
+  if (developer.is_string()) return developer.get<std::string>();
+  const std::string name = core::get_text(developer, "git_author_name");
+  const std::string email = core::get_text(developer, "git_author_email");
   if (name.empty() || email.empty()) return name + email;
   return name + " <" + email + ">";
 }
@@ -111,7 +103,7 @@ RecordView view_of(Json entry, const detail::SyncedJournal& journal) {
   view.timestamp = core::get_text(entry, "timestamp");
   view.time = core::parse_iso8601(view.timestamp);
   view.agent = core::get_text(entry, "agent");
-  if (const Json* telemetry = member_object(entry, "telemetry")) view.model = core::get_text(*telemetry, "model");
+  view.model = core::get_text(core::member(entry, "telemetry"), "model");
   view.developer = developer_of(entry);
   view.summary = core::get_text(entry, "summary");
   view.kind = kind_of(entry);
